@@ -1,0 +1,157 @@
+#include "wintest.h"
+
+#include <mutex>
+
+namespace wintest {
+
+std::wstring BinDir()
+{
+    WCHAR path[MAX_PATH] = {0};
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring p(path);
+    size_t slash = p.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : p.substr(0, slash + 1);
+}
+
+std::string BinDirA()
+{
+    char path[MAX_PATH] = {0};
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string p(path);
+    size_t slash = p.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+}
+
+// One catcher per thread at a time.
+static thread_local MessageBoxCatcher *t_catcher = NULL;
+
+MessageBoxCatcher::MessageBoxCatcher() : m_hook(NULL), m_answer(IDOK)
+{
+    t_catcher = this;
+    m_hook = SetWindowsHookExW(WH_CBT, Hook, NULL, GetCurrentThreadId());
+}
+
+MessageBoxCatcher::~MessageBoxCatcher()
+{
+    if (m_hook)
+        UnhookWindowsHookEx(m_hook);
+    t_catcher = NULL;
+}
+
+std::vector<std::string> MessageBoxCatcher::Texts() const
+{
+    std::vector<std::string> out;
+    for (const Box &b : m_boxes)
+        out.push_back(b.text);
+    return out;
+}
+
+LRESULT CALLBACK MessageBoxCatcher::Hook(int code, WPARAM wParam, LPARAM lParam)
+{
+    MessageBoxCatcher *self = t_catcher;
+    if (code == HCBT_ACTIVATE && self) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char cls[64] = {0};
+        GetClassNameA(box, cls, sizeof(cls));
+        if (lstrcmpA(cls, "#32770") == 0 && GetDlgItem(box, 0xFFFF)) {
+            Box b;
+            char text[1024] = {0};
+            GetWindowTextA(box, text, sizeof(text));
+            b.caption = text;
+            text[0] = 0;
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+            b.text = text;
+            self->m_boxes.push_back(b);
+            PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(self->m_answer), 0);
+        }
+    }
+    return CallNextHookEx(self ? self->m_hook : NULL, code, wParam, lParam);
+}
+
+static std::mutex g_debugMutex;
+static std::vector<std::string> g_debugLines;
+
+DebugOutputCatcher::DebugOutputCatcher() : m_handle(NULL)
+{
+    Clear();
+    m_handle = AddVectoredExceptionHandler(1, Handler);
+}
+
+DebugOutputCatcher::~DebugOutputCatcher()
+{
+    if (m_handle)
+        RemoveVectoredExceptionHandler(m_handle);
+}
+
+std::vector<std::string> DebugOutputCatcher::Lines() const
+{
+    std::lock_guard<std::mutex> lock(g_debugMutex);
+    return g_debugLines;
+}
+
+void DebugOutputCatcher::Clear()
+{
+    std::lock_guard<std::mutex> lock(g_debugMutex);
+    g_debugLines.clear();
+}
+
+LONG CALLBACK DebugOutputCatcher::Handler(EXCEPTION_POINTERS *info)
+{
+    const EXCEPTION_RECORD *rec = info->ExceptionRecord;
+    if (rec->ExceptionCode == DBG_PRINTEXCEPTION_C && rec->NumberParameters >= 2) {
+        const char *text = reinterpret_cast<const char *>(rec->ExceptionInformation[1]);
+        size_t len = static_cast<size_t>(rec->ExceptionInformation[0]);
+        std::string line(text, len && text[len - 1] == '\0' ? len - 1 : len);
+        std::lock_guard<std::mutex> lock(g_debugMutex);
+        g_debugLines.push_back(line);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+int RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+{
+    std::vector<WCHAR> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back(0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(NULL, cmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return -1;
+    int result;
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 1);
+        result = -2;
+    } else {
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        result = static_cast<int>(code);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return result;
+}
+
+HWND CreateHostWindow(int width, int height)
+{
+    static ATOM atom = 0;
+    if (!atom) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(NULL);
+        wc.lpszClassName = L"VireoTestHost";
+        atom = RegisterClassW(&wc);
+    }
+    return CreateWindowExW(0, L"VireoTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                           0, 0, width, height, NULL, NULL, GetModuleHandleW(NULL), NULL);
+}
+
+void PumpMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace wintest

@@ -1,0 +1,65 @@
+// wintest.h - helpers for tests that run real Windows code under Wine.
+#ifndef VIREO_TESTS_WINTEST_H
+#define VIREO_TESTS_WINTEST_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace wintest {
+
+// Folder of the running test program, with a trailing backslash. Every
+// program and module of the build lies there.
+std::wstring BinDir();
+std::string BinDirA();
+
+// Catches the message boxes that the current thread opens while it lives:
+// records caption and text, then dismisses each box with IDOK (or with the
+// answer set by SetAnswer). Works through a WH_CBT hook, no polling.
+class MessageBoxCatcher {
+public:
+    struct Box {
+        std::string caption;
+        std::string text;
+    };
+    MessageBoxCatcher();
+    ~MessageBoxCatcher();
+    const std::vector<Box> &Boxes() const { return m_boxes; }
+    std::vector<std::string> Texts() const;
+    void Clear() { m_boxes.clear(); }
+    void SetAnswer(int id) { m_answer = id; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+    HHOOK m_hook;
+    std::vector<Box> m_boxes;
+    int m_answer;
+};
+
+// Collects the lines that the current process writes with
+// OutputDebugStringA while it lives (through a vectored exception handler).
+class DebugOutputCatcher {
+public:
+    DebugOutputCatcher();
+    ~DebugOutputCatcher();
+    std::vector<std::string> Lines() const;
+    void Clear();
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS *info);
+    void *m_handle;
+};
+
+// Runs a command line, waits up to timeoutMs, returns its exit code (or -1
+// when it could not start, -2 on time-out after killing it).
+int RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000);
+
+// Creates a hidden top-level window usable as a dialog parent.
+HWND CreateHostWindow(int width = 640, int height = 480);
+
+// Sends every pending message of this thread to its window.
+void PumpMessages();
+
+}  // namespace wintest
+
+#endif  // VIREO_TESTS_WINTEST_H
