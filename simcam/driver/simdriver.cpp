@@ -1,0 +1,243 @@
+#include "simdriver.h"
+
+#include <string.h>
+
+static const ULONG kStateMagic = 0x4D414353;  // "SCAM"
+
+namespace {
+
+struct ControlDefaults {
+    ULONG id;
+    LONG defaultValue;
+    LONG minValue;
+    LONG maxValue;
+};
+
+// What the camera reports for each control.
+const ControlDefaults kDefaults[CAMERA_CONTROL_COUNT] = {
+    {A_GAIN, 1, 1, 32},        {A_AUTOGAIN, 1, 0, 1},    {D_GAIN, 4, 4, 32},
+    {EXPOSURE, 284, 1, 3330},  {AEC, 1, 0, 1},           {EXPOSURE2CTRL, 0, 0, 1},
+    {EXPOSURE2VAL, 6, 0, 9},   {FLIP, 0, 0, 1},          {MIRROR, 0, 0, 1},
+    {LEDCTRL, 0, 0, 1},        {STROBECTRL, 0, 0, 1},    {STROBEINVERT, 0, 0, 1},
+    {VGA_FPS, 3, 0, 4},        {QVGA_FPS, 3, 0, 4},      {PRIVACY, 0, 0, 1},
+};
+
+}  // namespace
+
+SimDriver::SimDriver(SimDriverState *state) : m_state(state)
+{
+    if (m_state->magic != kStateMagic)
+        Reset();
+}
+
+void SimDriver::Reset()
+{
+    memset(m_state, 0, sizeof(*m_state));
+    m_state->magic = kStateMagic;
+    for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
+        SimControl &c = m_state->controls[i];
+        c.id = kDefaults[i].id;
+        c.enable = 1;
+        c.defaultValue = kDefaults[i].defaultValue;
+        c.minValue = kDefaults[i].minValue;
+        c.maxValue = kDefaults[i].maxValue;
+        c.value = kDefaults[i].defaultValue;
+    }
+}
+
+SimControl *SimDriver::Control(ULONG id)
+{
+    for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+        if (m_state->controls[i].id == id)
+            return &m_state->controls[i];
+    return NULL;
+}
+
+LONG SimDriver::Value(ULONG id)
+{
+    SimControl *c = Control(id);
+    return c ? c->value : 0;
+}
+
+void SimDriver::SetValue(ULONG id, LONG value)
+{
+    if (SimControl *c = Control(id))
+        c->value = value;
+}
+
+void SimDriver::SetPresent(ULONG id, bool present)
+{
+    if (SimControl *c = Control(id))
+        c->enable = present ? 1 : 0;
+}
+
+void SimDriver::SetRange(ULONG id, LONG minValue, LONG maxValue)
+{
+    if (SimControl *c = Control(id)) {
+        c->minValue = minValue;
+        c->maxValue = maxValue;
+    }
+}
+
+void SimDriver::AddFault(ULONG property, ULONG controlId, ULONG kind, HRESULT result, LONG count)
+{
+    for (int i = 0; i < SIM_MAX_FAULTS; ++i) {
+        SimFault &f = m_state->faults[i];
+        if (!f.active) {
+            f.active = 1;
+            f.property = property;
+            f.controlId = controlId;
+            f.kind = kind;
+            f.result = result;
+            f.remaining = count;
+            return;
+        }
+    }
+}
+
+void SimDriver::ClearFaults()
+{
+    memset(m_state->faults, 0, sizeof(m_state->faults));
+}
+
+HRESULT SimDriver::Fault(ULONG property, ULONG controlId, ULONG kind)
+{
+    for (int i = 0; i < SIM_MAX_FAULTS; ++i) {
+        SimFault &f = m_state->faults[i];
+        if (!f.active || f.remaining == 0)
+            continue;
+        if ((f.property == SIM_ANY || f.property == property) &&
+            (f.controlId == SIM_ANY || f.controlId == controlId) &&
+            (f.kind == SIM_ANY || f.kind == kind)) {
+            if (f.remaining > 0 && --f.remaining == 0)
+                f.active = 0;
+            return f.result;
+        }
+    }
+    return S_OK;
+}
+
+LONG SimDriver::LogCount() const
+{
+    return m_state->logCount;
+}
+
+const SimRequest *SimDriver::LogEntry(LONG index) const
+{
+    if (index < 0 || index >= m_state->logCount || index < m_state->logCount - SIM_LOG_CAPACITY)
+        return NULL;
+    return &m_state->log[index % SIM_LOG_CAPACITY];
+}
+
+void SimDriver::ClearLog()
+{
+    m_state->logCount = 0;
+}
+
+void SimDriver::Log(bool isSet, ULONG property, const void *block, ULONG instanceLength,
+                    ULONG dataLength, bool sameBuffer, HRESULT result)
+{
+    SimRequest &r = m_state->log[m_state->logCount % SIM_LOG_CAPACITY];
+    memset(&r, 0, sizeof(r));
+    r.isSet = isSet ? 1 : 0;
+    r.property = property;
+    r.instanceLength = instanceLength;
+    r.dataLength = dataLength;
+    r.sameBuffer = sameBuffer ? 1 : 0;
+    ULONG length = isSet ? dataLength : instanceLength;
+    if (block)
+        memcpy(r.block, block, length < sizeof(r.block) ? length : sizeof(r.block));
+    r.result = result;
+    ++m_state->logCount;
+}
+
+HRESULT SimDriver::Get(REFGUID set, ULONG property, const void *instance, ULONG instanceLength,
+                       void *data, ULONG dataLength, DWORD *returned)
+{
+    if (!IsEqualGUID(set, CameraPropertySet))
+        return SIM_E_PROP_SET_UNSUPPORTED;
+
+    // The request travels as instance data; take a copy before the reply
+    // overwrites it (both are usually the same block).
+    BYTE request[80] = {0};
+    if (instance)
+        memcpy(request, instance, instanceLength < sizeof(request) ? instanceLength : sizeof(request));
+    const ULONG controlId = *reinterpret_cast<ULONG *>(request);
+    const ULONG kind = *reinterpret_cast<ULONG *>(request + 4);
+
+    HRESULT hr = S_OK;
+    ULONG replyLength = 0;
+    if (property > VALUE50H) {
+        hr = SIM_E_PROP_ID_UNSUPPORTED;
+    } else if (property == VALUE10H) {
+        SimControl *c = Control(controlId);
+        if (!data || dataLength < VALUE10H_SIZE || instanceLength < 8)
+            hr = SIM_E_BUFFER_TOO_SMALL;
+        else if (!c)
+            hr = SIM_E_PROP_ID_UNSUPPORTED;
+        else if ((hr = Fault(property, controlId, kind)) != S_OK)
+            ;
+        else if (kind == GET_ENABLE) {
+            ControlReply *reply = static_cast<ControlReply *>(data);
+            reply->enableOrValue = c->enable;
+            reply->defaultValue = c->defaultValue;
+            reply->minValue = c->minValue;
+            reply->maxValue = c->maxValue;
+            replyLength = VALUE10H_SIZE;
+        } else if (kind == GET_DATA) {
+            static_cast<ControlReply *>(data)->enableOrValue = c->value;
+            replyLength = VALUE10H_SIZE;
+        } else {
+            hr = E_INVALIDARG;
+        }
+    } else if (property == VALUE20H) {
+        hr = E_INVALIDARG;  // SET_ENABLE is a set only
+    } else {
+        const ULONG size = 16 * (property + 1);
+        if (!data || dataLength < size)
+            hr = SIM_E_BUFFER_TOO_SMALL;
+        else if ((hr = Fault(property, SIM_ANY, SIM_ANY)) == S_OK) {
+            memcpy(data, m_state->opaque[property - VALUE30H], size);
+            replyLength = size;
+        }
+    }
+    if (SUCCEEDED(hr) && returned)
+        *returned = m_state->shortReply ? m_state->shortReply : replyLength;
+    Log(false, property, request, instanceLength, dataLength, instance == data, hr);
+    return hr;
+}
+
+HRESULT SimDriver::Set(REFGUID set, ULONG property, const void *instance, ULONG instanceLength,
+                       const void *data, ULONG dataLength)
+{
+    (void)instance;
+    if (!IsEqualGUID(set, CameraPropertySet))
+        return SIM_E_PROP_SET_UNSUPPORTED;
+
+    HRESULT hr = S_OK;
+    const ULONG *words = static_cast<const ULONG *>(data);
+    if (property > VALUE50H) {
+        hr = SIM_E_PROP_ID_UNSUPPORTED;
+    } else if (!data || dataLength < 16 * (property + 1)) {
+        hr = SIM_E_BUFFER_TOO_SMALL;
+    } else if (property == VALUE10H || property == VALUE20H) {
+        SimControl *c = Control(words[0]);
+        const ULONG kind = words[1];
+        if (!c)
+            hr = SIM_E_PROP_ID_UNSUPPORTED;
+        else if ((hr = Fault(property, words[0], kind)) != S_OK)
+            ;
+        else if (property == VALUE10H && kind == SET_DATA)
+            c->value = static_cast<LONG>(words[2]);  // applied as sent
+        else if (property == VALUE20H && kind == SET_ENABLE) {
+            c->enable = static_cast<LONG>(words[2]);
+            c->defaultValue = static_cast<LONG>(words[3]);
+        } else
+            hr = E_INVALIDARG;
+    } else {
+        if ((hr = Fault(property, SIM_ANY, SIM_ANY)) == S_OK)
+            memcpy(m_state->opaque[property - VALUE30H], data, 16 * (property + 1));
+    }
+    Log(true, property, data, instanceLength, dataLength, false, hr);
+    return hr;
+}
