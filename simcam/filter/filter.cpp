@@ -1,0 +1,433 @@
+#include "filter.h"
+
+#include <new>
+#include <string.h>
+
+volatile LONG g_simObjects = 0;
+volatile LONG g_simLocks = 0;
+
+static const WCHAR kMediaInterfacesKey[] = L"System\\CurrentControlSet\\Control\\MediaInterfaces";
+static const WCHAR kMediaSetsKey[] = L"System\\CurrentControlSet\\Control\\MediaSets\\";
+
+CSimCamFilter::CSimCamFilter()
+    : m_cRef(1),  // held by Create until the object is complete
+      m_state(State_Stopped),
+      m_start(0),
+      m_clock(NULL),
+      m_graph(NULL),
+      m_id(0),
+      m_pin(this),
+      m_hostedCount(0)
+{
+    InitializeCriticalSection(&m_stateLock);
+    InitializeCriticalSection(&m_dataLock);
+    m_name[0] = 0;
+    memset(m_hosted, 0, sizeof(m_hosted));
+    InterlockedIncrement(&g_simObjects);
+}
+
+CSimCamFilter::~CSimCamFilter()
+{
+    // An application may let the filter go without stopping it; that is not
+    // a Stop call of its own, so it is not recorded as one.
+    StopStreaming();
+    m_pin.Disconnect();
+
+    // The inner objects go first, while the filter is still whole: they may
+    // call back into it as they go. The count stays above zero meanwhile.
+    m_cRef = 1;
+    for (int i = m_hostedCount - 1; i >= 0; --i) {
+        IUnknown *inner = m_hosted[i].inner;
+        m_hosted[i].inner = NULL;
+        inner->Release();
+    }
+    m_hostedCount = 0;
+
+    if (m_clock)
+        m_clock->Release();
+    if (m_block.IsOpen()) {
+        SimCamLock lock(m_block);
+        SimCamRecordEvent(m_block.Shared(), SIM_EVENT_RELEASE, m_id, State_Stopped);
+        --m_block.Shared()->filtersAlive;
+    }
+    DeleteCriticalSection(&m_dataLock);
+    DeleteCriticalSection(&m_stateLock);
+    InterlockedDecrement(&g_simObjects);
+}
+
+HRESULT CSimCamFilter::Create(REFIID riid, void **ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    CSimCamFilter *filter = new (std::nothrow) CSimCamFilter();
+    if (!filter)
+        return E_OUTOFMEMORY;
+    HRESULT hr = filter->Init();
+    if (SUCCEEDED(hr))
+        hr = filter->QueryInterface(riid, ppv);
+    filter->Release();  // the creation reference
+    return hr;
+}
+
+HRESULT CSimCamFilter::Init()
+{
+    if (!m_block.Open())
+        return HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_GEN_FAILURE);
+    {
+        SimCamLock lock(m_block);
+        SimCamShared *s = m_block.Shared();
+        m_id = static_cast<ULONG>(++s->nextFilterId);
+        ++s->filtersAlive;
+        SimCamRecordEvent(s, SIM_EVENT_CREATE, m_id, State_Stopped);
+    }
+    HostExtensions();
+    return S_OK;
+}
+
+bool CSimCamFilter::DriverSupportsSet(REFGUID set)
+{
+    return IsEqualGUID(set, CameraPropertySet) != 0;
+}
+
+// For each extension key whose name is a property set the driver supports,
+// the class of that name is created aggregated into the filter and answers
+// for the interface named by the key's "IID" value.
+void CSimCamFilter::HostExtensions()
+{
+    HKEY root = NULL;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfacesKey, 0, KEY_READ, &root) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0; m_hostedCount < MAX_HOSTED; ++index) {
+        WCHAR name[64];
+        DWORD nameLength = ARRAYSIZE(name);
+        LONG rc = RegEnumKeyExW(root, index, name, &nameLength, NULL, NULL, NULL, NULL);
+        if (rc == ERROR_MORE_DATA)
+            continue;
+        if (rc != ERROR_SUCCESS)
+            break;
+        CLSID clsid;
+        if (FAILED(CLSIDFromString(name, &clsid)) || !DriverSupportsSet(clsid))
+            continue;
+        IID iid;
+        DWORD type = 0, size = sizeof(iid);
+        if (RegGetValueW(root, name, L"IID", RRF_RT_REG_BINARY, &type, &iid, &size) != ERROR_SUCCESS ||
+            size != sizeof(iid))
+            continue;
+        IUnknown *inner = NULL;
+        HRESULT hr = CoCreateInstance(clsid, ControllingUnknown(), CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                      reinterpret_cast<void **>(&inner));
+        if (SUCCEEDED(hr) && inner) {
+            m_hosted[m_hostedCount].iid = iid;
+            m_hosted[m_hostedCount].inner = inner;
+            ++m_hostedCount;
+        }
+    }
+    RegCloseKey(root);
+}
+
+void CSimCamFilter::RecordEvent(ULONG kind)
+{
+    FILTER_STATE state;
+    EnterCriticalSection(&m_dataLock);
+    state = m_state;
+    LeaveCriticalSection(&m_dataLock);
+    SimCamLock lock(m_block);
+    SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state));
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryInterface(REFIID riid, void **ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBaseFilter) ||
+        IsEqualIID(riid, IID_IMediaFilter) || IsEqualIID(riid, IID_IPersist))
+        *ppv = static_cast<IBaseFilter *>(this);
+    else if (IsEqualIID(riid, IID_IAMFilterMiscFlags))
+        *ppv = static_cast<IAMFilterMiscFlags *>(this);
+    else if (IsEqualIID(riid, IID_IKsPropertySet))
+        *ppv = static_cast<IKsPropertySet *>(this);
+    else if (IsEqualIID(riid, IID_ISpecifyPropertyPages))
+        *ppv = static_cast<ISpecifyPropertyPages *>(this);
+    else if (IsEqualIID(riid, IID_IPersistPropertyBag))
+        *ppv = static_cast<IPersistPropertyBag *>(this);
+    if (*ppv) {
+        AddRef();
+        return S_OK;
+    }
+    for (int i = 0; i < m_hostedCount; ++i)
+        if (IsEqualIID(riid, m_hosted[i].iid))
+            return m_hosted[i].inner->QueryInterface(riid, ppv);
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE CSimCamFilter::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+}
+
+ULONG STDMETHODCALLTYPE CSimCamFilter::Release()
+{
+    LONG count = InterlockedDecrement(&m_cRef);
+    if (count == 0) {
+        delete this;
+        return 0;
+    }
+    return static_cast<ULONG>(count);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::GetClassID(CLSID *clsid)
+{
+    if (!clsid)
+        return E_POINTER;
+    *clsid = CLSID_SimCamFilter;
+    return S_OK;
+}
+
+void CSimCamFilter::StopStreaming()
+{
+    EnterCriticalSection(&m_stateLock);
+    EnterCriticalSection(&m_dataLock);
+    const FILTER_STATE previous = m_state;
+    m_state = State_Stopped;
+    LeaveCriticalSection(&m_dataLock);
+    if (previous != State_Stopped)
+        m_pin.Inactive();
+    LeaveCriticalSection(&m_stateLock);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
+{
+    StopStreaming();
+    RecordEvent(SIM_EVENT_STOP);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Pause()
+{
+    HRESULT hr = S_OK;
+    EnterCriticalSection(&m_stateLock);
+    EnterCriticalSection(&m_dataLock);
+    const FILTER_STATE previous = m_state;
+    LeaveCriticalSection(&m_dataLock);
+    if (previous == State_Stopped)
+        hr = m_pin.Active();
+    if (SUCCEEDED(hr)) {
+        EnterCriticalSection(&m_dataLock);
+        m_state = State_Paused;
+        LeaveCriticalSection(&m_dataLock);
+        m_pin.StateChanged();
+    }
+    LeaveCriticalSection(&m_stateLock);
+    RecordEvent(SIM_EVENT_PAUSE);
+    // A live source sends nothing while paused.
+    return FAILED(hr) ? hr : VFW_S_CANT_CUE;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Run(REFERENCE_TIME start)
+{
+    HRESULT hr = S_OK;
+    EnterCriticalSection(&m_stateLock);
+    EnterCriticalSection(&m_dataLock);
+    const FILTER_STATE previous = m_state;
+    LeaveCriticalSection(&m_dataLock);
+    if (previous == State_Stopped)
+        hr = m_pin.Active();
+    if (SUCCEEDED(hr)) {
+        EnterCriticalSection(&m_dataLock);
+        m_start = start;
+        m_state = State_Running;
+        LeaveCriticalSection(&m_dataLock);
+        m_pin.StateChanged();
+    }
+    LeaveCriticalSection(&m_stateLock);
+    RecordEvent(SIM_EVENT_RUN);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::GetState(DWORD, FILTER_STATE *state)
+{
+    if (!state)
+        return E_POINTER;
+    EnterCriticalSection(&m_dataLock);
+    *state = m_state;
+    LeaveCriticalSection(&m_dataLock);
+    return *state == State_Paused ? VFW_S_CANT_CUE : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::SetSyncSource(IReferenceClock *clock)
+{
+    if (clock)
+        clock->AddRef();
+    EnterCriticalSection(&m_dataLock);
+    IReferenceClock *old = m_clock;
+    m_clock = clock;
+    LeaveCriticalSection(&m_dataLock);
+    if (old)
+        old->Release();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::GetSyncSource(IReferenceClock **clock)
+{
+    if (!clock)
+        return E_POINTER;
+    EnterCriticalSection(&m_dataLock);
+    *clock = m_clock;
+    if (m_clock)
+        m_clock->AddRef();
+    LeaveCriticalSection(&m_dataLock);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::EnumPins(IEnumPins **ppEnum)
+{
+    return SimCreatePinEnum(this, 0, ppEnum);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::FindPin(LPCWSTR id, IPin **pin)
+{
+    if (!id || !pin)
+        return E_POINTER;
+    *pin = NULL;
+    if (lstrcmpW(id, L"Capture") != 0)
+        return VFW_E_NOT_FOUND;
+    *pin = &m_pin;
+    m_pin.AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryFilterInfo(FILTER_INFO *info)
+{
+    if (!info)
+        return E_POINTER;
+    EnterCriticalSection(&m_dataLock);
+    lstrcpynW(info->achName, m_name, ARRAYSIZE(info->achName));
+    info->pGraph = m_graph;
+    if (m_graph)
+        m_graph->AddRef();
+    LeaveCriticalSection(&m_dataLock);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::JoinFilterGraph(IFilterGraph *graph, LPCWSTR name)
+{
+    EnterCriticalSection(&m_stateLock);
+    EnterCriticalSection(&m_dataLock);
+    m_graph = graph;
+    if (graph && name)
+        lstrcpynW(m_name, name, ARRAYSIZE(m_name));
+    else
+        m_name[0] = 0;
+    LeaveCriticalSection(&m_dataLock);
+    LeaveCriticalSection(&m_stateLock);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryVendorInfo(LPWSTR *info)
+{
+    if (info)
+        *info = NULL;
+    return E_NOTIMPL;
+}
+
+ULONG STDMETHODCALLTYPE CSimCamFilter::GetMiscFlags()
+{
+    return AM_FILTER_MISC_FLAGS_IS_SOURCE;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Set(REFGUID set, DWORD id, LPVOID instance,
+                                             DWORD instanceLength, LPVOID data, DWORD dataLength)
+{
+    if (!DriverSupportsSet(set))
+        return E_PROP_SET_UNSUPPORTED;
+    SimCamLock lock(m_block);
+    return SimDriver(&m_block.Shared()->driver).Set(set, id, instance, instanceLength, data, dataLength);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Get(REFGUID set, DWORD id, LPVOID instance,
+                                             DWORD instanceLength, LPVOID data, DWORD dataLength,
+                                             DWORD *returned)
+{
+    if (!DriverSupportsSet(set))
+        return E_PROP_SET_UNSUPPORTED;
+    SimCamLock lock(m_block);
+    return SimDriver(&m_block.Shared()->driver)
+        .Get(set, id, instance, instanceLength, data, dataLength, returned);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::QuerySupported(REFGUID set, DWORD id, DWORD *support)
+{
+    if (!DriverSupportsSet(set))
+        return E_PROP_SET_UNSUPPORTED;
+    if (id > VALUE50H)
+        return E_PROP_ID_UNSUPPORTED;
+    if (!support)
+        return E_POINTER;
+    // SET_ENABLE (property 1) is a set only.
+    *support = id == VALUE20H ? KSPROPERTY_SUPPORT_SET : (KSPROPERTY_SUPPORT_GET | KSPROPERTY_SUPPORT_SET);
+    return S_OK;
+}
+
+// The pages registered for every property set the driver supports.
+HRESULT STDMETHODCALLTYPE CSimCamFilter::GetPages(CAUUID *pages)
+{
+    if (!pages)
+        return E_POINTER;
+    pages->cElems = 0;
+    pages->pElems = NULL;
+    enum { MAX_PAGES = 16 };
+    GUID found[MAX_PAGES];
+    ULONG count = 0;
+    const GUID *sets[] = {&CameraPropertySet};
+    for (size_t s = 0; s < ARRAYSIZE(sets); ++s) {
+        WCHAR path[256];
+        WCHAR setName[40];
+        if (!StringFromGUID2(*sets[s], setName, ARRAYSIZE(setName)))
+            continue;
+        lstrcpyW(path, kMediaSetsKey);
+        lstrcatW(path, setName);
+        lstrcatW(path, L"\\PropertyPages");
+        HKEY key = NULL;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            continue;
+        for (DWORD index = 0; count < MAX_PAGES; ++index) {
+            WCHAR name[64];
+            DWORD nameLength = ARRAYSIZE(name);
+            LONG rc = RegEnumKeyExW(key, index, name, &nameLength, NULL, NULL, NULL, NULL);
+            if (rc == ERROR_MORE_DATA)
+                continue;
+            if (rc != ERROR_SUCCESS)
+                break;
+            CLSID page;
+            if (SUCCEEDED(CLSIDFromString(name, &page)))
+                found[count++] = page;
+        }
+        RegCloseKey(key);
+    }
+    if (count) {
+        pages->pElems = static_cast<GUID *>(CoTaskMemAlloc(count * sizeof(GUID)));
+        if (!pages->pElems)
+            return E_OUTOFMEMORY;
+        memcpy(pages->pElems, found, count * sizeof(GUID));
+        pages->cElems = count;
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::InitNew()
+{
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Load(IPropertyBag *, IErrorLog *)
+{
+    // The device has one instance; nothing in the bag selects anything.
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Save(IPropertyBag *, BOOL, BOOL)
+{
+    return S_OK;
+}

@@ -1,0 +1,202 @@
+// filter.h - the simulated camera's capture source filter and its pin.
+//
+// CSimCamFilter is a live video source with one output pin of category
+// PIN_CATEGORY_CAPTURE sending RGB24 frames. Behind its IKsPropertySet sits
+// the simulated driver in the shared block (simcontrol.h). Like the
+// kernel-streaming proxy, it hosts the extensions registered under
+// MediaInterfaces for the property sets its driver supports (aggregated, the
+// filter being the outer object) and lists the pages registered under
+// MediaSets in ISpecifyPropertyPages.
+#ifndef SIMCAM_FILTER_H
+#define SIMCAM_FILTER_H
+
+#include <windows.h>
+#include <dshow.h>
+
+#include "mediatype.h"
+#include "simcontrol.h"
+
+// Objects of the module alive (for DllCanUnloadNow) and its server locks.
+extern volatile LONG g_simObjects;
+extern volatile LONG g_simLocks;
+
+class CSimCamFilter;
+
+class CSimCamPin : public IPin, public IKsPropertySet, public IAMStreamConfig, public IQualityControl {
+public:
+    explicit CSimCamPin(CSimCamFilter *filter);
+    ~CSimCamPin();
+
+    // IUnknown: the pin lives inside the filter and counts on it.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IPin
+    HRESULT STDMETHODCALLTYPE Connect(IPin *receivePin, const AM_MEDIA_TYPE *mt) override;
+    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin *connector, const AM_MEDIA_TYPE *mt) override;
+    HRESULT STDMETHODCALLTYPE Disconnect() override;
+    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin **pin) override;
+    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE *mt) override;
+    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO *info) override;
+    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION *dir) override;
+    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR *id) override;
+    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE *mt) override;
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes **ppEnum) override;
+    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin **pins, ULONG *count) override;
+    HRESULT STDMETHODCALLTYPE EndOfStream() override;
+    HRESULT STDMETHODCALLTYPE BeginFlush() override;
+    HRESULT STDMETHODCALLTYPE EndFlush() override;
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+    // IKsPropertySet: the pin's category.
+    HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
+                                  LPVOID data, DWORD dataLength) override;
+    HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
+                                  LPVOID data, DWORD dataLength, DWORD *returned) override;
+    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD *support) override;
+
+    // IAMStreamConfig
+    HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE *mt) override;
+    HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE **mt) override;
+    HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int *count, int *size) override;
+    HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE **mt, BYTE *caps) override;
+
+    // IQualityControl
+    HRESULT STDMETHODCALLTYPE Notify(IBaseFilter *sender, Quality q) override;
+    HRESULT STDMETHODCALLTYPE SetSink(IQualityControl *sink) override;
+
+    // From the filter, with its state lock held.
+    HRESULT Active();    // stopped -> paused: commit the allocator, start streaming
+    void Inactive();     // -> stopped: stop streaming, decommit the allocator
+    void StateChanged(); // wakes the streaming thread
+    // The types the pin offers now, most preferred first; returns the count.
+    int OfferedFormats(SimFormat *formats, int capacity);
+    bool ZeroImageSize();
+
+private:
+    HRESULT TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt);
+    HRESULT DecideAllocator(IMemInputPin *input, ULONG frameBytes, IMemAllocator **allocator);
+    void ReleaseConnection();
+    void PublishFormat();
+    static DWORD WINAPI ThreadProc(LPVOID param);
+    void Stream();
+
+    CSimCamFilter *const m_filter;
+
+    // Under the filter's data lock.
+    SimFormat m_format;           // current format (the connection's while connected)
+    bool m_formatSet;             // SetFormat chose it: only it is offered
+    IPin *m_connected;
+    IMemInputPin *m_input;
+    IMemAllocator *m_allocator;
+    AM_MEDIA_TYPE m_mt;           // connection type
+
+    // Streaming.
+    HANDLE m_thread;
+    HANDLE m_wake;                // auto-reset: state changed or quit
+    volatile LONG m_quit;
+    SimDriverState *m_snapshot;   // the camera's settings as one frame sees them
+    ULONG m_frameNumber;
+};
+
+class CSimCamFilter : public IBaseFilter,
+                      public IAMFilterMiscFlags,
+                      public IKsPropertySet,
+                      public ISpecifyPropertyPages,
+                      public IPersistPropertyBag {
+public:
+    // Creates a filter and hands out riid of it (aggregation is not offered).
+    static HRESULT Create(REFIID riid, void **ppv);
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IPersist (for IBaseFilter and IPersistPropertyBag alike)
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *clsid) override;
+
+    // IMediaFilter
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;
+    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE *state) override;
+    HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock *clock) override;
+    HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock **clock) override;
+
+    // IBaseFilter
+    HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins **ppEnum) override;
+    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin **pin) override;
+    HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO *info) override;
+    HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph *graph, LPCWSTR name) override;
+    HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR *info) override;
+
+    // IAMFilterMiscFlags
+    ULONG STDMETHODCALLTYPE GetMiscFlags() override;
+
+    // IKsPropertySet: the simulated driver.
+    HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
+                                  LPVOID data, DWORD dataLength) override;
+    HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
+                                  LPVOID data, DWORD dataLength, DWORD *returned) override;
+    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD *support) override;
+
+    // ISpecifyPropertyPages
+    HRESULT STDMETHODCALLTYPE GetPages(CAUUID *pages) override;
+
+    // IPersistPropertyBag (the device moniker binds through it)
+    HRESULT STDMETHODCALLTYPE InitNew() override;
+    HRESULT STDMETHODCALLTYPE Load(IPropertyBag *bag, IErrorLog *log) override;
+    HRESULT STDMETHODCALLTYPE Save(IPropertyBag *bag, BOOL clearDirty, BOOL saveAll) override;
+
+    // For the pin and the streaming thread.
+    IUnknown *ControllingUnknown() { return static_cast<IBaseFilter *>(this); }
+    CRITICAL_SECTION *DataLock() { return &m_dataLock; }
+    FILTER_STATE StateLocked() const { return m_state; }  // data lock held
+    REFERENCE_TIME StartTimeLocked() const { return m_start; }
+    IReferenceClock *ClockLocked() const { return m_clock; }
+    IFilterGraph *GraphLocked() const { return m_graph; }
+    SimCamBlock &Block() { return m_block; }
+    CSimCamPin *Pin() { return &m_pin; }
+    ULONG Id() const { return m_id; }
+    static bool DriverSupportsSet(REFGUID set);
+
+private:
+    CSimCamFilter();
+    virtual ~CSimCamFilter();
+    HRESULT Init();
+    void HostExtensions();
+    void StopStreaming();
+    void RecordEvent(ULONG kind);
+
+    volatile LONG m_cRef;
+    CRITICAL_SECTION m_stateLock;  // serialises state changes and connections
+    CRITICAL_SECTION m_dataLock;   // guards the fields below; the streaming thread takes it briefly
+    FILTER_STATE m_state;
+    REFERENCE_TIME m_start;
+    IReferenceClock *m_clock;
+    IFilterGraph *m_graph;         // not counted: the graph holds the filter
+    WCHAR m_name[128];
+    SimCamBlock m_block;
+    ULONG m_id;
+    CSimCamPin m_pin;
+
+    // Extensions hosted as the kernel-streaming proxy hosts them.
+    enum { MAX_HOSTED = 8 };
+    struct Hosted {
+        IID iid;
+        IUnknown *inner;  // the inner object's own (non-delegating) IUnknown
+    };
+    Hosted m_hosted[MAX_HOSTED];
+    int m_hostedCount;
+
+    friend class CSimCamPin;
+};
+
+// Enumerators handed out by the filter and the pin.
+HRESULT SimCreatePinEnum(CSimCamFilter *filter, ULONG position, IEnumPins **ppEnum);
+HRESULT SimCreateTypeEnum(CSimCamPin *pin, const SimFormat *formats, int count, bool zeroImageSize,
+                          ULONG position, IEnumMediaTypes **ppEnum);
+
+#endif  // SIMCAM_FILTER_H

@@ -1,0 +1,52 @@
+// mediatype.h - the simulated camera's formats and media type records.
+#ifndef SIMCAM_MEDIATYPE_H
+#define SIMCAM_MEDIATYPE_H
+
+#include <windows.h>
+#include <dshow.h>
+
+// The frame sizes the camera offers, one capability entry each, the first
+// being the size it starts with.
+struct SimFrameSize {
+    LONG width;
+    LONG height;
+};
+enum { SIM_FORMAT_COUNT = 4 };
+extern const SimFrameSize kSimFrameSizes[SIM_FORMAT_COUNT];
+
+// Frame intervals in 100 ns units: 30 frames a second by default, 15 to 60
+// accepted.
+static const REFERENCE_TIME SIM_DEFAULT_FRAME_TIME = 333333;
+static const REFERENCE_TIME SIM_MIN_FRAME_TIME = 166666;
+static const REFERENCE_TIME SIM_MAX_FRAME_TIME = 666667;
+
+// A format of the camera: what one RGB24 media type of it says.
+struct SimFormat {
+    LONG width;
+    LONG height;
+    REFERENCE_TIME frameTime;
+};
+
+// Fills mt (all fields) with the RGB24 FORMAT_VideoInfo type of format; the
+// format block comes from CoTaskMemAlloc. zeroImageSize leaves biSizeImage
+// and the sample size at 0.
+HRESULT SimMakeMediaType(AM_MEDIA_TYPE *mt, const SimFormat &format, bool zeroImageSize);
+
+// Same, as a whole record from CoTaskMemAlloc (what IAMStreamConfig hands out).
+AM_MEDIA_TYPE *SimCreateMediaType(const SimFormat &format, bool zeroImageSize);
+
+void SimFreeMediaType(AM_MEDIA_TYPE *mt);    // the record's format block and object
+void SimDeleteMediaType(AM_MEDIA_TYPE *mt);  // the above and the record itself
+HRESULT SimCopyMediaType(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src);
+
+// True when the camera can send mt: RGB24, FORMAT_VideoInfo with a whole
+// VIDEOINFOHEADER, 24 bits uncompressed, bottom-up, one of the offered sizes,
+// and a frame interval of 0 (any) or within the accepted range. On success
+// format receives its size and interval (a 0 interval gives fallbackTime).
+bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, SimFormat *format);
+
+// True when mt, possibly partly specified (null GUIDs match anything),
+// admits the full type full.
+bool SimPartialMatch(const AM_MEDIA_TYPE *mt, const AM_MEDIA_TYPE *full);
+
+#endif  // SIMCAM_MEDIATYPE_H

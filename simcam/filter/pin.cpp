@@ -1,0 +1,736 @@
+#include "filter.h"
+
+#include <new>
+#include <stddef.h>
+#include <string.h>
+
+#include "picture.h"
+
+static const WCHAR kPinName[] = L"Capture";
+
+CSimCamPin::CSimCamPin(CSimCamFilter *filter)
+    : m_filter(filter),
+      m_formatSet(false),
+      m_connected(NULL),
+      m_input(NULL),
+      m_allocator(NULL),
+      m_thread(NULL),
+      m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)),
+      m_quit(0),
+      m_snapshot(NULL),
+      m_frameNumber(0)
+{
+    m_format.width = kSimFrameSizes[0].width;
+    m_format.height = kSimFrameSizes[0].height;
+    m_format.frameTime = SIM_DEFAULT_FRAME_TIME;
+    memset(&m_mt, 0, sizeof(m_mt));
+}
+
+CSimCamPin::~CSimCamPin()
+{
+    SimFreeMediaType(&m_mt);
+    if (m_snapshot)
+        HeapFree(GetProcessHeap(), 0, m_snapshot);
+    if (m_wake)
+        CloseHandle(m_wake);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::QueryInterface(REFIID riid, void **ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPin))
+        *ppv = static_cast<IPin *>(this);
+    else if (IsEqualIID(riid, IID_IKsPropertySet))
+        *ppv = static_cast<IKsPropertySet *>(this);
+    else if (IsEqualIID(riid, IID_IAMStreamConfig))
+        *ppv = static_cast<IAMStreamConfig *>(this);
+    else if (IsEqualIID(riid, IID_IQualityControl))
+        *ppv = static_cast<IQualityControl *>(this);
+    else
+        return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE CSimCamPin::AddRef()
+{
+    return m_filter->AddRef();
+}
+
+ULONG STDMETHODCALLTYPE CSimCamPin::Release()
+{
+    return m_filter->Release();
+}
+
+bool CSimCamPin::ZeroImageSize()
+{
+    SimCamLock lock(m_filter->Block());
+    return m_filter->Block().Shared()->zeroImageSize != 0;
+}
+
+int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
+{
+    int count = 0;
+    EnterCriticalSection(m_filter->DataLock());
+    if (capacity > 0)
+        formats[count++] = m_format;
+    if (!m_connected && !m_formatSet) {
+        for (int i = 0; i < SIM_FORMAT_COUNT && count < capacity; ++i) {
+            if (kSimFrameSizes[i].width == m_format.width && kSimFrameSizes[i].height == m_format.height)
+                continue;
+            formats[count].width = kSimFrameSizes[i].width;
+            formats[count].height = kSimFrameSizes[i].height;
+            formats[count].frameTime = SIM_DEFAULT_FRAME_TIME;
+            ++count;
+        }
+    }
+    LeaveCriticalSection(m_filter->DataLock());
+    return count;
+}
+
+void CSimCamPin::PublishFormat()
+{
+    EnterCriticalSection(m_filter->DataLock());
+    const SimFormat format = m_format;
+    const bool connected = m_connected != NULL;
+    LeaveCriticalSection(m_filter->DataLock());
+    SimCamLock lock(m_filter->Block());
+    SimCamShared *s = m_filter->Block().Shared();
+    s->formatWidth = format.width;
+    s->formatHeight = format.height;
+    s->connected = connected ? 1 : 0;
+}
+
+// Connection: our own types first (the current format leading), then those
+// the receiving pin proposes, as long as the camera can send them.
+HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_TYPE *mt)
+{
+    if (!receivePin)
+        return E_POINTER;
+    HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
+    EnterCriticalSection(&m_filter->m_stateLock);
+    EnterCriticalSection(m_filter->DataLock());
+    const bool connected = m_connected != NULL;
+    const bool stopped = m_filter->StateLocked() == State_Stopped;
+    const SimFormat current = m_format;
+    const bool formatSet = m_formatSet;
+    LeaveCriticalSection(m_filter->DataLock());
+    if (connected) {
+        hr = VFW_E_ALREADY_CONNECTED;
+    } else if (!stopped) {
+        hr = VFW_E_NOT_STOPPED;
+    } else {
+        SimFormat formats[SIM_FORMAT_COUNT];
+        const int count = OfferedFormats(formats, SIM_FORMAT_COUNT);
+        const bool zero = ZeroImageSize();
+        for (int i = 0; i < count && FAILED(hr); ++i) {
+            AM_MEDIA_TYPE offered;
+            if (FAILED(SimMakeMediaType(&offered, formats[i], zero)))
+                break;
+            if (SimPartialMatch(mt, &offered))
+                hr = TryConnection(receivePin, &offered);
+            SimFreeMediaType(&offered);
+        }
+        IEnumMediaTypes *proposals = NULL;
+        if (FAILED(hr) && SUCCEEDED(receivePin->EnumMediaTypes(&proposals)) && proposals) {
+            AM_MEDIA_TYPE *proposed = NULL;
+            while (FAILED(hr) && proposals->Next(1, &proposed, NULL) == S_OK) {
+                SimFormat format;
+                if (SimPartialMatch(mt, proposed) &&
+                    SimParseMediaType(proposed, current.frameTime, &format) &&
+                    (!formatSet || (format.width == current.width && format.height == current.height)))
+                    hr = TryConnection(receivePin, proposed);
+                SimDeleteMediaType(proposed);
+            }
+            proposals->Release();
+        }
+    }
+    LeaveCriticalSection(&m_filter->m_stateLock);
+    return hr;
+}
+
+HRESULT CSimCamPin::TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
+{
+    SimFormat format;
+    if (!SimParseMediaType(mt, m_format.frameTime, &format))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    AM_MEDIA_TYPE copy;
+    HRESULT hr = SimCopyMediaType(&copy, mt);
+    if (FAILED(hr))
+        return hr;
+    receivePin->AddRef();
+    EnterCriticalSection(m_filter->DataLock());
+    m_connected = receivePin;
+    m_mt = copy;
+    LeaveCriticalSection(m_filter->DataLock());
+
+    hr = receivePin->ReceiveConnection(this, mt);
+    const bool received = SUCCEEDED(hr);
+    IMemInputPin *input = NULL;
+    IMemAllocator *allocator = NULL;
+    if (SUCCEEDED(hr))
+        hr = receivePin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void **>(&input));
+    if (SUCCEEDED(hr))
+        hr = DecideAllocator(input, SimFrameBytes(format.width, format.height), &allocator);
+    if (FAILED(hr)) {
+        if (received)
+            receivePin->Disconnect();
+        if (input)
+            input->Release();
+        EnterCriticalSection(m_filter->DataLock());
+        m_connected = NULL;
+        copy = m_mt;
+        memset(&m_mt, 0, sizeof(m_mt));
+        LeaveCriticalSection(m_filter->DataLock());
+        SimFreeMediaType(&copy);
+        receivePin->Release();
+        return hr;
+    }
+    EnterCriticalSection(m_filter->DataLock());
+    m_input = input;
+    m_allocator = allocator;
+    m_format = format;
+    LeaveCriticalSection(m_filter->DataLock());
+    PublishFormat();
+    return S_OK;
+}
+
+// The buffers hold a whole frame whatever the type says of its image size
+// (an uncompressed type may give 0 there).
+HRESULT CSimCamPin::DecideAllocator(IMemInputPin *input, ULONG frameBytes, IMemAllocator **allocator)
+{
+    ALLOCATOR_PROPERTIES wanted;
+    memset(&wanted, 0, sizeof(wanted));
+    input->GetAllocatorRequirements(&wanted);
+    ALLOCATOR_PROPERTIES props;
+    props.cBuffers = wanted.cBuffers > 3 ? wanted.cBuffers : 3;
+    props.cbBuffer = wanted.cbBuffer > static_cast<LONG>(frameBytes) ? wanted.cbBuffer
+                                                                     : static_cast<LONG>(frameBytes);
+    props.cbAlign = wanted.cbAlign > 1 ? wanted.cbAlign : 1;
+    props.cbPrefix = wanted.cbPrefix;
+
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < 2 && FAILED(hr); ++attempt) {
+        IMemAllocator *candidate = NULL;
+        if (attempt == 0)
+            hr = input->GetAllocator(&candidate);
+        else
+            hr = CoCreateInstance(CLSID_MemoryAllocator, NULL, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                  reinterpret_cast<void **>(&candidate));
+        if (FAILED(hr) || !candidate) {
+            hr = FAILED(hr) ? hr : E_FAIL;
+            continue;
+        }
+        ALLOCATOR_PROPERTIES actual;
+        memset(&actual, 0, sizeof(actual));
+        hr = candidate->SetProperties(&props, &actual);
+        if (SUCCEEDED(hr) && actual.cbBuffer < static_cast<LONG>(frameBytes))
+            hr = E_FAIL;
+        if (SUCCEEDED(hr))
+            hr = input->NotifyAllocator(candidate, FALSE);
+        if (SUCCEEDED(hr))
+            *allocator = candidate;
+        else
+            candidate->Release();
+    }
+    return hr;
+}
+
+void CSimCamPin::ReleaseConnection()
+{
+    EnterCriticalSection(m_filter->DataLock());
+    IPin *connected = m_connected;
+    IMemInputPin *input = m_input;
+    IMemAllocator *allocator = m_allocator;
+    AM_MEDIA_TYPE mt = m_mt;
+    m_connected = NULL;
+    m_input = NULL;
+    m_allocator = NULL;
+    memset(&m_mt, 0, sizeof(m_mt));
+    LeaveCriticalSection(m_filter->DataLock());
+    if (allocator) {
+        allocator->Decommit();
+        allocator->Release();
+    }
+    if (input)
+        input->Release();
+    if (connected)
+        connected->Release();
+    SimFreeMediaType(&mt);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::ReceiveConnection(IPin *, const AM_MEDIA_TYPE *)
+{
+    return E_UNEXPECTED;  // an output pin
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::Disconnect()
+{
+    HRESULT hr;
+    EnterCriticalSection(&m_filter->m_stateLock);
+    EnterCriticalSection(m_filter->DataLock());
+    const bool stopped = m_filter->StateLocked() == State_Stopped;
+    const bool connected = m_connected != NULL;
+    LeaveCriticalSection(m_filter->DataLock());
+    if (!stopped) {
+        hr = VFW_E_NOT_STOPPED;
+    } else if (!connected) {
+        hr = S_FALSE;
+    } else {
+        ReleaseConnection();
+        PublishFormat();
+        hr = S_OK;
+    }
+    LeaveCriticalSection(&m_filter->m_stateLock);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::ConnectedTo(IPin **pin)
+{
+    if (!pin)
+        return E_POINTER;
+    EnterCriticalSection(m_filter->DataLock());
+    *pin = m_connected;
+    if (m_connected)
+        m_connected->AddRef();
+    LeaveCriticalSection(m_filter->DataLock());
+    return *pin ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::ConnectionMediaType(AM_MEDIA_TYPE *mt)
+{
+    if (!mt)
+        return E_POINTER;
+    HRESULT hr;
+    EnterCriticalSection(m_filter->DataLock());
+    if (m_connected) {
+        hr = SimCopyMediaType(mt, &m_mt);
+    } else {
+        memset(mt, 0, sizeof(*mt));
+        hr = VFW_E_NOT_CONNECTED;
+    }
+    LeaveCriticalSection(m_filter->DataLock());
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::QueryPinInfo(PIN_INFO *info)
+{
+    if (!info)
+        return E_POINTER;
+    info->pFilter = m_filter;
+    m_filter->AddRef();
+    info->dir = PINDIR_OUTPUT;
+    lstrcpynW(info->achName, kPinName, ARRAYSIZE(info->achName));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::QueryDirection(PIN_DIRECTION *dir)
+{
+    if (!dir)
+        return E_POINTER;
+    *dir = PINDIR_OUTPUT;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::QueryId(LPWSTR *id)
+{
+    if (!id)
+        return E_POINTER;
+    *id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(kPinName)));
+    if (!*id)
+        return E_OUTOFMEMORY;
+    memcpy(*id, kPinName, sizeof(kPinName));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::QueryAccept(const AM_MEDIA_TYPE *mt)
+{
+    return SimParseMediaType(mt, SIM_DEFAULT_FRAME_TIME, NULL) ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::EnumMediaTypes(IEnumMediaTypes **ppEnum)
+{
+    if (!ppEnum)
+        return E_POINTER;
+    SimFormat formats[SIM_FORMAT_COUNT];
+    const int count = OfferedFormats(formats, SIM_FORMAT_COUNT);
+    return SimCreateTypeEnum(this, formats, count, ZeroImageSize(), 0, ppEnum);
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::QueryInternalConnections(IPin **, ULONG *)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::EndOfStream()
+{
+    return E_UNEXPECTED;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::BeginFlush()
+{
+    return E_UNEXPECTED;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::EndFlush()
+{
+    return E_UNEXPECTED;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double)
+{
+    return S_OK;
+}
+
+// The pin's category: what makes the capture graph builder treat it as a
+// capture pin (and put a Smart Tee behind it for a preview stream).
+HRESULT STDMETHODCALLTYPE CSimCamPin::Set(REFGUID set, DWORD, LPVOID, DWORD, LPVOID, DWORD)
+{
+    return IsEqualGUID(set, AMPROPSETID_Pin) ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data,
+                                          DWORD dataLength, DWORD *returned)
+{
+    if (!IsEqualGUID(set, AMPROPSETID_Pin))
+        return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY)
+        return E_PROP_ID_UNSUPPORTED;
+    if (!data)
+        return E_POINTER;
+    if (dataLength < sizeof(GUID))
+        return E_UNEXPECTED;
+    memcpy(data, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
+    if (returned)
+        *returned = sizeof(GUID);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::QuerySupported(REFGUID set, DWORD id, DWORD *support)
+{
+    if (!IsEqualGUID(set, AMPROPSETID_Pin))
+        return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY)
+        return E_PROP_ID_UNSUPPORTED;
+    if (support)
+        *support = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::SetFormat(AM_MEDIA_TYPE *mt)
+{
+    if (!mt)
+        return E_POINTER;
+    {
+        SimCamLock lock(m_filter->Block());
+        const SimCamShared *s = m_filter->Block().Shared();
+        if (s->refuseSetFormat)
+            return s->refuseResult;
+    }
+    HRESULT hr = S_OK;
+    EnterCriticalSection(&m_filter->m_stateLock);
+    EnterCriticalSection(m_filter->DataLock());
+    const bool stopped = m_filter->StateLocked() == State_Stopped;
+    const bool connected = m_connected != NULL;
+    const SimFormat previous = m_format;
+    const bool previousSet = m_formatSet;
+    IFilterGraph *graph = m_filter->GraphLocked();
+    LeaveCriticalSection(m_filter->DataLock());
+    SimFormat format;
+    if (!SimParseMediaType(mt, previous.frameTime, &format)) {
+        hr = VFW_E_INVALIDMEDIATYPE;
+    } else if (!stopped) {
+        hr = VFW_E_NOT_STOPPED;
+    } else {
+        EnterCriticalSection(m_filter->DataLock());
+        m_format = format;
+        m_formatSet = true;
+        LeaveCriticalSection(m_filter->DataLock());
+        const bool same = format.width == previous.width && format.height == previous.height &&
+                          format.frameTime == previous.frameTime;
+        if (connected && !same) {
+            // Connected at another size: the graph connects the pin afresh,
+            // now offering the new format only.
+            IFilterGraph2 *graph2 = NULL;
+            hr = graph ? graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void **>(&graph2))
+                       : VFW_E_ALREADY_CONNECTED;
+            if (SUCCEEDED(hr)) {
+                hr = graph2->ReconnectEx(this, NULL);
+                graph2->Release();
+            }
+            if (FAILED(hr)) {
+                EnterCriticalSection(m_filter->DataLock());
+                m_format = previous;
+                m_formatSet = previousSet;
+                LeaveCriticalSection(m_filter->DataLock());
+            }
+        }
+        PublishFormat();
+    }
+    LeaveCriticalSection(&m_filter->m_stateLock);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::GetFormat(AM_MEDIA_TYPE **mt)
+{
+    if (!mt)
+        return E_POINTER;
+    *mt = NULL;
+    const bool zero = ZeroImageSize();
+    EnterCriticalSection(m_filter->DataLock());
+    if (m_connected) {
+        *mt = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+        if (*mt && FAILED(SimCopyMediaType(*mt, &m_mt))) {
+            CoTaskMemFree(*mt);
+            *mt = NULL;
+        }
+    } else {
+        *mt = SimCreateMediaType(m_format, zero);
+    }
+    LeaveCriticalSection(m_filter->DataLock());
+    return *mt ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::GetNumberOfCapabilities(int *count, int *size)
+{
+    if (!count || !size)
+        return E_POINTER;
+    *count = SIM_FORMAT_COUNT;
+    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::GetStreamCaps(int index, AM_MEDIA_TYPE **mt, BYTE *caps)
+{
+    if (!mt || !caps)
+        return E_POINTER;
+    *mt = NULL;
+    if (index < 0 || index >= SIM_FORMAT_COUNT)
+        return S_FALSE;
+    SimFormat format;
+    format.width = kSimFrameSizes[index].width;
+    format.height = kSimFrameSizes[index].height;
+    format.frameTime = SIM_DEFAULT_FRAME_TIME;
+    *mt = SimCreateMediaType(format, ZeroImageSize());
+    if (!*mt)
+        return E_OUTOFMEMORY;
+
+    VIDEO_STREAM_CONFIG_CAPS c;
+    memset(&c, 0, sizeof(c));
+    c.guid = FORMAT_VideoInfo;
+    const SIZE size = {format.width, format.height};
+    c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = size;
+    c.MinOutputSize = c.MaxOutputSize = size;
+    c.CropGranularityX = c.CropGranularityY = 1;
+    c.CropAlignX = c.CropAlignY = 1;
+    c.MinFrameInterval = SIM_MIN_FRAME_TIME;
+    c.MaxFrameInterval = SIM_MAX_FRAME_TIME;
+    const LONGLONG bits = static_cast<LONGLONG>(SimFrameBytes(format.width, format.height)) * 8;
+    c.MinBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MAX_FRAME_TIME);
+    c.MaxBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MIN_FRAME_TIME);
+    memcpy(caps, &c, sizeof(c));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::Notify(IBaseFilter *, Quality)
+{
+    return S_OK;  // a camera cannot send fewer frames on request
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamPin::SetSink(IQualityControl *)
+{
+    return S_OK;
+}
+
+// Streaming.
+
+HRESULT CSimCamPin::Active()
+{
+    EnterCriticalSection(m_filter->DataLock());
+    IMemAllocator *allocator = m_allocator;
+    LeaveCriticalSection(m_filter->DataLock());
+    if (!allocator)
+        return S_OK;  // not connected: nothing to send
+    if (!m_snapshot) {
+        m_snapshot = static_cast<SimDriverState *>(
+            HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(SimDriverState)));
+        if (!m_snapshot)
+            return E_OUTOFMEMORY;
+    }
+    HRESULT hr = allocator->Commit();
+    if (FAILED(hr))
+        return hr;
+    InterlockedExchange(&m_quit, 0);
+    ResetEvent(m_wake);
+    m_thread = CreateThread(NULL, 0, ThreadProc, this, 0, NULL);
+    if (!m_thread) {
+        hr = HRESULT_FROM_WIN32(GetLastError());
+        allocator->Decommit();
+        return hr;
+    }
+    return S_OK;
+}
+
+void CSimCamPin::Inactive()
+{
+    EnterCriticalSection(m_filter->DataLock());
+    IMemAllocator *allocator = m_allocator;
+    IPin *connected = m_connected;
+    LeaveCriticalSection(m_filter->DataLock());
+    if (!m_thread) {
+        if (allocator)
+            allocator->Decommit();
+        return;
+    }
+    InterlockedExchange(&m_quit, 1);
+    SetEvent(m_wake);
+    // A thread waiting for a buffer gets VFW_E_NOT_COMMITTED at once.
+    allocator->Decommit();
+    if (WaitForSingleObject(m_thread, 5000) == WAIT_TIMEOUT && connected) {
+        // The thread is held inside the downstream filter's Receive: a
+        // flush makes the downstream let go of it.
+        connected->BeginFlush();
+        WaitForSingleObject(m_thread, INFINITE);
+        connected->EndFlush();
+    }
+    CloseHandle(m_thread);
+    m_thread = NULL;
+}
+
+void CSimCamPin::StateChanged()
+{
+    SetEvent(m_wake);
+}
+
+DWORD WINAPI CSimCamPin::ThreadProc(LPVOID param)
+{
+    HRESULT co = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    static_cast<CSimCamPin *>(param)->Stream();
+    if (SUCCEEDED(co))
+        CoUninitialize();
+    return 0;
+}
+
+// Sends one frame per frame interval while the filter runs. The pace comes
+// from the performance counter; the time stamps from the graph's clock
+// (stream time), or from the frame count when there is no clock.
+void CSimCamPin::Stream()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    bool running = false;
+    bool refused = false;  // the downstream wants nothing more until the next run
+    LONGLONG runBase = 0;
+    LONGLONG frameInRun = 0;
+    bool discontinuity = true;
+
+    while (!m_quit) {
+        EnterCriticalSection(m_filter->DataLock());
+        const FILTER_STATE state = m_filter->StateLocked();
+        const REFERENCE_TIME start = m_filter->StartTimeLocked();
+        IReferenceClock *clock = m_filter->ClockLocked();
+        if (clock)
+            clock->AddRef();
+        const SimFormat format = m_format;
+        IMemInputPin *input = m_input;
+        IMemAllocator *allocator = m_allocator;
+        LeaveCriticalSection(m_filter->DataLock());
+
+        if (state != State_Running || refused || !input || !allocator) {
+            if (clock)
+                clock->Release();
+            if (state != State_Running) {
+                running = false;
+                refused = false;
+            }
+            WaitForSingleObject(m_wake, INFINITE);
+            continue;
+        }
+        if (!running && clock) {
+            // Frames begin at stream time 0, when the graph's start time comes.
+            REFERENCE_TIME clockNow = 0;
+            if (SUCCEEDED(clock->GetTime(&clockNow)) && clockNow < start) {
+                clock->Release();
+                const DWORD wait = static_cast<DWORD>((start - clockNow) / 10000);
+                WaitForSingleObject(m_wake, wait ? wait : 1);
+                continue;
+            }
+        }
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        if (!running) {
+            running = true;
+            runBase = now.QuadPart;
+            frameInRun = 0;
+            discontinuity = true;
+        }
+        const LONGLONG ticksPerFrame = format.frameTime * frequency.QuadPart / 10000000;
+        LONGLONG due = runBase + frameInRun * ticksPerFrame;
+        if (due > now.QuadPart) {
+            if (clock)
+                clock->Release();
+            const DWORD wait = static_cast<DWORD>((due - now.QuadPart) * 1000 / frequency.QuadPart);
+            WaitForSingleObject(m_wake, wait ? wait : 1);
+            continue;
+        }
+        if (now.QuadPart - due > 2 * ticksPerFrame) {
+            // Far behind (the downstream was slow): keep the pace from now on
+            // rather than sending a burst.
+            runBase = now.QuadPart - frameInRun * ticksPerFrame;
+        }
+
+        IMediaSample *sample = NULL;
+        HRESULT hr = allocator->GetBuffer(&sample, NULL, NULL, 0);
+        if (FAILED(hr) || !sample) {
+            if (clock)
+                clock->Release();
+            if (!m_quit)
+                WaitForSingleObject(m_wake, 10);
+            continue;
+        }
+        BYTE *bits = NULL;
+        const ULONG bytes = SimFrameBytes(format.width, format.height);
+        if (FAILED(sample->GetPointer(&bits)) || !bits || sample->GetSize() < static_cast<long>(bytes)) {
+            sample->Release();
+            if (clock)
+                clock->Release();
+            refused = true;
+            continue;
+        }
+        {
+            // The settings as this frame sees them; the picture is drawn
+            // without holding the camera's lock.
+            SimCamLock lock(m_filter->Block());
+            memcpy(m_snapshot, &m_filter->Block().Shared()->driver, offsetof(SimDriverState, log));
+        }
+        SimRenderFrame(bits, format.width, format.height, m_frameNumber, *m_snapshot);
+        sample->SetActualDataLength(static_cast<long>(bytes));
+        REFERENCE_TIME t0 = frameInRun * format.frameTime;
+        REFERENCE_TIME clockNow = 0;
+        if (clock && SUCCEEDED(clock->GetTime(&clockNow)))
+            t0 = clockNow - start;
+        REFERENCE_TIME t1 = t0 + format.frameTime;
+        sample->SetTime(&t0, &t1);
+        LONGLONG m0 = m_frameNumber, m1 = m_frameNumber + 1;
+        sample->SetMediaTime(&m0, &m1);
+        sample->SetSyncPoint(TRUE);
+        sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
+        sample->SetPreroll(FALSE);
+        if (clock)
+            clock->Release();
+
+        hr = input->Receive(sample);
+        sample->Release();
+        ++frameInRun;
+        ++m_frameNumber;
+        discontinuity = false;
+        if (SUCCEEDED(hr)) {
+            SimCamLock lock(m_filter->Block());
+            ++m_filter->Block().Shared()->framesDelivered;
+        }
+        if (hr != S_OK)
+            refused = true;
+    }
+}

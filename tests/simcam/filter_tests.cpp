@@ -1,0 +1,553 @@
+// The simulated camera as applications meet it: enumerated and bound
+// through the system device enumerator, configured through IAMStreamConfig,
+// streaming into a real capture graph, answering its property sets.
+#include "simcam_test.h"
+
+#include <qedit.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+using SimCamDevice = SimCamTest;
+
+TEST_F(SimCamDevice, EnumeratedOnceAndBoundThroughItsMoniker)
+{
+    std::vector<std::wstring> names = VideoInputDevices();
+    int ours = 0;
+    for (const std::wstring &n : names)
+        ours += n == SIMCAM_FRIENDLY_NAME;
+    EXPECT_EQ(1, ours);
+
+    IBaseFilter *filter = BindSimCam();
+    ASSERT_TRUE(filter != NULL);
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(S_OK, filter->GetClassID(&clsid));
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_SimCamFilter));
+    EXPECT_EQ(1, m_cam.FiltersAlive());
+
+    IPin *pin = CapturePin(filter);
+    ASSERT_TRUE(pin != NULL);
+    PIN_DIRECTION dir = PINDIR_INPUT;
+    EXPECT_EQ(S_OK, pin->QueryDirection(&dir));
+    EXPECT_EQ(PINDIR_OUTPUT, dir);
+    IKsPropertySet *props = NULL;
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&props)));
+    GUID category = GUID_NULL;
+    DWORD returned = 0;
+    EXPECT_EQ(S_OK, props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, NULL, 0, &category,
+                               sizeof(category), &returned));
+    EXPECT_TRUE(IsEqualGUID(category, PIN_CATEGORY_CAPTURE));
+    EXPECT_EQ(sizeof(GUID), returned);
+    props->Release();
+    pin->Release();
+
+    EXPECT_EQ(0u, filter->Release());
+    EXPECT_EQ(0, m_cam.FiltersAlive());
+
+    // Unregistered, the device is gone from the category.
+    ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+    m_registered = false;
+    names = VideoInputDevices();
+    for (const std::wstring &n : names)
+        EXPECT_NE(std::wstring(SIMCAM_FRIENDLY_NAME), n);
+}
+
+// The capabilities as the viewer walks them, and SetFormat accepting the
+// offered sizes only.
+TEST_F(SimCamDevice, StreamConfigOffersSizesAndSetFormatFollowsThem)
+{
+    IBaseFilter *filter = BindSimCam();
+    ASSERT_TRUE(filter != NULL);
+    ICaptureGraphBuilder2 *builder = NULL;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
+                                     IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
+    IAMStreamConfig *config = NULL;
+    ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, filter, IID_IAMStreamConfig,
+                                           reinterpret_cast<void **>(&config)));
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    EXPECT_EQ(128, size);
+    EXPECT_GE(count, 3);
+    bool seen640 = false, seen320 = false, seen1280 = false;
+    for (int i = 0; i < count; ++i) {
+        AM_MEDIA_TYPE *mt = NULL;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(S_OK, config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE *>(&caps)));
+        ASSERT_TRUE(mt != NULL);
+        EXPECT_TRUE(IsEqualGUID(mt->formattype, FORMAT_VideoInfo));
+        EXPECT_TRUE(IsEqualGUID(mt->subtype, MEDIASUBTYPE_RGB24));
+        EXPECT_GE(mt->cbFormat, 88u);
+        ASSERT_TRUE(mt->pbFormat != NULL);
+        const BITMAPINFOHEADER &bmi = Bmi(mt);
+        EXPECT_EQ(24, bmi.biBitCount);
+        EXPECT_EQ(static_cast<DWORD>(((bmi.biWidth * 3 + 3) & ~3) * bmi.biHeight), bmi.biSizeImage);
+        EXPECT_EQ(bmi.biWidth, caps.MaxOutputSize.cx);
+        EXPECT_EQ(bmi.biHeight, caps.MaxOutputSize.cy);
+        seen640 |= bmi.biWidth == 640 && bmi.biHeight == 480;
+        seen320 |= bmi.biWidth == 320 && bmi.biHeight == 240;
+        seen1280 |= bmi.biWidth == 1280 && bmi.biHeight == 720;
+        DeleteMediaType(mt);
+    }
+    EXPECT_TRUE(seen640 && seen320 && seen1280);
+    AM_MEDIA_TYPE *none = NULL;
+    BYTE caps[128];
+    EXPECT_EQ(S_FALSE, config->GetStreamCaps(count, &none, caps));
+
+    // The viewer's way: the current format with only width and height
+    // changed (its image size still that of the old size).
+    AM_MEDIA_TYPE *mt = NULL;
+    ASSERT_EQ(S_OK, config->GetFormat(&mt));
+    EXPECT_EQ(640, Bmi(mt).biWidth);
+    VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat);
+    vih->bmiHeader.biWidth = 320;
+    vih->bmiHeader.biHeight = 240;
+    EXPECT_EQ(S_OK, config->SetFormat(mt));
+    LONG w = 0, h = 0;
+    EXPECT_TRUE(m_cam.CurrentFormat(&w, &h));
+    EXPECT_EQ(320, w);
+    EXPECT_EQ(240, h);
+
+    vih->bmiHeader.biWidth = 641;
+    vih->bmiHeader.biHeight = 480;
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config->SetFormat(mt));
+    vih->bmiHeader.biWidth = 1280;
+    vih->bmiHeader.biHeight = 720;
+    m_cam.RefuseSetFormat(true, E_ACCESSDENIED);
+    EXPECT_EQ(E_ACCESSDENIED, config->SetFormat(mt));
+    m_cam.RefuseSetFormat(false);
+    DeleteMediaType(mt);
+
+    // Refusals leave the accepted format in force; it is then the only type offered.
+    ASSERT_EQ(S_OK, config->GetFormat(&mt));
+    EXPECT_EQ(320, Bmi(mt).biWidth);
+    EXPECT_EQ(240, Bmi(mt).biHeight);
+    EXPECT_EQ(230400u, Bmi(mt).biSizeImage);
+    DeleteMediaType(mt);
+    IPin *pin = CapturePin(filter);
+    IEnumMediaTypes *types = NULL;
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE *offered[4] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, types->Next(4, offered, &fetched));
+    ASSERT_EQ(1u, fetched);
+    EXPECT_EQ(320, Bmi(offered[0]).biWidth);
+    DeleteMediaType(offered[0]);
+    types->Release();
+    pin->Release();
+
+    config->Release();
+    builder->Release();
+    EXPECT_EQ(0u, filter->Release());
+}
+
+// Counts what reaches the grabber and can hold on to the samples.
+class GrabberCallback : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
+            *ppv = static_cast<ISampleGrabberCB *>(this);
+            return S_OK;
+        }
+        *ppv = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample *sample) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        REFERENCE_TIME t0 = 0, t1 = 0;
+        if (sample->GetTime(&t0, &t1) == S_OK) {
+            if (m_samples > 0 && t0 < m_lastStart)
+                ++m_backwards;
+            if (t1 <= t0)
+                ++m_badEnds;
+            m_lastStart = t0;
+        } else {
+            ++m_untimed;
+        }
+        if (sample->IsSyncPoint() != S_OK)
+            ++m_notSync;
+        m_lastLength = sample->GetActualDataLength();
+        ++m_samples;
+        if (m_hold) {
+            sample->AddRef();
+            m_held.push_back(sample);
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE *, long) override { return S_OK; }
+
+    void ReleaseHeld()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (IMediaSample *s : m_held)
+            s->Release();
+        m_held.clear();
+    }
+
+    std::mutex m_mutex;
+    bool m_hold = false;
+    std::vector<IMediaSample *> m_held;
+    long m_samples = 0, m_backwards = 0, m_badEnds = 0, m_untimed = 0, m_notSync = 0;
+    long m_lastLength = 0;
+    REFERENCE_TIME m_lastStart = 0;
+};
+
+// The viewer's graph: device -> (Smart Tee) -> sample grabber for RGB24.
+struct ViewerGraph {
+    IGraphBuilder *graph = NULL;
+    IMediaControl *control = NULL;
+    ICaptureGraphBuilder2 *builder = NULL;
+    IBaseFilter *source = NULL;
+    IBaseFilter *grabberFilter = NULL;
+    ISampleGrabber *grabber = NULL;
+    IAMStreamConfig *config = NULL;
+    HRESULT rendered = E_FAIL;
+
+    // direct: the grabber straight on the camera's pin (ConnectDirect)
+    // instead of the viewer's RenderStream for a preview, which puts a
+    // Smart Tee between them.
+    void Build(LONG width, LONG height, bool direct = false)
+    {
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         reinterpret_cast<void **>(&graph)));
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control)));
+        source = BindSimCam();
+        ASSERT_TRUE(source != NULL);
+        ASSERT_EQ(S_OK, graph->AddFilter(source, L"Video Capture"));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SampleGrabberFilter, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_IBaseFilter, reinterpret_cast<void **>(&grabberFilter)));
+        ASSERT_EQ(S_OK, grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void **>(&grabber)));
+        AM_MEDIA_TYPE mt;
+        memset(&mt, 0, sizeof(mt));
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = MEDIASUBTYPE_RGB24;
+        mt.formattype = FORMAT_VideoInfo;
+        ASSERT_EQ(S_OK, grabber->SetMediaType(&mt));
+        ASSERT_EQ(S_OK, graph->AddFilter(grabberFilter, L"SamGra"));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
+        ASSERT_EQ(S_OK, builder->SetFiltergraph(graph));
+        ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, source, IID_IAMStreamConfig,
+                                               reinterpret_cast<void **>(&config)));
+        if (width) {
+            AM_MEDIA_TYPE *current = NULL;
+            ASSERT_EQ(S_OK, config->GetFormat(&current));
+            VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
+            vih->bmiHeader.biWidth = width;
+            vih->bmiHeader.biHeight = height;
+            EXPECT_EQ(S_OK, config->SetFormat(current));
+            DeleteMediaType(current);
+        }
+        if (!direct) {
+            rendered = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source, NULL,
+                                             grabberFilter);
+            return;
+        }
+        IPin *out = CapturePin(source);
+        IPin *in = CapturePin(grabberFilter);  // the grabber's first pin is its input
+        ASSERT_TRUE(out && in);
+        rendered = graph->ConnectDirect(out, in, NULL);
+        out->Release();
+        in->Release();
+    }
+
+    // Releases everything; returns what the last release of the source gave.
+    ULONG Teardown()
+    {
+        SafeRelease(config);
+        SafeRelease(builder);
+        SafeRelease(grabber);
+        SafeRelease(grabberFilter);
+        SafeRelease(control);
+        SafeRelease(graph);
+        // The graph has let the source go: the reference from binding is the last.
+        ULONG left = source ? source->Release() : 0;
+        source = NULL;
+        return left;
+    }
+};
+
+TEST_F(SimCamDevice, GraphRunsAndDeliversFramesOfTheSetSize)
+{
+    ViewerGraph g;
+    ASSERT_NO_FATAL_FAILURE(g.Build(320, 240));
+    EXPECT_EQ(VFW_S_NOPREVIEWPIN, g.rendered);
+    EXPECT_TRUE(m_cam.Connected());
+
+    AM_MEDIA_TYPE connected;
+    ASSERT_EQ(S_OK, g.grabber->GetConnectedMediaType(&connected));
+    ASSERT_GE(connected.cbFormat, 88u);
+    EXPECT_EQ(320, Bmi(&connected).biWidth);
+    EXPECT_EQ(240, Bmi(&connected).biHeight);
+    EXPECT_EQ(230400u, Bmi(&connected).biSizeImage);
+    FreeMediaType(&connected);
+
+    GrabberCallback cb;
+    ASSERT_EQ(S_OK, g.grabber->SetCallback(&cb, 0));
+    ASSERT_EQ(S_OK, g.grabber->SetBufferSamples(TRUE));
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_GE(WaitForFrames(m_cam, 5), 5);
+    IMediaFilter *mf = NULL;
+    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&mf)));
+    FILTER_STATE state = State_Stopped;
+    EXPECT_EQ(S_OK, mf->GetState(0, &state));
+    EXPECT_EQ(State_Running, state);
+
+    std::vector<BYTE> frame(230400 + 64, 0);
+    long size = static_cast<long>(frame.size());
+    EXPECT_EQ(S_OK, g.grabber->GetCurrentBuffer(&size, reinterpret_cast<long *>(frame.data())));
+    EXPECT_EQ(230400, size);
+    bool painted = false;
+    for (long i = 0; i < size && !painted; ++i)
+        painted = frame[i] != 0;
+    EXPECT_TRUE(painted);
+
+    ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
+    EXPECT_EQ(S_OK, mf->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    mf->Release();
+    {
+        // Through the Smart Tee's preview pin (which drops the time stamps).
+        std::lock_guard<std::mutex> lock(cb.m_mutex);
+        EXPECT_GE(cb.m_samples, 5);
+        EXPECT_EQ(230400, cb.m_lastLength);
+    }
+    g.grabber->SetCallback(NULL, 0);
+
+    EXPECT_EQ(0u, g.Teardown());
+    EXPECT_EQ(0, m_cam.FiltersAlive());
+    // The graph stopped the filter before the filter went.
+    std::vector<SimEvent> events = m_cam.Events();
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(SIM_EVENT_CREATE, static_cast<int>(events.front().kind));
+    EXPECT_EQ(SIM_EVENT_RELEASE, static_cast<int>(events.back().kind));
+    int lastRun = -1, lastStop = -1;
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i].kind == SIM_EVENT_RUN)
+            lastRun = static_cast<int>(i);
+        if (events[i].kind == SIM_EVENT_STOP)
+            lastStop = static_cast<int>(i);
+    }
+    EXPECT_GE(lastRun, 0);
+    EXPECT_GT(lastStop, lastRun);
+}
+
+// An uncompressed type may say 0 for its image size; the frames are whole
+// all the same.
+TEST_F(SimCamDevice, ZeroImageSizeInTheTypeStillDeliversWholeFrames)
+{
+    m_cam.ForceZeroImageSize(true);
+    ViewerGraph g;
+    ASSERT_NO_FATAL_FAILURE(g.Build(0, 0));
+    ASSERT_TRUE(SUCCEEDED(g.rendered));
+    AM_MEDIA_TYPE connected;
+    ASSERT_EQ(S_OK, g.grabber->GetConnectedMediaType(&connected));
+    EXPECT_EQ(640, Bmi(&connected).biWidth);
+    EXPECT_EQ(0u, Bmi(&connected).biSizeImage);
+    FreeMediaType(&connected);
+    ASSERT_EQ(S_OK, g.grabber->SetBufferSamples(TRUE));
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_GE(WaitForFrames(m_cam, 2), 2);
+    std::vector<BYTE> frame(640 * 480 * 3 + 64, 0);
+    long size = static_cast<long>(frame.size());
+    EXPECT_EQ(S_OK, g.grabber->GetCurrentBuffer(&size, reinterpret_cast<long *>(frame.data())));
+    EXPECT_EQ(640 * 480 * 3, size);
+    g.control->Stop();
+    EXPECT_EQ(0u, g.Teardown());
+}
+
+// Paused, the live source sends nothing and says it cannot cue; it runs
+// again after a pause and after a stop.
+TEST_F(SimCamDevice, PauseRunStopTransitions)
+{
+    ViewerGraph g;
+    ASSERT_NO_FATAL_FAILURE(g.Build(160, 120));
+    ASSERT_TRUE(SUCCEEDED(g.rendered));
+    IMediaFilter *mf = NULL;
+    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&mf)));
+
+    EXPECT_TRUE(SUCCEEDED(g.control->Pause()));
+    FILTER_STATE state = State_Stopped;
+    EXPECT_EQ(VFW_S_CANT_CUE, mf->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    Sleep(150);
+    EXPECT_EQ(0, m_cam.FramesDelivered());
+
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_GE(WaitForFrames(m_cam, 2), 2);
+    EXPECT_TRUE(SUCCEEDED(g.control->Pause()));
+    EXPECT_EQ(VFW_S_CANT_CUE, mf->GetState(0, &state));
+    const LONG atPause = m_cam.FramesDelivered();
+    Sleep(150);
+    EXPECT_LE(m_cam.FramesDelivered(), atPause + 1);  // at most the one in flight
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    const LONG resumed = m_cam.FramesDelivered();
+    EXPECT_GE(WaitForFrames(m_cam, resumed + 2), resumed + 2);
+    EXPECT_TRUE(SUCCEEDED(g.control->Stop()));
+    EXPECT_EQ(S_OK, mf->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+
+    // And it runs again after that.
+    const LONG before = m_cam.FramesDelivered();
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_GE(WaitForFrames(m_cam, before + 2), before + 2);
+    EXPECT_TRUE(SUCCEEDED(g.control->Stop()));
+    mf->Release();
+
+    std::vector<SimEvent> events = m_cam.Events();
+    std::vector<ULONG> kinds;
+    for (const SimEvent &e : events)
+        if (e.kind != SIM_EVENT_CREATE)
+            kinds.push_back(e.kind);
+    // Pause, Run, Pause, Run, Stop, then the graph's Run (a Pause first), Stop.
+    ASSERT_GE(kinds.size(), 6u);
+    EXPECT_EQ(static_cast<ULONG>(SIM_EVENT_PAUSE), kinds[0]);
+    EXPECT_EQ(static_cast<ULONG>(SIM_EVENT_RUN), kinds[1]);
+    EXPECT_EQ(static_cast<ULONG>(SIM_EVENT_STOP), kinds.back());
+    EXPECT_EQ(0u, g.Teardown());
+}
+
+// The downstream holds on to every sample it gets: the allocator runs dry
+// and the streaming thread waits for a buffer. Stop still comes back, and
+// the camera streams again once the buffers are back.
+TEST_F(SimCamDevice, StopsWhileTheDownstreamHoldsEveryBuffer)
+{
+    ViewerGraph g;
+    ASSERT_NO_FATAL_FAILURE(g.Build(160, 120, true));
+    ASSERT_EQ(S_OK, g.rendered);
+    GrabberCallback cb;
+    ASSERT_EQ(S_OK, g.grabber->SetCallback(&cb, 0));
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_GE(WaitForFrames(m_cam, 5), 5);
+    {
+        // Straight from the camera: stream times that move forward, one
+        // frame interval long, every frame a sync point.
+        std::lock_guard<std::mutex> lock(cb.m_mutex);
+        EXPECT_GE(cb.m_samples, 5);
+        EXPECT_EQ(0, cb.m_backwards);
+        EXPECT_EQ(0, cb.m_badEnds);
+        EXPECT_EQ(0, cb.m_untimed);
+        EXPECT_EQ(0, cb.m_notSync);
+        EXPECT_GE(cb.m_lastStart, 0);
+        EXPECT_EQ(160 * 120 * 3, cb.m_lastLength);
+        cb.m_hold = true;
+    }
+    Sleep(300);
+    const LONG starved = m_cam.FramesDelivered();
+    {
+        std::lock_guard<std::mutex> lock(cb.m_mutex);
+        EXPECT_FALSE(cb.m_held.empty());
+    }
+    Sleep(150);
+    EXPECT_EQ(starved, m_cam.FramesDelivered());  // nothing more without a buffer
+    EXPECT_TRUE(SUCCEEDED(g.control->Stop()));
+    IMediaFilter *mf = NULL;
+    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&mf)));
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(S_OK, mf->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    mf->Release();
+    g.grabber->SetCallback(NULL, 0);
+    cb.ReleaseHeld();
+
+    const LONG before = m_cam.FramesDelivered();
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_GE(WaitForFrames(m_cam, before + 2), before + 2);
+    EXPECT_TRUE(SUCCEEDED(g.control->Stop()));
+    EXPECT_EQ(0u, g.Teardown());
+}
+
+// Behind the filter's IKsPropertySet: the simulated driver for the camera's
+// property set; every other set is refused as the proxy refuses it.
+TEST_F(SimCamDevice, FilterPropertySetReachesTheDriverAndRefusesOtherSets)
+{
+    IBaseFilter *filter = BindSimCam();
+    ASSERT_TRUE(filter != NULL);
+    IKsPropertySet *props = NULL;
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&props)));
+
+    union {
+        ControlRequest rq;
+        ControlReply reply;
+    } b = {{EXPOSURE, GET_ENABLE, 0, 0}};
+    DWORD returned = 0;
+    EXPECT_EQ(S_OK, props->Get(CameraPropertySet, VALUE10H, &b, sizeof(b), &b, sizeof(b), &returned));
+    EXPECT_EQ(1, b.reply.enableOrValue);
+    EXPECT_EQ(284, b.reply.defaultValue);
+    EXPECT_EQ(16u, returned);
+
+    ControlRequest set = {EXPOSURE, SET_DATA, 555, 0};
+    EXPECT_EQ(S_OK, props->Set(CameraPropertySet, VALUE10H, NULL, 0, &set, sizeof(set)));
+    EXPECT_EQ(555, m_cam.Value(EXPOSURE));
+    m_cam.AddFault(VALUE10H, EXPOSURE, SET_DATA, E_ACCESSDENIED, 1);
+    EXPECT_EQ(E_ACCESSDENIED, props->Set(CameraPropertySet, VALUE10H, NULL, 0, &set, sizeof(set)));
+    std::vector<SimRequest> log = m_cam.Log();
+    ASSERT_EQ(3u, log.size());
+    EXPECT_EQ(0u, log[0].isSet);
+    EXPECT_EQ(1u, log[1].isSet);
+    EXPECT_EQ(555, log[1].Value());
+    EXPECT_EQ(E_ACCESSDENIED, log[2].result);
+
+    DWORD support = 0;
+    EXPECT_EQ(S_OK, props->QuerySupported(CameraPropertySet, VALUE10H, &support));
+    EXPECT_EQ(static_cast<DWORD>(KSPROPERTY_SUPPORT_GET | KSPROPERTY_SUPPORT_SET), support);
+    EXPECT_EQ(E_PROP_ID_UNSUPPORTED, props->QuerySupported(CameraPropertySet, 5, &support));
+
+    // The camera's standard video processing amplifier set.
+    const GUID other = {0xC6E13360, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+    BYTE block[80] = {0};
+    EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->Get(other, 0, block, 16, block, 16, &returned));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->Set(other, 0, NULL, 0, block, 16));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->QuerySupported(other, 0, &support));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->Get(AMPROPSETID_Pin, 0, block, 16, block, 16, &returned));
+    EXPECT_EQ(3, m_cam.LogCount());  // the refused sets never reached the driver
+
+    props->Release();
+    EXPECT_EQ(0u, filter->Release());
+}
+
+// A second process opens the same device and changes a setting; this
+// process's filter reads it back from the driver.
+TEST_F(SimCamDevice, StateIsSharedWithTheFilterOfAnotherProcess)
+{
+    IBaseFilter *filter = BindSimCam();
+    ASSERT_TRUE(filter != NULL);
+    const std::wstring peer = L"\"" + wintest::BinDir() + L"simcam_peer.exe\" ";
+    EXPECT_EQ(0, wintest::RunProcess(peer + L"filterset 12 901"));
+
+    IKsPropertySet *props = NULL;
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&props)));
+    union {
+        ControlRequest rq;
+        ControlReply reply;
+    } b = {{EXPOSURE, GET_DATA, 0, 0}};
+    DWORD returned = 0;
+    EXPECT_EQ(S_OK, props->Get(CameraPropertySet, VALUE10H, &b, sizeof(b), &b, sizeof(b), &returned));
+    EXPECT_EQ(901, b.reply.enableOrValue);
+
+    // And the other way round.
+    ControlRequest set = {D_GAIN, SET_DATA, 17, 0};
+    EXPECT_EQ(S_OK, props->Set(CameraPropertySet, VALUE10H, NULL, 0, &set, sizeof(set)));
+    EXPECT_EQ(17, wintest::RunProcess(peer + L"filterget 302"));
+    props->Release();
+
+    // The peer's filter was created and released in its own process.
+    std::vector<SimEvent> events = m_cam.Events();
+    bool peerCreated = false, peerReleased = false;
+    for (const SimEvent &e : events) {
+        if (e.processId != GetCurrentProcessId()) {
+            peerCreated |= e.kind == SIM_EVENT_CREATE;
+            peerReleased |= e.kind == SIM_EVENT_RELEASE;
+        }
+    }
+    EXPECT_TRUE(peerCreated);
+    EXPECT_TRUE(peerReleased);
+    EXPECT_EQ(0u, filter->Release());
+}
+
+}  // namespace
