@@ -209,8 +209,10 @@ void PageTest::CreatePage()
 
 HRESULT PageTest::Connect()
 {
-    HRESULT hr = m_page->SetPageSite(&m_site);
-    EXPECT_EQ(S_OK, hr);
+    if (!m_siteSet) {
+        EXPECT_EQ(S_OK, m_page->SetPageSite(&m_site));
+        m_siteSet = true;
+    }
     IUnknown *object = m_filter->Unknown();
     return m_page->SetObjects(1, &object);
 }
@@ -245,6 +247,7 @@ void PageTest::ReleasePage()
     if (m_page)
         m_page->Release();
     m_page = NULL;
+    m_siteSet = false;
     m_unknown = NULL;
     m_setting = NULL;
 }

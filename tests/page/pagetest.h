@@ -125,6 +125,7 @@ protected:
 
     std::unique_ptr<TestFilter> m_filter;
     TestPageSite m_site;
+    bool m_siteSet = false;
     HWND m_host = NULL;
     HWND m_dlg = NULL;
     CUnknown *m_unknown = NULL;
