@@ -131,6 +131,15 @@ int RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
     return result;
 }
 
+bool RegisterModule(const std::wstring &fileName, bool unregister)
+{
+    std::wstring cmd = L"regsvr32.exe /s ";
+    if (unregister)
+        cmd += L"/u ";
+    cmd += L"\"" + BinDir() + fileName + L"\"";
+    return RunProcess(cmd) == 0;
+}
+
 HWND CreateHostWindow(int width, int height)
 {
     static ATOM atom = 0;

@@ -54,6 +54,10 @@ private:
 // when it could not start, -2 on time-out after killing it).
 int RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000);
 
+// Registers (or unregisters) a module of the build folder with regsvr32 /s;
+// true when regsvr32 reported success.
+bool RegisterModule(const std::wstring &fileName, bool unregister = false);
+
 // Creates a hidden top-level window usable as a dialog parent.
 HWND CreateHostWindow(int width = 640, int height = 480);
 
