@@ -73,9 +73,11 @@ TEST_F(PageTest, HoldsOneInterfaceReferenceFromConnectToDisconnect)
     EXPECT_EQ(S_OK, m_page->SetObjects(0, NULL));  // nothing left to drop
     EXPECT_EQ(1, m_filter->Refs());
 
-    // Connecting a second time without a disconnection keeps one reference.
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Connect());
+    // Connecting a second time without a disconnection keeps one reference
+    // (the site stays set; setting it again over itself is refused).
+    IUnknown *object = m_filter->Unknown();
+    ASSERT_EQ(S_OK, m_page->SetObjects(1, &object));
+    ASSERT_EQ(S_OK, m_page->SetObjects(1, &object));
     EXPECT_EQ(2, m_filter->Refs());
 
     // A null object is refused and changes nothing.

@@ -196,19 +196,22 @@ protected:
             const SimRequest &r = Request(i);
             ASSERT_EQ(1u, r.isSet) << after;
             ASSERT_EQ(S_OK, r.result) << after;
-            if (after == "default")
+            if (after == "default") {
                 ASSERT_EQ(static_cast<ULONG>(i - from < 15 ? SET_ENABLE : SET_DATA), r.Kind());
-            else
+            } else {
                 ASSERT_EQ(static_cast<ULONG>(SET_DATA), r.Kind()) << after;
+            }
         }
         if (after.rfind("scroll end", 0) == 0 || after.rfind("scroll code", 0) == 0 ||
             after.rfind("command", 0) == 0 ||
             after.rfind("selchange", 0) == 0 || after.rfind("message", 0) == 0 ||
-            after.rfind("click without row", 0) == 0)
+            after.rfind("click without row", 0) == 0) {
             ASSERT_EQ(0, count) << after;
+        }
         if (after.rfind("scroll ", 0) == 0 && after.rfind("scroll end", 0) != 0 &&
-            after.rfind("scroll code", 0) != 0)
+            after.rfind("scroll code", 0) != 0) {
             ASSERT_EQ(1, count) << after;
+        }
     }
 };
 
