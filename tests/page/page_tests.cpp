@@ -790,3 +790,39 @@ TEST_F(PageTest, ShutterSelectionIsSent)
     SendCommand(IDC_FLIP, CBN_SELCHANGE, Item(IDC_FLIP));
     EXPECT_EQ(2, LogCount());
 }
+
+// --- Through the module's class object -----------------------------------------
+
+TEST_F(PageTest, CreatedThroughTheModuleClassObject)
+{
+    ReleasePage();
+    IClassFactory *factory = NULL;
+    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_CameraSettingPage, IID_IClassFactory,
+                                      reinterpret_cast<void **>(&factory)));
+    ASSERT_NE(nullptr, factory);
+    ASSERT_EQ(S_OK, factory->CreateInstance(NULL, IID_IPropertyPage,
+                                            reinterpret_cast<void **>(&m_page)));
+    ASSERT_NE(nullptr, m_page);
+    m_setting = static_cast<CameraSettingPage *>(m_page);
+    PROPPAGEINFO info = {};
+    ASSERT_EQ(S_OK, m_page->GetPageInfo(&info));
+    EXPECT_STREQ(L"Camera Setting", info.pszTitle);
+    CoTaskMemFree(info.pszTitle);
+
+    const Log expected = Concat(FullLoad(), ApplyAll(Driver()));
+    ASSERT_EQ(S_OK, Connect());
+    EXPECT_EQ(2, m_filter->Refs());
+    ASSERT_EQ(S_OK, Activate());
+    ASSERT_NE(nullptr, m_dlg);
+    EXPECT_TRUE(m_setting->IsActive());
+    EXPECT_EQ(expected, Requests());
+    ASSERT_EQ(S_OK, Deactivate());
+    EXPECT_EQ(S_OK, m_page->SetObjects(0, NULL));
+    EXPECT_EQ(S_OK, m_page->SetPageSite(NULL));
+    EXPECT_EQ(0u, m_page->Release());
+    m_page = NULL;
+    m_setting = NULL;
+    factory->Release();
+    EXPECT_EQ(1, m_filter->Refs());
+    EXPECT_EQ(1, m_site.m_refs);
+}
