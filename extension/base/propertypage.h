@@ -51,10 +51,14 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    // Size in pixels of a hidden instance of the dialog; FALSE when it
+    // cannot be created.
+    BOOL MeasureDialog(SIZE *size) const;
 
     BOOL m_bObjectSet;
     int m_TitleId;
     int m_DialogId;
+    BOOL m_bReleasingControlParent;  // Deactivate is taking WS_EX_CONTROLPARENT off
 };
 
 #endif  // VIREO_BASE_PROPERTYPAGE_H

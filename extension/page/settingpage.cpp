@@ -1,10 +1,753 @@
-// Placeholder until the page lands.
 #include "settingpage.h"
 
-const WCHAR g_wszPageName[] = L"Zr58_K KSProxy Extension Property Page";
+#include <commctrl.h>
+#include <new>
+#include <stdarg.h>
+#include <string.h>
+#include <strsafe.h>
+#include <vfwmsgs.h>
 
-CUnknown *CameraSettingPage::CreateInstance(IUnknown *, HRESULT *phr)
+#include "../base/module.h"
+#include "../resources/resource.h"
+
+const WCHAR g_wszPageName[] = L"Zr58_K KSProxy Extension Property Page";
+static const char kPageObjectName[] = "Zr58_K KSProxy Extension Property Page";
+
+const char *const g_ShutterList[SHUTTER_COUNT + 1] = {
+    "1/10000( 100usec )", "1/5000( 200usec )", "1/2000( 500usec )", "1/1000( 1msec )",
+    "1/500( 2msec )",     "1/200( 5msec )",    "1/100( 10msec )",   "1/50( 20msec )",
+    "1/20( 50msec )",     "1/10( 100msec )",   ""};
+
+const int g_VgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_VGA_60FPS, IDC_VGA_50FPS, IDC_VGA_30FPS,
+                                                   IDC_VGA_25FPS, IDC_VGA_15FPS, -1};
+const int g_QvgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_QVGA_60FPS, IDC_QVGA_50FPS,
+                                                    IDC_QVGA_30FPS, IDC_QVGA_25FPS,
+                                                    IDC_QVGA_15FPS, -1};
+
+namespace {
+
+// Failure messages of the string table.
+enum Message : UINT {
+    MSG_SET_AEC = 27,
+    MSG_SET_FLIP = 37,
+    MSG_GET_FLIP = 38,
+    MSG_SET_MIRROR = 39,
+    MSG_GET_MIRROR = 40,
+    MSG_SET_PRIVACY = 41,
+    MSG_GET_PRIVACY = 42,
+    MSG_ENABLE_EXPOSURE = 55,
+    MSG_ENABLE_AEC = 56,
+    MSG_ENABLE_FLIP = 61,
+    MSG_ENABLE_MIRROR = 62,
+    MSG_ENABLE_PRIVACY = 63,
+    MSG_ENABLE_A_GAIN = 101,
+    MSG_SET_A_GAIN = 102,
+    MSG_GET_A_GAIN = 103,
+    MSG_ENABLE_A_AUTOGAIN = 104,
+    MSG_SET_A_AUTOGAIN = 105,
+    MSG_GET_A_AUTOGAIN = 106,
+    MSG_ENABLE_D_GAIN = 107,
+    MSG_GET_D_GAIN = 108,
+    MSG_SET_D_GAIN = 109,
+    MSG_GET_EXPOSURE = 110,
+    MSG_SET_EXPOSURE = 111,
+    MSG_ENABLE_EXPOSURE2CTRL = 113,
+    MSG_SET_EXPOSURE2CTRL = 114,
+    MSG_GET_EXPOSURE2CTRL = 115,
+    MSG_ENABLE_EXPOSURE2VAL = 116,
+    MSG_SET_EXPOSURE2VAL = 117,
+    MSG_GET_EXPOSURE2VAL = 118,
+    MSG_ENABLE_LEDCTRL = 119,
+    MSG_SET_LEDCTRL = 120,
+    MSG_GET_LEDCTRL = 121,
+    MSG_ENABLE_STROBECTRL = 122,
+    MSG_SET_STROBECTRL = 123,
+    MSG_GET_STROBECTRL = 124,
+    MSG_ENABLE_STROBEINVERT = 125,
+    MSG_SET_STROBEINVERT = 126,
+    MSG_GET_STROBEINVERT = 127,
+    MSG_GET_AEC = 128,
+    MSG_ENABLE_VGA_FPS = 130,
+    MSG_SET_VGA_FPS = 131,
+    MSG_GET_VGA_FPS = 132,
+    MSG_ENABLE_QVGA_FPS = 133,
+    MSG_SET_QVGA_FPS = 134,
+    MSG_GET_QVGA_FPS = 135,
+};
+
+// What loading reports for each setting, in the order in which it loads them.
+struct LoadRow {
+    ULONG id;
+    UINT infoMessage;   // failed GET_ENABLE; insert: the HRESULT
+    UINT valueMessage;  // failed GET_DATA
+    bool valueInsert;   // the value message takes the value before the HRESULT
+};
+
+const LoadRow kLoadOrder[CAMERA_CONTROL_COUNT] = {
+    {A_GAIN, MSG_ENABLE_A_GAIN, MSG_GET_A_GAIN, true},
+    {A_AUTOGAIN, MSG_ENABLE_A_AUTOGAIN, MSG_GET_A_AUTOGAIN, true},
+    {D_GAIN, MSG_ENABLE_D_GAIN, MSG_GET_D_GAIN, true},
+    {EXPOSURE, MSG_ENABLE_EXPOSURE, MSG_GET_EXPOSURE, true},
+    {AEC, MSG_ENABLE_AEC, MSG_GET_AEC, true},
+    {EXPOSURE2CTRL, MSG_ENABLE_EXPOSURE2CTRL, MSG_GET_EXPOSURE2CTRL, true},
+    {EXPOSURE2VAL, MSG_ENABLE_EXPOSURE2VAL, MSG_GET_EXPOSURE2VAL, true},
+    {FLIP, MSG_ENABLE_FLIP, MSG_GET_FLIP, false},
+    {MIRROR, MSG_ENABLE_MIRROR, MSG_GET_MIRROR, false},
+    {LEDCTRL, MSG_ENABLE_LEDCTRL, MSG_GET_LEDCTRL, true},
+    {STROBECTRL, MSG_ENABLE_STROBECTRL, MSG_GET_STROBECTRL, true},
+    {STROBEINVERT, MSG_ENABLE_STROBEINVERT, MSG_GET_STROBEINVERT, true},
+    {VGA_FPS, MSG_ENABLE_VGA_FPS, MSG_GET_VGA_FPS, true},
+    {QVGA_FPS, MSG_ENABLE_QVGA_FPS, MSG_GET_QVGA_FPS, true},
+    {PRIVACY, MSG_ENABLE_PRIVACY, MSG_GET_PRIVACY, false},
+};
+
+// The settings that the initial apply drives, ended by 0xFFFF.
+const ULONG kApplyOrder[CAMERA_CONTROL_COUNT + 1] = {
+    A_GAIN, A_AUTOGAIN, D_GAIN,       EXPOSURE,  AEC,     EXPOSURE2CTRL, EXPOSURE2VAL, FLIP,
+    MIRROR, LEDCTRL,    STROBECTRL,   STROBEINVERT, VGA_FPS, QVGA_FPS, PRIVACY,      0xFFFF};
+const int kApplyCallsPerPause = 8;
+
+// The Default button's table, in the order in which its rows are sent.
+struct DefaultRow {
+    ULONG id;
+    LONG defaultValue;
+    UINT message;  // failed SET_ENABLE; insert: the HRESULT
+};
+
+const DefaultRow kDefaultTable[CAMERA_CONTROL_COUNT] = {
+    {A_GAIN, 1, MSG_ENABLE_A_GAIN},
+    {A_AUTOGAIN, 1, MSG_ENABLE_A_AUTOGAIN},
+    {D_GAIN, 4, MSG_ENABLE_D_GAIN},
+    {EXPOSURE, 284, MSG_ENABLE_EXPOSURE},
+    {AEC, 1, MSG_ENABLE_AEC},
+    {EXPOSURE2CTRL, 0, MSG_ENABLE_EXPOSURE2CTRL},
+    {EXPOSURE2VAL, 6, MSG_ENABLE_EXPOSURE2VAL},
+    {FLIP, 0, MSG_ENABLE_FLIP},
+    {MIRROR, 0, MSG_ENABLE_MIRROR},
+    {LEDCTRL, 0, MSG_ENABLE_LEDCTRL},
+    {PRIVACY, 0, MSG_ENABLE_PRIVACY},
+    {STROBECTRL, 0, MSG_ENABLE_STROBECTRL},
+    {STROBEINVERT, 0, MSG_ENABLE_STROBEINVERT},
+    {VGA_FPS, 3, MSG_ENABLE_VGA_FPS},
+    {QVGA_FPS, 3, MSG_ENABLE_QVGA_FPS},
+};
+const DWORD kPauseMilliseconds = 10;
+
+const size_t kTextSize = 512;
+
+// Display conversions, in floating point so that no camera value overflows.
+double GainFactor(LONG v)
 {
-    *phr = E_NOTIMPL;
-    return NULL;
+    const double d = static_cast<double>(v);
+    return v <= 16 ? 1.0 + (d - 1.0) * 0.0625 : (d - 1.0) * 0.125;
+}
+
+}  // namespace
+
+static CameraSettingPage::PauseFunction s_pfnPause = Sleep;
+
+CameraSettingPage::PauseFunction CameraSettingPage::SetPauseFunction(PauseFunction pause)
+{
+    PauseFunction previous = s_pfnPause;
+    s_pfnPause = pause ? pause : Sleep;
+    return previous;
+}
+
+void SetRadioGroup(HWND dialog, LONG index, const int *ids)
+{
+    for (LONG i = 0; ids[i] != -1 && ids[i] != 0; ++i)
+        CheckDlgButton(dialog, ids[i], i == index ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void FillComboBox(HWND dialog, int controlId, const char *const *strings, LONG selection)
+{
+    HWND combo = GetDlgItem(dialog, controlId);
+    SendMessageA(combo, CB_RESETCONTENT, 0, 0);
+    for (size_t i = 0; strings[i][0] != '\0'; ++i)
+        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(strings[i]));
+    SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Object and lifecycle
+
+CUnknown *CameraSettingPage::CreateInstance(IUnknown *outer, HRESULT *phr)
+{
+    CameraSettingPage *page = new (std::nothrow) CameraSettingPage(outer);
+    if (!page) {
+        if (phr)
+            *phr = E_OUTOFMEMORY;
+        return NULL;
+    }
+    return page;
+}
+
+CameraSettingPage::CameraSettingPage(IUnknown *outer)
+    : CBasePropertyPage(kPageObjectName, outer, IDD_CAMERA_SETTING, IDS_TITLE),
+      m_pCameraControl(NULL),
+      m_aGain(),
+      m_aAutoGain(),
+      m_dGain(),
+      m_exposure(),
+      m_aec(),
+      m_exposure2Ctrl(),
+      m_exposure2Val(),
+      m_flip(),
+      m_mirror(),
+      m_ledCtrl(),
+      m_privacy(),
+      m_strobeCtrl(),
+      m_strobeInvert(),
+      m_vgaFps(),
+      m_qvgaFps(),
+      m_bActive(FALSE)
+{
+    // The dialog's trackbars are common controls.
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+}
+
+CameraSettingPage::~CameraSettingPage()
+{
+    // The base disconnects before deletion; this only covers a page that
+    // was never released through it.
+    if (m_pCameraControl) {
+        m_pCameraControl->Release();
+        m_pCameraControl = NULL;
+    }
+}
+
+HRESULT CameraSettingPage::OnConnect(IUnknown *object)
+{
+    if (!object)
+        return VFW_E_NEED_OWNER;
+    // One filter at a time: a reference from an earlier connection goes first.
+    OnDisconnect();
+    HRESULT hr = object->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&m_pCameraControl));
+    if (FAILED(hr))
+        m_pCameraControl = NULL;
+    return hr;
+}
+
+HRESULT CameraSettingPage::OnDisconnect()
+{
+    if (m_pCameraControl) {
+        m_pCameraControl->Release();
+        m_pCameraControl = NULL;
+    }
+    // Without the camera nothing the dialog does can be sent any more.
+    m_bActive = FALSE;
+    return S_OK;
+}
+
+HRESULT CameraSettingPage::OnActivate()
+{
+    return S_OK;
+}
+
+HRESULT CameraSettingPage::OnDeactivate()
+{
+    m_bActive = FALSE;
+    return S_OK;
+}
+
+HRESULT CameraSettingPage::OnApplyChanges()
+{
+    // Every change went to the camera when it was made.
+    return S_OK;
+}
+
+void CameraSettingPage::SetDirty()
+{
+    m_bDirty = TRUE;
+    if (m_pPageSite)
+        m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY);
+}
+
+void CameraSettingPage::ReportError(UINT messageId, ...)
+{
+    char format[kTextSize];
+    char message[kTextSize];
+    memset(format, 0, sizeof(format));
+    memset(message, 0, sizeof(message));
+    LoadStringA(g_hInst, messageId, format, static_cast<int>(sizeof(format)));
+
+    va_list args;
+    va_start(args, messageId);
+    FormatMessageA(FORMAT_MESSAGE_FROM_STRING, format, 0, LANG_USER_DEFAULT, message,
+                   static_cast<DWORD>(sizeof(message)), &args);
+    va_end(args);
+
+    MessageBoxA(m_Dlg, message, "Error", MB_OK);
+}
+
+// ---------------------------------------------------------------------------
+// Requests
+
+HRESULT CameraSettingPage::GetSettingInfo(ULONG id, ULONG &enable, LONG &defaultValue,
+                                          LONG &minValue, LONG &maxValue)
+{
+    ControlRequest request;
+    memset(&request, 0, sizeof(request));
+    request.controlId = id;
+    request.kind = GET_ENABLE;
+    DWORD returned = sizeof(request);
+    HRESULT hr = m_pCameraControl->GetValue10h(&request, &returned);
+    if (FAILED(hr)) {
+        enable = 0;
+        return hr;
+    }
+    ControlReply reply;
+    memcpy(&reply, &request, sizeof(reply));
+    enable = static_cast<ULONG>(reply.enableOrValue);
+    defaultValue = reply.defaultValue;
+    minValue = reply.minValue;
+    maxValue = reply.maxValue;
+    return hr;
+}
+
+HRESULT CameraSettingPage::GetSettingValue(ULONG id, LONG &value)
+{
+    ControlRequest request;
+    memset(&request, 0, sizeof(request));
+    request.controlId = id;
+    request.kind = GET_DATA;
+    DWORD returned = sizeof(request);
+    HRESULT hr = m_pCameraControl->GetValue10h(&request, &returned);
+    if (SUCCEEDED(hr)) {
+        ControlReply reply;
+        memcpy(&reply, &request, sizeof(reply));
+        value = reply.enableOrValue;
+    }
+    return hr;
+}
+
+HRESULT CameraSettingPage::SetSettingValue(ULONG id, LONG value)
+{
+    ControlRequest request;
+    memset(&request, 0, sizeof(request));
+    request.controlId = id;
+    request.kind = SET_DATA;
+    request.value = value;
+    return m_pCameraControl->SetValue10h(&request);
+}
+
+HRESULT CameraSettingPage::SetSettingDefault(ULONG id, ULONG enable, LONG defaultValue)
+{
+    ControlRequest32 request;
+    memset(&request, 0, sizeof(request));
+    request.controlId = id;
+    request.kind = SET_ENABLE;
+    request.enable = enable;
+    request.defaultValue = defaultValue;
+    return m_pCameraControl->SetValue20h(&request);
+}
+
+// ---------------------------------------------------------------------------
+// Dialog set-up, loading, initial apply and defaults
+
+void CameraSettingPage::InitControls(HWND dialog)
+{
+    struct Trackbar {
+        SettingSlot *slot;
+        int trackbarId;
+        int textId;
+    };
+    const Trackbar trackbars[] = {
+        {&m_aGain, IDC_AGAIN_TRACKBAR, IDC_AGAIN_TEXT},
+        {&m_dGain, IDC_DGAIN_TRACKBAR, IDC_DGAIN_TEXT},
+        {&m_exposure, IDC_EXPOSURE_TRACKBAR, IDC_EXPOSURE_TEXT},
+    };
+    for (const Trackbar &t : trackbars) {
+        HWND trackbar = GetDlgItem(dialog, t.trackbarId);
+        SendMessageA(trackbar, TBM_SETRANGEMIN, FALSE, static_cast<LPARAM>(t.slot->minValue));
+        SendMessageA(trackbar, TBM_SETRANGEMAX, FALSE, static_cast<LPARAM>(t.slot->maxValue));
+        SendMessageA(trackbar, TBM_SETPAGESIZE, 0, 1);
+        SendMessageA(trackbar, TBM_SETPOS, FALSE, 0);
+        t.slot->trackbar = trackbar;
+        SetDlgItemInt(dialog, t.textId, 0, FALSE);
+    }
+    FillComboBox(dialog, IDC_SHUTTER_LIST, g_ShutterList, m_exposure2Val.value);
+}
+
+void CameraSettingPage::LoadSettings()
+{
+    for (const LoadRow &row : kLoadOrder) {
+        SettingSlot *slot = SlotById(row.id);
+        HRESULT hr = GetSettingInfo(row.id, slot->enable, slot->defaultValue, slot->minValue,
+                                    slot->maxValue);
+        if (FAILED(hr)) {
+            ReportError(row.infoMessage, hr);
+            continue;
+        }
+        if (!slot->enable)
+            continue;
+        // A failed read leaves the value as it was; that value is the one
+        // the message names.
+        hr = GetSettingValue(row.id, slot->value);
+        if (FAILED(hr)) {
+            if (row.valueInsert)
+                ReportError(row.valueMessage, slot->value, hr);
+            else
+                ReportError(row.valueMessage, hr);
+        }
+    }
+}
+
+void CameraSettingPage::ApplyInitialValues()
+{
+    int calls = 0;
+    for (int i = 0; kApplyOrder[i] != 0xFFFF; ++i) {
+        const int before = calls / kApplyCallsPerPause;
+        SettingSlot *slot = SlotById(kApplyOrder[i]);
+        if (slot && slot->enable && ApplyById(kApplyOrder[i]))
+            ++calls;
+        if (calls / kApplyCallsPerPause > before)
+            s_pfnPause(kPauseMilliseconds);
+    }
+    m_bActive = TRUE;
+    UpdateControlStates();
+}
+
+void CameraSettingPage::RestoreDefaults()
+{
+    for (const DefaultRow &row : kDefaultTable) {
+        HRESULT hr = SetSettingDefault(row.id, 1, row.defaultValue);
+        if (FAILED(hr))
+            ReportError(row.message, hr);
+    }
+    for (const DefaultRow &row : kDefaultTable) {
+        SettingSlot *slot = SlotById(row.id);
+        slot->enable = 1;
+        slot->defaultValue = row.defaultValue;
+    }
+    for (const DefaultRow &row : kDefaultTable) {
+        SettingSlot *slot = SlotById(row.id);
+        slot->value = slot->defaultValue;
+        ApplyById(row.id);
+        if (row.id == A_GAIN || row.id == D_GAIN || row.id == AEC)
+            s_pfnPause(kPauseMilliseconds);
+    }
+}
+
+SettingSlot *CameraSettingPage::SlotById(ULONG id)
+{
+    switch (id) {
+    case A_GAIN: return &m_aGain;
+    case A_AUTOGAIN: return &m_aAutoGain;
+    case D_GAIN: return &m_dGain;
+    case EXPOSURE: return &m_exposure;
+    case AEC: return &m_aec;
+    case EXPOSURE2CTRL: return &m_exposure2Ctrl;
+    case EXPOSURE2VAL: return &m_exposure2Val;
+    case FLIP: return &m_flip;
+    case MIRROR: return &m_mirror;
+    case LEDCTRL: return &m_ledCtrl;
+    case PRIVACY: return &m_privacy;
+    case STROBECTRL: return &m_strobeCtrl;
+    case STROBEINVERT: return &m_strobeInvert;
+    case VGA_FPS: return &m_vgaFps;
+    case QVGA_FPS: return &m_qvgaFps;
+    default: return NULL;
+    }
+}
+
+bool CameraSettingPage::ApplyById(ULONG id)
+{
+    switch (id) {
+    case A_GAIN: ApplyAGain(true, true); return true;
+    case A_AUTOGAIN: ApplyAAutoGain(true, true); return true;
+    case D_GAIN: ApplyDGain(true, true); return true;
+    case EXPOSURE: ApplyExposure(true, true); return true;
+    case AEC: ApplyAec(true); return true;
+    case EXPOSURE2CTRL: ApplyExposure2Ctrl(true); return true;
+    case EXPOSURE2VAL: ApplyExposure2Val(true); return true;
+    case FLIP: ApplyFlip(true); return true;
+    case MIRROR: ApplyMirror(true); return true;
+    case LEDCTRL: ApplyLedCtrl(true); return true;
+    case PRIVACY: ApplyPrivacy(true); return true;
+    case STROBECTRL: ApplyStrobeCtrl(true); return true;
+    case STROBEINVERT: ApplyStrobeInvert(true); return true;
+    case VGA_FPS: ApplyVgaFps(true); return true;
+    case QVGA_FPS: ApplyQvgaFps(true); return true;
+    default: return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Setting handlers
+
+void CameraSettingPage::SendValue(ULONG id, LONG value, UINT setMessage)
+{
+    HRESULT hr = SetSettingValue(id, value);
+    if (FAILED(hr))
+        ReportError(setMessage, value, hr);
+}
+
+void CameraSettingPage::ShowValue(int controlId, const char *format, double value)
+{
+    char text[64] = {0};
+    StringCchPrintfA(text, sizeof(text), format, value);
+    SetDlgItemTextA(m_Dlg, controlId, text);
+}
+
+void CameraSettingPage::ApplyCheckBox(const SettingSlot &slot, int controlId, ULONG id,
+                                      UINT setMessage, bool moveControl)
+{
+    if (moveControl)
+        CheckDlgButton(m_Dlg, controlId, slot.value ? BST_CHECKED : BST_UNCHECKED);
+    SendValue(id, slot.value, setMessage);
+}
+
+void CameraSettingPage::ApplyAGain(bool moveControl, bool sendValue)
+{
+    if (moveControl)
+        SendMessageA(m_aGain.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_aGain.value));
+    ShowValue(IDC_AGAIN_TEXT, "%.4lf", GainFactor(m_aGain.value));
+    if (sendValue)
+        SendValue(A_GAIN, m_aGain.value, MSG_SET_A_GAIN);
+}
+
+void CameraSettingPage::ApplyAAutoGain(bool moveControl, bool sendValue)
+{
+    if (moveControl)
+        CheckDlgButton(m_Dlg, IDC_AGAIN_AUTO, m_aAutoGain.value ? BST_CHECKED : BST_UNCHECKED);
+    const BOOL manual = m_aAutoGain.value == 0;
+    EnableWindow(GetDlgItem(m_Dlg, IDC_AGAIN_TRACKBAR), manual);
+    EnableWindow(GetDlgItem(m_Dlg, IDC_AGAIN_TEXT), manual);
+    if (sendValue)
+        SendValue(A_AUTOGAIN, m_aAutoGain.value, MSG_SET_A_AUTOGAIN);
+}
+
+void CameraSettingPage::ApplyDGain(bool moveControl, bool sendValue)
+{
+    if (moveControl)
+        SendMessageA(m_dGain.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_dGain.value));
+    ShowValue(IDC_DGAIN_TEXT, "%.2lf", static_cast<double>(m_dGain.value) * 0.25);
+    if (sendValue)
+        SendValue(D_GAIN, m_dGain.value, MSG_SET_D_GAIN);
+}
+
+void CameraSettingPage::ApplyExposure(bool moveControl, bool sendValue)
+{
+    if (moveControl)
+        SendMessageA(m_exposure.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_exposure.value));
+    ShowValue(IDC_EXPOSURE_TEXT, "%.1lf msec", static_cast<double>(m_exposure.value) * 0.1);
+    if (sendValue)
+        SendValue(EXPOSURE, m_exposure.value, MSG_SET_EXPOSURE);
+}
+
+void CameraSettingPage::ApplyAec(bool moveControl)
+{
+    ApplyCheckBox(m_aec, IDC_EXPOSURE_AUTO, AEC, MSG_SET_AEC, moveControl);
+}
+
+void CameraSettingPage::ApplyExposure2Ctrl(bool moveControl)
+{
+    ApplyCheckBox(m_exposure2Ctrl, IDC_EXPOSURE2_ENABLE, EXPOSURE2CTRL, MSG_SET_EXPOSURE2CTRL,
+                  moveControl);
+}
+
+void CameraSettingPage::ApplyExposure2Val(bool moveControl)
+{
+    if (moveControl)
+        SendDlgItemMessageA(m_Dlg, IDC_SHUTTER_LIST, CB_SETCURSEL,
+                            static_cast<WPARAM>(m_exposure2Val.value), 0);
+    SendValue(EXPOSURE2VAL, m_exposure2Val.value, MSG_SET_EXPOSURE2VAL);
+}
+
+void CameraSettingPage::ApplyFlip(bool moveControl)
+{
+    ApplyCheckBox(m_flip, IDC_FLIP, FLIP, MSG_SET_FLIP, moveControl);
+}
+
+void CameraSettingPage::ApplyMirror(bool moveControl)
+{
+    ApplyCheckBox(m_mirror, IDC_MIRROR, MIRROR, MSG_SET_MIRROR, moveControl);
+}
+
+void CameraSettingPage::ApplyLedCtrl(bool moveControl)
+{
+    ApplyCheckBox(m_ledCtrl, IDC_LED, LEDCTRL, MSG_SET_LEDCTRL, moveControl);
+}
+
+void CameraSettingPage::ApplyPrivacy(bool moveControl)
+{
+    ApplyCheckBox(m_privacy, IDC_PRIVACY, PRIVACY, MSG_SET_PRIVACY, moveControl);
+}
+
+void CameraSettingPage::ApplyStrobeCtrl(bool moveControl)
+{
+    ApplyCheckBox(m_strobeCtrl, IDC_STROBE_ENABLE, STROBECTRL, MSG_SET_STROBECTRL, moveControl);
+}
+
+void CameraSettingPage::ApplyStrobeInvert(bool moveControl)
+{
+    ApplyCheckBox(m_strobeInvert, IDC_STROBE_INVERT, STROBEINVERT, MSG_SET_STROBEINVERT,
+                  moveControl);
+}
+
+void CameraSettingPage::ApplyVgaFps(bool moveControl)
+{
+    if (moveControl)
+        SetRadioGroup(m_Dlg, m_vgaFps.value, g_VgaFpsButtons);
+    SendValue(VGA_FPS, m_vgaFps.value, MSG_SET_VGA_FPS);
+}
+
+void CameraSettingPage::ApplyQvgaFps(bool moveControl)
+{
+    if (moveControl)
+        SetRadioGroup(m_Dlg, m_qvgaFps.value, g_QvgaFpsButtons);
+    SendValue(QVGA_FPS, m_qvgaFps.value, MSG_SET_QVGA_FPS);
+}
+
+void CameraSettingPage::UpdateControlStates()
+{
+    const BOOL manualGain = m_aAutoGain.value == 0;
+    const BOOL manualExposure = m_aec.value == 0;
+    EnableWindow(GetDlgItem(m_Dlg, IDC_AGAIN_TRACKBAR), manualGain);
+    EnableWindow(GetDlgItem(m_Dlg, IDC_AGAIN_TEXT), manualGain);
+    EnableWindow(GetDlgItem(m_Dlg, IDC_EXPOSURE_AUTO), TRUE);
+    const BOOL trackbarExposure = manualExposure && m_exposure2Ctrl.value == 0;
+    EnableWindow(GetDlgItem(m_Dlg, IDC_EXPOSURE_TRACKBAR), trackbarExposure);
+    EnableWindow(GetDlgItem(m_Dlg, IDC_EXPOSURE_TEXT), trackbarExposure);
+    EnableWindow(GetDlgItem(m_Dlg, IDC_EXPOSURE2_ENABLE), manualExposure);
+    EnableWindow(GetDlgItem(m_Dlg, IDC_SHUTTER_LIST), manualExposure && m_exposure2Ctrl.value != 0);
+}
+
+// ---------------------------------------------------------------------------
+// Dialog messages
+
+LONG CameraSettingPage::ButtonState(int controlId) const
+{
+    return IsDlgButtonChecked(m_Dlg, controlId) != 0 ? 1 : 0;
+}
+
+INT_PTR CameraSettingPage::OnReceiveMessage(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    // A page without the camera's interface keeps its dialog inert: nothing
+    // is loaded and it never becomes active.
+    if (uMsg == WM_INITDIALOG && m_pCameraControl) {
+        LoadSettings();
+        InitControls(hwnd);
+        ApplyInitialValues();
+    }
+    if (m_bActive) {
+        if (uMsg == WM_HSCROLL)
+            OnScroll(LOWORD(wParam), reinterpret_cast<HWND>(lParam));
+        else if (uMsg == WM_COMMAND) {
+            if (HIWORD(wParam) == BN_CLICKED) {
+                OnClick(LOWORD(wParam));
+                UpdateControlStates();
+            } else if (HIWORD(wParam) == CBN_SELCHANGE) {
+                OnSelectionChange(LOWORD(wParam), reinterpret_cast<HWND>(lParam));
+            }
+        }
+    }
+    return CBasePropertyPage::OnReceiveMessage(hwnd, uMsg, wParam, lParam);
+}
+
+void CameraSettingPage::OnScroll(UINT code, HWND control)
+{
+    switch (code) {
+    case TB_LINEUP:
+    case TB_LINEDOWN:
+    case TB_PAGEUP:
+    case TB_PAGEDOWN:
+    case TB_THUMBTRACK:
+    case TB_TOP:
+    case TB_BOTTOM:
+        break;
+    default:
+        return;  // TB_THUMBPOSITION and TB_ENDTRACK close a move already sent
+    }
+    if (!control)
+        return;
+    if (control == m_aGain.trackbar) {
+        m_aGain.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
+        ApplyAGain(false, true);
+    } else if (control == m_dGain.trackbar) {
+        m_dGain.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
+        ApplyDGain(false, true);
+    } else if (control == m_exposure.trackbar) {
+        m_exposure.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
+        ApplyExposure(false, true);
+    }
+}
+
+void CameraSettingPage::OnClick(int controlId)
+{
+    switch (controlId) {
+    case IDC_FLIP:
+        m_flip.value = ButtonState(controlId);
+        ApplyFlip(false);
+        break;
+    case IDC_MIRROR:
+        m_mirror.value = ButtonState(controlId);
+        ApplyMirror(false);
+        break;
+    case IDC_PRIVACY:
+        m_privacy.value = ButtonState(controlId);
+        ApplyPrivacy(false);
+        break;
+    case IDC_DEFAULT:
+        RestoreDefaults();
+        break;
+    case IDC_LED:
+        m_ledCtrl.value = ButtonState(controlId);
+        ApplyLedCtrl(false);
+        break;
+    case IDC_AGAIN_AUTO:
+        m_aAutoGain.value = ButtonState(controlId);
+        ApplyAAutoGain(false, true);
+        // Back to manual gain: the trackbar shows and sends the stored gain.
+        if (m_aAutoGain.value == 0)
+            ApplyAGain(true, true);
+        break;
+    case IDC_EXPOSURE_AUTO:
+        m_aec.value = ButtonState(controlId);
+        ApplyAec(false);
+        break;
+    case IDC_EXPOSURE2_ENABLE:
+        m_exposure2Ctrl.value = ButtonState(controlId);
+        ApplyExposure2Ctrl(false);
+        // With manual exposure the camera takes the time from the source
+        // just chosen: the shutter list or the trackbar.
+        if (m_aec.value == 0) {
+            if (m_exposure2Ctrl.value)
+                ApplyExposure2Val(false);
+            else
+                ApplyExposure(false, true);
+        }
+        break;
+    case IDC_STROBE_ENABLE:
+        m_strobeCtrl.value = ButtonState(controlId);
+        ApplyStrobeCtrl(false);
+        break;
+    case IDC_STROBE_INVERT:
+        m_strobeInvert.value = ButtonState(controlId);
+        ApplyStrobeInvert(false);
+        break;
+    default:
+        if (controlId >= IDC_VGA_60FPS && controlId <= IDC_VGA_15FPS) {
+            m_vgaFps.value = controlId - IDC_VGA_60FPS;
+            ApplyVgaFps(false);
+        } else if (controlId >= IDC_QVGA_60FPS && controlId <= IDC_QVGA_15FPS) {
+            m_qvgaFps.value = controlId - IDC_QVGA_60FPS;
+            ApplyQvgaFps(false);
+        }
+        break;
+    }
+}
+
+void CameraSettingPage::OnSelectionChange(int controlId, HWND control)
+{
+    if (controlId != IDC_SHUTTER_LIST || !control || control != GetDlgItem(m_Dlg, IDC_SHUTTER_LIST))
+        return;
+    const LRESULT selection = SendMessageA(control, CB_GETCURSEL, 0, 0);
+    if (selection == CB_ERR)
+        return;
+    m_exposure2Val.value = static_cast<LONG>(selection);
+    ApplyExposure2Val(false);
+    SetDirty();
 }

@@ -1,0 +1,12 @@
+// classtable.h - the classes that vireoprop.ax serves, in registration order.
+#ifndef VIREO_SERVER_CLASSTABLE_H
+#define VIREO_SERVER_CLASSTABLE_H
+
+#include "../base/classfactory.h"
+
+enum { CLASS_TABLE_COUNT = 2 };
+
+// 0: the "Camera Setting" page, 1: the interface handler.
+extern const CFactoryTemplate ClassTable[CLASS_TABLE_COUNT];
+
+#endif  // VIREO_SERVER_CLASSTABLE_H

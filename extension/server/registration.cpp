@@ -1,0 +1,277 @@
+// DllRegisterServer / DllUnregisterServer: the COM class entries of the
+// module's classes and the kernel-streaming proxy's extension keys.
+#include <windows.h>
+#include <objbase.h>
+#include <olectl.h>
+#include <strmif.h>
+#include <vfwmsgs.h>
+
+#include "../base/module.h"
+#include "../control/vireoctl.h"
+#include "classtable.h"
+
+namespace {
+
+const WCHAR kMediaSets[] = L"System\\CurrentControlSet\\Control\\MediaSets";
+const WCHAR kMediaInterfaces[] = L"System\\CurrentControlSet\\Control\\MediaInterfaces";
+const WCHAR kPropertyPages[] = L"PropertyPages";
+
+enum { KEY_PATH_CHARS = 1024, GUID_CHARS = 39 };
+
+// A registry call's error code as a result: 0 is success, anything else the
+// platform's code in the low 16 bits of a Win32 failure.
+HRESULT FromRegistryError(LONG code)
+{
+    if (code == ERROR_SUCCESS)
+        return S_OK;
+    return static_cast<HRESULT>(0x80070000UL | (static_cast<ULONG>(code) & 0xFFFFUL));
+}
+
+// Appends piece to the zero-terminated text in path (KEY_PATH_CHARS
+// characters), cutting it short where the buffer ends.
+void AppendToPath(WCHAR *path, const WCHAR *piece)
+{
+    int length = lstrlenW(path);
+    int room = KEY_PATH_CHARS - 1 - length;
+    WCHAR *end = path + length;
+    while (room > 0 && *piece) {
+        *end++ = *piece++;
+        room--;
+    }
+    *end = 0;
+}
+
+void StartPath(WCHAR *path, const WCHAR *prefix)
+{
+    ZeroMemory(path, KEY_PATH_CHARS * sizeof(WCHAR));
+    AppendToPath(path, prefix);
+}
+
+void GuidText(REFGUID guid, WCHAR *text)
+{
+    if (StringFromGUID2(guid, text, GUID_CHARS) == 0)
+        text[0] = 0;
+}
+
+DWORD TextBytes(const WCHAR *text)
+{
+    return static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(WCHAR));
+}
+
+LONG SetText(HKEY key, const WCHAR *name, const WCHAR *text)
+{
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
+                          TextBytes(text));
+}
+
+LONG CreateKey(HKEY root, const WCHAR *path, HKEY *key)
+{
+    return RegCreateKeyExW(root, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, key,
+                           NULL);
+}
+
+// "CLSID\{...}" of a class.
+void ClassKeyPath(const CFactoryTemplate &entry, WCHAR *path)
+{
+    WCHAR guid[GUID_CHARS];
+    GuidText(*entry.m_ClsID, guid);
+    StartPath(path, L"CLSID\\");
+    AppendToPath(path, guid);
+}
+
+HRESULT WriteClassEntries(const CFactoryTemplate &entry, const WCHAR *modulePath)
+{
+    WCHAR path[KEY_PATH_CHARS];
+    ClassKeyPath(entry, path);
+
+    HKEY classKey = NULL;
+    LONG rc = CreateKey(HKEY_CLASSES_ROOT, path, &classKey);
+    if (rc != ERROR_SUCCESS)
+        return FromRegistryError(rc);
+    rc = SetText(classKey, NULL, entry.m_Name);
+    HKEY serverKey = NULL;
+    if (rc == ERROR_SUCCESS)
+        rc = CreateKey(classKey, L"InprocServer32", &serverKey);
+    if (rc == ERROR_SUCCESS) {
+        rc = SetText(serverKey, NULL, modulePath);
+        if (rc == ERROR_SUCCESS)
+            rc = SetText(serverKey, L"ThreadingModel", L"Both");
+        RegCloseKey(serverKey);
+    }
+    RegCloseKey(classKey);
+    return FromRegistryError(rc);
+}
+
+// Offers the class its own setup step through IAMovieSetup. A class without
+// it (or one that exists only aggregated) has nothing to set up.
+HRESULT RunClassSetup(const CFactoryTemplate &entry, bool registering)
+{
+    IAMovieSetup *setup = NULL;
+    HRESULT hr = CClassFactory::CreateFromTemplate(&entry, NULL, IID_IAMovieSetup,
+                                                   reinterpret_cast<void **>(&setup));
+    if (SUCCEEDED(hr)) {
+        if (registering) {
+            setup->Unregister();
+            hr = setup->Register();
+        } else {
+            hr = setup->Unregister();
+        }
+        setup->Release();
+    } else if (hr == E_NOINTERFACE || hr == VFW_E_NEED_OWNER) {
+        hr = S_OK;
+    }
+    return hr;
+}
+
+HRESULT ModulePath(WCHAR *path, DWORD chars)
+{
+    DWORD length = GetModuleFileNameW(g_hInst, path, chars);
+    if (length == 0)
+        return FromRegistryError(static_cast<LONG>(GetLastError()));
+    if (length >= chars)
+        return FromRegistryError(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
+// "...\MediaSets\{set}\PropertyPages\{page}" = page name.
+HRESULT WritePageKey()
+{
+    WCHAR set[GUID_CHARS], page[GUID_CHARS], path[KEY_PATH_CHARS];
+    GuidText(CameraPropertySet, set);
+    GuidText(CLSID_CameraSettingPage, page);
+    StartPath(path, kMediaSets);
+    AppendToPath(path, L"\\");
+    AppendToPath(path, set);
+    AppendToPath(path, L"\\");
+    AppendToPath(path, kPropertyPages);
+    AppendToPath(path, L"\\");
+    AppendToPath(path, page);
+
+    HKEY key = NULL;
+    LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, &key);
+    if (rc != ERROR_SUCCESS)
+        return FromRegistryError(rc);
+    rc = SetText(key, NULL, ClassTable[0].m_Name);
+    RegCloseKey(key);
+    return FromRegistryError(rc);
+}
+
+// "...\MediaInterfaces\{set}" = handler name, "IID" = the set's 16 bytes.
+HRESULT WriteHandlerKey()
+{
+    WCHAR set[GUID_CHARS], path[KEY_PATH_CHARS];
+    GuidText(CameraPropertySet, set);
+    StartPath(path, kMediaInterfaces);
+    AppendToPath(path, L"\\");
+    AppendToPath(path, set);
+
+    HKEY key = NULL;
+    LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, &key);
+    if (rc != ERROR_SUCCESS)
+        return FromRegistryError(rc);
+    rc = SetText(key, NULL, ClassTable[1].m_Name);
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExW(key, L"IID", 0, REG_BINARY,
+                            reinterpret_cast<const BYTE *>(&CameraPropertySet),
+                            sizeof(CameraPropertySet));
+    RegCloseKey(key);
+    return FromRegistryError(rc);
+}
+
+LONG OpenKey(HKEY root, const WCHAR *path, HKEY *key)
+{
+    return RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS, key);
+}
+
+// Removes this module's page from the set's "PropertyPages", and the keys
+// above it that are left empty. Pages of other modules keep theirs.
+void RemovePageKey()
+{
+    WCHAR set[GUID_CHARS], page[GUID_CHARS], path[KEY_PATH_CHARS];
+    GuidText(CameraPropertySet, set);
+    GuidText(CLSID_CameraSettingPage, page);
+    StartPath(path, kMediaSets);
+    AppendToPath(path, L"\\");
+    AppendToPath(path, set);
+
+    HKEY setKey = NULL;
+    if (OpenKey(HKEY_LOCAL_MACHINE, path, &setKey) != ERROR_SUCCESS)
+        return;
+    bool emptied = false;
+    HKEY pagesKey = NULL;
+    if (OpenKey(setKey, kPropertyPages, &pagesKey) == ERROR_SUCCESS) {
+        LONG rc = RegDeleteKeyW(pagesKey, page);
+        RegCloseKey(pagesKey);
+        if (rc == ERROR_SUCCESS)
+            emptied = RegDeleteKeyW(setKey, kPropertyPages) == ERROR_SUCCESS;
+    }
+    RegCloseKey(setKey);
+
+    if (emptied) {
+        HKEY setsKey = NULL;
+        if (OpenKey(HKEY_LOCAL_MACHINE, kMediaSets, &setsKey) == ERROR_SUCCESS) {
+            RegDeleteKeyW(setsKey, set);
+            RegCloseKey(setsKey);
+        }
+    }
+}
+
+HRESULT RemoveHandlerKey()
+{
+    WCHAR set[GUID_CHARS];
+    GuidText(CameraPropertySet, set);
+    HKEY interfacesKey = NULL;
+    LONG rc = OpenKey(HKEY_LOCAL_MACHINE, kMediaInterfaces, &interfacesKey);
+    if (rc != ERROR_SUCCESS)
+        return FromRegistryError(rc);
+    rc = RegDeleteKeyW(interfacesKey, set);
+    RegCloseKey(interfacesKey);
+    return FromRegistryError(rc);
+}
+
+}  // namespace
+
+STDAPI DllRegisterServer()
+{
+    WCHAR modulePath[KEY_PATH_CHARS];
+    HRESULT hr = ModulePath(modulePath, KEY_PATH_CHARS);
+    if (FAILED(hr))
+        return hr;
+
+    for (int i = 0; i < CLASS_TABLE_COUNT; i++) {
+        hr = WriteClassEntries(ClassTable[i], modulePath);
+        if (SUCCEEDED(hr) && ClassTable[i].m_lpfnNew)
+            hr = RunClassSetup(ClassTable[i], true);
+        if (FAILED(hr))
+            return hr;
+    }
+
+    // The page key's failure does not stop the handler key, but it is the
+    // first failure and the one reported.
+    HRESULT pageResult = WritePageKey();
+    HRESULT handlerResult = WriteHandlerKey();
+    return FAILED(pageResult) ? pageResult : handlerResult;
+}
+
+STDAPI DllUnregisterServer()
+{
+    // COM class entries, last class first. A class whose key is already
+    // gone has nothing left to remove; the others are still removed.
+    for (int i = CLASS_TABLE_COUNT - 1; i >= 0; i--) {
+        HRESULT hr = S_OK;
+        if (ClassTable[i].m_lpfnNew)
+            hr = RunClassSetup(ClassTable[i], false);
+        if (FAILED(hr))
+            break;
+        WCHAR path[KEY_PATH_CHARS];
+        ClassKeyPath(ClassTable[i], path);
+        LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+            break;
+    }
+
+    // Keys are only opened here, never created: removing what is not there
+    // leaves nothing behind.
+    RemovePageKey();
+    return RemoveHandlerKey();
+}

@@ -1,0 +1,361 @@
+#include "pagetest.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <new>
+
+std::atomic<bool> g_failNothrowNew(false);
+
+void *operator new(size_t size, const std::nothrow_t &) noexcept
+{
+    if (g_failNothrowNew)
+        return NULL;
+    return malloc(size ? size : 1);
+}
+
+// The matching delete of the allocation above.
+void operator delete(void *p, const std::nothrow_t &) noexcept
+{
+    free(p);
+}
+
+std::vector<Pause> g_pauses;
+static SimDriver *g_pauseDriver = NULL;
+
+static void WINAPI RecordPause(DWORD milliseconds)
+{
+    Pause p = {g_pauseDriver ? g_pauseDriver->LogCount() : -1, milliseconds};
+    g_pauses.push_back(p);
+}
+
+// --- TestFilter -------------------------------------------------------------
+
+TestFilter::TestFilter(bool aggregateHandler)
+    : m_state(new SimDriverState()), m_driver(m_state.get()), m_inner(NULL), m_refs(1)
+{
+    m_driver.Reset();
+    if (aggregateHandler) {
+        HRESULT hr = E_FAIL;
+        m_inner = CInterfaceHandler::CreateInstance(this, &hr);
+        EXPECT_EQ(S_OK, hr);
+        if (m_inner)
+            m_inner->NonDelegatingAddRef();
+    }
+}
+
+TestFilter::~TestFilter()
+{
+    if (m_inner)
+        m_inner->NonDelegatingRelease();
+}
+
+HRESULT STDMETHODCALLTYPE TestFilter::QueryInterface(REFIID riid, void **ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKsPropertySet)) {
+        *ppv = static_cast<IKsPropertySet *>(this);
+        AddRef();
+        return S_OK;
+    }
+    // Like the kernel-streaming proxy: the extension's interface comes from
+    // the aggregated handler.
+    if (m_inner && IsEqualIID(riid, CameraPropertySet))
+        return m_inner->NonDelegatingQueryInterface(riid, ppv);
+    *ppv = NULL;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE TestFilter::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
+}
+
+ULONG STDMETHODCALLTYPE TestFilter::Release()
+{
+    return static_cast<ULONG>(InterlockedDecrement(&m_refs));
+}
+
+HRESULT STDMETHODCALLTYPE TestFilter::Set(REFGUID set, DWORD id, LPVOID instance,
+                                          DWORD instanceLength, LPVOID data, DWORD dataLength)
+{
+    return m_driver.Set(set, id, instance, instanceLength, data, dataLength);
+}
+
+HRESULT STDMETHODCALLTYPE TestFilter::Get(REFGUID set, DWORD id, LPVOID instance,
+                                          DWORD instanceLength, LPVOID data, DWORD dataLength,
+                                          DWORD *returned)
+{
+    return m_driver.Get(set, id, instance, instanceLength, data, dataLength, returned);
+}
+
+HRESULT STDMETHODCALLTYPE TestFilter::QuerySupported(REFGUID, DWORD, DWORD *)
+{
+    ADD_FAILURE() << "the page never asks QuerySupported";
+    return E_NOTIMPL;
+}
+
+// --- TestPageSite -----------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE TestPageSite::QueryInterface(REFIID riid, void **ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPageSite)) {
+        *ppv = static_cast<IPropertyPageSite *>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = NULL;
+    return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE TestPageSite::OnStatusChange(DWORD flags)
+{
+    m_status.push_back(flags);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TestPageSite::GetLocaleID(LCID *lcid)
+{
+    if (!lcid)
+        return E_POINTER;
+    *lcid = LOCALE_USER_DEFAULT;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TestPageSite::GetPageContainer(IUnknown **ppUnk)
+{
+    if (ppUnk)
+        *ppUnk = NULL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE TestPageSite::TranslateAccelerator(MSG *)
+{
+    return S_FALSE;
+}
+
+// --- Describe ---------------------------------------------------------------
+
+std::string Describe(const SimRequest &r)
+{
+    char text[64];
+    if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_ENABLE)
+        snprintf(text, sizeof(text), "GE %lu", static_cast<unsigned long>(r.ControlId()));
+    else if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_DATA)
+        snprintf(text, sizeof(text), "GD %lu", static_cast<unsigned long>(r.ControlId()));
+    else if (r.isSet && r.property == VALUE10H && r.Kind() == SET_DATA)
+        snprintf(text, sizeof(text), "SD %lu=%ld", static_cast<unsigned long>(r.ControlId()),
+                 static_cast<long>(r.Value()));
+    else if (r.isSet && r.property == VALUE20H && r.Kind() == SET_ENABLE)
+        snprintf(text, sizeof(text), "SE %lu=%ld", static_cast<unsigned long>(r.ControlId()),
+                 static_cast<long>(r.Word(3)));
+    else
+        snprintf(text, sizeof(text), "? set=%lu property=%lu", static_cast<unsigned long>(r.isSet),
+                 static_cast<unsigned long>(r.property));
+    return text;
+}
+
+// --- PageTest ---------------------------------------------------------------
+
+void PageTest::SetUp()
+{
+    g_hInst = GetModuleHandleW(NULL);
+    m_objectsBefore = CBaseObject::ObjectsActive();
+    m_filter.reset(new TestFilter());
+    g_pauseDriver = &m_filter->Driver();
+    g_pauses.clear();
+    CameraSettingPage::SetPauseFunction(RecordPause);
+    m_boxes.reset(new wintest::MessageBoxCatcher());
+    m_host = wintest::CreateHostWindow(700, 500);
+    ASSERT_NE(nullptr, m_host);
+    ShowWindow(m_host, SW_SHOWNOACTIVATE);
+    CreatePage();
+}
+
+void PageTest::TearDown()
+{
+    if (m_page) {
+        if (m_dlg)
+            Deactivate();
+        m_page->SetObjects(0, NULL);
+        m_page->SetPageSite(NULL);
+        ReleasePage();
+    }
+    EXPECT_EQ(1, m_filter->Refs()) << "an IFace reference was left behind";
+    EXPECT_EQ(1, m_site.m_refs) << "a page site reference was left behind";
+    if (m_host)
+        DestroyWindow(m_host);
+    wintest::PumpMessages();
+    m_boxes.reset();
+    CameraSettingPage::SetPauseFunction(NULL);
+    g_pauseDriver = NULL;
+    m_filter.reset();
+    EXPECT_EQ(m_objectsBefore, CBaseObject::ObjectsActive());
+}
+
+void PageTest::CreatePage()
+{
+    HRESULT hr = static_cast<HRESULT>(0x12345678);
+    m_unknown = CameraSettingPage::CreateInstance(NULL, &hr);
+    ASSERT_NE(nullptr, m_unknown);
+    EXPECT_EQ(static_cast<HRESULT>(0x12345678), hr) << "creation must leave the result alone";
+    ASSERT_EQ(S_OK, m_unknown->NonDelegatingQueryInterface(IID_IPropertyPage,
+                                                          reinterpret_cast<void **>(&m_page)));
+    m_setting = static_cast<CameraSettingPage *>(m_unknown);
+}
+
+HRESULT PageTest::Connect()
+{
+    if (!m_siteSet) {
+        EXPECT_EQ(S_OK, m_page->SetPageSite(&m_site));
+        m_siteSet = true;
+    }
+    IUnknown *object = m_filter->Unknown();
+    return m_page->SetObjects(1, &object);
+}
+
+static BOOL CALLBACK FindAGainTrackbar(HWND hwnd, LPARAM param)
+{
+    if (GetDlgCtrlID(hwnd) == IDC_AGAIN_TRACKBAR) {
+        *reinterpret_cast<HWND *>(param) = GetParent(hwnd);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HRESULT PageTest::Activate()
+{
+    RECT rect = {0, 0, 480, 420};
+    HRESULT hr = m_page->Activate(m_host, &rect, FALSE);
+    m_dlg = NULL;
+    EnumChildWindows(m_host, FindAGainTrackbar, reinterpret_cast<LPARAM>(&m_dlg));
+    return hr;
+}
+
+HRESULT PageTest::Deactivate()
+{
+    HRESULT hr = m_page->Deactivate();
+    m_dlg = NULL;
+    return hr;
+}
+
+void PageTest::ReleasePage()
+{
+    if (m_page)
+        m_page->Release();
+    m_page = NULL;
+    m_siteSet = false;
+    m_unknown = NULL;
+    m_setting = NULL;
+}
+
+std::vector<std::string> PageTest::Requests(LONG from)
+{
+    std::vector<std::string> out;
+    for (LONG i = from; i < Driver().LogCount(); ++i) {
+        const SimRequest *r = Driver().LogEntry(i);
+        out.push_back(r ? Describe(*r) : std::string("(lost)"));
+    }
+    return out;
+}
+
+const SimRequest &PageTest::Request(LONG index)
+{
+    const SimRequest *r = Driver().LogEntry(index);
+    static SimRequest none;
+    EXPECT_NE(nullptr, r) << "no request " << index;
+    return r ? *r : none;
+}
+
+void PageTest::ClearLog()
+{
+    Driver().ClearLog();
+    g_pauses.clear();
+    m_boxes->Clear();
+}
+
+std::vector<std::string> PageTest::FullLoad()
+{
+    std::vector<std::string> out;
+    for (ULONG id : CameraControlIds) {
+        out.push_back("GE " + std::to_string(id));
+        out.push_back("GD " + std::to_string(id));
+    }
+    return out;
+}
+
+void PageTest::Scroll(int trackbarId, LONG position, WORD code)
+{
+    HWND trackbar = Item(trackbarId);
+    SendMessageW(trackbar, TBM_SETPOS, TRUE, position);
+    SendMessageW(m_dlg, WM_HSCROLL, MAKEWPARAM(code, 0), reinterpret_cast<LPARAM>(trackbar));
+}
+
+void PageTest::Click(int controlId)
+{
+    SendMessageW(Item(controlId), BM_CLICK, 0, 0);
+}
+
+void PageTest::SelectShutter(LONG index)
+{
+    HWND combo = Item(IDC_SHUTTER_LIST);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendCommand(IDC_SHUTTER_LIST, CBN_SELCHANGE, combo);
+}
+
+void PageTest::SendCommand(int controlId, WORD code, HWND control)
+{
+    SendMessageW(m_dlg, WM_COMMAND, MAKEWPARAM(controlId, code), reinterpret_cast<LPARAM>(control));
+}
+
+LONG PageTest::TrackbarPos(int id) const
+{
+    return static_cast<LONG>(SendMessageW(Item(id), TBM_GETPOS, 0, 0));
+}
+
+LONG PageTest::TrackbarMin(int id) const
+{
+    return static_cast<LONG>(SendMessageW(Item(id), TBM_GETRANGEMIN, 0, 0));
+}
+
+LONG PageTest::TrackbarMax(int id) const
+{
+    return static_cast<LONG>(SendMessageW(Item(id), TBM_GETRANGEMAX, 0, 0));
+}
+
+std::string PageTest::Text(int id) const
+{
+    char text[256] = {0};
+    GetDlgItemTextA(m_dlg, id, text, sizeof(text));
+    return text;
+}
+
+LONG PageTest::ShutterSelection() const
+{
+    return static_cast<LONG>(SendMessageW(Item(IDC_SHUTTER_LIST), CB_GETCURSEL, 0, 0));
+}
+
+std::vector<std::string> PageTest::ShutterEntries() const
+{
+    std::vector<std::string> out;
+    HWND combo = Item(IDC_SHUTTER_LIST);
+    LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        char text[128] = {0};
+        SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        out.push_back(text);
+    }
+    return out;
+}
+
+std::vector<int> PageTest::CheckedRadios() const
+{
+    std::vector<int> out;
+    for (int id = IDC_VGA_60FPS; id <= IDC_QVGA_15FPS; ++id)
+        if (Checked(id))
+            out.push_back(id);
+    return out;
+}

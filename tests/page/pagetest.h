@@ -1,0 +1,138 @@
+// pagetest.h - a capture filter of the test's own (the simulated driver behind
+// IKsPropertySet, the real interface handler aggregated into it), a page
+// site, and a fixture that drives the real "Camera Setting" dialog.
+#ifndef VIREO_TESTS_PAGETEST_H
+#define VIREO_TESTS_PAGETEST_H
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <ocidl.h>
+#include <strmif.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/module.h"
+#include "control/handler.h"
+#include "page/settingpage.h"
+#include "resources/resource.h"
+#include "simdriver.h"
+#include "wintest.h"
+
+// Makes the module's nothrow allocations fail while set.
+extern std::atomic<bool> g_failNothrowNew;
+
+// Stands where the kernel-streaming proxy's capture filter stands: answers
+// IKsPropertySet from the simulated driver and hands out IFace from the
+// aggregated interface handler. Counts its references (it starts with one,
+// the test's own).
+class TestFilter : public IKsPropertySet {
+public:
+    explicit TestFilter(bool aggregateHandler = true);
+    virtual ~TestFilter();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
+                                  LPVOID data, DWORD dataLength) override;
+    HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
+                                  LPVOID data, DWORD dataLength, DWORD *returned) override;
+    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD *support) override;
+
+    LONG Refs() const { return m_refs; }
+    SimDriver &Driver() { return m_driver; }
+    IUnknown *Unknown() { return static_cast<IKsPropertySet *>(this); }
+
+private:
+    std::unique_ptr<SimDriverState> m_state;
+    SimDriver m_driver;
+    CUnknown *m_inner;
+    LONG m_refs;
+};
+
+class TestPageSite : public IPropertyPageSite {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_refs); }
+    HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE GetLocaleID(LCID *lcid) override;
+    HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown **ppUnk) override;
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG *msg) override;
+
+    LONG m_refs = 1;
+    std::vector<DWORD> m_status;
+};
+
+// One request as the driver saw it, in a form that reads well in a failure:
+// "GE 300" GET_ENABLE, "GD 300" GET_DATA, "SD 300=5" SET_DATA,
+// "SE 300=1" SET_ENABLE with its default; anything else "?".
+std::string Describe(const SimRequest &r);
+
+// Records the page's pauses: the driver's log count when each came.
+struct Pause {
+    LONG position;
+    DWORD milliseconds;
+};
+extern std::vector<Pause> g_pauses;
+
+class PageTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Page object life.
+    void CreatePage();
+    HRESULT Connect();
+    HRESULT Activate();
+    HRESULT Deactivate();
+    void ReleasePage();
+
+    SimDriver &Driver() { return m_filter->Driver(); }
+    // Requests received since the last call of ClearLog, described.
+    std::vector<std::string> Requests(LONG from = 0);
+    const SimRequest &Request(LONG index);
+    void ClearLog();
+    LONG LogCount() { return Driver().LogCount(); }
+    // The request list a load of these fifteen controls sends when every
+    // control is present.
+    static std::vector<std::string> FullLoad();
+
+    // The user's actions.
+    void Scroll(int trackbarId, LONG position, WORD code);
+    void Click(int controlId);
+    void SelectShutter(LONG index);
+    void SendCommand(int controlId, WORD code, HWND control);
+
+    // What the user sees.
+    HWND Item(int id) const { return GetDlgItem(m_dlg, id); }
+    LONG TrackbarPos(int id) const;
+    LONG TrackbarMin(int id) const;
+    LONG TrackbarMax(int id) const;
+    std::string Text(int id) const;
+    bool Checked(int id) const { return IsDlgButtonChecked(m_dlg, id) == BST_CHECKED; }
+    bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+    LONG ShutterSelection() const;
+    std::vector<std::string> ShutterEntries() const;
+    std::vector<int> CheckedRadios() const;  // checked buttons of both rows
+    std::vector<std::string> BoxTexts() const { return m_boxes->Texts(); }
+
+    std::unique_ptr<TestFilter> m_filter;
+    TestPageSite m_site;
+    bool m_siteSet = false;
+    HWND m_host = NULL;
+    HWND m_dlg = NULL;
+    CUnknown *m_unknown = NULL;
+    IPropertyPage *m_page = NULL;
+    CameraSettingPage *m_setting = NULL;
+    std::unique_ptr<wintest::MessageBoxCatcher> m_boxes;
+    LONG m_objectsBefore = 0;
+};
+
+#endif  // VIREO_TESTS_PAGETEST_H

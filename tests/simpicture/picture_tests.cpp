@@ -1,0 +1,350 @@
+// The simulated camera's picture: what each setting does to the pixels, and
+// that drawing stays inside the frame's bytes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "picture.h"
+#include "simdriver.h"
+
+namespace {
+
+const BYTE kGuard = 0xA5;
+const size_t kGuardBytes = 64;
+
+struct Rgb {
+    BYTE r, g, b;
+    bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator!=(const Rgb &o) const { return !(*this == o); }
+};
+
+// One rendered frame with guard bytes after its end.
+struct Picture {
+    LONG width = 0;
+    LONG height = 0;
+    std::vector<BYTE> bytes;
+
+    size_t Stride() const { return SimFrameStride(width); }
+    size_t Size() const { return SimFrameBytes(width, height); }
+    // Display coordinates: y = 0 is the top row as shown.
+    Rgb At(LONG x, LONG y) const
+    {
+        const BYTE *p = &bytes[(height - 1 - y) * Stride() + x * 3];
+        return Rgb{p[2], p[1], p[0]};
+    }
+    bool GuardIntact() const
+    {
+        for (size_t i = Size(); i < bytes.size(); ++i)
+            if (bytes[i] != kGuard)
+                return false;
+        return true;
+    }
+    bool PaddingIntact() const
+    {
+        for (LONG row = 0; row < height; ++row)
+            for (size_t i = static_cast<size_t>(width) * 3; i < Stride(); ++i)
+                if (bytes[row * Stride() + i] != kGuard)
+                    return false;
+        return true;
+    }
+    // Mean of all channels over display rows [y0, y1).
+    double Mean(LONG y0, LONG y1) const
+    {
+        double sum = 0;
+        for (LONG y = y0; y < y1; ++y)
+            for (LONG x = 0; x < width; ++x) {
+                Rgb c = At(x, y);
+                sum += c.r + c.g + c.b;
+            }
+        return sum / (3.0 * width * (y1 - y0));
+    }
+    // Bounding box of the pixels of one colour; false when there are none.
+    bool Find(Rgb colour, LONG *x0, LONG *y0, LONG *x1, LONG *y1) const
+    {
+        *x0 = *y0 = LONG_MAX;
+        *x1 = *y1 = -1;
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < width; ++x)
+                if (At(x, y) == colour) {
+                    *x0 = std::min(*x0, x);
+                    *y0 = std::min(*y0, y);
+                    *x1 = std::max(*x1, x);
+                    *y1 = std::max(*y1, y);
+                }
+        return *x1 >= 0;
+    }
+};
+
+const Rgb kBlock = {235, 235, 235};
+const Rgb kLed = {48, 255, 48};
+const Rgb kBlack = {0, 0, 0};
+
+class PictureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_state.reset(new SimDriverState());
+        m_driver.reset(new SimDriver(m_state.get()));
+    }
+    void Set(ULONG id, LONG value) { m_driver->SetValue(id, value); }
+    Picture Render(LONG width, LONG height, ULONG frame = 0) const
+    {
+        Picture p;
+        p.width = width;
+        p.height = height;
+        const size_t size = width > 0 && height > 0 ? SimFrameBytes(width, height) : 0;
+        p.bytes.assign(size + kGuardBytes, kGuard);
+        SimRenderFrame(p.bytes.data(), width, height, frame, *m_state);
+        return p;
+    }
+    // Mean brightness of the lower half (scene only, below the text box).
+    double Brightness() const
+    {
+        Picture p = Render(320, 240, 7);
+        return p.Mean(120, 240);
+    }
+
+    std::unique_ptr<SimDriverState> m_state;
+    std::unique_ptr<SimDriver> m_driver;
+};
+
+TEST_F(PictureTest, FlipAndMirrorTurnTheScene)
+{
+    const LONG w = 320, h = 240;
+    Picture plain = Render(w, h, 3);
+    LONG x0, y0, x1, y1;
+    ASSERT_TRUE(plain.Find(kBlock, &x0, &y0, &x1, &y1));
+    EXPECT_LT(x1, w / 2);  // left of centre, in the upper half
+    EXPECT_LT(y1, h / 2);
+    EXPECT_GT(x1 - x0, 20);
+
+    Set(FLIP, 1);
+    Picture flipped = Render(w, h, 3);
+    LONG fx0, fy0, fx1, fy1;
+    ASSERT_TRUE(flipped.Find(kBlock, &fx0, &fy0, &fx1, &fy1));
+    EXPECT_EQ(x0, fx0);
+    EXPECT_EQ(x1, fx1);
+    EXPECT_EQ(h - 1 - y1, fy0);
+    EXPECT_EQ(h - 1 - y0, fy1);
+    // Below and above the text box the whole scene is upside down.
+    for (LONG y = 50; y < h - 50; ++y)
+        for (LONG x = 0; x < w; ++x)
+            ASSERT_EQ(plain.At(x, h - 1 - y), flipped.At(x, y)) << x << "," << y;
+
+    Set(FLIP, 0);
+    Set(MIRROR, 1);
+    Picture mirrored = Render(w, h, 3);
+    LONG mx0, my0, mx1, my1;
+    ASSERT_TRUE(mirrored.Find(kBlock, &mx0, &my0, &mx1, &my1));
+    EXPECT_EQ(w - 1 - x1, mx0);
+    EXPECT_EQ(w - 1 - x0, mx1);
+    EXPECT_EQ(y0, my0);
+    EXPECT_EQ(y1, my1);
+    for (LONG y = 50; y < h; ++y)
+        for (LONG x = 0; x < w; ++x)
+            ASSERT_EQ(plain.At(w - 1 - x, y), mirrored.At(x, y)) << x << "," << y;
+
+    Set(FLIP, 1);
+    Picture both = Render(w, h, 3);
+    for (LONG y = 50; y < h - 50; ++y)
+        for (LONG x = 0; x < w; ++x)
+            ASSERT_EQ(plain.At(w - 1 - x, h - 1 - y), both.At(x, y)) << x << "," << y;
+
+    // The text stays readable: the box is where it was, whatever the turn.
+    for (LONG y = 3; y < 40; ++y)
+        for (LONG x = 3; x < 60; ++x)
+            ASSERT_EQ(plain.At(x, y), both.At(x, y)) << x << "," << y;
+}
+
+TEST_F(PictureTest, PrivacySendsBlackAndLeavesPadding)
+{
+    Set(PRIVACY, 1);
+    Set(LEDCTRL, 1);
+    for (LONG w : {320, 321, 322, 323}) {
+        Picture p = Render(w, 17, 9);
+        for (LONG y = 0; y < p.height; ++y)
+            for (LONG x = 0; x < p.width; ++x)
+                ASSERT_EQ(kBlack, p.At(x, y)) << w << ": " << x << "," << y;
+        EXPECT_TRUE(p.PaddingIntact()) << w;
+        EXPECT_TRUE(p.GuardIntact()) << w;
+    }
+    Set(PRIVACY, 0);
+    Picture p = Render(320, 17, 9);
+    EXPECT_GT(p.Mean(0, 17), 10.0);
+}
+
+TEST_F(PictureTest, ExposureAndGainsOrderBrightness)
+{
+    Set(AEC, 0);
+    const double nominal = Brightness();
+    Set(EXPOSURE, 100);
+    const double shorter = Brightness();
+    Set(EXPOSURE, 1000);
+    const double longer = Brightness();
+    Set(EXPOSURE, 1);
+    const double shortest = Brightness();
+    EXPECT_LT(shortest, shorter);
+    EXPECT_LT(shorter, nominal);
+    EXPECT_LT(nominal, longer);
+    EXPECT_LT(shortest, 1.0);
+
+    // With AEC on the exposure value does not matter.
+    Set(AEC, 1);
+    EXPECT_DOUBLE_EQ(nominal, Brightness());
+    Set(EXPOSURE, 3330);
+    EXPECT_DOUBLE_EQ(nominal, Brightness());
+
+    // The shutter list time, with AEC off.
+    Set(AEC, 0);
+    Set(EXPOSURE, 284);
+    Set(EXPOSURE2CTRL, 1);
+    Set(EXPOSURE2VAL, 3);  // 1 ms
+    const double oneMs = Brightness();
+    Set(EXPOSURE2VAL, 7);  // 20 ms
+    const double twentyMs = Brightness();
+    Set(EXPOSURE2VAL, 9);  // 100 ms
+    const double hundredMs = Brightness();
+    EXPECT_LT(oneMs, twentyMs);
+    EXPECT_LT(twentyMs, nominal);
+    EXPECT_LT(nominal, hundredMs);
+    Set(EXPOSURE2VAL, 99);  // out of the list: its last entry
+    EXPECT_DOUBLE_EQ(hundredMs, Brightness());
+    Set(EXPOSURE2CTRL, 0);
+    EXPECT_DOUBLE_EQ(nominal, Brightness());
+
+    // Analog gain counts only with automatic gain off.
+    Set(A_GAIN, 32);
+    EXPECT_DOUBLE_EQ(nominal, Brightness());
+    Set(A_AUTOGAIN, 0);
+    const double aHigh = Brightness();
+    Set(A_GAIN, 16);
+    const double aMid = Brightness();
+    Set(A_GAIN, 1);
+    EXPECT_DOUBLE_EQ(nominal, Brightness());
+    EXPECT_LT(nominal, aMid);
+    EXPECT_LT(aMid, aHigh);
+
+    // Digital gain in quarter steps, 4 is 1.0.
+    Set(D_GAIN, 8);
+    const double dDouble = Brightness();
+    Set(D_GAIN, 2);
+    const double dHalf = Brightness();
+    EXPECT_LT(dHalf, nominal);
+    EXPECT_LT(nominal, dDouble);
+}
+
+TEST_F(PictureTest, FramesMoveAndTheCounterChanges)
+{
+    // The bars move a 160th of the width per frame: frames 5 and 165 show the
+    // same scene, so only the frame number can tell them apart.
+    Picture a = Render(320, 240, 5);
+    Picture next = Render(320, 240, 6);
+    Picture b = Render(320, 240, 165);
+    bool moved = false;
+    for (LONG x = 0; x < 320 && !moved; ++x)
+        moved = a.At(x, 100) != next.At(x, 100);
+    EXPECT_TRUE(moved);
+
+    LONG changed = 0;
+    for (LONG y = 0; y < 240; ++y)
+        for (LONG x = 0; x < 320; ++x)
+            if (a.At(x, y) != b.At(x, y)) {
+                ++changed;
+                ASSERT_LT(x, 120) << y;  // inside the text box
+                ASSERT_LT(y, 14);        // the first line
+            }
+    EXPECT_GT(changed, 5);
+}
+
+TEST_F(PictureTest, SizeShowsInTheText)
+{
+    Picture a = Render(320, 240, 4);
+    Picture b = Render(320, 232, 4);
+    LONG changed = 0;
+    for (LONG y = 0; y < 30; ++y)
+        for (LONG x = 0; x < 320; ++x)
+            if (a.At(x, y) != b.At(x, y)) {
+                ++changed;
+                ASSERT_LT(x, 120) << y;
+                ASSERT_GE(y, 13);  // the second line
+            }
+    EXPECT_GT(changed, 5);
+
+    // Larger frames get larger text.
+    Picture big = Render(1280, 720, 4);
+    LONG x0, y0, x1, y1;
+    ASSERT_TRUE(big.Find(Rgb{255, 255, 255}, &x0, &y0, &x1, &y1));
+    LONG sx0, sy0, sx1, sy1;
+    ASSERT_TRUE(a.Find(Rgb{255, 255, 255}, &sx0, &sy0, &sx1, &sy1));
+    EXPECT_GT(y1 - y0, 2 * (sy1 - sy0));
+}
+
+TEST_F(PictureTest, LedShowsAsAGreenDot)
+{
+    for (LONG w : {320, 640}) {
+        const LONG h = w * 3 / 4;
+        Picture off = Render(w, h, 2);
+        LONG x0, y0, x1, y1;
+        EXPECT_FALSE(off.Find(kLed, &x0, &y0, &x1, &y1));
+        Set(LEDCTRL, 1);
+        Set(FLIP, 1);  // the dot stays in its corner
+        Picture on = Render(w, h, 2);
+        ASSERT_TRUE(on.Find(kLed, &x0, &y0, &x1, &y1));
+        EXPECT_GT(x0, w * 3 / 4);
+        EXPECT_LT(y1, h / 4);
+        EXPECT_GE(x1 - x0, 2);
+        Set(LEDCTRL, 0);
+        Set(FLIP, 0);
+    }
+}
+
+TEST_F(PictureTest, StaysInsideTheFrameForAnySize)
+{
+    Set(LEDCTRL, 1);
+    Set(FLIP, 1);
+    Set(MIRROR, 1);
+    Set(AEC, 0);
+    Set(EXPOSURE, 3330);
+    for (LONG w = 1; w <= 13; ++w)
+        for (LONG h = 1; h <= 9; ++h) {
+            Picture p = Render(w, h, 0xFFFFFFFFu);
+            ASSERT_TRUE(p.PaddingIntact()) << w << "x" << h;
+            ASSERT_TRUE(p.GuardIntact()) << w << "x" << h;
+        }
+    for (LONG w : {161, 479, 641, 1279}) {
+        Picture p = Render(w, 37, 123456789);
+        EXPECT_TRUE(p.PaddingIntact()) << w;
+        EXPECT_TRUE(p.GuardIntact()) << w;
+    }
+
+    // Nothing at all for an empty or negative size, or no buffer.
+    BYTE buffer[64];
+    memset(buffer, kGuard, sizeof(buffer));
+    SimRenderFrame(buffer, 0, 10, 1, *m_state);
+    SimRenderFrame(buffer, 10, 0, 1, *m_state);
+    SimRenderFrame(buffer, -4, 3, 1, *m_state);
+    SimRenderFrame(buffer, 3, -4, 1, *m_state);
+    for (BYTE b : buffer)
+        ASSERT_EQ(kGuard, b);
+    SimRenderFrame(NULL, 8, 8, 1, *m_state);
+}
+
+TEST_F(PictureTest, RecordWithoutControlsDrawsTheFactoryPicture)
+{
+    Picture factory = Render(320, 240, 11);
+    std::unique_ptr<SimDriverState> empty(new SimDriverState());
+    Picture p;
+    p.width = 320;
+    p.height = 240;
+    p.bytes.assign(SimFrameBytes(320, 240) + kGuardBytes, kGuard);
+    SimRenderFrame(p.bytes.data(), 320, 240, 11, *empty);
+    EXPECT_TRUE(p.bytes == factory.bytes);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// capview_run.h - runs a copy of capview.exe in a folder of its own, with
+// the test's own capview.ini beside it and its standard output in a file.
+#ifndef VIREO_TESTS_CAPVIEW_RUN_H
+#define VIREO_TESTS_CAPVIEW_RUN_H
+
+#include <windows.h>
+
+#include <string>
+
+class CapviewRun {
+public:
+    enum KeyFeed {
+        KEY_FROM_NO_CONSOLE,  // no console: the key wait returns at once
+        KEY_FROM_CONSOLE      // a console of its own; PressKey types into it
+    };
+
+    CapviewRun();   // a fresh folder holding a copy of capview.exe
+    ~CapviewRun();  // ends the program if it still runs, removes the folder
+
+    // Writes capview.ini beside the copy.
+    void WriteSettings(const std::string &text);
+
+    bool Start(KeyFeed feed);
+    DWORD ProcessId() const { return m_pi.dwProcessId; }
+    HANDLE Process() const { return m_pi.hProcess; }
+    bool Running();
+
+    // Types one key into the program's console.
+    bool PressKey(WCHAR key = L'x');
+
+    // Waits for the end; returns the exit status, or -2 after timeoutMs.
+    int WaitExit(DWORD timeoutMs = 60000);
+
+    // Everything the program wrote to its standard output so far.
+    std::string Output() const;
+
+    // Waits until the output holds at least bytes bytes or the program ended.
+    bool WaitForOutput(size_t bytes, DWORD timeoutMs = 60000);
+
+    // The program's viewer window (class "TlxDirectShow"), or null.
+    HWND FindViewerWindow() const;
+    // Waits for the viewer window to appear; null when the program ended or
+    // timeoutMs passed first.
+    HWND WaitForViewerWindow(DWORD timeoutMs = 60000);
+
+    const std::string &Folder() const { return m_folder; }
+
+private:
+    CapviewRun(const CapviewRun &);
+    CapviewRun &operator=(const CapviewRun &);
+
+    std::string m_folder;
+    std::string m_output;
+    PROCESS_INFORMATION m_pi;
+};
+
+// The banner capview prints for a requested size, as its console stream
+// carries it (code page 932, CR LF line ends).
+std::string ExpectedBanner(int width, int height);
+
+// capview's no-device line, as its console stream carries it.
+std::string ExpectedNoDeviceLine();
+
+#endif  // VIREO_TESTS_CAPVIEW_RUN_H
