@@ -159,6 +159,17 @@ void RequestFrameSize(IAMStreamConfig *config, const CapviewSettings &settings)
     }
 }
 
+// Copies the grabber's newest sample into frameBuffer. The size goes in as
+// the buffer's capacity and comes back as the sample's length, so each copy
+// offers the whole buffer afresh: a short sample must not shrink what the
+// next copy may write. A failed copy (no sample yet, or one larger than the
+// buffer) leaves the buffer as it was.
+void CopyNewestFrame(ISampleGrabber *grabber, DWORD bufferBytes)
+{
+    LONG size = static_cast<LONG>(bufferBytes);
+    grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(frameBuffer));
+}
+
 }  // namespace
 
 int main()
@@ -265,9 +276,11 @@ int main()
 
     // The connected format decides the frame from here on.
     hr = g.grabber->GetConnectedMediaType(&g.mediaType);
-    const VIDEOINFOHEADER *connected = SUCCEEDED(hr) ? VideoInfo(&g.mediaType) : NULL;
+    if (FAILED(hr))
+        return Abandon(g, "the connected media type could not be read (0x%08lX).", Code(hr));
+    const VIDEOINFOHEADER *connected = VideoInfo(&g.mediaType);
     if (!connected)
-        return Abandon(g, "the connected video stream describes no frame (0x%08lX).", Code(hr));
+        return Abandon(g, "the connected video stream carries no video info header.");
     CopyMemory(&frameHeader, &connected->bmiHeader, sizeof(frameHeader));
 
     // One frame buffer, big enough for every row that painting reads, black
@@ -278,7 +291,6 @@ int main()
                        static_cast<long>(frameHeader.biWidth),
                        static_cast<long>(frameHeader.biHeight),
                        static_cast<unsigned>(frameHeader.biBitCount));
-    LONG frameCopySize = static_cast<LONG>(bufferBytes);
     frameBuffer = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bufferBytes));
     if (!frameBuffer)
         return Abandon(g, "the frame buffer of %lu bytes could not be allocated.",
@@ -299,7 +311,7 @@ int main()
     // Run, and show the newest frame once per display interval.
     g.grabber->SetBufferSamples(TRUE);
     g.control->Run();
-    g.grabber->GetCurrentBuffer(&frameCopySize, reinterpret_cast<LONG *>(frameBuffer));
+    CopyNewestFrame(g.grabber, bufferBytes);
 
     const DWORD interval = PollInterval(settings.dispInterval);
     while (stopFlag != STOP_REQUESTED) {
@@ -308,7 +320,7 @@ int main()
             InvalidateRect(window, NULL, FALSE);
         if (interval != 0)
             Sleep(interval);
-        g.grabber->GetCurrentBuffer(&frameCopySize, reinterpret_cast<LONG *>(frameBuffer));
+        CopyNewestFrame(g.grabber, bufferBytes);
     }
 
     if (viewerWindowFailed)

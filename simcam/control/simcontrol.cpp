@@ -81,6 +81,9 @@ void SimCamControl::Reset()
     s->refuseSetFormat = 0;
     s->refuseResult = E_FAIL;
     s->zeroImageSize = 0;
+    s->noStreamConfig = 0;
+    s->refuseConnection = 0;
+    s->cutFormatBlock = 0;
     s->framesDelivered = 0;
     s->eventCount = 0;
 }
@@ -182,6 +185,24 @@ void SimCamControl::ForceZeroImageSize(bool on)
 {
     SimCamLock lock(m_block);
     m_block.Shared()->zeroImageSize = on ? 1 : 0;
+}
+
+void SimCamControl::HideStreamConfig(bool on)
+{
+    SimCamLock lock(m_block);
+    m_block.Shared()->noStreamConfig = on ? 1 : 0;
+}
+
+void SimCamControl::RefuseConnection(bool on)
+{
+    SimCamLock lock(m_block);
+    m_block.Shared()->refuseConnection = on ? 1 : 0;
+}
+
+void SimCamControl::CutFormatBlock(bool on)
+{
+    SimCamLock lock(m_block);
+    m_block.Shared()->cutFormatBlock = on ? 1 : 0;
 }
 
 std::vector<SimEvent> SimCamControl::Events()

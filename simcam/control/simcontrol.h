@@ -8,7 +8,8 @@
 //   - the simulated driver's state (SimDriverState): control values, fault
 //     rules and the log of property requests that reached the driver;
 //   - switches a test sets to make the filter misbehave on purpose (refuse
-//     SetFormat, offer types with an image size of 0);
+//     SetFormat, offer types with an image size of 0, offer no stream
+//     configuration, connect to nothing, connect with a cut format block);
 //   - what the filter reports back: its state transitions and final
 //     releases in order, the frames it delivered, the current format size.
 // The block lives as long as one process holds it open; a test that keeps a
@@ -79,6 +80,10 @@ struct SimCamShared {
     LONG refuseSetFormat;        // non-zero: IAMStreamConfig::SetFormat fails ...
     HRESULT refuseResult;        // ... with this result
     LONG zeroImageSize;          // non-zero: offered and connected types carry biSizeImage 0
+    LONG noStreamConfig;         // non-zero: the pin does not give out IAMStreamConfig
+    LONG refuseConnection;       // non-zero: the pin's Connect fails with every pin
+    LONG cutFormatBlock;         // non-zero: the connection's format block ends before
+                                 //   its bitmap header (cbFormat 48)
 
     // Reports of the filter.
     LONG framesDelivered;        // samples handed downstream since the last Reset
@@ -167,6 +172,9 @@ public:
     // Switches.
     void RefuseSetFormat(bool refuse, HRESULT result = E_FAIL);
     void ForceZeroImageSize(bool on);
+    void HideStreamConfig(bool on);
+    void RefuseConnection(bool on);
+    void CutFormatBlock(bool on);
 
     // Reports.
     std::vector<SimEvent> Events();   // oldest first

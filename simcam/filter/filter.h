@@ -73,6 +73,7 @@ public:
     // The types the pin offers now, most preferred first; returns the count.
     int OfferedFormats(SimFormat *formats, int capacity);
     bool ZeroImageSize();
+    bool SwitchOn(LONG SimCamShared::*which);  // one of the block's test switches
 
 private:
     HRESULT TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt);

@@ -44,7 +44,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::QueryInterface(REFIID riid, void **ppv)
         *ppv = static_cast<IPin *>(this);
     else if (IsEqualIID(riid, IID_IKsPropertySet))
         *ppv = static_cast<IKsPropertySet *>(this);
-    else if (IsEqualIID(riid, IID_IAMStreamConfig))
+    else if (IsEqualIID(riid, IID_IAMStreamConfig) && !SwitchOn(&SimCamShared::noStreamConfig))
         *ppv = static_cast<IAMStreamConfig *>(this);
     else if (IsEqualIID(riid, IID_IQualityControl))
         *ppv = static_cast<IQualityControl *>(this);
@@ -66,8 +66,13 @@ ULONG STDMETHODCALLTYPE CSimCamPin::Release()
 
 bool CSimCamPin::ZeroImageSize()
 {
+    return SwitchOn(&SimCamShared::zeroImageSize);
+}
+
+bool CSimCamPin::SwitchOn(LONG SimCamShared::*which)
+{
     SimCamLock lock(m_filter->Block());
-    return m_filter->Block().Shared()->zeroImageSize != 0;
+    return m_filter->Block().Shared()->*which != 0;
 }
 
 int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
@@ -110,6 +115,8 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
     if (!receivePin)
         return E_POINTER;
     HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
+    if (SwitchOn(&SimCamShared::refuseConnection))
+        return hr;
     EnterCriticalSection(&m_filter->m_stateLock);
     EnterCriticalSection(m_filter->DataLock());
     const bool connected = m_connected != NULL;
@@ -160,13 +167,15 @@ HRESULT CSimCamPin::TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
     HRESULT hr = SimCopyMediaType(&copy, mt);
     if (FAILED(hr))
         return hr;
+    if (SwitchOn(&SimCamShared::cutFormatBlock))
+        copy.cbFormat = FIELD_OFFSET(VIDEOINFOHEADER, bmiHeader);  // what is offered is cut
     receivePin->AddRef();
     EnterCriticalSection(m_filter->DataLock());
     m_connected = receivePin;
     m_mt = copy;
     LeaveCriticalSection(m_filter->DataLock());
 
-    hr = receivePin->ReceiveConnection(this, mt);
+    hr = receivePin->ReceiveConnection(this, &copy);
     const bool received = SUCCEEDED(hr);
     IMemInputPin *input = NULL;
     IMemAllocator *allocator = NULL;

@@ -1,0 +1,461 @@
+// capview as a process on the simulated camera: the window takes the
+// connected frame's size and shows the camera's picture, the stop requests
+// end the program with status 0 after the graph has stopped, and every
+// missing object ends it with one line and status 1.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dshow.h>
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+#include "capview_run.h"
+#include "picture.h"
+#include "simcontrol.h"
+#include "wintest.h"
+
+namespace {
+
+// Waits until done() holds; a guard against a stalled program, not a
+// timing check.
+template <typename Done>
+bool WaitUntil(Done done, DWORD guardMs = 30000)
+{
+    const ULONGLONG end = GetTickCount64() + guardMs;
+    while (!done()) {
+        if (GetTickCount64() > end)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+// The client area's top-left width x height pixels, top row first, as
+// 0x00RRGGBB.
+std::vector<DWORD> ReadClient(HWND window, LONG width, LONG height)
+{
+    std::vector<DWORD> pixels;
+    BITMAPINFO bmi;
+    ZeroMemory(&bmi, sizeof(bmi));
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = -height;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void *bits = NULL;
+    HDC screen = GetDC(window);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP dib = CreateDIBSection(mem, &bmi, DIB_RGB_COLORS, &bits, NULL, 0);
+    if (dib && bits) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        if (BitBlt(mem, 0, 0, width, height, screen, 0, 0, SRCCOPY)) {
+            GdiFlush();
+            const DWORD *p = static_cast<const DWORD *>(bits);
+            pixels.assign(p, p + static_cast<size_t>(width) * height);
+            for (DWORD &px : pixels)
+                px &= 0xFFFFFF;
+        }
+        SelectObject(mem, old);
+        DeleteObject(dib);
+    }
+    DeleteDC(mem);
+    ReleaseDC(window, screen);
+    return pixels;
+}
+
+// Whether shown (the visible width x height part of the client area) is
+// the camera's picture of frameWidth x frameHeight: every row must be that
+// row of one of the frames firstFrame to lastFrame (a paint may mix the rows
+// of two frames).
+bool ShowsCameraPicture(const std::vector<DWORD> &shown, LONG width, LONG height, LONG frameWidth,
+                        LONG frameHeight, LONG firstFrame, LONG lastFrame,
+                        const SimDriverState &camera)
+{
+    if (shown.size() != static_cast<size_t>(width) * height || width <= 0 || height <= 0)
+        return false;
+    const ULONG stride = SimFrameStride(frameWidth);
+    std::vector<BYTE> frame(SimFrameBytes(frameWidth, frameHeight));
+    std::vector<bool> matched(static_cast<size_t>(height), false);
+    LONG left = height;
+    for (LONG n = lastFrame; n >= firstFrame && left > 0; --n) {
+        SimRenderFrame(frame.data(), frameWidth, frameHeight, static_cast<ULONG>(n), camera);
+        for (LONG y = 0; y < height; ++y) {
+            if (matched[y])
+                continue;
+            const BYTE *row = frame.data() + static_cast<size_t>(frameHeight - 1 - y) * stride;
+            const DWORD *got = shown.data() + static_cast<size_t>(y) * width;
+            bool same = true;
+            for (LONG x = 0; x < width && same; ++x, row += 3)
+                same = got[x] == (static_cast<DWORD>(row[2]) << 16 | row[1] << 8 | row[0]);
+            if (same) {
+                matched[y] = true;
+                --left;
+            }
+        }
+    }
+    return left == 0;
+}
+
+class ViewerOnCamera : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
+        ASSERT_TRUE(m_cam.IsOpen());
+        m_cam.Reset();
+        m_registered = wintest::RegisterModule(L"simcam.ax");
+        ASSERT_TRUE(m_registered);
+    }
+
+    void TearDown() override
+    {
+        if (m_registered) {
+            EXPECT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+        }
+        m_cam.Reset();
+        CoUninitialize();
+    }
+
+    // The camera's settings as its next frames see them.
+    std::vector<BYTE> CameraState()
+    {
+        std::vector<BYTE> state(sizeof(SimDriverState), 0);
+        SimCamLock lock(m_cam.Block());
+        memcpy(state.data(), &m_cam.Block().Shared()->driver, offsetof(SimDriverState, log));
+        return state;
+    }
+
+    // Waits until the window shows the camera's picture of the given size,
+    // drawn from frames sent after this call: the window is refreshed.
+    ::testing::AssertionResult WaitForPicture(HWND window, LONG frameWidth, LONG frameHeight)
+    {
+        const LONG firstFrame = m_cam.FramesDelivered();
+        RECT client;
+        GetClientRect(window, &client);
+        const LONG width = client.right < frameWidth ? client.right : frameWidth;
+        const LONG height = client.bottom < frameHeight ? client.bottom : frameHeight;
+        const std::vector<BYTE> state = CameraState();
+        const SimDriverState &camera = *reinterpret_cast<const SimDriverState *>(state.data());
+        bool shown = false;
+        WaitUntil([&] {
+            const std::vector<DWORD> pixels = ReadClient(window, width, height);
+            shown = ShowsCameraPicture(pixels, width, height, frameWidth, frameHeight, firstFrame,
+                                       m_cam.FramesDelivered(), camera);
+            return shown;
+        });
+        if (!shown)
+            return ::testing::AssertionFailure()
+                   << "the client area (" << width << " x " << height
+                   << " visible) never showed the camera's " << frameWidth << " x "
+                   << frameHeight << " picture";
+        return ::testing::AssertionSuccess();
+    }
+
+    // The events of the camera filters that lived in process pid.
+    std::vector<SimEvent> EventsOf(DWORD pid)
+    {
+        std::vector<SimEvent> mine;
+        for (const SimEvent &e : m_cam.Events())
+            if (e.processId == pid)
+                mine.push_back(e);
+        return mine;
+    }
+
+    SimCamControl m_cam;
+    bool m_registered = false;
+};
+
+// One run of capview on the camera: settings, camera state, what it should
+// show.
+struct ShowCase {
+    const char *name;
+    const char *settings;  // capview.ini, or null for none
+    int bannerWidth, bannerHeight;
+    LONG frameWidth, frameHeight;
+    bool refuseSetFormat;
+    bool zeroImageSize;
+    bool flipMirrorLed;
+};
+
+void PrintTo(const ShowCase &c, std::ostream *os) { *os << c.name; }
+
+class ViewerShows : public ViewerOnCamera, public ::testing::WithParamInterface<ShowCase> {};
+
+TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
+{
+    const ShowCase &c = GetParam();
+    m_cam.RefuseSetFormat(c.refuseSetFormat);
+    m_cam.ForceZeroImageSize(c.zeroImageSize);
+    if (c.flipMirrorLed) {
+        m_cam.SetValue(FLIP, 1);
+        m_cam.SetValue(MIRROR, 1);
+        m_cam.SetValue(LEDCTRL, 1);
+    }
+
+    CapviewRun run;
+    if (c.settings)
+        run.WriteSettings(c.settings);
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
+    LONG width = 0, height = 0;
+    EXPECT_TRUE(m_cam.CurrentFormat(&width, &height));
+    EXPECT_EQ(c.frameWidth, width);
+    EXPECT_EQ(c.frameHeight, height);
+
+    RECT outer;
+    ASSERT_TRUE(GetWindowRect(window, &outer));
+    EXPECT_EQ(c.frameWidth + 2 * GetSystemMetrics(SM_CXDLGFRAME), outer.right - outer.left);
+    EXPECT_EQ(c.frameHeight + 2 * GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION),
+              outer.bottom - outer.top);
+    EXPECT_TRUE(WaitForPicture(window, c.frameWidth, c.frameHeight));
+
+    ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001));
+    EXPECT_EQ(0, run.WaitExit());
+    EXPECT_EQ(ExpectedBanner(c.bannerWidth, c.bannerHeight), run.Output());
+}
+
+const ShowCase kShowCases[] = {
+    {"NoSettingsFile", NULL, 640, 480, 640, 480, false, false, false},
+    {"Requested320x240", "[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\n", 320, 240, 320, 240, false,
+     false, false},
+    {"RefusedSizeKeepsTheCamerasOwn", "[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\n", 320, 240,
+     640, 480, true, false, false},
+    {"SizeNotOfferedKeepsTheCamerasOwn", "[CAMERA_PARAM]\r\nWIDTH=800\r\nHEIGHT=600\r\n", 800, 600,
+     640, 480, false, false, false},
+    {"IntervalZeroPollsWithoutPause", "[CAMERA_PARAM]\r\nDISP_INTERVAL=0\r\n", 640, 480, 640, 480,
+     false, false, false},
+    {"NegativeIntervalActsAsTheDefault", "[CAMERA_PARAM]\r\nDISP_INTERVAL=-5\r\n", 640, 480, 640,
+     480, false, false, false},
+    {"ZeroImageSize", "[CAMERA_PARAM]\r\nWIDTH=160\r\nHEIGHT=120\r\n", 160, 120, 160, 120, false,
+     true, false},
+    {"FlippedMirroredWithLed", NULL, 640, 480, 640, 480, false, false, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ViewerShows, ::testing::ValuesIn(kShowCases),
+                         [](const ::testing::TestParamInfo<ShowCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// The stop requests. Each ends the program with status 0 and nothing more
+// on its console, after the camera has stopped and before it is released.
+struct StopCase {
+    const char *name;
+    void (*request)(HWND window);
+};
+
+void PrintTo(const StopCase &c, std::ostream *os) { *os << c.name; }
+
+void TypeKeys(const std::vector<WORD> &keys)
+{
+    std::vector<INPUT> inputs;
+    for (size_t i = 0; i < keys.size() * 2; ++i) {
+        INPUT in;
+        ZeroMemory(&in, sizeof(in));
+        in.type = INPUT_KEYBOARD;
+        // Down in the given order, up in the reverse order.
+        in.ki.wVk = i < keys.size() ? keys[i] : keys[keys.size() * 2 - 1 - i];
+        in.ki.dwFlags = i < keys.size() ? 0 : KEYEVENTF_KEYUP;
+        inputs.push_back(in);
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+class ViewerStops : public ViewerOnCamera, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
+{
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
+    const LONG started = m_cam.FramesDelivered();
+    ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() > started; }));
+
+    GetParam().request(window);
+    EXPECT_EQ(0, run.WaitExit());
+    EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
+    EXPECT_FALSE(IsWindow(window));
+
+    // One camera filter in capview: run, then stopped, then released.
+    const std::vector<SimEvent> events = EventsOf(run.ProcessId());
+    ASSERT_FALSE(events.empty());
+    const ULONG filter = events.front().filterId;
+    int run_ = -1, stop = -1, release = -1;
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(filter, events[i].filterId);
+        const int at = static_cast<int>(i);
+        if (events[i].kind == SIM_EVENT_RUN)
+            run_ = at;
+        if (events[i].kind == SIM_EVENT_STOP && run_ >= 0 && stop < run_)
+            stop = at;
+        if (events[i].kind == SIM_EVENT_RELEASE)
+            release = at;
+    }
+    EXPECT_GE(run_, 0);
+    EXPECT_GT(stop, run_) << "no stop after the last run";
+    EXPECT_EQ(static_cast<int>(events.size()) - 1, release) << "not released last";
+    EXPECT_EQ(0, m_cam.FiltersAlive());
+}
+
+const StopCase kStopCases[] = {
+    {"QPosted", [](HWND w) { PostMessageW(w, WM_KEYDOWN, 'Q', 0x00100001); }},
+    {"ShiftQTyped",
+     [](HWND w) {
+         SetForegroundWindow(w);
+         TypeKeys({VK_SHIFT, 'Q'});
+     }},
+    {"QTyped",
+     [](HWND w) {
+         SetForegroundWindow(w);
+         TypeKeys({'Q'});
+     }},
+    {"WindowClosed", [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ViewerStops, ::testing::ValuesIn(kStopCases),
+                         [](const ::testing::TestParamInfo<StopCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(ViewerOnCamera, OtherKeysInTheWindowAreSwallowed)
+{
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
+
+    // VK_F2 is 0x71, the character code of a small q.
+    const WPARAM keys[] = {'A', 'W', VK_ESCAPE, VK_RETURN, VK_SPACE, VK_F2, VK_SHIFT};
+    for (WPARAM key : keys)
+        EXPECT_EQ(0, SendMessageW(window, WM_KEYDOWN, key, 1)) << key;
+    SendMessageW(window, WM_CHAR, 'q', 1);
+    // The poll loop goes on: the camera keeps sending to a running graph
+    // for another few frames.
+    const LONG sent = m_cam.FramesDelivered();
+    ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() >= sent + 10; }));
+    EXPECT_TRUE(run.Running());
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(static_cast<ULONG>(SIM_EVENT_RUN), EventsOf(run.ProcessId()).back().kind);
+
+    EXPECT_EQ(0, SendMessageW(window, WM_KEYDOWN, 'Q', 1));
+    EXPECT_EQ(0, run.WaitExit());
+    EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
+}
+
+// A device entry whose class nobody can create.
+// {5E3C2F4B-9A1D-4C67-8E21-3B7F0D6A9C15}
+const CLSID CLSID_UnbindableCamera = {
+    0x5E3C2F4B, 0x9A1D, 0x4C67, {0x8E, 0x21, 0x3B, 0x7F, 0x0D, 0x6A, 0x9C, 0x15}};
+
+HRESULT RegisterUnbindableCamera(bool unregister)
+{
+    IFilterMapper2 *mapper = NULL;
+    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_IFilterMapper2, reinterpret_cast<void **>(&mapper));
+    if (FAILED(hr))
+        return hr;
+    if (unregister) {
+        hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, NULL,
+                                      CLSID_UnbindableCamera);
+    } else {
+        REGFILTER2 filter;
+        ZeroMemory(&filter, sizeof(filter));
+        filter.dwVersion = 1;
+        filter.dwMerit = MERIT_DO_NOT_USE;
+        hr = mapper->RegisterFilter(CLSID_UnbindableCamera, L"Unbindable Camera", NULL,
+                                    &CLSID_VideoInputDeviceCategory, NULL, &filter);
+    }
+    mapper->Release();
+    return hr;
+}
+
+// A graph object that capview cannot have, and the line that says so.
+struct MissingCase {
+    const char *name;
+    enum { UNBINDABLE_DEVICE, NO_STREAM_CONFIG, NO_CONNECTION, CUT_FORMAT_BLOCK } what;
+    const char *line;  // up to the result code, when the line gives one
+};
+
+void PrintTo(const MissingCase &c, std::ostream *os) { *os << c.name; }
+
+class ViewerMissing : public ViewerOnCamera, public ::testing::WithParamInterface<MissingCase> {
+protected:
+    void TearDown() override
+    {
+        if (m_unbindable) {
+            EXPECT_EQ(S_OK, RegisterUnbindableCamera(true));
+        }
+        ViewerOnCamera::TearDown();
+    }
+    bool m_unbindable = false;
+};
+
+TEST_P(ViewerMissing, EndsWithOneLineAndStatus1)
+{
+    const MissingCase &c = GetParam();
+    switch (c.what) {
+    case MissingCase::UNBINDABLE_DEVICE:
+        // The only device of the machine.
+        ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+        m_registered = false;
+        ASSERT_EQ(S_OK, RegisterUnbindableCamera(false));
+        m_unbindable = true;
+        break;
+    case MissingCase::NO_STREAM_CONFIG:
+        m_cam.HideStreamConfig(true);
+        break;
+    case MissingCase::NO_CONNECTION:
+        m_cam.RefuseConnection(true);
+        break;
+    case MissingCase::CUT_FORMAT_BLOCK:
+        m_cam.CutFormatBlock(true);
+        break;
+    }
+
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    while (run.Running() && WaitForSingleObject(run.Process(), 5) == WAIT_TIMEOUT)
+        ASSERT_EQ(static_cast<HWND>(NULL), run.FindViewerWindow());
+    EXPECT_EQ(1, run.WaitExit());
+
+    const std::string banner = ExpectedBanner(640, 480);
+    const std::string output = run.Output();
+    ASSERT_EQ(banner, output.substr(0, banner.size()));
+    const std::string line = output.substr(banner.size());
+    const std::string expected = std::string("capview: ") + c.line;
+    EXPECT_EQ(expected, line.substr(0, expected.size())) << line;
+    EXPECT_EQ(line.size() - 2, line.find("\r\n")) << "not one line: " << line;
+
+    // Whatever it had of the camera, it let go.
+    int created = 0, released = 0;
+    for (const SimEvent &e : EventsOf(run.ProcessId())) {
+        created += e.kind == SIM_EVENT_CREATE;
+        released += e.kind == SIM_EVENT_RELEASE;
+    }
+    EXPECT_EQ(c.what == MissingCase::UNBINDABLE_DEVICE ? 0 : 1, created);
+    EXPECT_EQ(created, released);
+    EXPECT_EQ(0, m_cam.FiltersAlive());
+}
+
+const MissingCase kMissingCases[] = {
+    {"DeviceCannotBeBound", MissingCase::UNBINDABLE_DEVICE,
+     "the video capture device could not be opened (0x80040154)."},
+    {"NoStreamConfiguration", MissingCase::NO_STREAM_CONFIG,
+     "the capture pin offers no stream configuration ("},
+    {"StreamCannotConnect", MissingCase::NO_CONNECTION,
+     "the video stream could not be connected to the sample grabber ("},
+    {"ConnectedTypeWithoutVideoInfo", MissingCase::CUT_FORMAT_BLOCK,
+     "the connected video stream carries no video info header."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ViewerMissing, ::testing::ValuesIn(kMissingCases),
+                         [](const ::testing::TestParamInfo<MissingCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
