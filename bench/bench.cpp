@@ -3,6 +3,7 @@
 #include "bench.h"
 
 #include <psapi.h>
+#include <stdlib.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -247,6 +248,63 @@ std::vector<std::string> Callers()
         out.push_back(line);
     }
     return out;
+}
+
+namespace {
+void *volatile g_keep = NULL;  // keeps the compiler from dropping the check's allocations
+
+DWORD WINAPI AllocateOnce(LPVOID)
+{
+    g_keep = malloc(64);
+    free(g_keep);
+    return 0;
+}
+}  // namespace
+
+bool SelfCheck()
+{
+    Hook();
+    DWORD workerId = 0;
+    HANDLE worker = CreateThread(NULL, 0, AllocateOnce, NULL, CREATE_SUSPENDED, &workerId);
+    if (!worker)
+        return false;
+    Start();
+    g_keep = HeapAlloc(GetProcessHeap(), 0, 64);
+    HeapFree(GetProcessHeap(), 0, g_keep);
+    g_keep = malloc(64);
+    free(g_keep);
+    g_keep = CoTaskMemAlloc(64);
+    CoTaskMemFree(g_keep);
+    g_keep = new int[16];
+    delete[] static_cast<int *>(g_keep);
+    ResumeThread(worker);
+    WaitForSingleObject(worker, INFINITE);
+    Stop();
+    CloseHandle(worker);
+    const LONG here = OnThread(GetCurrentThreadId());
+    const LONG there = OnThread(workerId);
+    printf("allocation counter check: %ld counted for 4 allocations on this thread, %ld for 1 "
+           "on another\n",
+           static_cast<long>(here), static_cast<long>(there));
+    return here >= 4 && there >= 1;
+}
+
+LONG BusyBlocks()
+{
+    HANDLE heaps[64];
+    const DWORD count = std::min<DWORD>(GetProcessHeaps(64, heaps), 64);
+    LONG busy = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry;
+        entry.lpData = NULL;
+        while (HeapWalk(heaps[i], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                ++busy;
+        HeapUnlock(heaps[i]);
+    }
+    return busy;
 }
 
 }  // namespace allocs

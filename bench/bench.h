@@ -44,6 +44,12 @@ LONG Total();
 LONG Others(const std::vector<DWORD> &except);
 // The callers of the first counted allocations: "module+offset (thread)".
 std::vector<std::string> Callers();
+// Proves the counter sees allocations: HeapAlloc, malloc, CoTaskMemAlloc and
+// new on this thread, malloc on another. Prints what it saw.
+bool SelfCheck();
+// Busy blocks in all heaps of the process, by HeapWalk: a second view that
+// also sees blocks allocated where no import is redirected.
+LONG BusyBlocks();
 }  // namespace allocs
 
 // Frame path: capview's graph, poll loop and window on the simulated camera,

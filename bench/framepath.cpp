@@ -276,10 +276,49 @@ bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<R
     const LONG painted = std::min<LONG>(g_paintCount, static_cast<LONG>(ARRAYSIZE(g_paintUs)));
     std::vector<double> paintUs(g_paintUs, g_paintUs + painted);
 
+    // For reading the paint's figure: the same drawing call from this thread
+    // on the window's device context, of this frame and of a 32-bit copy of
+    // it (the screen's own format, so the platform converts nothing).
+    const LONG stride24 = ((frameHeader.biWidth * 24 + 31) / 32) * 4;
+    BITMAPINFOHEADER header32 = frameHeader;
+    header32.biBitCount = 32;
+    header32.biSizeImage = static_cast<DWORD>(frameHeader.biWidth * 4 * frameHeader.biHeight);
+    BYTE *frame32 = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), 0, header32.biSizeImage));
+    std::vector<double> direct24Us, direct32Us;
+    if (frame32) {
+        for (LONG y = 0; y < frameHeader.biHeight; ++y)
+            for (LONG x = 0; x < frameHeader.biWidth; ++x) {
+                const BYTE *from = frameBuffer + y * stride24 + x * 3;
+                BYTE *to = frame32 + (y * frameHeader.biWidth + x) * 4;
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
+                to[3] = 0;
+            }
+        HDC dc = GetDC(window);
+        for (int i = 0; i < 20; ++i) {
+            const BITMAPINFOHEADER *headers[2] = {&frameHeader, &header32};
+            const BYTE *bits[2] = {frameBuffer, frame32};
+            for (int k = 0; k < 2; ++k) {
+                const double t0 = NowUs();
+                SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(frameHeader.biWidth),
+                                  static_cast<DWORD>(frameHeader.biHeight), 0, 0, 0,
+                                  static_cast<UINT>(frameHeader.biHeight), bits[k],
+                                  reinterpret_cast<const BITMAPINFO *>(headers[k]),
+                                  DIB_RGB_COLORS);
+                GdiFlush();
+                (k ? direct32Us : direct24Us).push_back(NowUs() - t0);
+            }
+        }
+        ReleaseDC(window, dc);
+        HeapFree(GetProcessHeap(), 0, frame32);
+    }
+
     // The counted run: capview's poll loop as it is, for kRunUs.
     allocs::Hook();
     g_paints = 0;
     const LONG framesBefore = cam.FramesDelivered();
+    const LONG busyBefore = allocs::BusyBlocks();
     LONG polls = 0;
     allocs::Start();
     for (const double end = NowUs() + kRunUs; stopFlag != STOP_REQUESTED && NowUs() < end;) {
@@ -291,6 +330,7 @@ bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<R
         ++polls;
     }
     allocs::Stop();
+    const LONG busyAfter = allocs::BusyBlocks();
     const LONG paints = g_paints;
     const LONG frames = cam.FramesDelivered() - framesBefore;
     const DWORD mainThreadId = GetCurrentThreadId();
@@ -319,6 +359,10 @@ bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<R
                          floorMedian, "us", 1});
     frameRows.push_back({std::string(size) + " paint (WM_PAINT, SetDIBitsToDevice)",
                          Median(paintUs), floorMedian, "us", 1});
+    frameRows.push_back({std::string(size) + " - the drawing call alone, 24-bit frame",
+                         Median(direct24Us), floorMedian, "us", 1});
+    frameRows.push_back({std::string(size) + " - the drawing call alone, 32-bit copy",
+                         Median(direct32Us), floorMedian, "us", 1});
     const double wanted = kRunUs / 1000.0 / interval;
     loopRows.push_back({std::string(size) + " refreshes in 3 s (the poll loop)",
                         static_cast<double>(paints), wanted, "", 0});
@@ -329,10 +373,10 @@ bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<R
     loopRows.push_back({std::string(size) + " allocations per paint, window thread",
                         paints ? static_cast<double>(windowAllocs) / paints : 0, 0, "", 2});
     printf("%s: %ld polls, %ld paints, %ld frames delivered; allocations: poll loop %ld, "
-           "streaming %ld, window thread %ld\n",
+           "streaming %ld, window thread %ld; busy heap blocks %+ld\n",
            size, static_cast<long>(polls), static_cast<long>(paints), static_cast<long>(frames),
            static_cast<long>(pollAllocs), static_cast<long>(streamAllocs),
-           static_cast<long>(windowAllocs));
+           static_cast<long>(windowAllocs), static_cast<long>(busyAfter - busyBefore));
     for (const std::string &c : callers)
         printf("  allocation from %s\n", c.c_str());
     fflush(stdout);
@@ -348,7 +392,7 @@ bool RunFramePath(std::vector<Row> &frameRows, std::vector<Row> &loopRows)
     if (!cam.IsOpen())
         return false;
     cam.Reset();
-    bool ok = true;
+    bool ok = allocs::SelfCheck();
     const SIZE sizes[] = {{320, 240}, {640, 480}, {1280, 720}};
     for (const SIZE &s : sizes)
         ok = RunSize(s.cx, s.cy, frameRows, loopRows) && ok;
