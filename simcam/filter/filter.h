@@ -202,6 +202,7 @@ private:
     HRESULT Init();
     void HostExtensions();
     void StopStreaming();
+    HRESULT Start(FILTER_STATE target, const REFERENCE_TIME *start);
     void RecordEvent(ULONG kind);
 
     volatile LONG m_cRef;
