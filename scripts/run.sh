@@ -1,19 +1,117 @@
 #!/bin/bash
-# The viewer on the simulated camera: installs what is missing, builds,
-# registers the extension (and the simulated camera, once it is built) in the
-# project's own Wine prefix, and starts capview on this display (or on a
-# private Xvfb when there is none). capview waits for one key: this script
-# gives it one.
+# The viewer on the simulated camera. Installs what is missing, builds,
+# registers the extension and the simulated camera in the project's own Wine
+# prefix and starts capview (with --props, camprops beside it, showing the
+# camera's "Camera Setting" page).
+#
+# On a display (DISPLAY set): the windows stay until you press Q in the
+# viewer window (camprops ends when you close its frame).
+# Without one: everything runs on a private Xvfb; once the picture is live a
+# screenshot of the screen is written (build/capview-screenshot.png, or the
+# file given with --shot FILE), then the viewer is ended with Q.
+#
+# capview first waits for one key on its console: this script gives it one.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+
+props=0
+shot="$root/build/capview-screenshot.png"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --props) props=1 ;;
+    --shot) shot="$(realpath -m "$2")"; shift ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; echo "usage: $0 [--props] [--shot FILE]"; exit 0 ;;
+    *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+headless=0
+[ -n "${DISPLAY:-}" ] || headless=1
+
 bash "$root/scripts/setup.sh"
 VIREO_ARCHES=x86_64 bash "$root/scripts/build.sh"
 vireo_build="$root/build/x86_64"
 source "$root/scripts/wine-env.sh"
-trap vireo_wine_stop EXIT
 bin="$vireo_build/bin"
-/usr/lib/wine/wine64 regsvr32 /s "$bin/vireoprop.ax"
-[ -f "$bin/simcam.ax" ] && /usr/lib/wine/wine64 regsvr32 /s "$bin/simcam.ax"
+wine=/usr/lib/wine/wine64
+
+cleanup() {
+  [ -n "${props_pid:-}" ] && kill "$props_pid" >/dev/null 2>&1 || true
+  [ -n "${viewer_pid:-}" ] && kill "$viewer_pid" >/dev/null 2>&1 || true
+  vireo_wine_stop
+}
+trap cleanup EXIT
+
+"$wine" regsvr32 /s "$bin/vireoprop.ax"
+"$wine" regsvr32 /s "$bin/simcam.ax"
 cd "$bin"
-# One key press for capview's prompt through a pseudo console.
-{ sleep 2; printf '\r'; sleep 3600; } | script -qfec "/usr/lib/wine/wine64 capview.exe" /dev/null
+
+# Waits up to $2 seconds for a window whose title is $1; prints its X id.
+wait_window() {
+  local id=""
+  for _ in $(seq 1 $(( $2 * 5 ))); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
+if [ "$headless" -eq 0 ]; then
+  # On the user's display: capview's console is this terminal, so its banner
+  # and its key prompt are the user's own.
+  if [ "$props" -eq 1 ]; then
+    { wait_window 'DirectShow' 600 >/dev/null && exec "$wine" camprops.exe; } &
+    props_pid=$!
+  fi
+  "$wine" capview.exe || status=$?
+  exit "${status:-0}"
+fi
+
+# capview on a pseudo console; the key for its prompt goes in through a fifo
+# that stays open while it runs.
+fifo="$(mktemp -u)"
+mkfifo "$fifo"
+script -qfec "$wine capview.exe" /dev/null <"$fifo" &
+viewer_pid=$!
+exec 3>"$fifo"
+rm -f "$fifo"
+sleep 2
+printf '\r' >&3
+
+if [ "$props" -eq 1 ]; then
+  wait_window 'DirectShow' 60 >/dev/null || true
+  "$wine" camprops.exe &
+  props_pid=$!
+fi
+
+# No display of the user's: show that the picture is live, then end with Q.
+if ! window=$(wait_window 'DirectShow' 60); then
+  echo "run.sh: the viewer window did not appear" >&2
+  exit 1
+fi
+[ "$props" -eq 1 ] && { wait_window 'Camera Setting|Vireo Simulated Camera' 30 >/dev/null || true; }
+sleep 2  # a few frames
+mkdir -p "$(dirname "$shot")"
+import -display "$DISPLAY" -window root "$shot"
+echo "run.sh: screenshot of the viewer written to $shot"
+if [ "$props" -eq 1 ]; then
+  kill "$props_pid" >/dev/null 2>&1 || true
+  props_pid=""
+fi
+xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
+xdotool key --window "$window" q >/dev/null 2>&1 || xdotool key q
+for _ in $(seq 1 100); do
+  kill -0 "$viewer_pid" 2>/dev/null || break
+  sleep 0.2
+done
+if kill -0 "$viewer_pid" 2>/dev/null; then
+  echo "run.sh: the viewer did not end on Q" >&2
+  exit 1
+fi
+status=0
+wait "$viewer_pid" || status=$?
+viewer_pid=""
+echo "run.sh: the viewer ended on Q with status $status"
+exit "$status"

@@ -5,6 +5,9 @@
 #include <olectl.h>
 #include <strmif.h>
 #include <vfwmsgs.h>
+#include <strsafe.h>
+
+#include <initializer_list>
 
 #include "../base/module.h"
 #include "../control/vireoctl.h"
@@ -27,24 +30,16 @@ HRESULT FromRegistryError(LONG code)
     return static_cast<HRESULT>(0x80070000UL | (static_cast<ULONG>(code) & 0xFFFFUL));
 }
 
-// Appends piece to the zero-terminated text in path (KEY_PATH_CHARS
-// characters), cutting it short where the buffer ends.
-void AppendToPath(WCHAR *path, const WCHAR *piece)
+// Joins the pieces with backslashes into path (KEY_PATH_CHARS characters),
+// cutting it short where the buffer ends.
+void JoinPath(WCHAR *path, std::initializer_list<const WCHAR *> pieces)
 {
-    int length = lstrlenW(path);
-    int room = KEY_PATH_CHARS - 1 - length;
-    WCHAR *end = path + length;
-    while (room > 0 && *piece) {
-        *end++ = *piece++;
-        room--;
+    path[0] = 0;
+    for (const WCHAR *piece : pieces) {
+        if (path[0])
+            StringCchCatW(path, KEY_PATH_CHARS, L"\\");
+        StringCchCatW(path, KEY_PATH_CHARS, piece);
     }
-    *end = 0;
-}
-
-void StartPath(WCHAR *path, const WCHAR *prefix)
-{
-    ZeroMemory(path, KEY_PATH_CHARS * sizeof(WCHAR));
-    AppendToPath(path, prefix);
 }
 
 void GuidText(REFGUID guid, WCHAR *text)
@@ -75,8 +70,7 @@ void ClassKeyPath(const CFactoryTemplate &entry, WCHAR *path)
 {
     WCHAR guid[GUID_CHARS];
     GuidText(*entry.m_ClsID, guid);
-    StartPath(path, L"CLSID\\");
-    AppendToPath(path, guid);
+    JoinPath(path, {L"CLSID", guid});
 }
 
 HRESULT WriteClassEntries(const CFactoryTemplate &entry, const WCHAR *modulePath)
@@ -139,13 +133,7 @@ HRESULT WritePageKey()
     WCHAR set[GUID_CHARS], page[GUID_CHARS], path[KEY_PATH_CHARS];
     GuidText(CameraPropertySet, set);
     GuidText(CLSID_CameraSettingPage, page);
-    StartPath(path, kMediaSets);
-    AppendToPath(path, L"\\");
-    AppendToPath(path, set);
-    AppendToPath(path, L"\\");
-    AppendToPath(path, kPropertyPages);
-    AppendToPath(path, L"\\");
-    AppendToPath(path, page);
+    JoinPath(path, {kMediaSets, set, kPropertyPages, page});
 
     HKEY key = NULL;
     LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, &key);
@@ -161,9 +149,7 @@ HRESULT WriteHandlerKey()
 {
     WCHAR set[GUID_CHARS], path[KEY_PATH_CHARS];
     GuidText(CameraPropertySet, set);
-    StartPath(path, kMediaInterfaces);
-    AppendToPath(path, L"\\");
-    AppendToPath(path, set);
+    JoinPath(path, {kMediaInterfaces, set});
 
     HKEY key = NULL;
     LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, &key);
@@ -190,9 +176,7 @@ void RemovePageKey()
     WCHAR set[GUID_CHARS], page[GUID_CHARS], path[KEY_PATH_CHARS];
     GuidText(CameraPropertySet, set);
     GuidText(CLSID_CameraSettingPage, page);
-    StartPath(path, kMediaSets);
-    AppendToPath(path, L"\\");
-    AppendToPath(path, set);
+    JoinPath(path, {kMediaSets, set});
 
     HKEY setKey = NULL;
     if (OpenKey(HKEY_LOCAL_MACHINE, path, &setKey) != ERROR_SUCCESS)

@@ -5,39 +5,14 @@
 
 namespace {
 
-class CSimPinEnum : public IEnumPins {
+class CSimPinEnum : public CSimObject<IEnumPins> {
 public:
-    CSimPinEnum(CSimCamFilter *filter, ULONG position) : m_cRef(1), m_filter(filter), m_position(position)
+    CSimPinEnum(CSimCamFilter *filter, ULONG position) : m_filter(filter), m_position(position)
     {
         m_filter->AddRef();
-        InterlockedIncrement(&g_simObjects);
     }
-    virtual ~CSimPinEnum()
-    {
-        m_filter->Release();
-        InterlockedDecrement(&g_simObjects);
-    }
+    ~CSimPinEnum() override { m_filter->Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumPins)) {
-            *ppv = static_cast<IEnumPins *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG count = InterlockedDecrement(&m_cRef);
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **pins, ULONG *fetched) override
     {
@@ -70,47 +45,21 @@ public:
     }
 
 private:
-    volatile LONG m_cRef;
     CSimCamFilter *const m_filter;
     ULONG m_position;
 };
 
-class CSimTypeEnum : public IEnumMediaTypes {
+class CSimTypeEnum : public CSimObject<IEnumMediaTypes> {
 public:
     CSimTypeEnum(CSimCamPin *pin, const SimFormat *formats, int count, bool zeroImageSize, ULONG position)
-        : m_cRef(1), m_pin(pin), m_count(count), m_zero(zeroImageSize), m_position(position)
+        : m_pin(pin), m_count(count), m_zero(zeroImageSize), m_position(position)
     {
         for (int i = 0; i < count && i < SIM_FORMAT_COUNT; ++i)
             m_formats[i] = formats[i];
         m_pin->AddRef();
-        InterlockedIncrement(&g_simObjects);
     }
-    virtual ~CSimTypeEnum()
-    {
-        m_pin->Release();
-        InterlockedDecrement(&g_simObjects);
-    }
+    ~CSimTypeEnum() override { m_pin->Release(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumMediaTypes)) {
-            *ppv = static_cast<IEnumMediaTypes *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG count = InterlockedDecrement(&m_cRef);
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
     {
@@ -149,7 +98,6 @@ public:
     }
 
 private:
-    volatile LONG m_cRef;
     CSimCamPin *const m_pin;
     SimFormat m_formats[SIM_FORMAT_COUNT];
     int m_count;

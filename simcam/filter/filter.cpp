@@ -204,7 +204,9 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CSimCamFilter::Pause()
+// Paused or running: the pin gets ready when leaving the stopped state, then
+// the new state (and, when running, its start time) is taken.
+HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
 {
     HRESULT hr = S_OK;
     EnterCriticalSection(&m_stateLock);
@@ -215,34 +217,27 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Pause()
         hr = m_pin.Active();
     if (SUCCEEDED(hr)) {
         EnterCriticalSection(&m_dataLock);
-        m_state = State_Paused;
+        if (start)
+            m_start = *start;
+        m_state = target;
         LeaveCriticalSection(&m_dataLock);
         m_pin.StateChanged();
     }
     LeaveCriticalSection(&m_stateLock);
-    RecordEvent(SIM_EVENT_PAUSE);
+    RecordEvent(target == State_Running ? SIM_EVENT_RUN : SIM_EVENT_PAUSE);
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Pause()
+{
+    const HRESULT hr = Start(State_Paused, NULL);
     // A live source sends nothing while paused.
     return FAILED(hr) ? hr : VFW_S_CANT_CUE;
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Run(REFERENCE_TIME start)
 {
-    HRESULT hr = S_OK;
-    EnterCriticalSection(&m_stateLock);
-    EnterCriticalSection(&m_dataLock);
-    const FILTER_STATE previous = m_state;
-    LeaveCriticalSection(&m_dataLock);
-    if (previous == State_Stopped)
-        hr = m_pin.Active();
-    if (SUCCEEDED(hr)) {
-        EnterCriticalSection(&m_dataLock);
-        m_start = start;
-        m_state = State_Running;
-        LeaveCriticalSection(&m_dataLock);
-        m_pin.StateChanged();
-    }
-    LeaveCriticalSection(&m_stateLock);
-    RecordEvent(SIM_EVENT_RUN);
+    const HRESULT hr = Start(State_Running, &start);
     return FAILED(hr) ? hr : S_OK;
 }
 

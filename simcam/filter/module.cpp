@@ -22,31 +22,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 
 namespace {
 
-class CSimCamFactory : public IClassFactory {
+class CSimCamFactory : public CSimObject<IClassFactory> {
 public:
-    CSimCamFactory() : m_cRef(1) { InterlockedIncrement(&g_simObjects); }
-    virtual ~CSimCamFactory() { InterlockedDecrement(&g_simObjects); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        LONG count = InterlockedDecrement(&m_cRef);
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override
     {
         if (!ppv)
@@ -64,9 +41,6 @@ public:
             InterlockedDecrement(&g_simLocks);
         return S_OK;
     }
-
-private:
-    volatile LONG m_cRef;
 };
 
 HRESULT FromWin32(LONG rc)

@@ -1,0 +1,195 @@
+// camprops: opens the property frame of a video input device, the way an
+// application's "Video Capture Filter..." dialog does.
+//
+//     camprops.exe [device-name]
+//     camprops.exe --help
+//
+// Without a name it takes the first video input device that the system
+// device enumerator lists; with one, the device whose friendly name equals it
+// exactly. The frame shows every page the device's filter lists (with
+// vireoprop.ax registered the simulated camera lists "Camera Setting") and
+// stays until the user closes it.
+//
+// Exit status: 0 after the frame was closed (or after --help), otherwise one
+// of the codes below, with one line on the standard error stream.
+#include <windows.h>
+#include <dshow.h>
+#include <olectl.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum ExitCode {
+    EXIT_OK = 0,
+    EXIT_USAGE = 1,        // wrong command line
+    EXIT_NO_DEVICE = 2,    // no video input device at all
+    EXIT_NOT_FOUND = 3,    // no device of the given name
+    EXIT_BIND = 4,         // the device's filter could not be created
+    EXIT_NO_PAGES = 5,     // the filter lists no property pages
+    EXIT_FRAME = 6,        // the property frame could not be shown
+    EXIT_COM = 7           // COM or the system device enumerator unavailable
+};
+
+const wchar_t kUsage[] =
+    L"usage: camprops [device-name]   (shows the property pages of the named video input "
+    L"device, or of the first one)";
+
+// Writes one line to a standard stream: as UTF-16 to a console, in the
+// console's (or the ANSI) code page to a file or pipe.
+void WriteLine(DWORD stream, const std::wstring &text)
+{
+    const std::wstring line = text + L"\r\n";
+    HANDLE out = GetStdHandle(stream);
+    if (out == NULL || out == INVALID_HANDLE_VALUE)
+        return;
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, line.c_str(), static_cast<DWORD>(line.size()), &written, NULL);
+        return;
+    }
+    UINT codePage = GetConsoleOutputCP();
+    if (codePage == 0)
+        codePage = CP_ACP;
+    const int bytes = WideCharToMultiByte(codePage, 0, line.c_str(), static_cast<int>(line.size()),
+                                          NULL, 0, NULL, NULL);
+    if (bytes <= 0)
+        return;
+    std::vector<char> buffer(static_cast<size_t>(bytes));
+    WideCharToMultiByte(codePage, 0, line.c_str(), static_cast<int>(line.size()), buffer.data(), bytes,
+                        NULL, NULL);
+    WriteFile(out, buffer.data(), static_cast<DWORD>(bytes), &written, NULL);
+}
+
+int Fail(ExitCode code, const std::wstring &text)
+{
+    WriteLine(STD_ERROR_HANDLE, L"camprops: " + text);
+    return code;
+}
+
+int Fail(ExitCode code, const std::wstring &text, HRESULT hr)
+{
+    wchar_t number[16];
+    swprintf(number, sizeof(number) / sizeof(number[0]), L"0x%08lX", static_cast<unsigned long>(hr));
+    return Fail(code, text + L" (error " + number + L")");
+}
+
+std::wstring Quoted(const std::wstring &name) { return L"\"" + name + L"\""; }
+
+// The moniker's friendly name; empty when it has none.
+std::wstring FriendlyName(IMoniker *moniker)
+{
+    std::wstring name;
+    IPropertyBag *bag = NULL;
+    if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, reinterpret_cast<void **>(&bag)))) {
+        VARIANT v;
+        VariantInit(&v);
+        if (SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR && v.bstrVal)
+            name = v.bstrVal;
+        VariantClear(&v);
+        bag->Release();
+    }
+    return name;
+}
+
+// Finds the device (the first, or the one named wanted), binds it to its
+// filter and shows the filter's pages.
+int ShowDevicePages(const wchar_t *wanted)
+{
+    ICreateDevEnum *devices = NULL;
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                  reinterpret_cast<void **>(&devices));
+    if (FAILED(hr))
+        return Fail(EXIT_COM, L"the system device enumerator is not available", hr);
+    IEnumMoniker *monikers = NULL;
+    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    devices->Release();
+    if (hr != S_OK || !monikers) {
+        if (monikers)
+            monikers->Release();
+        return Fail(EXIT_NO_DEVICE, L"no video input device found");
+    }
+
+    IMoniker *device = NULL;
+    std::wstring name;
+    IMoniker *moniker = NULL;
+    while (!device && monikers->Next(1, &moniker, NULL) == S_OK) {
+        std::wstring candidate = FriendlyName(moniker);
+        if (!wanted || candidate == wanted) {
+            device = moniker;
+            name = candidate;
+        } else {
+            moniker->Release();
+        }
+    }
+    monikers->Release();
+    if (!device) {
+        if (wanted)
+            return Fail(EXIT_NOT_FOUND, L"no video input device named " + Quoted(wanted));
+        return Fail(EXIT_NO_DEVICE, L"no video input device found");
+    }
+
+    IBaseFilter *filter = NULL;
+    hr = device->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
+    device->Release();
+    if (FAILED(hr) || !filter)
+        return Fail(EXIT_BIND, L"cannot open the device " + Quoted(name), FAILED(hr) ? hr : E_POINTER);
+
+    ISpecifyPropertyPages *specify = NULL;
+    hr = filter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void **>(&specify));
+    if (FAILED(hr) || !specify) {
+        filter->Release();
+        return Fail(EXIT_NO_PAGES, L"the device " + Quoted(name) + L" has no property pages");
+    }
+    CAUUID pages = {0, NULL};
+    hr = specify->GetPages(&pages);
+    specify->Release();
+    if (FAILED(hr) || pages.cElems == 0) {
+        CoTaskMemFree(pages.pElems);
+        filter->Release();
+        if (FAILED(hr))
+            return Fail(EXIT_NO_PAGES, L"cannot list the property pages of " + Quoted(name), hr);
+        return Fail(EXIT_NO_PAGES, L"the device " + Quoted(name) + L" has no property pages");
+    }
+
+    IUnknown *object = NULL;
+    hr = filter->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&object));
+    if (SUCCEEDED(hr)) {
+        // Modal: returns when the user has closed the frame.
+        hr = OleCreatePropertyFrame(NULL, 0, 0, name.c_str(), 1, &object, pages.cElems, pages.pElems,
+                                    GetUserDefaultLCID(), 0, NULL);
+        object->Release();
+    }
+    CoTaskMemFree(pages.pElems);
+    filter->Release();
+    if (FAILED(hr))
+        return Fail(EXIT_FRAME, L"cannot show the property pages of " + Quoted(name), hr);
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    const wchar_t *wanted = NULL;
+    if (argc == 2) {
+        const std::wstring arg = argv[1];
+        if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
+            WriteLine(STD_OUTPUT_HANDLE, kUsage);
+            return EXIT_OK;
+        }
+        wanted = argv[1];
+    } else if (argc > 2) {
+        WriteLine(STD_ERROR_HANDLE, kUsage);
+        return EXIT_USAGE;
+    }
+
+    HRESULT hr = CoInitialize(NULL);
+    if (FAILED(hr))
+        return Fail(EXIT_COM, L"COM cannot be initialised", hr);
+    const int status = ShowDevicePages(wanted);
+    CoUninitialize();
+    return status;
+}

@@ -1,0 +1,397 @@
+// camprops.exe as a user meets it: started on the simulated camera, its
+// property frame found among the process's windows, a check box of the
+// "Camera Setting" page clicked, the frame closed with its OK button. The
+// test watches the camera through its control path and through a capture
+// graph of its own.
+#include "simcam_test.h"
+
+#include <qedit.h>
+
+#include "resource.h"
+
+namespace {
+
+const DWORD kGuardMs = 30000;  // against a hang, not a timing check
+
+// Repeats test() every 10 ms until it holds or the guard time has passed.
+template <typename Test>
+bool WaitFor(Test test)
+{
+    const DWORD start = GetTickCount();
+    while (!test()) {
+        if (GetTickCount() - start > kGuardMs)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+std::string ReadFileText(const std::wstring &path)
+{
+    std::string text;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
+        text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+// camprops.exe started with its standard output and error in files.
+class CampropsRun {
+public:
+    CampropsRun()
+    {
+        ZeroMemory(&m_pi, sizeof(m_pi));
+        WCHAR temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        WCHAR name[MAX_PATH];
+        GetTempFileNameW(temp, L"cpo", 0, name);
+        m_out = name;
+        GetTempFileNameW(temp, L"cpe", 0, name);
+        m_err = name;
+    }
+    ~CampropsRun()
+    {
+        if (m_pi.hProcess) {
+            if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(m_pi.hProcess, 99);
+                WaitForSingleObject(m_pi.hProcess, 10000);
+            }
+            CloseHandle(m_pi.hProcess);
+            CloseHandle(m_pi.hThread);
+        }
+        DeleteFileW(m_out.c_str());
+        DeleteFileW(m_err.c_str());
+    }
+
+    bool Start(const std::wstring &arguments)
+    {
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+        HANDLE out = CreateFileW(m_out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+        HANDLE err = CreateFileW(m_err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = out;
+        si.hStdError = err;
+        std::wstring command = L"\"" + wintest::BinDir() + L"camprops.exe\"";
+        if (!arguments.empty())
+            command += L" " + arguments;
+        std::vector<WCHAR> line(command.begin(), command.end());
+        line.push_back(0);
+        const BOOL started =
+            CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &m_pi);
+        CloseHandle(out);
+        CloseHandle(err);
+        return started != FALSE;
+    }
+
+    DWORD ProcessId() const { return m_pi.dwProcessId; }
+
+    // The exit status, or -2 when the program still runs after the guard time.
+    int WaitExit()
+    {
+        if (WaitForSingleObject(m_pi.hProcess, kGuardMs) != WAIT_OBJECT_0)
+            return -2;
+        DWORD code = 0;
+        GetExitCodeProcess(m_pi.hProcess, &code);
+        return static_cast<int>(code);
+    }
+
+    bool Running() const { return WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT; }
+    std::string Output() const { return ReadFileText(m_out); }
+    std::string Errors() const { return ReadFileText(m_err); }
+
+private:
+    PROCESS_INFORMATION m_pi;
+    std::wstring m_out, m_err;
+};
+
+// Runs camprops with the arguments to its end; the exit status (-2 when it
+// did not end by itself: it waits for a user).
+int RunToEnd(const std::wstring &arguments, std::string *out, std::string *err)
+{
+    CampropsRun run;
+    if (!run.Start(arguments))
+        return -1;
+    const int status = run.WaitExit();
+    *out = run.Output();
+    *err = run.Errors();
+    return status;
+}
+
+struct FrameSearch {
+    DWORD processId;
+    HWND frame;
+    HWND flip;
+};
+
+BOOL CALLBACK FindFlip(HWND window, LPARAM param)
+{
+    FrameSearch *search = reinterpret_cast<FrameSearch *>(param);
+    WCHAR cls[16] = {0};
+    GetClassNameW(window, cls, 16);
+    if (GetDlgCtrlID(window) == IDC_FLIP && lstrcmpiW(cls, L"Button") == 0) {
+        search->flip = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindFrame(HWND window, LPARAM param)
+{
+    FrameSearch *search = reinterpret_cast<FrameSearch *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->processId || !IsWindowVisible(window))
+        return TRUE;
+    EnumChildWindows(window, FindFlip, param);  // every descendant, the page's controls among them
+    if (search->flip) {
+        search->frame = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The visible top-level window of the process that holds the page's FLIP
+// check box (the frame is shown only once its pages are initialised).
+FrameSearch FindPropertyFrame(DWORD processId)
+{
+    FrameSearch search = {processId, NULL, NULL};
+    EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&search));
+    return search;
+}
+
+std::wstring WindowText(HWND window)
+{
+    WCHAR text[256] = {0};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+// Display row y (0 at the top) of a bottom-up 24-bit frame is the camera's
+// grey ramp: grey pixels rising from black on the left to light on the right.
+bool IsGreyRamp(const std::vector<BYTE> &frame, LONG width, LONG height, LONG y)
+{
+    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~static_cast<size_t>(3);
+    const BYTE *row = frame.data() + static_cast<size_t>(height - 1 - y) * stride;
+    for (LONG x = 0; x < width; ++x) {
+        const BYTE *p = row + 3 * x;
+        if (p[0] != p[1] || p[1] != p[2])
+            return false;
+        if (x > 0 && p[0] < p[-3])
+            return false;
+    }
+    return row[0] < 16 && row[3 * (width - 1)] > row[0] + 64;
+}
+
+// The camera streaming into a sample grabber of this process, the way a
+// viewer runs it (the grabber keeps the newest frame).
+class PictureGraph {
+public:
+    static const LONG kWidth = 320, kHeight = 240;
+
+    ~PictureGraph()
+    {
+        if (m_control)
+            m_control->Stop();
+        SafeRelease(m_control);
+        SafeRelease(m_grabber);
+        SafeRelease(m_grabberFilter);
+        SafeRelease(m_source);
+        SafeRelease(m_graph);
+    }
+
+    void Run()
+    {
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         reinterpret_cast<void **>(&m_graph)));
+        ASSERT_EQ(S_OK, m_graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&m_control)));
+        m_source = BindSimCam();
+        ASSERT_TRUE(m_source != NULL);
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_source, L"Video Capture"));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SampleGrabberFilter, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_IBaseFilter, reinterpret_cast<void **>(&m_grabberFilter)));
+        ASSERT_EQ(S_OK, m_grabberFilter->QueryInterface(IID_ISampleGrabber,
+                                                        reinterpret_cast<void **>(&m_grabber)));
+        AM_MEDIA_TYPE mt;
+        ZeroMemory(&mt, sizeof(mt));
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = MEDIASUBTYPE_RGB24;
+        mt.formattype = FORMAT_VideoInfo;
+        ASSERT_EQ(S_OK, m_grabber->SetMediaType(&mt));
+        ASSERT_EQ(S_OK, m_grabber->SetBufferSamples(TRUE));
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_grabberFilter, L"Grabber"));
+
+        ICaptureGraphBuilder2 *builder = NULL;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
+        HRESULT hr = builder->SetFiltergraph(m_graph);
+        IAMStreamConfig *config = NULL;
+        if (SUCCEEDED(hr))
+            hr = builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, m_source, IID_IAMStreamConfig,
+                                        reinterpret_cast<void **>(&config));
+        if (SUCCEEDED(hr)) {
+            AM_MEDIA_TYPE *current = NULL;
+            hr = config->GetFormat(&current);
+            if (SUCCEEDED(hr)) {
+                VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
+                vih->bmiHeader.biWidth = kWidth;
+                vih->bmiHeader.biHeight = kHeight;
+                vih->bmiHeader.biSizeImage = kWidth * 3 * kHeight;
+                hr = config->SetFormat(current);
+                DeleteMediaType(current);
+            }
+            config->Release();
+        }
+        if (SUCCEEDED(hr))
+            hr = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, m_source, NULL,
+                                       m_grabberFilter);
+        builder->Release();
+        ASSERT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
+        ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+    }
+
+    // The newest frame; empty until one has arrived.
+    std::vector<BYTE> Frame()
+    {
+        std::vector<BYTE> frame(kWidth * 3 * kHeight);
+        long size = static_cast<long>(frame.size());
+        if (m_grabber->GetCurrentBuffer(&size, reinterpret_cast<long *>(frame.data())) != S_OK ||
+            size != static_cast<long>(frame.size()))
+            frame.clear();
+        return frame;
+    }
+
+    // Waits for a frame whose orientation is the one asked for: upright, the
+    // grey ramp is the bottom row; flipped, it is the top row.
+    bool WaitForOrientation(bool flipped)
+    {
+        return WaitFor([&] {
+            std::vector<BYTE> f = Frame();
+            return !f.empty() && IsGreyRamp(f, kWidth, kHeight, 0) == flipped &&
+                   IsGreyRamp(f, kWidth, kHeight, kHeight - 1) == !flipped;
+        });
+    }
+
+private:
+    IGraphBuilder *m_graph = NULL;
+    IMediaControl *m_control = NULL;
+    IBaseFilter *m_source = NULL;
+    IBaseFilter *m_grabberFilter = NULL;
+    ISampleGrabber *m_grabber = NULL;
+};
+
+// The simulated camera (registered by the base) and the extension
+// registered for one test; each is unregistered again unless the test did it.
+class Camprops : public SimCamTest {
+protected:
+    void SetUp() override
+    {
+        SimCamTest::SetUp();
+        m_extension = wintest::RegisterModule(L"vireoprop.ax");
+        ASSERT_TRUE(m_extension);
+    }
+    void TearDown() override
+    {
+        if (m_extension) {
+            EXPECT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
+        }
+        SimCamTest::TearDown();
+    }
+    bool m_extension = false;
+};
+
+TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
+{
+    PictureGraph graph;
+    ASSERT_NO_FATAL_FAILURE(graph.Run());
+    ASSERT_TRUE(graph.WaitForOrientation(false));
+
+    CampropsRun run;
+    ASSERT_TRUE(run.Start(L"\"" SIMCAM_FRIENDLY_NAME L"\""));
+    FrameSearch found = {0, NULL, NULL};
+    ASSERT_TRUE(WaitFor([&] {
+        found = FindPropertyFrame(run.ProcessId());
+        return found.frame != NULL || !run.Running();
+    }));
+    ASSERT_TRUE(found.frame != NULL) << run.Errors();
+    EXPECT_NE(std::wstring::npos, WindowText(found.frame).find(SIMCAM_FRIENDLY_NAME));
+    EXPECT_EQ(std::wstring(L"FLIP"), WindowText(found.flip));
+    EXPECT_EQ(BST_UNCHECKED, SendMessageW(found.flip, BM_GETCHECK, 0, 0));
+    ASSERT_EQ(0, m_cam.Value(FLIP));
+
+    // A click on FLIP goes to the camera at once.
+    const LONG before = m_cam.LogCount();
+    DWORD_PTR ignored = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(found.flip, BM_CLICK, 0, 0, SMTO_NORMAL, kGuardMs, &ignored));
+    EXPECT_EQ(BST_CHECKED, SendMessageW(found.flip, BM_GETCHECK, 0, 0));
+    EXPECT_EQ(1, m_cam.Value(FLIP));
+    std::vector<SimRequest> log = m_cam.Log();
+    const LONG after = m_cam.LogCount();
+    ASSERT_EQ(after, static_cast<LONG>(log.size()));  // the ring has not wrapped
+    int flipSets = 0;
+    for (LONG i = before; i < after; ++i) {
+        const SimRequest &rq = log[static_cast<size_t>(i)];
+        if (rq.isSet && rq.property == VALUE10H && rq.ControlId() == FLIP && rq.Kind() == SET_DATA) {
+            ++flipSets;
+            EXPECT_EQ(1, rq.Value());
+            EXPECT_EQ(16u, rq.dataLength);
+            EXPECT_EQ(S_OK, rq.result);
+        }
+    }
+    EXPECT_EQ(1, flipSets);
+
+    // The camera's picture, seen in this process's graph, turns upside down.
+    EXPECT_TRUE(graph.WaitForOrientation(true));
+
+    // OK closes the frame; the program releases the camera and ends with 0.
+    HWND ok = GetDlgItem(found.frame, IDOK);
+    ASSERT_TRUE(ok != NULL);
+    ASSERT_TRUE(PostMessageW(ok, BM_CLICK, 0, 0));
+    EXPECT_EQ(0, run.WaitExit());
+    EXPECT_EQ("", run.Errors());
+    EXPECT_EQ(1, m_cam.Value(FLIP));  // the page rolls nothing back
+    int released = 0;
+    for (const SimEvent &e : m_cam.Events())
+        released += e.kind == SIM_EVENT_RELEASE && e.processId == run.ProcessId();
+    EXPECT_EQ(1, released);
+    EXPECT_EQ(1, m_cam.FiltersAlive());  // the graph's
+}
+
+// Each refusal ends the program at once with its status and one line on the
+// error stream; none opens a window that would wait for a user.
+TEST_F(Camprops, RefusalsEndAtOnceWithAStatusAndAMessage)
+{
+    std::string out, err;
+    EXPECT_EQ(0, RunToEnd(L"--help", &out, &err));
+    EXPECT_EQ(0u, out.find("usage: camprops [device-name]"));
+    EXPECT_EQ(1, RunToEnd(L"one two", &out, &err));
+    EXPECT_EQ(0u, err.find("usage: camprops"));
+
+    EXPECT_EQ(3, RunToEnd(L"\"No Such Camera\"", &out, &err));
+    EXPECT_EQ("camprops: no video input device named \"No Such Camera\"\r\n", err);
+    EXPECT_EQ("", out);
+    // A name matches whole, not as a prefix.
+    EXPECT_EQ(3, RunToEnd(L"\"Vireo Simulated\"", &out, &err));
+
+    // The camera without the extension lists no page.
+    ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
+    m_extension = false;
+    EXPECT_EQ(5, RunToEnd(L"", &out, &err));
+    EXPECT_EQ("camprops: the device \"Vireo Simulated Camera\" has no property pages\r\n", err);
+    EXPECT_EQ(0, m_cam.FiltersAlive());  // the filter it bound was released
+
+    ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+    m_registered = false;
+    EXPECT_EQ(2, RunToEnd(L"", &out, &err));
+    EXPECT_EQ("camprops: no video input device found\r\n", err);
+}
+
+}  // namespace
