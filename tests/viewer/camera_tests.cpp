@@ -314,6 +314,11 @@ const StopCase kStopCases[] = {
          TypeKeys({'Q'});
      }},
     {"WindowClosed", [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }},
+    {"AltF4Typed",
+     [](HWND w) {
+         SetForegroundWindow(w);
+         TypeKeys({VK_MENU, VK_F4});
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ViewerStops, ::testing::ValuesIn(kStopCases),
@@ -345,6 +350,32 @@ TEST_F(ViewerOnCamera, OtherKeysInTheWindowAreSwallowed)
     EXPECT_EQ(0, SendMessageW(window, WM_KEYDOWN, 'Q', 1));
     EXPECT_EQ(0, run.WaitExit());
     EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
+}
+
+TEST_F(ViewerOnCamera, OpensTheCameraAfterTheConsoleKeyAndIgnoresQTypedThere)
+{
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_CONSOLE));
+    const std::string banner = ExpectedBanner(640, 480);
+    ASSERT_TRUE(run.WaitForOutput(banner.size()));
+    // Waiting for its key: no window, the camera untouched.
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(run.Process(), 300));
+    EXPECT_EQ(static_cast<HWND>(NULL), run.FindViewerWindow());
+    EXPECT_TRUE(EventsOf(run.ProcessId()).empty());
+
+    ASSERT_TRUE(run.PressKey(L'x'));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
+    ASSERT_TRUE(run.PressKey(L'q'));
+    ASSERT_TRUE(run.PressKey(L'Q'));
+    const LONG sent = m_cam.FramesDelivered();
+    ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() >= sent + 10; }));
+    EXPECT_TRUE(run.Running());
+    EXPECT_TRUE(IsWindow(window));
+
+    PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
+    EXPECT_EQ(0, run.WaitExit());
+    EXPECT_EQ(banner, run.Output());
 }
 
 // A device entry whose class nobody can create.
