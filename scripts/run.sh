@@ -10,7 +10,8 @@
 # screenshot of the screen is written (build/capview-screenshot.png, or the
 # file given with --shot FILE), then the viewer is ended with Q.
 #
-# capview first waits for one key on its console: this script gives it one.
+# capview first waits for one key on its console: on a display, press it in
+# this terminal; without one, this script gives it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -20,7 +21,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --props) props=1 ;;
     --shot) shot="$(realpath -m "$2")"; shift ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; echo "usage: $0 [--props] [--shot FILE]"; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; echo "usage: $0 [--props] [--shot FILE]"; exit 0 ;;
     *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -29,7 +30,8 @@ done
 headless=0
 [ -n "${DISPLAY:-}" ] || headless=1
 
-bash "$root/scripts/setup.sh"
+# A Japanese font, so that the viewer's title reads as it should.
+bash "$root/scripts/setup.sh" fonts-ipafont-gothic
 VIREO_ARCHES=x86_64 bash "$root/scripts/build.sh"
 vireo_build="$root/build/x86_64"
 source "$root/scripts/wine-env.sh"
@@ -43,6 +45,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Wine's caption font borrows its Japanese glyphs from that font.
+"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+  /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || true
 "$wine" regsvr32 /s "$bin/vireoprop.ax"
 "$wine" regsvr32 /s "$bin/simcam.ax"
 cd "$bin"
