@@ -10,7 +10,8 @@
 # screenshot of the screen is written (build/capview-screenshot.png, or the
 # file given with --shot FILE), then the viewer is ended with Q.
 #
-# capview first waits for one key on its console: this script gives it one.
+# capview first waits for one key on its console: on a display, press it in
+# this terminal; without one, this script gives it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -20,7 +21,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --props) props=1 ;;
     --shot) shot="$(realpath -m "$2")"; shift ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; echo "usage: $0 [--props] [--shot FILE]"; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; echo "usage: $0 [--props] [--shot FILE]"; exit 0 ;;
     *) echo "run.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -29,7 +30,8 @@ done
 headless=0
 [ -n "${DISPLAY:-}" ] || headless=1
 
-bash "$root/scripts/setup.sh"
+# A Japanese font, so that the viewer's title reads as it should.
+bash "$root/scripts/setup.sh" fonts-ipafont-gothic
 VIREO_ARCHES=x86_64 bash "$root/scripts/build.sh"
 vireo_build="$root/build/x86_64"
 source "$root/scripts/wine-env.sh"
@@ -43,6 +45,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Wine's caption font borrows its Japanese glyphs from that font.
+"$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+  /v Tahoma /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || true
 "$wine" regsvr32 /s "$bin/vireoprop.ax"
 "$wine" regsvr32 /s "$bin/simcam.ax"
 cd "$bin"
@@ -58,11 +63,23 @@ wait_window() {
   return 1
 }
 
+# Starts camprops once the viewer window is there and puts its frame beside
+# the viewer, so that both can be seen at once.
+start_props() {
+  local viewer frame width
+  viewer=$(wait_window 'DirectShow' "$1") || return 0
+  "$wine" camprops.exe &
+  props_pid=$!
+  frame=$(wait_window 'Vireo Simulated Camera' 30) || return 0
+  width=$(xdotool getwindowgeometry --shell "$viewer" | sed -n 's/^WIDTH=//p')
+  xdotool windowmove "$frame" $(( ${width:-640} + 10 )) 0 >/dev/null 2>&1 || true
+}
+
 if [ "$headless" -eq 0 ]; then
   # On the user's display: capview's console is this terminal, so its banner
   # and its key prompt are the user's own.
   if [ "$props" -eq 1 ]; then
-    { wait_window 'DirectShow' 600 >/dev/null && exec "$wine" camprops.exe; } &
+    { start_props 600; wait; } &
     props_pid=$!
   fi
   "$wine" capview.exe || status=$?
@@ -80,28 +97,32 @@ rm -f "$fifo"
 sleep 2
 printf '\r' >&3
 
-if [ "$props" -eq 1 ]; then
-  wait_window 'DirectShow' 60 >/dev/null || true
-  "$wine" camprops.exe &
-  props_pid=$!
-fi
+[ "$props" -eq 1 ] && start_props 60
 
 # No display of the user's: show that the picture is live, then end with Q.
 if ! window=$(wait_window 'DirectShow' 60); then
   echo "run.sh: the viewer window did not appear" >&2
   exit 1
 fi
-[ "$props" -eq 1 ] && { wait_window 'Camera Setting|Vireo Simulated Camera' 30 >/dev/null || true; }
 sleep 2  # a few frames
 mkdir -p "$(dirname "$shot")"
 import -display "$DISPLAY" -window root "$shot"
 echo "run.sh: screenshot of the viewer written to $shot"
 if [ "$props" -eq 1 ]; then
-  kill "$props_pid" >/dev/null 2>&1 || true
+  # The frame has the focus: Escape closes it as its Cancel button does.
+  xdotool key Escape
+  for _ in $(seq 1 50); do kill -0 "$props_pid" 2>/dev/null || break; sleep 0.2; done
+  if kill -0 "$props_pid" 2>/dev/null; then
+    echo "run.sh: camprops did not end on Escape" >&2
+  else
+    wait "$props_pid" && echo "run.sh: camprops ended with status 0" || echo "run.sh: camprops ended with status $?"
+  fi
   props_pid=""
 fi
-xdotool windowfocus --sync "$window" >/dev/null 2>&1 || true
-xdotool key --window "$window" q >/dev/null 2>&1 || xdotool key q
+# A click activates the viewer window; Q there ends the viewer.
+xdotool mousemove --window "$window" 100 100 click 1
+sleep 0.5
+xdotool key q
 for _ in $(seq 1 100); do
   kill -0 "$viewer_pid" 2>/dev/null || break
   sleep 0.2
