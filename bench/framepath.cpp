@@ -120,17 +120,7 @@ bool BindFirstDevice(Graph &g)
     monikers->Release();
     if (!moniker)
         return false;
-    bool ours = false;
-    IPropertyBag *bag = NULL;
-    if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
-                                         reinterpret_cast<void **>(&bag)))) {
-        VARIANT v;
-        VariantInit(&v);
-        ours = SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR &&
-               lstrcmpW(v.bstrVal, SIMCAM_FRIENDLY_NAME) == 0;
-        VariantClear(&v);
-        bag->Release();
-    }
+    const bool ours = SimCamMonikerIsOurs(moniker);
     if (ours)
         moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&g.source));
     moniker->Release();

@@ -1,5 +1,8 @@
 #include "simcontrol.h"
 
+#include <dshow.h>
+#include <oleauto.h>
+
 #include <string.h>
 
 static const ULONG kSharedMagic = 0x56534D43;  // "CMSV"
@@ -249,4 +252,39 @@ LONG SimCamControl::FiltersAlive()
 {
     SimCamLock lock(m_block);
     return m_block.Shared()->filtersAlive;
+}
+
+bool SimCamMonikerIsOurs(IMoniker *moniker)
+{
+    IPropertyBag *bag = NULL;
+    if (FAILED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, reinterpret_cast<void **>(&bag))))
+        return false;
+    VARIANT v;
+    VariantInit(&v);
+    const bool ours = SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR &&
+                      lstrcmpW(v.bstrVal, SIMCAM_FRIENDLY_NAME) == 0;
+    VariantClear(&v);
+    bag->Release();
+    return ours;
+}
+
+IBaseFilter *SimCamBindFilter()
+{
+    IBaseFilter *filter = NULL;
+    ICreateDevEnum *devices = NULL;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                reinterpret_cast<void **>(&devices))))
+        return NULL;
+    IEnumMoniker *monikers = NULL;
+    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK && monikers) {
+        IMoniker *moniker = NULL;
+        while (!filter && monikers->Next(1, &moniker, NULL) == S_OK) {
+            if (SimCamMonikerIsOurs(moniker))
+                moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
+            moniker->Release();
+        }
+        monikers->Release();
+    }
+    devices->Release();
+    return filter;
 }

@@ -34,6 +34,7 @@
 #define SIMCAM_SIMCONTROL_H
 
 #include <windows.h>
+#include <strmif.h>
 
 #include <vector>
 
@@ -189,5 +190,12 @@ public:
 private:
     SimCamBlock m_block;
 };
+
+// The simulated camera as the system device enumerator lists it.
+// SimCamMonikerIsOurs: the moniker's FriendlyName is the simulated camera's.
+// SimCamBindFilter: binds the first video input device that is the simulated
+// camera (COM initialised by the caller); null when none is registered.
+bool SimCamMonikerIsOurs(IMoniker *moniker);
+IBaseFilter *SimCamBindFilter();
 
 #endif  // SIMCAM_SIMCONTROL_H

@@ -33,34 +33,7 @@ std::vector<std::wstring> VideoInputDevices()
 
 IBaseFilter *BindSimCam()
 {
-    IBaseFilter *filter = NULL;
-    ICreateDevEnum *devices = NULL;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void **>(&devices))))
-        return NULL;
-    IEnumMoniker *monikers = NULL;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK && monikers) {
-        IMoniker *moniker = NULL;
-        while (!filter && monikers->Next(1, &moniker, NULL) == S_OK) {
-            IPropertyBag *bag = NULL;
-            bool ours = false;
-            if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
-                                                 reinterpret_cast<void **>(&bag)))) {
-                VARIANT v;
-                VariantInit(&v);
-                ours = SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR &&
-                       lstrcmpW(v.bstrVal, SIMCAM_FRIENDLY_NAME) == 0;
-                VariantClear(&v);
-                bag->Release();
-            }
-            if (ours)
-                moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
-            moniker->Release();
-        }
-        monikers->Release();
-    }
-    devices->Release();
-    return filter;
+    return SimCamBindFilter();
 }
 
 IPin *CapturePin(IBaseFilter *filter)
