@@ -26,21 +26,6 @@ bool WaitFor(Test test)
     return true;
 }
 
-std::string ReadFileText(const std::wstring &path)
-{
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
-
 // camprops.exe started with its standard output and error in files.
 class CampropsRun {
 public:
@@ -105,8 +90,8 @@ public:
     }
 
     bool Running() const { return WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT; }
-    std::string Output() const { return ReadFileText(m_out); }
-    std::string Errors() const { return ReadFileText(m_err); }
+    std::string Output() const { return wintest::ReadFileBytes(m_out); }
+    std::string Errors() const { return wintest::ReadFileBytes(m_err); }
 
 private:
     PROCESS_INFORMATION m_pi;
@@ -290,22 +275,7 @@ private:
 
 // The simulated camera (registered by the base) and the extension
 // registered for one test; each is unregistered again unless the test did it.
-class Camprops : public SimCamTest {
-protected:
-    void SetUp() override
-    {
-        SimCamTest::SetUp();
-        m_extension = wintest::RegisterModule(L"vireoprop.ax");
-        ASSERT_TRUE(m_extension);
-    }
-    void TearDown() override
-    {
-        if (m_extension) {
-            EXPECT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
-        }
-        SimCamTest::TearDown();
-    }
-    bool m_extension = false;
+class Camprops : public SimCamExtensionTest {
 };
 
 TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)

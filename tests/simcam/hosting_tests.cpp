@@ -5,22 +5,7 @@
 
 namespace {
 
-class SimCamHosting : public SimCamTest {
-protected:
-    void SetUp() override
-    {
-        SimCamTest::SetUp();
-        m_extension = wintest::RegisterModule(L"vireoprop.ax");
-        ASSERT_TRUE(m_extension);
-    }
-    void TearDown() override
-    {
-        if (m_extension) {
-            EXPECT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
-        }
-        SimCamTest::TearDown();
-    }
-    bool m_extension = false;
+class SimCamHosting : public SimCamExtensionTest {
 };
 
 TEST_F(SimCamHosting, FilterOffersIFaceWhoseRequestsReachTheDriver)

@@ -75,3 +75,18 @@ void SimCamTest::TearDown()
     }
     CoUninitialize();
 }
+
+void SimCamExtensionTest::SetUp()
+{
+    SimCamTest::SetUp();
+    m_extension = wintest::RegisterModule(L"vireoprop.ax");
+    ASSERT_TRUE(m_extension);
+}
+
+void SimCamExtensionTest::TearDown()
+{
+    if (m_extension) {
+        EXPECT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
+    }
+    SimCamTest::TearDown();
+}

@@ -77,4 +77,13 @@ protected:
     bool m_registered = false;
 };
 
+// The simulated camera and the extension (vireoprop.ax) registered for one
+// test; each is unregistered again unless the test did it itself.
+class SimCamExtensionTest : public SimCamTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    bool m_extension = false;
+};
+
 #endif  // VIREO_TESTS_SIMCAM_TEST_H

@@ -163,4 +163,33 @@ void PumpMessages()
     }
 }
 
+namespace {
+
+std::string ReadAll(HANDLE file)
+{
+    std::string bytes;
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, NULL) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+}  // namespace
+
+std::string ReadFileBytes(const std::wstring &path)
+{
+    return ReadAll(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, 0, NULL));
+}
+
+std::string ReadFileBytes(const std::string &path)
+{
+    return ReadAll(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, 0, NULL));
+}
+
 }  // namespace wintest

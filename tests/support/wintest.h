@@ -64,6 +64,11 @@ HWND CreateHostWindow(int width = 640, int height = 480);
 // Sends every pending message of this thread to its window.
 void PumpMessages();
 
+// The whole content of a file (shared for reading and writing, so a file
+// another process still writes can be read); empty when it cannot be opened.
+std::string ReadFileBytes(const std::wstring &path);
+std::string ReadFileBytes(const std::string &path);
+
 }  // namespace wintest
 
 #endif  // VIREO_TESTS_WINTEST_H

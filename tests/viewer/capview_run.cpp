@@ -147,17 +147,7 @@ int CapviewRun::WaitExit(DWORD timeoutMs)
 
 std::string CapviewRun::Output() const
 {
-    std::string bytes;
-    HANDLE file = CreateFileA(m_output.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, NULL) && got > 0)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
+    return wintest::ReadFileBytes(m_output);
 }
 
 bool CapviewRun::WaitForOutput(size_t bytes, DWORD timeoutMs)
