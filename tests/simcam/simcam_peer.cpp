@@ -16,39 +16,9 @@
 
 #include "simcontrol.h"
 
-static IBaseFilter *BindDevice()
-{
-    IBaseFilter *filter = NULL;
-    ICreateDevEnum *devices = NULL;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void **>(&devices))))
-        return NULL;
-    IEnumMoniker *monikers = NULL;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK && monikers) {
-        IMoniker *moniker = NULL;
-        while (!filter && monikers->Next(1, &moniker, NULL) == S_OK) {
-            IPropertyBag *bag = NULL;
-            if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
-                                                 reinterpret_cast<void **>(&bag)))) {
-                VARIANT v;
-                VariantInit(&v);
-                if (SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR &&
-                    lstrcmpW(v.bstrVal, SIMCAM_FRIENDLY_NAME) == 0)
-                    moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
-                VariantClear(&v);
-                bag->Release();
-            }
-            moniker->Release();
-        }
-        monikers->Release();
-    }
-    devices->Release();
-    return filter;
-}
-
 static int ThroughFilter(bool set, ULONG id, LONG value)
 {
-    IBaseFilter *filter = BindDevice();
+    IBaseFilter *filter = SimCamBindFilter();
     if (!filter)
         return 110;
     IKsPropertySet *props = NULL;
