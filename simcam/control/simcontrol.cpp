@@ -59,13 +59,15 @@ void SimCamBlock::Unlock()
     ReleaseMutex(m_mutex);
 }
 
-void SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state)
+void SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,
+                       ULONG graphRefs)
 {
     SimEvent &e = shared->events[shared->eventCount % SIM_EVENT_CAPACITY];
     e.kind = kind;
     e.processId = GetCurrentProcessId();
     e.filterId = filterId;
     e.state = state;
+    e.graphRefs = graphRefs;
     ++shared->eventCount;
 }
 

@@ -66,6 +66,11 @@ struct SimEvent {
     ULONG processId;   // process in which the filter lives
     ULONG filterId;    // the filter object's serial number (unique in the block)
     ULONG state;       // the filter's state after the call (0 stopped, 1 paused, 2 running)
+    ULONG graphRefs;   // SIM_EVENT_STOP: references on the filter graph when the stop
+                       //   arrived (0: in no graph). A graph that stops itself in its
+                       //   final release holds only the guard reference of that
+                       //   release (1); a stop from an application that still holds
+                       //   the graph finds more.
 };
 
 enum { SIM_EVENT_CAPACITY = 1024 };
@@ -132,7 +137,8 @@ private:
 };
 
 // Adds an event to the block's record; the caller holds the lock.
-void SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state);
+void SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,
+                       ULONG graphRefs = 0);
 
 // The control path of tests and benchmarks. Each method takes the lock for
 // its own duration.

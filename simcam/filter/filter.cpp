@@ -126,14 +126,27 @@ void CSimCamFilter::HostExtensions()
     RegCloseKey(root);
 }
 
-void CSimCamFilter::RecordEvent(ULONG kind)
+void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs)
 {
     FILTER_STATE state;
     EnterCriticalSection(&m_dataLock);
     state = m_state;
     LeaveCriticalSection(&m_dataLock);
     SimCamLock lock(m_block);
-    SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state));
+    SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state), graphRefs);
+}
+
+// The filter graph's reference count, read by taking and dropping one
+// reference (the graph pointer is not one of the filter's own references).
+ULONG CSimCamFilter::GraphReferences()
+{
+    EnterCriticalSection(&m_dataLock);
+    IFilterGraph *graph = m_graph;
+    LeaveCriticalSection(&m_dataLock);
+    if (!graph)
+        return 0;
+    graph->AddRef();
+    return graph->Release();
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryInterface(REFIID riid, void **ppv)
@@ -200,7 +213,7 @@ void CSimCamFilter::StopStreaming()
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
 {
     StopStreaming();
-    RecordEvent(SIM_EVENT_STOP);
+    RecordEvent(SIM_EVENT_STOP, GraphReferences());
     return S_OK;
 }
 

@@ -204,7 +204,8 @@ private:
     void HostExtensions();
     void StopStreaming();
     HRESULT Start(FILTER_STATE target, const REFERENCE_TIME *start);
-    void RecordEvent(ULONG kind);
+    void RecordEvent(ULONG kind, ULONG graphRefs = 0);
+    ULONG GraphReferences();
 
     volatile LONG m_cRef;
     CRITICAL_SECTION m_stateLock;  // serialises state changes and connections

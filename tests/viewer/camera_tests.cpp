@@ -280,7 +280,7 @@ TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
     EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
     EXPECT_FALSE(IsWindow(window));
 
-    // One camera filter in capview: run, then stopped, then released.
+    // One camera filter in capview: run, then stopped by capview, then released.
     const std::vector<SimEvent> events = EventsOf(run.ProcessId());
     ASSERT_FALSE(events.empty());
     const ULONG filter = events.front().filterId;
@@ -296,7 +296,10 @@ TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
             release = at;
     }
     EXPECT_GE(run_, 0);
-    EXPECT_GT(stop, run_) << "no stop after the last run";
+    ASSERT_GT(stop, run_) << "no stop after the last run";
+    // capview stopped the graph itself: it still held the graph then (a
+    // graph stopping itself in its final release holds only its guard).
+    EXPECT_GT(events[stop].graphRefs, 1u);
     EXPECT_EQ(static_cast<int>(events.size()) - 1, release) << "not released last";
     EXPECT_EQ(0, m_cam.FiltersAlive());
 }
