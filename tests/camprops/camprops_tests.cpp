@@ -42,14 +42,7 @@ public:
     }
     ~CampropsRun()
     {
-        if (m_pi.hProcess) {
-            if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(m_pi.hProcess, 99);
-                WaitForSingleObject(m_pi.hProcess, 10000);
-            }
-            CloseHandle(m_pi.hProcess);
-            CloseHandle(m_pi.hThread);
-        }
+        wintest::EndProcess(m_pi);
         DeleteFileW(m_out.c_str());
         DeleteFileW(m_err.c_str());
     }

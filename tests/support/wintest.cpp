@@ -131,6 +131,19 @@ int RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
     return result;
 }
 
+void EndProcess(PROCESS_INFORMATION &pi)
+{
+    if (!pi.hProcess)
+        return;
+    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, 10000);
+    }
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    ZeroMemory(&pi, sizeof(pi));
+}
+
 bool RegisterModule(const std::wstring &fileName, bool unregister)
 {
     std::wstring cmd = L"regsvr32.exe /s ";

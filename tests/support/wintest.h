@@ -54,6 +54,10 @@ private:
 // when it could not start, -2 on time-out after killing it).
 int RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000);
 
+// Ends a started program that still runs (exit code 99) and closes its
+// handles; nothing when pi holds no process.
+void EndProcess(PROCESS_INFORMATION &pi);
+
 // Registers (or unregisters) a module of the build folder with regsvr32 /s;
 // true when regsvr32 reported success.
 bool RegisterModule(const std::wstring &fileName, bool unregister = false);

@@ -57,14 +57,7 @@ CapviewRun::CapviewRun() : m_folder(NewFolder())
 
 CapviewRun::~CapviewRun()
 {
-    if (m_pi.hProcess) {
-        if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(m_pi.hProcess, 99);
-            WaitForSingleObject(m_pi.hProcess, 10000);
-        }
-        CloseHandle(m_pi.hProcess);
-        CloseHandle(m_pi.hThread);
-    }
+    wintest::EndProcess(m_pi);
     DeleteFileA((m_folder + "\\capview.exe").c_str());
     DeleteFileA((m_folder + "\\capview.ini").c_str());
     DeleteFileA(m_output.c_str());
