@@ -19,14 +19,6 @@
 #include "simcontrol.h"
 #include "startup.h"
 
-// The viewer's shared state, read and written by viewer/window.cpp.
-BITMAPINFOHEADER frameHeader;
-BYTE *frameBuffer = NULL;
-std::atomic<LONG> stopFlag(STOP_RUNNING);
-std::atomic<HWND> viewerWindow(NULL);
-HINSTANCE moduleInstance = NULL;
-std::atomic<bool> viewerWindowFailed(false);
-
 namespace bench {
 namespace {
 

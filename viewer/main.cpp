@@ -21,13 +21,6 @@ static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128, "capabilities record is 1
 static_assert(sizeof(VIDEOINFOHEADER) == 88, "video info header is 88 bytes");
 static_assert(FIELD_OFFSET(VIDEOINFOHEADER, bmiHeader) == 48, "bitmap header at byte 48");
 
-BITMAPINFOHEADER frameHeader;
-BYTE *frameBuffer = NULL;
-std::atomic<LONG> stopFlag(STOP_RUNNING);
-std::atomic<HWND> viewerWindow(NULL);
-HINSTANCE moduleInstance = NULL;
-std::atomic<bool> viewerWindowFailed(false);
-
 namespace {
 
 // Every object the main thread holds while the graph lives.
