@@ -9,6 +9,9 @@
 
 #include <initializer_list>
 
+#include <wrl/client.h>
+
+#include "../base/handles.h"
 #include "../base/module.h"
 #include "../control/vireoctl.h"
 #include "classtable.h"
@@ -78,21 +81,16 @@ HRESULT WriteClassEntries(const CFactoryTemplate &entry, const WCHAR *modulePath
     WCHAR path[KEY_PATH_CHARS];
     ClassKeyPath(entry, path);
 
-    HKEY classKey = NULL;
-    LONG rc = CreateKey(HKEY_CLASSES_ROOT, path, &classKey);
-    if (rc != ERROR_SUCCESS)
-        return FromRegistryError(rc);
-    rc = SetText(classKey, NULL, entry.m_Name);
-    HKEY serverKey = NULL;
+    RegKey classKey, serverKey;
+    LONG rc = CreateKey(HKEY_CLASSES_ROOT, path, classKey.Put());
     if (rc == ERROR_SUCCESS)
-        rc = CreateKey(classKey, L"InprocServer32", &serverKey);
-    if (rc == ERROR_SUCCESS) {
-        rc = SetText(serverKey, NULL, modulePath);
-        if (rc == ERROR_SUCCESS)
-            rc = SetText(serverKey, L"ThreadingModel", L"Both");
-        RegCloseKey(serverKey);
-    }
-    RegCloseKey(classKey);
+        rc = SetText(classKey.Get(), NULL, entry.m_Name);
+    if (rc == ERROR_SUCCESS)
+        rc = CreateKey(classKey.Get(), L"InprocServer32", serverKey.Put());
+    if (rc == ERROR_SUCCESS)
+        rc = SetText(serverKey.Get(), NULL, modulePath);
+    if (rc == ERROR_SUCCESS)
+        rc = SetText(serverKey.Get(), L"ThreadingModel", L"Both");
     return FromRegistryError(rc);
 }
 
@@ -100,9 +98,9 @@ HRESULT WriteClassEntries(const CFactoryTemplate &entry, const WCHAR *modulePath
 // it (or one that exists only aggregated) has nothing to set up.
 HRESULT RunClassSetup(const CFactoryTemplate &entry, bool registering)
 {
-    IAMovieSetup *setup = NULL;
+    Microsoft::WRL::ComPtr<IAMovieSetup> setup;
     HRESULT hr = CClassFactory::CreateFromTemplate(&entry, NULL, IID_IAMovieSetup,
-                                                   reinterpret_cast<void **>(&setup));
+                                                   reinterpret_cast<void **>(setup.GetAddressOf()));
     if (SUCCEEDED(hr)) {
         if (registering) {
             setup->Unregister();
@@ -110,7 +108,6 @@ HRESULT RunClassSetup(const CFactoryTemplate &entry, bool registering)
         } else {
             hr = setup->Unregister();
         }
-        setup->Release();
     } else if (hr == E_NOINTERFACE || hr == VFW_E_NEED_OWNER) {
         hr = S_OK;
     }
@@ -135,12 +132,10 @@ HRESULT WritePageKey()
     GuidText(CLSID_CameraSettingPage, page);
     JoinPath(path, {kMediaSets, set, kPropertyPages, page});
 
-    HKEY key = NULL;
-    LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, &key);
-    if (rc != ERROR_SUCCESS)
-        return FromRegistryError(rc);
-    rc = SetText(key, NULL, ClassTable[0].m_Name);
-    RegCloseKey(key);
+    RegKey key;
+    LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, key.Put());
+    if (rc == ERROR_SUCCESS)
+        rc = SetText(key.Get(), NULL, ClassTable[0].m_Name);
     return FromRegistryError(rc);
 }
 
@@ -151,16 +146,14 @@ HRESULT WriteHandlerKey()
     GuidText(CameraPropertySet, set);
     JoinPath(path, {kMediaInterfaces, set});
 
-    HKEY key = NULL;
-    LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, &key);
-    if (rc != ERROR_SUCCESS)
-        return FromRegistryError(rc);
-    rc = SetText(key, NULL, ClassTable[1].m_Name);
+    RegKey key;
+    LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, key.Put());
     if (rc == ERROR_SUCCESS)
-        rc = RegSetValueExW(key, L"IID", 0, REG_BINARY,
+        rc = SetText(key.Get(), NULL, ClassTable[1].m_Name);
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExW(key.Get(), L"IID", 0, REG_BINARY,
                             reinterpret_cast<const BYTE *>(&CameraPropertySet),
                             sizeof(CameraPropertySet));
-    RegCloseKey(key);
     return FromRegistryError(rc);
 }
 
@@ -178,38 +171,32 @@ void RemovePageKey()
     GuidText(CLSID_CameraSettingPage, page);
     JoinPath(path, {kMediaSets, set});
 
-    HKEY setKey = NULL;
-    if (OpenKey(HKEY_LOCAL_MACHINE, path, &setKey) != ERROR_SUCCESS)
+    RegKey setKey;
+    if (OpenKey(HKEY_LOCAL_MACHINE, path, setKey.Put()) != ERROR_SUCCESS)
         return;
     bool emptied = false;
-    HKEY pagesKey = NULL;
-    if (OpenKey(setKey, kPropertyPages, &pagesKey) == ERROR_SUCCESS) {
-        LONG rc = RegDeleteKeyW(pagesKey, page);
-        RegCloseKey(pagesKey);
+    RegKey pagesKey;
+    if (OpenKey(setKey.Get(), kPropertyPages, pagesKey.Put()) == ERROR_SUCCESS) {
+        LONG rc = RegDeleteKeyW(pagesKey.Get(), page);
+        pagesKey.Reset();
         if (rc == ERROR_SUCCESS)
-            emptied = RegDeleteKeyW(setKey, kPropertyPages) == ERROR_SUCCESS;
+            emptied = RegDeleteKeyW(setKey.Get(), kPropertyPages) == ERROR_SUCCESS;
     }
-    RegCloseKey(setKey);
+    setKey.Reset();
 
-    if (emptied) {
-        HKEY setsKey = NULL;
-        if (OpenKey(HKEY_LOCAL_MACHINE, kMediaSets, &setsKey) == ERROR_SUCCESS) {
-            RegDeleteKeyW(setsKey, set);
-            RegCloseKey(setsKey);
-        }
-    }
+    RegKey setsKey;
+    if (emptied && OpenKey(HKEY_LOCAL_MACHINE, kMediaSets, setsKey.Put()) == ERROR_SUCCESS)
+        RegDeleteKeyW(setsKey.Get(), set);
 }
 
 HRESULT RemoveHandlerKey()
 {
     WCHAR set[GUID_CHARS];
     GuidText(CameraPropertySet, set);
-    HKEY interfacesKey = NULL;
-    LONG rc = OpenKey(HKEY_LOCAL_MACHINE, kMediaInterfaces, &interfacesKey);
-    if (rc != ERROR_SUCCESS)
-        return FromRegistryError(rc);
-    rc = RegDeleteKeyW(interfacesKey, set);
-    RegCloseKey(interfacesKey);
+    RegKey interfacesKey;
+    LONG rc = OpenKey(HKEY_LOCAL_MACHINE, kMediaInterfaces, interfacesKey.Put());
+    if (rc == ERROR_SUCCESS)
+        rc = RegDeleteKeyW(interfacesKey.Get(), set);
     return FromRegistryError(rc);
 }
 
