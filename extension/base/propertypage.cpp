@@ -40,7 +40,6 @@ CBasePropertyPage::CBasePropertyPage(const char *name, IUnknown *outer, int dial
     : CUnknown(name, outer),
       m_hwnd(NULL),
       m_Dlg(NULL),
-      m_pPageSite(NULL),
       m_bDirty(FALSE),
       m_bObjectSet(FALSE),
       m_TitleId(titleId),
@@ -58,10 +57,6 @@ CBasePropertyPage::~CBasePropertyPage()
         DestroyWindow(m_hwnd);
     }
     m_hwnd = NULL;
-    if (m_pPageSite) {
-        m_pPageSite->Release();
-        m_pPageSite = NULL;
-    }
 }
 
 HRESULT STDMETHODCALLTYPE CBasePropertyPage::NonDelegatingQueryInterface(REFIID riid, void **ppv)
@@ -159,11 +154,8 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetPageSite(IPropertyPageSite *pPag
         if (m_pPageSite)
             return E_UNEXPECTED;
         m_pPageSite = pPageSite;
-        m_pPageSite->AddRef();
-    } else if (m_pPageSite) {
-        IPropertyPageSite *site = m_pPageSite;
-        m_pPageSite = NULL;
-        site->Release();
+    } else {
+        m_pPageSite.Reset();
     }
     return S_OK;
 }

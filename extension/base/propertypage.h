@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <ocidl.h>
+#include <wrl/client.h>
 
 #include "unknown.h"
 
@@ -46,7 +47,7 @@ public:
 protected:
     HWND m_hwnd;                     // the page window created by Activate
     HWND m_Dlg;                      // the dialog, recorded on WM_INITDIALOG
-    IPropertyPageSite *m_pPageSite;  // the frame's site, or null
+    Microsoft::WRL::ComPtr<IPropertyPageSite> m_pPageSite;  // the frame's site, or null
     BOOL m_bDirty;
 
 private:

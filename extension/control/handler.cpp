@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <strmif.h>
 #include <vfwmsgs.h>
+#include <wrl/client.h>
 
 const WCHAR g_wszHandlerName[] = L"Zr58_K KSProxy Extension Interface Handler";
 static const char kHandlerObjectName[] = "Zr58_K KSProxy Extension Interface Handler";
@@ -16,22 +17,19 @@ CUnknown *CInterfaceHandler::CreateInstance(IUnknown *outer, HRESULT *phr)
         return NULL;
     }
 
-    IKsPropertySet *propertySet = NULL;
-    HRESULT hr = outer->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&propertySet));
+    Microsoft::WRL::ComPtr<IKsPropertySet> propertySet;
+    HRESULT hr = outer->QueryInterface(IID_PPV_ARGS(&propertySet));
     if (FAILED(hr)) {
         *phr = hr;
         return NULL;
     }
 
-    CInterfaceHandler *handler = new (std::nothrow) CInterfaceHandler(propertySet, propertySet);
-    if (!handler)
-        hr = E_OUTOFMEMORY;
-
-    // Keep the pointer without the reference the query added: the outer
-    // filter owns us, so a counted pointer would keep it alive forever.
-    propertySet->Release();
-
-    *phr = hr;
+    // The handler keeps the pointer without the reference the query added
+    // (given back on leaving here): the outer filter owns the handler, so a
+    // counted pointer would keep it alive forever.
+    CInterfaceHandler *handler =
+        new (std::nothrow) CInterfaceHandler(propertySet.Get(), propertySet.Get());
+    *phr = handler ? hr : E_OUTOFMEMORY;
     return handler;
 }
 
