@@ -59,16 +59,72 @@ void SimCamBlock::Unlock()
     ReleaseMutex(m_mutex);
 }
 
-void SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,
-                       ULONG graphRefs)
+SimEvent &SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,
+                            ULONG graphRefs)
 {
     SimEvent &e = shared->events[shared->eventCount % SIM_EVENT_CAPACITY];
+    memset(&e, 0, sizeof(e));
     e.kind = kind;
     e.processId = GetCurrentProcessId();
     e.filterId = filterId;
     e.state = state;
     e.graphRefs = graphRefs;
     ++shared->eventCount;
+    return e;
+}
+
+void SimCamRecordMediaType(SimMediaRecord *record, const AM_MEDIA_TYPE *mt)
+{
+    memset(record, 0, sizeof(*record));
+    if (!mt)
+        return;
+    record->given = 1;
+    record->majortype = mt->majortype;
+    record->subtype = mt->subtype;
+    record->formattype = mt->formattype;
+    record->cbFormat = mt->cbFormat;
+    record->hasBlock = mt->pbFormat != NULL;
+    if (mt->pbFormat)
+        memcpy(&record->vih, mt->pbFormat,
+               mt->cbFormat < sizeof(record->vih) ? mt->cbFormat : sizeof(record->vih));
+}
+
+HRESULT SimCamRegisterDevice(int device, bool add)
+{
+    const HRESULT co = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    IFilterMapper2 *mapper = NULL;
+    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, NULL, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                  reinterpret_cast<void **>(&mapper));
+    const CLSID &clsid = device ? CLSID_SimCamFilter2 : CLSID_SimCamFilter;
+    if (SUCCEEDED(hr) && add) {
+        REGPINTYPES type = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
+        REGFILTERPINS pin;
+        pin.strName = const_cast<LPWSTR>(L"Capture");
+        pin.bRendered = FALSE;
+        pin.bOutput = TRUE;
+        pin.bZero = FALSE;
+        pin.bMany = FALSE;
+        pin.clsConnectsToFilter = &CLSID_NULL;
+        pin.strConnectsToPin = NULL;
+        pin.nMediaTypes = 1;
+        pin.lpMediaType = &type;
+        REGFILTER2 filter;
+        filter.dwVersion = 1;
+        filter.dwMerit = MERIT_DO_NOT_USE;
+        filter.cPins = 1;
+        filter.rgPins = &pin;
+        hr = mapper->RegisterFilter(clsid, device ? SIMCAM_FRIENDLY_NAME2 : SIMCAM_FRIENDLY_NAME, NULL,
+                                    &CLSID_VideoInputDeviceCategory, NULL, &filter);
+    } else if (SUCCEEDED(hr)) {
+        hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, NULL, clsid);
+        if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+            hr = S_OK;  // not there: nothing to undo
+    }
+    if (mapper)
+        mapper->Release();
+    if (SUCCEEDED(co))
+        CoUninitialize();
+    return hr;
 }
 
 SimCamControl::SimCamControl()
@@ -89,6 +145,10 @@ void SimCamControl::Reset()
     s->noStreamConfig = 0;
     s->refuseConnection = 0;
     s->cutFormatBlock = 0;
+    s->capsRecordSize = 0;
+    s->capsCount = 0;
+    s->unplugged = 0;
+    s->busy = 0;
     s->framesDelivered = 0;
     s->eventCount = 0;
 }
@@ -208,6 +268,107 @@ void SimCamControl::CutFormatBlock(bool on)
 {
     SimCamLock lock(m_block);
     m_block.Shared()->cutFormatBlock = on ? 1 : 0;
+}
+
+void SimCamControl::SetCapsRecordSize(int size)
+{
+    SimCamLock lock(m_block);
+    m_block.Shared()->capsRecordSize = size;
+}
+
+void SimCamControl::SetCapabilities(const std::vector<LONG> &entries)
+{
+    SimCamLock lock(m_block);
+    SimCamShared *s = m_block.Shared();
+    s->capsCount = 0;
+    for (size_t i = 0; i < entries.size() && i < SIM_CAPS_CAPACITY; ++i)
+        s->capsLayout[s->capsCount++] = entries[i];
+}
+
+HRESULT SimCamControl::Unplug()
+{
+    {
+        SimCamLock lock(m_block);
+        m_block.Shared()->unplugged = 1;
+    }
+    return SimCamRegisterDevice(0, false);
+}
+
+HRESULT SimCamControl::Plug()
+{
+    const HRESULT hr = SimCamRegisterDevice(0, true);
+    SimCamLock lock(m_block);
+    m_block.Shared()->unplugged = 0;
+    return hr;
+}
+
+bool SimCamControl::Unplugged()
+{
+    SimCamLock lock(m_block);
+    return m_block.Shared()->unplugged != 0;
+}
+
+void SimCamControl::SetBusy(bool busy)
+{
+    SimCamLock lock(m_block);
+    m_block.Shared()->busy = busy ? 1 : 0;
+}
+
+ULONG SimCamControl::OwnerProcess()
+{
+    SimCamLock lock(m_block);
+    return m_block.Shared()->ownerFilter ? m_block.Shared()->ownerProcess : 0;
+}
+
+// The class entry of the second device points at the module that serves the
+// first.
+HRESULT SimCamControl::RegisterSecondDevice(bool add)
+{
+    WCHAR first[128], second[128], clsid[40];
+    StringFromGUID2(CLSID_SimCamFilter, clsid, ARRAYSIZE(clsid));
+    lstrcpyW(first, L"CLSID\\");
+    lstrcatW(first, clsid);
+    StringFromGUID2(CLSID_SimCamFilter2, clsid, ARRAYSIZE(clsid));
+    lstrcpyW(second, L"CLSID\\");
+    lstrcatW(second, clsid);
+    if (!add) {
+        HRESULT hr = SimCamRegisterDevice(1, false);
+        const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, second);
+        if (SUCCEEDED(hr) && rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+            hr = HRESULT_FROM_WIN32(rc);
+        return hr;
+    }
+    WCHAR path[MAX_PATH];
+    DWORD size = sizeof(path);
+    lstrcatW(first, L"\\InprocServer32");
+    LONG rc = RegGetValueW(HKEY_CLASSES_ROOT, first, NULL, RRF_RT_REG_SZ, NULL, path, &size);
+    if (rc != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(rc);
+    lstrcatW(second, L"\\InprocServer32");
+    HKEY key = NULL;
+    rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, second, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                         NULL, &key, NULL);
+    if (rc == ERROR_SUCCESS) {
+        static const WCHAR kBoth[] = L"Both";
+        rc = RegSetValueExW(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(path),
+                            static_cast<DWORD>((lstrlenW(path) + 1) * sizeof(WCHAR)));
+        if (rc == ERROR_SUCCESS)
+            rc = RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE *>(kBoth),
+                                sizeof(kBoth));
+        RegCloseKey(key);
+    }
+    if (rc != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(rc);
+    return SimCamRegisterDevice(1, true);
+}
+
+std::vector<SimEvent> SimCamControl::Events(ULONG kind)
+{
+    std::vector<SimEvent> out;
+    for (const SimEvent &e : Events())
+        if (e.kind == kind)
+            out.push_back(e);
+    return out;
 }
 
 std::vector<SimEvent> SimCamControl::Events()

@@ -29,12 +29,26 @@
 //     std::vector<SimEvent> events = cam.Events();
 //     // e.g. the last SIM_EVENT_STOP comes before the SIM_EVENT_RELEASE
 //
+// What a test can read back of a client (capview, a capture program):
+//     cam.Events(SIM_EVENT_SETFORMAT)  every SetFormat: the type it was given
+//                                      (format: GUIDs, cbFormat, the video info
+//                                      header) and its result
+//     cam.Events(SIM_EVENT_JOIN)       the name the filter joined the graph under
+//     cam.Events(SIM_EVENT_CONNECT)    what the pin connected to (class and name
+//                                      of the peer filter; CLSID_SmartTee when
+//                                      the preview stream comes through a tee)
+//     cam.Events(SIM_EVENT_RUN)        result, and the stream's way down (text)
+//     e.device                         which of two registered devices it was
+// And set: the capability list (SetCapabilities, SetCapsRecordSize), refusals
+// (RefuseSetFormat, RefuseConnection, ...), unplugging (Unplug, Plug), a
+// camera in use (SetBusy), a second device (RegisterSecondDevice).
+//
 // Link the static library simcam_control (it brings the driver model along).
 #ifndef SIMCAM_SIMCONTROL_H
 #define SIMCAM_SIMCONTROL_H
 
 #include <windows.h>
-#include <strmif.h>
+#include <dshow.h>
 
 #include <vector>
 
@@ -52,13 +66,45 @@ static const GUID CLSID_SimCamFilter = {
 #define SIMCAM_SHARED_NAME L"Local\\VireoSimCamState"
 #define SIMCAM_MUTEX_NAME L"Local\\VireoSimCamLock"
 
+// The second simulated device: the same camera under another name and
+// class, registered only on request (SimCamControl::RegisterSecondDevice).
+// {6B1E2D3A-44F7-4C0B-9E52-8A1D3C7F0B64}
+static const GUID CLSID_SimCamFilter2 = {
+    0x6B1E2D3A, 0x44F7, 0x4C0B, {0x9E, 0x52, 0x8A, 0x1D, 0x3C, 0x7F, 0x0B, 0x64}};
+#define SIMCAM_FRIENDLY_NAME2 L"Vireo Simulated Camera 2"
+
+// What the camera answers while it is unplugged (property requests, and a
+// stream started on it) and while another client captures from it (a stream
+// started on it). The second is what Windows' capture filters were seen to
+// give when a second filter of the same device starts.
+static const HRESULT SIMCAM_E_DEVICE_GONE = static_cast<HRESULT>(0x8007048F);  // ERROR_DEVICE_NOT_CONNECTED
+static const HRESULT SIMCAM_E_DEVICE_BUSY = static_cast<HRESULT>(0x800705AA);  // ERROR_NO_SYSTEM_RESOURCES
+
 // What the filter records, in the order it happens.
 enum SimEventKind {
-    SIM_EVENT_CREATE = 1,   // a filter object was created
-    SIM_EVENT_STOP = 2,     // IMediaFilter::Stop was called
-    SIM_EVENT_PAUSE = 3,    // IMediaFilter::Pause was called
-    SIM_EVENT_RUN = 4,      // IMediaFilter::Run was called
-    SIM_EVENT_RELEASE = 5   // the filter's last reference went: it is destroyed
+    SIM_EVENT_CREATE = 1,    // a filter object was created (device: which one)
+    SIM_EVENT_STOP = 2,      // IMediaFilter::Stop was called
+    SIM_EVENT_PAUSE = 3,     // IMediaFilter::Pause was called (result; path when it started the stream)
+    SIM_EVENT_RUN = 4,       // IMediaFilter::Run was called (result; path when it started the stream)
+    SIM_EVENT_RELEASE = 5,   // the filter's last reference went: it is destroyed
+    SIM_EVENT_JOIN = 6,      // IBaseFilter::JoinFilterGraph with a graph (text: the name)
+    SIM_EVENT_SETFORMAT = 7, // IAMStreamConfig::SetFormat (format: the type given; result)
+    SIM_EVENT_CONNECT = 8,   // the pin connected (format: the type; peer, text: the peer filter)
+    SIM_EVENT_DEVICE_LOST = 9  // EC_DEVICE_LOST sent to the graph (result: its second
+                               //   parameter, 0 gone, 1 back)
+};
+
+// A media type as the filter was given it: the GUIDs, the format length,
+// whether a format block was there, and its first bytes as a video info
+// header (zeros beyond cbFormat).
+struct SimMediaRecord {
+    ULONG given;          // 0: a null type pointer
+    GUID majortype;
+    GUID subtype;
+    GUID formattype;
+    ULONG cbFormat;
+    ULONG hasBlock;       // pbFormat was not null
+    VIDEOINFOHEADER vih;
 };
 
 struct SimEvent {
@@ -71,9 +117,32 @@ struct SimEvent {
                        //   final release holds only the guard reference of that
                        //   release (1); a stop from an application that still holds
                        //   the graph finds more.
+    ULONG device;      // the device of the filter: 0 the first, 1 the second
+    HRESULT result;    // PAUSE, RUN, SETFORMAT: what the call returned; DEVICE_LOST: param 2
+    CLSID peer;        // CONNECT: class of the filter the pin connected to
+    WCHAR text[64];    // JOIN: the name the filter joined the graph under.
+                       // CONNECT: the peer filter's name in the graph.
+                       // PAUSE, RUN that started the stream: the stream's way down,
+                       //   "<filter>" (its name in the graph) for a filter on the pin
+                       //   itself, or "Smart Tee/<tee pin>><filter>" for each output
+                       //   of a Smart Tee behind it, joined by "|" (so
+                       //   "Smart Tee/Preview>SamGra" is
+                       //   the preview stream of the capture graph builder).
+    SimMediaRecord format;
 };
 
 enum { SIM_EVENT_CAPACITY = 1024 };
+
+// The capability list a test can lay out (SimCamControl::SetCapabilities):
+// each entry is one of the camera's sizes (0 to 3: 640x480, 320x240,
+// 1280x720, 160x120) or one of these entries that a reader must pass over.
+enum SimCapsEntry {
+    SIM_CAPS_FAILING = -1,       // GetStreamCaps fails (E_FAIL), no type
+    SIM_CAPS_OTHER_TYPE = -2,    // a FORMAT_VideoInfo2 type (VIDEOINFOHEADER2 block)
+    SIM_CAPS_SHORT_FORMAT = -3,  // FORMAT_VideoInfo with an 87-byte format block
+    SIM_CAPS_NULL_FORMAT = -4    // FORMAT_VideoInfo, cbFormat 88, no format block
+};
+enum { SIM_CAPS_CAPACITY = 16 };
 
 // The shared block. Plain data only; every field is read and written with
 // the mutex held.
@@ -90,6 +159,15 @@ struct SimCamShared {
     LONG refuseConnection;       // non-zero: the pin's Connect fails with every pin
     LONG cutFormatBlock;         // non-zero: the connection's format block ends before
                                  //   its bitmap header (cbFormat 48)
+    LONG capsRecordSize;         // non-zero: GetNumberOfCapabilities reports this size
+    LONG capsCount;              // non-zero: the capability list is capsLayout
+    LONG capsLayout[SIM_CAPS_CAPACITY];
+    LONG unplugged;              // non-zero: the camera is gone
+    LONG busy;                   // non-zero: another application captures from it
+
+    // The filter that streams from the camera (0: none), and its process.
+    ULONG ownerFilter;
+    ULONG ownerProcess;
 
     // Reports of the filter.
     LONG framesDelivered;        // samples handed downstream since the last Reset
@@ -136,9 +214,19 @@ private:
     SimCamBlock &m_block;
 };
 
-// Adds an event to the block's record; the caller holds the lock.
-void SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,
-                       ULONG graphRefs = 0);
+// Adds an event to the block's record and returns it (the fields beyond
+// those given are zero) for the caller to complete; the caller holds the lock.
+SimEvent &SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,
+                            ULONG graphRefs = 0);
+
+// Fills a record of the media type mt (which may be null).
+void SimCamRecordMediaType(SimMediaRecord *record, const AM_MEDIA_TYPE *mt);
+
+// Adds (add true) or removes the video input category entry of a device
+// (0 the first, 1 the second), through the filter mapper; COM is initialised
+// for the call when the thread has not done it. The class entry is left as
+// it is. S_OK also when there was nothing to remove.
+HRESULT SimCamRegisterDevice(int device, bool add);
 
 // The control path of tests and benchmarks. Each method takes the lock for
 // its own duration.
@@ -148,9 +236,12 @@ public:
     bool IsOpen() const { return m_block.IsOpen(); }
 
     // Factory state of the driver (every control present at its default, no
-    // faults, empty log), switches off, frame count and events cleared. The
-    // current format and the count of live filters are kept: they describe
-    // objects that exist.
+    // faults, empty log), switches off (the capability list the camera's
+    // own, plugged in, not busy), frame count and events cleared. The
+    // current format, the count of live filters and the streaming filter are
+    // kept: they describe objects that exist. Reset touches no registry
+    // entry: after an Unplug, Plug (or registering simcam.ax) brings the
+    // category entry back.
     void Reset();
 
     // The simulated driver. LockDriver takes the lock and returns the driver
@@ -183,8 +274,44 @@ public:
     void RefuseConnection(bool on);
     void CutFormatBlock(bool on);
 
+    // The capability list. SetCapsRecordSize: the record size that
+    // GetNumberOfCapabilities reports (0: the real one, 128).
+    // SetCapabilities: the entries that GetNumberOfCapabilities counts and
+    // GetStreamCaps gives, in order, each a size index (0 to 3) or a
+    // SimCapsEntry; empty: the camera's own list, the four sizes. Other
+    // indexes give S_FALSE. The types the pin enumerates stay the four sizes.
+    //     cam.SetCapabilities({SIM_CAPS_FAILING, 1, SIM_CAPS_SHORT_FORMAT, 2});
+    void SetCapsRecordSize(int size);
+    void SetCapabilities(const std::vector<LONG> &entries);
+
+    // Unplug: the camera goes. Its category entry is removed (the device is
+    // no longer enumerated, and an old moniker no longer binds: its filter
+    // is refused with SIMCAM_E_DEVICE_GONE), its filters answer property
+    // requests with SIMCAM_E_DEVICE_GONE, a stream on it stops and the graph
+    // gets EC_DEVICE_LOST with 0, and starting a stream fails with
+    // SIMCAM_E_DEVICE_GONE. Plug: it comes back: the category entry again,
+    // property requests answered, EC_DEVICE_LOST with 1 to a graph whose
+    // stream it lost; that stream starts again with the next run after a
+    // stop. COM must be initialised on the calling thread.
+    HRESULT Unplug();
+    HRESULT Plug();
+    bool Unplugged();
+    // Busy: another application captures from the camera; starting a stream
+    // fails with SIMCAM_E_DEVICE_BUSY (as it does for every filter but the
+    // one already streaming, in any process).
+    void SetBusy(bool busy);
+    // The process whose filter streams from the camera now (0: none).
+    ULONG OwnerProcess();
+
+    // The second device: class CLSID_SimCamFilter2, name SIMCAM_FRIENDLY_NAME2,
+    // served by the simcam.ax registered for the first; registered (add) or
+    // removed. Unregistering simcam.ax removes it too. Its filters record
+    // device 1 in their events.
+    HRESULT RegisterSecondDevice(bool add);
+
     // Reports.
     std::vector<SimEvent> Events();   // oldest first
+    std::vector<SimEvent> Events(ULONG kind);  // those of one kind, oldest first
     void ClearEvents();
     LONG FramesDelivered();
     bool CurrentFormat(LONG *width, LONG *height);  // false before any filter set one

@@ -9,13 +9,15 @@ volatile LONG g_simLocks = 0;
 static const WCHAR kMediaInterfacesKey[] = L"System\\CurrentControlSet\\Control\\MediaInterfaces";
 static const WCHAR kMediaSetsKey[] = L"System\\CurrentControlSet\\Control\\MediaSets\\";
 
-CSimCamFilter::CSimCamFilter()
+CSimCamFilter::CSimCamFilter(ULONG device)
     : m_cRef(1),  // held by Create until the object is complete
       m_state(State_Stopped),
       m_start(0),
       m_clock(NULL),
       m_graph(NULL),
+      m_sink(NULL),
       m_id(0),
+      m_device(device),
       m_pin(this),
       m_hostedCount(0)
 {
@@ -55,12 +57,12 @@ CSimCamFilter::~CSimCamFilter()
     InterlockedDecrement(&g_simObjects);
 }
 
-HRESULT CSimCamFilter::Create(REFIID riid, void **ppv)
+HRESULT CSimCamFilter::Create(ULONG device, REFIID riid, void **ppv)
 {
     if (!ppv)
         return E_POINTER;
     *ppv = NULL;
-    CSimCamFilter *filter = new (std::nothrow) CSimCamFilter();
+    CSimCamFilter *filter = new (std::nothrow) CSimCamFilter(device);
     if (!filter)
         return E_OUTOFMEMORY;
     HRESULT hr = filter->Init();
@@ -77,9 +79,11 @@ HRESULT CSimCamFilter::Init()
     {
         SimCamLock lock(m_block);
         SimCamShared *s = m_block.Shared();
+        if (s->unplugged)
+            return SIMCAM_E_DEVICE_GONE;  // a moniker of a camera that has gone
         m_id = static_cast<ULONG>(++s->nextFilterId);
         ++s->filtersAlive;
-        SimCamRecordEvent(s, SIM_EVENT_CREATE, m_id, State_Stopped);
+        SimCamRecordEvent(s, SIM_EVENT_CREATE, m_id, State_Stopped).device = m_device;
     }
     HostExtensions();
     return S_OK;
@@ -126,14 +130,118 @@ void CSimCamFilter::HostExtensions()
     RegCloseKey(root);
 }
 
-void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs)
+void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs, HRESULT result, const WCHAR *text)
 {
     FILTER_STATE state;
     EnterCriticalSection(&m_dataLock);
     state = m_state;
     LeaveCriticalSection(&m_dataLock);
     SimCamLock lock(m_block);
-    SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state), graphRefs);
+    SimEvent &e = SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state), graphRefs);
+    e.device = m_device;
+    e.result = result;
+    if (text)
+        lstrcpynW(e.text, text, ARRAYSIZE(e.text));
+}
+
+void CSimCamFilter::RecordDeviceLost(LONG param2)
+{
+    RecordEvent(SIM_EVENT_DEVICE_LOST, 0, param2);
+}
+
+void CSimCamFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2)
+{
+    EnterCriticalSection(&m_dataLock);
+    IMediaEventSink *sink = m_sink;
+    LeaveCriticalSection(&m_dataLock);
+    if (sink)
+        sink->Notify(code, param1, param2);
+}
+
+static bool ProcessAlive(ULONG pid)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return false;
+    const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return alive;
+}
+
+// A stream needs the camera to itself: it is refused while the camera is
+// gone, busy elsewhere, or streaming to another filter whose process lives.
+HRESULT CSimCamFilter::AcquireCamera()
+{
+    SimCamLock lock(m_block);
+    SimCamShared *s = m_block.Shared();
+    if (s->unplugged)
+        return SIMCAM_E_DEVICE_GONE;
+    if (s->busy)
+        return SIMCAM_E_DEVICE_BUSY;
+    if (s->ownerFilter && s->ownerFilter != m_id && ProcessAlive(s->ownerProcess))
+        return SIMCAM_E_DEVICE_BUSY;
+    s->ownerFilter = m_id;
+    s->ownerProcess = GetCurrentProcessId();
+    return S_OK;
+}
+
+void CSimCamFilter::ReleaseCamera()
+{
+    SimCamLock lock(m_block);
+    SimCamShared *s = m_block.Shared();
+    if (s->ownerFilter == m_id && s->ownerProcess == GetCurrentProcessId())
+        s->ownerFilter = 0;
+}
+
+// The stream's way down, as SimEvent::text tells it.
+void CSimCamFilter::DescribeDownstream(WCHAR *text, int capacity)
+{
+    text[0] = 0;
+    IPin *peer = NULL;
+    if (m_pin.ConnectedTo(&peer) != S_OK)
+        return;
+    PIN_INFO info;
+    if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
+        FILTER_INFO fi;
+        CLSID clsid = GUID_NULL;
+        info.pFilter->GetClassID(&clsid);
+        if (SUCCEEDED(info.pFilter->QueryFilterInfo(&fi)) && fi.pGraph)
+            fi.pGraph->Release();
+        IEnumPins *pins = NULL;
+        if (!IsEqualCLSID(clsid, CLSID_SmartTee)) {
+            lstrcpynW(text, fi.achName, capacity);
+        } else if (SUCCEEDED(info.pFilter->EnumPins(&pins))) {
+            IPin *pin = NULL;
+            while (pins->Next(1, &pin, NULL) == S_OK) {
+                PIN_INFO out;
+                IPin *next = NULL;
+                if (SUCCEEDED(pin->QueryPinInfo(&out))) {
+                    if (out.pFilter)
+                        out.pFilter->Release();
+                    PIN_INFO down;
+                    FILTER_INFO downInfo;
+                    if (out.dir == PINDIR_OUTPUT && pin->ConnectedTo(&next) == S_OK &&
+                        SUCCEEDED(next->QueryPinInfo(&down)) && down.pFilter) {
+                        downInfo.achName[0] = 0;
+                        if (SUCCEEDED(down.pFilter->QueryFilterInfo(&downInfo)) && downInfo.pGraph)
+                            downInfo.pGraph->Release();
+                        down.pFilter->Release();
+                        WCHAR part[160];
+                        wsprintfW(part, L"%sSmart Tee/%s>%s", text[0] ? L"|" : L"", out.achName,
+                                  downInfo.achName);
+                        if (lstrlenW(text) + lstrlenW(part) < capacity)
+                            lstrcatW(text, part);
+                    }
+                    if (next)
+                        next->Release();
+                }
+                pin->Release();
+            }
+            pins->Release();
+        }
+        info.pFilter->Release();
+    }
+    peer->Release();
 }
 
 // The filter graph's reference count, read by taking and dropping one
@@ -194,7 +302,7 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetClassID(CLSID *clsid)
 {
     if (!clsid)
         return E_POINTER;
-    *clsid = CLSID_SimCamFilter;
+    *clsid = m_device ? CLSID_SimCamFilter2 : CLSID_SimCamFilter;
     return S_OK;
 }
 
@@ -205,8 +313,10 @@ void CSimCamFilter::StopStreaming()
     const FILTER_STATE previous = m_state;
     m_state = State_Stopped;
     LeaveCriticalSection(&m_dataLock);
-    if (previous != State_Stopped)
+    if (previous != State_Stopped) {
         m_pin.Inactive();
+        ReleaseCamera();
+    }
     LeaveCriticalSection(&m_stateLock);
 }
 
@@ -217,8 +327,11 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
     return S_OK;
 }
 
-// Paused or running: the pin gets ready when leaving the stopped state, then
-// the new state (and, when running, its start time) is taken.
+// Paused or running: leaving the stopped state, a connected pin takes the
+// camera and gets ready; then the new state (and, when running, its start
+// time) is taken. Windows' capture filters answer S_OK from Pause as from
+// Run: a client may accept nothing else. That a paused live source sends
+// nothing is GetState's to say.
 HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
 {
     HRESULT hr = S_OK;
@@ -226,8 +339,14 @@ HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
     EnterCriticalSection(&m_dataLock);
     const FILTER_STATE previous = m_state;
     LeaveCriticalSection(&m_dataLock);
-    if (previous == State_Stopped)
+    const bool starting = previous == State_Stopped && m_pin.IsConnected();
+    if (starting)
+        hr = AcquireCamera();
+    if (SUCCEEDED(hr) && previous == State_Stopped) {
         hr = m_pin.Active();
+        if (FAILED(hr) && starting)
+            ReleaseCamera();
+    }
     if (SUCCEEDED(hr)) {
         EnterCriticalSection(&m_dataLock);
         if (start)
@@ -237,23 +356,25 @@ HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
         m_pin.StateChanged();
     }
     LeaveCriticalSection(&m_stateLock);
-    RecordEvent(target == State_Running ? SIM_EVENT_RUN : SIM_EVENT_PAUSE);
+    WCHAR path[64] = {0};
+    if (starting && SUCCEEDED(hr))
+        DescribeDownstream(path, ARRAYSIZE(path));
+    RecordEvent(target == State_Running ? SIM_EVENT_RUN : SIM_EVENT_PAUSE, 0, hr, path);
     return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Pause()
 {
-    const HRESULT hr = Start(State_Paused, NULL);
-    // A live source sends nothing while paused.
-    return FAILED(hr) ? hr : VFW_S_CANT_CUE;
+    return Start(State_Paused, NULL);
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Run(REFERENCE_TIME start)
 {
-    const HRESULT hr = Start(State_Running, &start);
-    return FAILED(hr) ? hr : S_OK;
+    return Start(State_Running, &start);
 }
 
+// A paused live source cannot cue data: it says so while connected (an
+// unconnected one has nothing to cue).
 HRESULT STDMETHODCALLTYPE CSimCamFilter::GetState(DWORD, FILTER_STATE *state)
 {
     if (!state)
@@ -261,7 +382,7 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetState(DWORD, FILTER_STATE *state)
     EnterCriticalSection(&m_dataLock);
     *state = m_state;
     LeaveCriticalSection(&m_dataLock);
-    return *state == State_Paused ? VFW_S_CANT_CUE : S_OK;
+    return *state == State_Paused && m_pin.IsConnected() ? VFW_S_CANT_CUE : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::SetSyncSource(IReferenceClock *clock)
@@ -321,15 +442,22 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryFilterInfo(FILTER_INFO *info)
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::JoinFilterGraph(IFilterGraph *graph, LPCWSTR name)
 {
+    // The graph's event sink is held without a reference, as the graph is.
+    IMediaEventSink *sink = NULL;
+    if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void **>(&sink))))
+        sink->Release();
     EnterCriticalSection(&m_stateLock);
     EnterCriticalSection(&m_dataLock);
     m_graph = graph;
+    m_sink = sink;
     if (graph && name)
         lstrcpynW(m_name, name, ARRAYSIZE(m_name));
     else
         m_name[0] = 0;
     LeaveCriticalSection(&m_dataLock);
     LeaveCriticalSection(&m_stateLock);
+    if (graph)
+        RecordEvent(SIM_EVENT_JOIN, 0, S_OK, name ? name : L"");
     return S_OK;
 }
 
@@ -351,6 +479,8 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Set(REFGUID set, DWORD id, LPVOID insta
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
     SimCamLock lock(m_block);
+    if (m_block.Shared()->unplugged)
+        return SIMCAM_E_DEVICE_GONE;
     return SimDriver(&m_block.Shared()->driver).Set(set, id, instance, instanceLength, data, dataLength);
 }
 
@@ -361,6 +491,8 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Get(REFGUID set, DWORD id, LPVOID insta
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
     SimCamLock lock(m_block);
+    if (m_block.Shared()->unplugged)
+        return SIMCAM_E_DEVICE_GONE;
     return SimDriver(&m_block.Shared()->driver)
         .Get(set, id, instance, instanceLength, data, dataLength, returned);
 }

@@ -108,9 +108,15 @@ public:
     int OfferedFormats(SimFormat *formats, int capacity);
     bool ZeroImageSize();
     bool SwitchOn(LONG SimCamShared::*which);  // one of the block's test switches
+    bool IsConnected();
+    // The frame interval of format as the camera's rate settings make it.
+    REFERENCE_TIME RateTime(const SimFormat &format);
+    static REFERENCE_TIME RateTime(const SimFormat &format, const SimDriverState &driver);
 
 private:
+    HRESULT SetFormatLocked(AM_MEDIA_TYPE *mt);
     HRESULT TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt);
+    void RecordConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt);
     HRESULT DecideAllocator(IMemInputPin *input, ULONG frameBytes, IMemAllocator **allocator);
     void ReleaseConnection();
     void PublishFormat();
@@ -120,8 +126,9 @@ private:
     CSimCamFilter *const m_filter;
 
     // Under the filter's data lock.
-    SimFormat m_format;           // current format (the connection's while connected)
+    SimFormat m_format;           // configured format: the first offered
     bool m_formatSet;             // SetFormat chose it: only it is offered
+    SimFormat m_connFormat;       // the connection's format while connected
     IPin *m_connected;
     IMemInputPin *m_input;
     IMemAllocator *m_allocator;
@@ -141,8 +148,9 @@ class CSimCamFilter : public IBaseFilter,
                       public ISpecifyPropertyPages,
                       public IPersistPropertyBag {
 public:
-    // Creates a filter and hands out riid of it (aggregation is not offered).
-    static HRESULT Create(REFIID riid, void **ppv);
+    // Creates a filter of device 0 or 1 and hands out riid of it
+    // (aggregation is not offered). Refused while the camera is unplugged.
+    static HRESULT Create(ULONG device, REFIID riid, void **ppv);
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
@@ -196,16 +204,22 @@ public:
     CSimCamPin *Pin() { return &m_pin; }
     ULONG Id() const { return m_id; }
     static bool DriverSupportsSet(REFGUID set);
+    // Sends an event to the graph, if the filter is in one.
+    void NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
+    void RecordDeviceLost(LONG param2);
 
 private:
-    CSimCamFilter();
+    explicit CSimCamFilter(ULONG device);
     virtual ~CSimCamFilter();
     HRESULT Init();
     void HostExtensions();
     void StopStreaming();
     HRESULT Start(FILTER_STATE target, const REFERENCE_TIME *start);
-    void RecordEvent(ULONG kind, ULONG graphRefs = 0);
+    void RecordEvent(ULONG kind, ULONG graphRefs = 0, HRESULT result = S_OK, const WCHAR *text = NULL);
     ULONG GraphReferences();
+    HRESULT AcquireCamera();
+    void ReleaseCamera();
+    void DescribeDownstream(WCHAR *text, int capacity);
 
     volatile LONG m_cRef;
     CRITICAL_SECTION m_stateLock;  // serialises state changes and connections
@@ -214,9 +228,11 @@ private:
     REFERENCE_TIME m_start;
     IReferenceClock *m_clock;
     IFilterGraph *m_graph;         // not counted: the graph holds the filter
+    IMediaEventSink *m_sink;       // the graph's, not counted either
     WCHAR m_name[128];
     SimCamBlock m_block;
     ULONG m_id;
+    const ULONG m_device;
     CSimCamPin m_pin;
 
     // Extensions hosted as the kernel-streaming proxy hosts them.

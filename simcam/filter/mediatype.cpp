@@ -3,9 +3,38 @@
 #include <string.h>
 
 #include "picture.h"
+#include "control/vireoctl.h"
 
 const SimFrameSize kSimFrameSizes[SIM_FORMAT_COUNT] = {
     {640, 480}, {320, 240}, {1280, 720}, {160, 120}};
+
+const LONG kSimRates[SIM_RATE_COUNT] = {60, 50, 30, 25, 15};
+
+REFERENCE_TIME SimRateTime(LONG ratePerSecond)
+{
+    return 10000000 / ratePerSecond;
+}
+
+ULONG SimRateControl(LONG width, LONG height)
+{
+    if (width == 640 && height == 480)
+        return VGA_FPS;
+    if (width == 320 && height == 240)
+        return QVGA_FPS;
+    return 0;
+}
+
+LONG SimNearestRate(REFERENCE_TIME frameTime)
+{
+    LONG best = 0;
+    for (LONG i = 1; i < SIM_RATE_COUNT; ++i) {
+        const REFERENCE_TIME d = SimRateTime(kSimRates[i]) - frameTime;
+        const REFERENCE_TIME b = SimRateTime(kSimRates[best]) - frameTime;
+        if ((d < 0 ? -d : d) < (b < 0 ? -b : b))
+            best = i;
+    }
+    return best;
+}
 
 HRESULT SimMakeMediaType(AM_MEDIA_TYPE *mt, const SimFormat &format, bool zeroImageSize)
 {
@@ -102,8 +131,6 @@ bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, Sim
         return false;
     const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat);
     const BITMAPINFOHEADER &bmi = vih->bmiHeader;
-    if (bmi.biBitCount != 24 || bmi.biCompression != BI_RGB || bmi.biPlanes > 1)
-        return false;
     bool sizeOffered = false;
     for (int i = 0; i < SIM_FORMAT_COUNT; ++i)
         if (kSimFrameSizes[i].width == bmi.biWidth && kSimFrameSizes[i].height == bmi.biHeight)

@@ -39,11 +39,25 @@ void SimFreeMediaType(AM_MEDIA_TYPE *mt);    // the record's format block and ob
 void SimDeleteMediaType(AM_MEDIA_TYPE *mt);  // the above and the record itself
 HRESULT SimCopyMediaType(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src);
 
-// True when the camera can send mt: RGB24, FORMAT_VideoInfo with a whole
-// VIDEOINFOHEADER, 24 bits uncompressed, bottom-up, one of the offered sizes,
-// and a frame interval of 0 (any) or within the accepted range. On success
-// format receives its size and interval (a 0 interval gives fallbackTime).
+// True when the camera can send mt: video, RGB24, FORMAT_VideoInfo with a
+// whole VIDEOINFOHEADER, one of the offered sizes (bottom-up), and a frame
+// interval of 0 (any) or within the accepted range. As Windows' capture
+// filters do, the bitmap header's bit count, compression and image size are
+// not looked at: the subtype says what the frames are. On success format
+// receives its size and interval (a 0 interval gives fallbackTime).
 bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, SimFormat *format);
+
+// The frame rates of the camera's VGA_FPS and QVGA_FPS settings, in the
+// setting's order, and the frame interval a setting gives for a size:
+// 640x480 follows VGA_FPS, 320x240 QVGA_FPS; other sizes, and a setting out
+// of the list, keep formatTime.
+enum { SIM_RATE_COUNT = 5 };
+extern const LONG kSimRates[SIM_RATE_COUNT];
+REFERENCE_TIME SimRateTime(LONG ratePerSecond);
+// The setting (VGA_FPS, QVGA_FPS) that sets the rate at a size; 0 for none.
+ULONG SimRateControl(LONG width, LONG height);
+// The setting's value nearest to a frame interval.
+LONG SimNearestRate(REFERENCE_TIME frameTime);
 
 // True when mt, possibly partly specified (null GUIDs match anything),
 // admits the full type full.

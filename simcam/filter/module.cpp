@@ -24,6 +24,7 @@ namespace {
 
 class CSimCamFactory : public CSimObject<IClassFactory> {
 public:
+    explicit CSimCamFactory(ULONG device) : m_device(device) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override
     {
         if (!ppv)
@@ -31,7 +32,7 @@ public:
         *ppv = NULL;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        return CSimCamFilter::Create(riid, ppv);
+        return CSimCamFilter::Create(m_device, riid, ppv);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
@@ -41,6 +42,9 @@ public:
             InterlockedDecrement(&g_simLocks);
         return S_OK;
     }
+
+private:
+    const ULONG m_device;
 };
 
 HRESULT FromWin32(LONG rc)
@@ -48,11 +52,11 @@ HRESULT FromWin32(LONG rc)
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
 }
 
-// "CLSID\{...}" of the filter.
-void ClassKeyPath(WCHAR *path, int capacity)
+// "CLSID\{...}" of a device's filter.
+void ClassKeyPath(WCHAR *path, int capacity, REFCLSID device = CLSID_SimCamFilter)
 {
     WCHAR clsid[40];
-    StringFromGUID2(CLSID_SimCamFilter, clsid, ARRAYSIZE(clsid));
+    StringFromGUID2(device, clsid, ARRAYSIZE(clsid));
     lstrcpynW(path, L"CLSID\\", capacity);
     lstrcatW(path, clsid);
 }
@@ -91,23 +95,6 @@ HRESULT WriteClassEntry()
     return hr;
 }
 
-// Runs fn with a filter mapper, COM initialised for the call when needed.
-template <typename Fn>
-HRESULT WithFilterMapper(Fn fn)
-{
-    HRESULT co = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    IFilterMapper2 *mapper = NULL;
-    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, NULL, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  reinterpret_cast<void **>(&mapper));
-    if (SUCCEEDED(hr)) {
-        hr = fn(mapper);
-        mapper->Release();
-    }
-    if (SUCCEEDED(co))
-        CoUninitialize();
-    return hr;
-}
-
 }  // namespace
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void **ppv)
@@ -115,9 +102,10 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void **ppv)
     if (!ppv)
         return E_POINTER;
     *ppv = NULL;
-    if (!IsEqualCLSID(clsid, CLSID_SimCamFilter))
+    const bool second = IsEqualCLSID(clsid, CLSID_SimCamFilter2) != 0;
+    if (!second && !IsEqualCLSID(clsid, CLSID_SimCamFilter))
         return CLASS_E_CLASSNOTAVAILABLE;
-    CSimCamFactory *factory = new (std::nothrow) CSimCamFactory();
+    CSimCamFactory *factory = new (std::nothrow) CSimCamFactory(second ? 1 : 0);
     if (!factory)
         return E_OUTOFMEMORY;
     HRESULT hr = factory->QueryInterface(riid, ppv);
@@ -135,39 +123,23 @@ STDAPI DllRegisterServer()
     HRESULT hr = WriteClassEntry();
     if (FAILED(hr))
         return hr;
-    return WithFilterMapper([](IFilterMapper2 *mapper) {
-        REGPINTYPES type = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
-        REGFILTERPINS pin;
-        pin.strName = const_cast<LPWSTR>(L"Capture");
-        pin.bRendered = FALSE;
-        pin.bOutput = TRUE;
-        pin.bZero = FALSE;
-        pin.bMany = FALSE;
-        pin.clsConnectsToFilter = &CLSID_NULL;
-        pin.strConnectsToPin = NULL;
-        pin.nMediaTypes = 1;
-        pin.lpMediaType = &type;
-        REGFILTER2 filter;
-        filter.dwVersion = 1;
-        filter.dwMerit = MERIT_DO_NOT_USE;
-        filter.cPins = 1;
-        filter.rgPins = &pin;
-        return mapper->RegisterFilter(CLSID_SimCamFilter, SIMCAM_FRIENDLY_NAME, NULL,
-                                      &CLSID_VideoInputDeviceCategory, NULL, &filter);
-    });
+    return SimCamRegisterDevice(0, true);
 }
 
+// Removes the device and, when a test registered it, the second device.
 STDAPI DllUnregisterServer()
 {
-    HRESULT hr = WithFilterMapper([](IFilterMapper2 *mapper) {
-        return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, NULL, CLSID_SimCamFilter);
-    });
-    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-        hr = S_OK;  // not registered: nothing to undo
-    WCHAR path[128];
-    ClassKeyPath(path, ARRAYSIZE(path));
-    LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && SUCCEEDED(hr))
-        hr = FromWin32(rc);
+    HRESULT hr = SimCamRegisterDevice(0, false);
+    const HRESULT second = SimCamRegisterDevice(1, false);
+    if (SUCCEEDED(hr))
+        hr = second;
+    const CLSID *classes[] = {&CLSID_SimCamFilter, &CLSID_SimCamFilter2};
+    for (const CLSID *c : classes) {
+        WCHAR path[128];
+        ClassKeyPath(path, ARRAYSIZE(path), *c);
+        LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
+        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && SUCCEEDED(hr))
+            hr = FromWin32(rc);
+    }
     return hr;
 }

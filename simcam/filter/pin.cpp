@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <dvdmedia.h>
+
 #include "picture.h"
 
 static const WCHAR kPinName[] = L"Capture";
@@ -23,6 +25,7 @@ CSimCamPin::CSimCamPin(CSimCamFilter *filter)
     m_format.width = kSimFrameSizes[0].width;
     m_format.height = kSimFrameSizes[0].height;
     m_format.frameTime = SIM_DEFAULT_FRAME_TIME;
+    m_connFormat = m_format;
     memset(&m_mt, 0, sizeof(m_mt));
 }
 
@@ -75,13 +78,41 @@ bool CSimCamPin::SwitchOn(LONG SimCamShared::*which)
     return m_filter->Block().Shared()->*which != 0;
 }
 
+bool CSimCamPin::IsConnected()
+{
+    EnterCriticalSection(m_filter->DataLock());
+    const bool connected = m_connected != NULL;
+    LeaveCriticalSection(m_filter->DataLock());
+    return connected;
+}
+
+REFERENCE_TIME CSimCamPin::RateTime(const SimFormat &format, const SimDriverState &driver)
+{
+    const ULONG id = SimRateControl(format.width, format.height);
+    for (int i = 0; id && i < CAMERA_CONTROL_COUNT; ++i) {
+        const SimControl &c = driver.controls[i];
+        if (c.id == id && c.value >= 0 && c.value < SIM_RATE_COUNT)
+            return SimRateTime(kSimRates[c.value]);
+    }
+    return format.frameTime;
+}
+
+REFERENCE_TIME CSimCamPin::RateTime(const SimFormat &format)
+{
+    SimCamLock lock(m_filter->Block());
+    return RateTime(format, m_filter->Block().Shared()->driver);
+}
+
+// The configured format first, then (unless SetFormat chose one) the other
+// sizes; a connection changes neither the list nor its order. Each at the
+// interval the rate settings give it.
 int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
 {
     int count = 0;
     EnterCriticalSection(m_filter->DataLock());
     if (capacity > 0)
         formats[count++] = m_format;
-    if (!m_connected && !m_formatSet) {
+    if (!m_formatSet) {
         for (int i = 0; i < SIM_FORMAT_COUNT && count < capacity; ++i) {
             if (kSimFrameSizes[i].width == m_format.width && kSimFrameSizes[i].height == m_format.height)
                 continue;
@@ -92,14 +123,16 @@ int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
         }
     }
     LeaveCriticalSection(m_filter->DataLock());
+    for (int i = 0; i < count; ++i)
+        formats[i].frameTime = RateTime(formats[i]);
     return count;
 }
 
 void CSimCamPin::PublishFormat()
 {
     EnterCriticalSection(m_filter->DataLock());
-    const SimFormat format = m_format;
     const bool connected = m_connected != NULL;
+    const SimFormat format = connected ? m_connFormat : m_format;
     LeaveCriticalSection(m_filter->DataLock());
     SimCamLock lock(m_filter->Block());
     SimCamShared *s = m_filter->Block().Shared();
@@ -145,8 +178,10 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
             AM_MEDIA_TYPE *proposed = NULL;
             while (FAILED(hr) && proposals->Next(1, &proposed, NULL) == S_OK) {
                 SimFormat format;
+                const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>(proposed->pbFormat);
                 if (SimPartialMatch(mt, proposed) &&
                     SimParseMediaType(proposed, current.frameTime, &format) &&
+                    vih->bmiHeader.biBitCount == 24 && vih->bmiHeader.biCompression == BI_RGB &&
                     (!formatSet || (format.width == current.width && format.height == current.height)))
                     hr = TryConnection(receivePin, proposed);
                 SimDeleteMediaType(proposed);
@@ -200,10 +235,31 @@ HRESULT CSimCamPin::TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
     EnterCriticalSection(m_filter->DataLock());
     m_input = input;
     m_allocator = allocator;
-    m_format = format;
+    m_connFormat = format;
     LeaveCriticalSection(m_filter->DataLock());
     PublishFormat();
+    RecordConnection(receivePin, &copy);
     return S_OK;
+}
+
+void CSimCamPin::RecordConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
+{
+    CLSID peer = GUID_NULL;
+    FILTER_INFO fi;
+    fi.achName[0] = 0;
+    PIN_INFO info;
+    if (SUCCEEDED(receivePin->QueryPinInfo(&info)) && info.pFilter) {
+        info.pFilter->GetClassID(&peer);
+        if (SUCCEEDED(info.pFilter->QueryFilterInfo(&fi)) && fi.pGraph)
+            fi.pGraph->Release();
+        info.pFilter->Release();
+    }
+    SimCamLock lock(m_filter->Block());
+    SimEvent &e = SimCamRecordEvent(m_filter->Block().Shared(), SIM_EVENT_CONNECT, m_filter->Id(),
+                                    m_filter->StateLocked());
+    e.peer = peer;
+    lstrcpynW(e.text, fi.achName, ARRAYSIZE(e.text));
+    SimCamRecordMediaType(&e.format, mt);
 }
 
 // The buffers hold a whole frame whatever the type says of its image size
@@ -356,6 +412,8 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::QueryId(LPWSTR *id)
 
 HRESULT STDMETHODCALLTYPE CSimCamPin::QueryAccept(const AM_MEDIA_TYPE *mt)
 {
+    if (!mt)
+        return E_POINTER;
     return SimParseMediaType(mt, SIM_DEFAULT_FRAME_TIME, NULL) ? S_OK : S_FALSE;
 }
 
@@ -428,7 +486,24 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::QuerySupported(REFGUID set, DWORD id, DWOR
     return S_OK;
 }
 
+// Every call is recorded with the type it was given and its result.
 HRESULT STDMETHODCALLTYPE CSimCamPin::SetFormat(AM_MEDIA_TYPE *mt)
+{
+    const HRESULT hr = SetFormatLocked(mt);
+    EnterCriticalSection(m_filter->DataLock());
+    const FILTER_STATE state = m_filter->StateLocked();
+    LeaveCriticalSection(m_filter->DataLock());
+    SimCamLock lock(m_filter->Block());
+    SimEvent &e = SimCamRecordEvent(m_filter->Block().Shared(), SIM_EVENT_SETFORMAT, m_filter->Id(), state);
+    e.result = hr;
+    SimCamRecordMediaType(&e.format, mt);
+    return hr;
+}
+
+// A type the camera cannot send is refused with E_FAIL, as Windows' capture
+// filters refuse it. A frame interval other than the current one, at a size
+// whose rate is a camera setting, sets that setting to the nearest rate.
+HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
 {
     if (!mt)
         return E_POINTER;
@@ -444,21 +519,31 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::SetFormat(AM_MEDIA_TYPE *mt)
     const bool stopped = m_filter->StateLocked() == State_Stopped;
     const bool connected = m_connected != NULL;
     const SimFormat previous = m_format;
+    const SimFormat current = connected ? m_connFormat : m_format;
     const bool previousSet = m_formatSet;
     IFilterGraph *graph = m_filter->GraphLocked();
     LeaveCriticalSection(m_filter->DataLock());
+    const REFERENCE_TIME currentTime = RateTime(current);
     SimFormat format;
-    if (!SimParseMediaType(mt, previous.frameTime, &format)) {
-        hr = VFW_E_INVALIDMEDIATYPE;
+    if (!SimParseMediaType(mt, 0, &format)) {
+        hr = E_FAIL;
     } else if (!stopped) {
         hr = VFW_E_NOT_STOPPED;
     } else {
+        if (format.frameTime == 0) {
+            format.frameTime = previous.frameTime;
+        } else if (format.frameTime != currentTime) {
+            if (const ULONG id = SimRateControl(format.width, format.height)) {
+                SimCamLock lock(m_filter->Block());
+                SimDriver(&m_filter->Block().Shared()->driver).SetValue(id, SimNearestRate(format.frameTime));
+            }
+        }
         EnterCriticalSection(m_filter->DataLock());
         m_format = format;
         m_formatSet = true;
         LeaveCriticalSection(m_filter->DataLock());
-        const bool same = format.width == previous.width && format.height == previous.height &&
-                          format.frameTime == previous.frameTime;
+        const bool same = format.width == current.width && format.height == current.height &&
+                          RateTime(format) == currentTime;
         if (connected && !same) {
             // Connected at another size: the graph connects the pin afresh,
             // now offering the new format only.
@@ -482,6 +567,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::SetFormat(AM_MEDIA_TYPE *mt)
     return hr;
 }
 
+// Connected: the connection's type; otherwise the configured format.
 HRESULT STDMETHODCALLTYPE CSimCamPin::GetFormat(AM_MEDIA_TYPE **mt)
 {
     if (!mt)
@@ -489,16 +575,19 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetFormat(AM_MEDIA_TYPE **mt)
     *mt = NULL;
     const bool zero = ZeroImageSize();
     EnterCriticalSection(m_filter->DataLock());
+    SimFormat format = m_format;
     if (m_connected) {
         *mt = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
         if (*mt && FAILED(SimCopyMediaType(*mt, &m_mt))) {
             CoTaskMemFree(*mt);
             *mt = NULL;
         }
-    } else {
-        *mt = SimCreateMediaType(m_format, zero);
+        LeaveCriticalSection(m_filter->DataLock());
+        return *mt ? S_OK : E_OUTOFMEMORY;
     }
     LeaveCriticalSection(m_filter->DataLock());
+    format.frameTime = RateTime(format);
+    *mt = SimCreateMediaType(format, zero);
     return *mt ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -506,32 +595,73 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetNumberOfCapabilities(int *count, int *s
 {
     if (!count || !size)
         return E_POINTER;
-    *count = SIM_FORMAT_COUNT;
-    *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    SimCamLock lock(m_filter->Block());
+    const SimCamShared *s = m_filter->Block().Shared();
+    *count = s->capsCount ? s->capsCount : static_cast<LONG>(SIM_FORMAT_COUNT);
+    *size = s->capsRecordSize ? s->capsRecordSize : static_cast<LONG>(sizeof(VIDEO_STREAM_CONFIG_CAPS));
     return S_OK;
 }
 
+// An index past the list gives S_FALSE, whatever the pointers (as on
+// Windows); entries of a test's list that a reader must pass over come as
+// that list says.
 HRESULT STDMETHODCALLTYPE CSimCamPin::GetStreamCaps(int index, AM_MEDIA_TYPE **mt, BYTE *caps)
 {
+    LONG entry = index;
+    {
+        SimCamLock lock(m_filter->Block());
+        const SimCamShared *s = m_filter->Block().Shared();
+        const int count = s->capsCount ? s->capsCount : static_cast<LONG>(SIM_FORMAT_COUNT);
+        if (index < 0 || index >= count)
+            return S_FALSE;
+        if (s->capsCount)
+            entry = s->capsLayout[index];
+    }
     if (!mt || !caps)
         return E_POINTER;
     *mt = NULL;
-    if (index < 0 || index >= SIM_FORMAT_COUNT)
-        return S_FALSE;
+    if (entry == SIM_CAPS_FAILING)
+        return E_FAIL;
     SimFormat format;
-    format.width = kSimFrameSizes[index].width;
-    format.height = kSimFrameSizes[index].height;
+    const int size = entry >= 0 && entry < SIM_FORMAT_COUNT ? entry : 1;
+    format.width = kSimFrameSizes[size].width;
+    format.height = kSimFrameSizes[size].height;
     format.frameTime = SIM_DEFAULT_FRAME_TIME;
+    format.frameTime = RateTime(format);
     *mt = SimCreateMediaType(format, ZeroImageSize());
     if (!*mt)
         return E_OUTOFMEMORY;
+    if (entry == SIM_CAPS_OTHER_TYPE) {
+        VIDEOINFOHEADER2 *vih2 = static_cast<VIDEOINFOHEADER2 *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER2)));
+        if (!vih2) {
+            SimDeleteMediaType(*mt);
+            *mt = NULL;
+            return E_OUTOFMEMORY;
+        }
+        const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>((*mt)->pbFormat);
+        memset(vih2, 0, sizeof(*vih2));
+        vih2->rcSource = vih->rcSource;
+        vih2->rcTarget = vih->rcTarget;
+        vih2->AvgTimePerFrame = vih->AvgTimePerFrame;
+        vih2->dwBitRate = vih->dwBitRate;
+        vih2->bmiHeader = vih->bmiHeader;
+        CoTaskMemFree((*mt)->pbFormat);
+        (*mt)->formattype = FORMAT_VideoInfo2;
+        (*mt)->pbFormat = reinterpret_cast<BYTE *>(vih2);
+        (*mt)->cbFormat = sizeof(*vih2);
+    } else if (entry == SIM_CAPS_SHORT_FORMAT) {
+        (*mt)->cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+    } else if (entry == SIM_CAPS_NULL_FORMAT) {
+        CoTaskMemFree((*mt)->pbFormat);
+        (*mt)->pbFormat = NULL;
+    }
 
     VIDEO_STREAM_CONFIG_CAPS c;
     memset(&c, 0, sizeof(c));
-    c.guid = FORMAT_VideoInfo;
-    const SIZE size = {format.width, format.height};
-    c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = size;
-    c.MinOutputSize = c.MaxOutputSize = size;
+    c.guid = (*mt)->formattype;
+    const SIZE extent = {format.width, format.height};
+    c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = extent;
+    c.MinOutputSize = c.MaxOutputSize = extent;
     c.CropGranularityX = c.CropGranularityY = 1;
     c.CropAlignX = c.CropAlignY = 1;
     c.MinFrameInterval = SIM_MIN_FRAME_TIME;
@@ -622,27 +752,45 @@ DWORD WINAPI CSimCamPin::ThreadProc(LPVOID param)
     return 0;
 }
 
-// Sends one frame per frame interval while the filter runs. The pace comes
-// from the performance counter; the time stamps from the graph's clock
-// (stream time), or from the frame count when there is no clock.
+// Sends one frame per frame interval while the filter runs. The interval is
+// the rate setting's at the connected size (read afresh for every frame), or
+// the format's; the pace comes from the performance counter, the time stamps
+// from the graph's clock (stream time), or from the frame count when there
+// is no clock. When the camera is unplugged the stream ends and the graph is
+// told (EC_DEVICE_LOST, 0); when it comes back the graph is told again (1),
+// and frames come with the next run.
 void CSimCamPin::Stream()
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     bool running = false;
     bool refused = false;  // the downstream wants nothing more until the next run
-    LONGLONG runBase = 0;
-    LONGLONG frameInRun = 0;
+    bool lost = false;     // the camera went while this stream lived
+    LONGLONG due = 0;
+    REFERENCE_TIME streamTime = 0;
     bool discontinuity = true;
 
     while (!m_quit) {
+        bool unplugged;
+        {
+            SimCamLock lock(m_filter->Block());
+            unplugged = m_filter->Block().Shared()->unplugged != 0;
+        }
+        if (unplugged != lost) {
+            lost = unplugged;
+            m_filter->RecordDeviceLost(lost ? 0 : 1);
+            m_filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(m_filter->ControllingUnknown()),
+                                  lost ? 0 : 1);
+            refused = true;
+        }
+
         EnterCriticalSection(m_filter->DataLock());
         const FILTER_STATE state = m_filter->StateLocked();
         const REFERENCE_TIME start = m_filter->StartTimeLocked();
         IReferenceClock *clock = m_filter->ClockLocked();
         if (clock)
             clock->AddRef();
-        const SimFormat format = m_format;
+        const SimFormat format = m_connFormat;
         IMemInputPin *input = m_input;
         IMemAllocator *allocator = m_allocator;
         LeaveCriticalSection(m_filter->DataLock());
@@ -650,11 +798,12 @@ void CSimCamPin::Stream()
         if (state != State_Running || refused || !input || !allocator) {
             if (clock)
                 clock->Release();
-            if (state != State_Running) {
+            if (state != State_Running && !lost) {
                 running = false;
                 refused = false;
             }
-            WaitForSingleObject(m_wake, INFINITE);
+            // A lost camera is watched for its return.
+            WaitForSingleObject(m_wake, lost || refused ? 20 : INFINITE);
             continue;
         }
         if (!running && clock) {
@@ -667,16 +816,22 @@ void CSimCamPin::Stream()
                 continue;
             }
         }
+        {
+            // The settings as this frame sees them; the picture is drawn
+            // without holding the camera's lock.
+            SimCamLock lock(m_filter->Block());
+            memcpy(m_snapshot, &m_filter->Block().Shared()->driver, offsetof(SimDriverState, log));
+        }
+        const REFERENCE_TIME frameTime = RateTime(format, *m_snapshot);
+        const LONGLONG ticksPerFrame = frameTime * frequency.QuadPart / 10000000;
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
         if (!running) {
             running = true;
-            runBase = now.QuadPart;
-            frameInRun = 0;
+            due = now.QuadPart;
+            streamTime = 0;
             discontinuity = true;
         }
-        const LONGLONG ticksPerFrame = format.frameTime * frequency.QuadPart / 10000000;
-        LONGLONG due = runBase + frameInRun * ticksPerFrame;
         if (due > now.QuadPart) {
             if (clock)
                 clock->Release();
@@ -684,10 +839,10 @@ void CSimCamPin::Stream()
             WaitForSingleObject(m_wake, wait ? wait : 1);
             continue;
         }
-        if (now.QuadPart - due > 2 * ticksPerFrame) {
-            // Far behind (the downstream was slow): keep the pace from now on
-            // rather than sending a burst.
-            runBase = now.QuadPart - frameInRun * ticksPerFrame;
+        if (now.QuadPart - due > frequency.QuadPart) {
+            // Far behind (the downstream was slow for a second): keep the
+            // pace from now on rather than sending a burst.
+            due = now.QuadPart;
         }
 
         IMediaSample *sample = NULL;
@@ -708,19 +863,13 @@ void CSimCamPin::Stream()
             refused = true;
             continue;
         }
-        {
-            // The settings as this frame sees them; the picture is drawn
-            // without holding the camera's lock.
-            SimCamLock lock(m_filter->Block());
-            memcpy(m_snapshot, &m_filter->Block().Shared()->driver, offsetof(SimDriverState, log));
-        }
         SimRenderFrame(bits, format.width, format.height, m_frameNumber, *m_snapshot);
         sample->SetActualDataLength(static_cast<long>(bytes));
-        REFERENCE_TIME t0 = frameInRun * format.frameTime;
+        REFERENCE_TIME t0 = streamTime;
         REFERENCE_TIME clockNow = 0;
         if (clock && SUCCEEDED(clock->GetTime(&clockNow)))
             t0 = clockNow - start;
-        REFERENCE_TIME t1 = t0 + format.frameTime;
+        REFERENCE_TIME t1 = t0 + frameTime;
         sample->SetTime(&t0, &t1);
         LONGLONG m0 = m_frameNumber, m1 = m_frameNumber + 1;
         sample->SetMediaTime(&m0, &m1);
@@ -732,8 +881,9 @@ void CSimCamPin::Stream()
 
         hr = input->Receive(sample);
         sample->Release();
-        ++frameInRun;
         ++m_frameNumber;
+        due += ticksPerFrame;
+        streamTime += frameTime;
         discontinuity = false;
         if (SUCCEEDED(hr)) {
             SimCamLock lock(m_filter->Block());

@@ -8,7 +8,10 @@
 
 #include <windows.h>
 #include <dshow.h>
+#include <dvdmedia.h>
+#include <qedit.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,6 +87,136 @@ protected:
     void SetUp() override;
     void TearDown() override;
     bool m_extension = false;
+};
+
+// Counts what reaches the grabber and can hold on to the samples.
+class GrabberCallback : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
+            *ppv = static_cast<ISampleGrabberCB *>(this);
+            return S_OK;
+        }
+        *ppv = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample *sample) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        REFERENCE_TIME t0 = 0, t1 = 0;
+        if (sample->GetTime(&t0, &t1) == S_OK) {
+            if (m_samples > 0 && t0 < m_lastStart)
+                ++m_backwards;
+            if (t1 <= t0)
+                ++m_badEnds;
+            m_lastStart = t0;
+        } else {
+            ++m_untimed;
+        }
+        if (sample->IsSyncPoint() != S_OK)
+            ++m_notSync;
+        m_lastLength = sample->GetActualDataLength();
+        ++m_samples;
+        if (m_hold) {
+            sample->AddRef();
+            m_held.push_back(sample);
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE *, long) override { return S_OK; }
+
+    void ReleaseHeld()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (IMediaSample *s : m_held)
+            s->Release();
+        m_held.clear();
+    }
+
+    std::mutex m_mutex;
+    bool m_hold = false;
+    std::vector<IMediaSample *> m_held;
+    long m_samples = 0, m_backwards = 0, m_badEnds = 0, m_untimed = 0, m_notSync = 0;
+    long m_lastLength = 0;
+    REFERENCE_TIME m_lastStart = 0;
+};
+
+// The viewer's graph: device -> (Smart Tee) -> sample grabber for RGB24.
+struct ViewerGraph {
+    IGraphBuilder *graph = NULL;
+    IMediaControl *control = NULL;
+    ICaptureGraphBuilder2 *builder = NULL;
+    IBaseFilter *source = NULL;
+    IBaseFilter *grabberFilter = NULL;
+    ISampleGrabber *grabber = NULL;
+    IAMStreamConfig *config = NULL;
+    HRESULT rendered = E_FAIL;
+
+    // direct: the grabber straight on the camera's pin (ConnectDirect)
+    // instead of the viewer's RenderStream for a preview, which puts a
+    // Smart Tee between them.
+    void Build(LONG width, LONG height, bool direct = false)
+    {
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         reinterpret_cast<void **>(&graph)));
+        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control)));
+        source = BindSimCam();
+        ASSERT_TRUE(source != NULL);
+        ASSERT_EQ(S_OK, graph->AddFilter(source, L"Video Capture"));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SampleGrabberFilter, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_IBaseFilter, reinterpret_cast<void **>(&grabberFilter)));
+        ASSERT_EQ(S_OK, grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void **>(&grabber)));
+        AM_MEDIA_TYPE mt;
+        memset(&mt, 0, sizeof(mt));
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = MEDIASUBTYPE_RGB24;
+        mt.formattype = FORMAT_VideoInfo;
+        ASSERT_EQ(S_OK, grabber->SetMediaType(&mt));
+        ASSERT_EQ(S_OK, graph->AddFilter(grabberFilter, L"SamGra"));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
+        ASSERT_EQ(S_OK, builder->SetFiltergraph(graph));
+        ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, source, IID_IAMStreamConfig,
+                                               reinterpret_cast<void **>(&config)));
+        if (width) {
+            AM_MEDIA_TYPE *current = NULL;
+            ASSERT_EQ(S_OK, config->GetFormat(&current));
+            VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
+            vih->bmiHeader.biWidth = width;
+            vih->bmiHeader.biHeight = height;
+            EXPECT_EQ(S_OK, config->SetFormat(current));
+            DeleteMediaType(current);
+        }
+        if (!direct) {
+            rendered = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source, NULL,
+                                             grabberFilter);
+            return;
+        }
+        IPin *out = CapturePin(source);
+        IPin *in = CapturePin(grabberFilter);  // the grabber's first pin is its input
+        ASSERT_TRUE(out && in);
+        rendered = graph->ConnectDirect(out, in, NULL);
+        out->Release();
+        in->Release();
+    }
+
+    // Releases everything; returns what the last release of the source gave.
+    ULONG Teardown()
+    {
+        SafeRelease(config);
+        SafeRelease(builder);
+        SafeRelease(grabber);
+        SafeRelease(grabberFilter);
+        SafeRelease(control);
+        SafeRelease(graph);
+        // The graph has let the source go: the reference from binding is the last.
+        ULONG left = source ? source->Release() : 0;
+        source = NULL;
+        return left;
+    }
 };
 
 #endif  // VIREO_TESTS_SIMCAM_TEST_H
