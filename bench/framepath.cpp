@@ -58,14 +58,6 @@ template <class T> void Release(T *&p)
     }
 }
 
-void FreeType(AM_MEDIA_TYPE &mt)
-{
-    CoTaskMemFree(mt.pbFormat);
-    mt.pbFormat = NULL;
-    mt.cbFormat = 0;
-    Release(mt.pUnk);
-}
-
 // The objects of capview's graph.
 struct Graph {
     ICreateDevEnum *devEnum = NULL;
@@ -141,11 +133,7 @@ bool BuildGraph(Graph &g, LONG width, LONG height)
                                     reinterpret_cast<void **>(&g.grabber));
     if (!g.grabber)
         return false;
-    AM_MEDIA_TYPE mt;
-    ZeroMemory(&mt, sizeof(mt));
-    mt.majortype = MEDIATYPE_Video;
-    mt.subtype = MEDIASUBTYPE_RGB24;
-    mt.formattype = FORMAT_VideoInfo;
+    AM_MEDIA_TYPE mt = GrabberMediaType();
     g.grabber->SetMediaType(&mt);
     g.graph->AddFilter(g.grabberFilter, L"SamGra");
     CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
@@ -165,10 +153,7 @@ bool BuildGraph(Graph &g, LONG width, LONG height)
         vih->bmiHeader.biHeight = height;
         g.config->SetFormat(current);
     }
-    if (current) {
-        FreeType(*current);
-        CoTaskMemFree(current);
-    }
+    DeleteMediaType(current);
     if (FAILED(g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.source, NULL,
                                        g.grabberFilter)))
         return false;
@@ -176,7 +161,7 @@ bool BuildGraph(Graph &g, LONG width, LONG height)
                            mt.cbFormat >= sizeof(VIDEOINFOHEADER);
     if (connected)
         frameHeader = reinterpret_cast<VIDEOINFOHEADER *>(mt.pbFormat)->bmiHeader;
-    FreeType(mt);
+    FreeMediaType(mt);
     return connected && frameHeader.biWidth == width && frameHeader.biHeight == height;
 }
 

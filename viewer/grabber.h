@@ -1,4 +1,5 @@
-// grabber.h - the sample grabber's interface and class identifier.
+// grabber.h - the sample grabber's interface and class identifier, and the
+// media type capview asks of it. The benchmarks and the tests use the same.
 //
 // MinGW-w64's qedit.h declares ISampleGrabber but not the grabber's class
 // identifier; current Windows SDKs ship no qedit.h at all. Both are given
@@ -47,5 +48,38 @@ static const CLSID CLSID_SampleGrabber = {
 // {6B652FFF-11FE-4FCE-92AD-0266B5D7C78F}
 static const IID IID_SampleGrabberInterface = {
     0x6B652FFF, 0x11FE, 0x4FCE, {0x92, 0xAD, 0x02, 0x66, 0xB5, 0xD7, 0xC7, 0x8F}};
+
+// The type capview gives the grabber: a record cleared to zeros, then video,
+// 24-bit RGB, video info format; no format block, no flags, sample size 0.
+inline AM_MEDIA_TYPE GrabberMediaType()
+{
+    AM_MEDIA_TYPE type;
+    ZeroMemory(&type, sizeof(type));
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = MEDIASUBTYPE_RGB24;
+    type.formattype = FORMAT_VideoInfo;
+    return type;
+}
+
+// Frees what a media type record holds (not the record).
+inline void FreeMediaType(AM_MEDIA_TYPE &type)
+{
+    if (type.pbFormat)
+        CoTaskMemFree(type.pbFormat);
+    type.pbFormat = NULL;
+    type.cbFormat = 0;
+    if (type.pUnk)
+        type.pUnk->Release();
+    type.pUnk = NULL;
+}
+
+// Frees a media type record that the platform allocated, and what it holds.
+inline void DeleteMediaType(AM_MEDIA_TYPE *type)
+{
+    if (type) {
+        FreeMediaType(*type);
+        CoTaskMemFree(type);
+    }
+}
 
 #endif  // CAPVIEW_GRABBER_H

@@ -47,23 +47,6 @@ template <class T> void SafeRelease(T *&object)
     }
 }
 
-void FreeMediaType(AM_MEDIA_TYPE &type)
-{
-    if (type.pbFormat)
-        CoTaskMemFree(type.pbFormat);
-    type.pbFormat = NULL;
-    type.cbFormat = 0;
-    SafeRelease(type.pUnk);
-}
-
-void DeleteMediaType(AM_MEDIA_TYPE *type)
-{
-    if (type) {
-        FreeMediaType(*type);
-        CoTaskMemFree(type);
-    }
-}
-
 // The video info header of a media type, or null when the type carries none.
 VIDEOINFOHEADER *VideoInfo(const AM_MEDIA_TYPE *type)
 {
@@ -239,9 +222,7 @@ int main()
                                          reinterpret_cast<void **>(&g.grabber));
     if (!g.grabber)
         return Abandon(g, "the sample grabber offers no grabber interface (0x%08lX).", Code(hr));
-    g.mediaType.majortype = MEDIATYPE_Video;
-    g.mediaType.subtype = MEDIASUBTYPE_RGB24;
-    g.mediaType.formattype = FORMAT_VideoInfo;
+    g.mediaType = GrabberMediaType();
     g.grabber->SetMediaType(&g.mediaType);
     g.graph->AddFilter(g.grabberFilter, L"SamGra");
 

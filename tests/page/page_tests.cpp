@@ -48,41 +48,25 @@ TEST(PageCreation, OutOfMemoryGivesNoObject)
     EXPECT_EQ(before, CBaseObject::ObjectsActive());
 }
 
-TEST(PageCreation, PageOffersPropertyPageAndDiesOnLastRelease)
-{
-    const LONG before = CBaseObject::ObjectsActive();
-    HRESULT hr = S_OK;
-    CUnknown *unknown = CameraSettingPage::CreateInstance(NULL, &hr);
-    ASSERT_NE(nullptr, unknown);
-    EXPECT_EQ(S_OK, hr);
-    EXPECT_EQ(before + 1, CBaseObject::ObjectsActive());
-    IPropertyPage *page = NULL;
-    ASSERT_EQ(S_OK, unknown->NonDelegatingQueryInterface(IID_IPropertyPage,
-                                                        reinterpret_cast<void **>(&page)));
-    EXPECT_FALSE(static_cast<CameraSettingPage *>(unknown)->IsActive());
-    EXPECT_EQ(0u, page->Release());
-    EXPECT_EQ(before, CBaseObject::ObjectsActive());
-}
-
 TEST_F(PageTest, HoldsOneInterfaceReferenceFromConnectToDisconnect)
 {
     ASSERT_EQ(S_OK, Connect());
-    EXPECT_EQ(2, m_filter->Refs());
+    EXPECT_EQ(2, m_filter->refs);
     EXPECT_EQ(S_OK, m_page->SetObjects(0, NULL));
-    EXPECT_EQ(1, m_filter->Refs());
+    EXPECT_EQ(1, m_filter->refs);
     EXPECT_EQ(S_OK, m_page->SetObjects(0, NULL));  // nothing left to drop
-    EXPECT_EQ(1, m_filter->Refs());
+    EXPECT_EQ(1, m_filter->refs);
 
     // Connecting a second time without a disconnection keeps one reference
     // (the site stays set; setting it again over itself is refused).
     IUnknown *object = m_filter->Unknown();
     ASSERT_EQ(S_OK, m_page->SetObjects(1, &object));
     ASSERT_EQ(S_OK, m_page->SetObjects(1, &object));
-    EXPECT_EQ(2, m_filter->Refs());
+    EXPECT_EQ(2, m_filter->refs);
 
     // A null object is refused and changes nothing.
     EXPECT_EQ(VFW_E_NEED_OWNER, m_setting->OnConnect(NULL));
-    EXPECT_EQ(2, m_filter->Refs());
+    EXPECT_EQ(2, m_filter->refs);
     EXPECT_EQ(0u, static_cast<ULONG>(LogCount()));
 }
 
@@ -91,10 +75,10 @@ TEST_F(PageTest, FinalReleaseDropsTheInterfaceReference)
     ASSERT_EQ(S_OK, Connect());
     ASSERT_EQ(S_OK, Activate());
     ASSERT_EQ(S_OK, Deactivate());
-    EXPECT_EQ(2, m_filter->Refs());
+    EXPECT_EQ(2, m_filter->refs);
     ReleasePage();  // no SetObjects(0) first
-    EXPECT_EQ(1, m_filter->Refs());
-    EXPECT_EQ(1, m_site.m_refs);
+    EXPECT_EQ(1, m_filter->refs);
+    EXPECT_EQ(1, m_site.refs);
 }
 
 TEST_F(PageTest, ActivatingTwiceLoadsTwice)
@@ -128,7 +112,7 @@ TEST_F(PageTest, FilterWithoutInterfaceGivesAnInertPage)
 {
     m_filter.reset(new TestFilter(false));
     EXPECT_EQ(E_NOINTERFACE, Connect());
-    EXPECT_EQ(1, m_filter->Refs());
+    EXPECT_EQ(1, m_filter->refs);
     ASSERT_EQ(S_OK, Activate());
     ASSERT_NE(nullptr, m_dlg);
     EXPECT_FALSE(m_setting->IsActive());
@@ -140,7 +124,7 @@ TEST_F(PageTest, FilterWithoutInterfaceGivesAnInertPage)
     EXPECT_FALSE(m_setting->IsActive());
     EXPECT_EQ(0, LogCount());
     EXPECT_TRUE(BoxTexts().empty());
-    EXPECT_TRUE(m_site.m_status.empty());
+    EXPECT_TRUE(m_site.status.empty());
 }
 
 TEST_F(PageTest, DisconnectWhileShownStopsTheDialog)
@@ -149,7 +133,7 @@ TEST_F(PageTest, DisconnectWhileShownStopsTheDialog)
     ASSERT_EQ(S_OK, Activate());
     ClearLog();
     EXPECT_EQ(S_OK, m_page->SetObjects(0, NULL));
-    EXPECT_EQ(1, m_filter->Refs());
+    EXPECT_EQ(1, m_filter->refs);
     EXPECT_FALSE(m_setting->IsActive());
     Click(IDC_MIRROR);
     Click(IDC_DEFAULT);
@@ -167,12 +151,12 @@ TEST_F(PageTest, ApplyAfterShutterChangeSendsNothing)
     EXPECT_EQ(S_OK, m_page->Apply());  // unchanged page
     Click(IDC_FLIP);                   // sent at once, not dirty
     EXPECT_EQ(S_FALSE, m_page->IsPageDirty());
-    EXPECT_TRUE(m_site.m_status.empty());
+    EXPECT_TRUE(m_site.status.empty());
 
     SelectShutter(3);
     EXPECT_EQ((Log{"SD 16=1", "SD 304=3"}), Requests());
     EXPECT_EQ(S_OK, m_page->IsPageDirty());
-    EXPECT_EQ((std::vector<DWORD>{PROPPAGESTATUS_DIRTY}), m_site.m_status);
+    EXPECT_EQ((std::vector<DWORD>{PROPPAGESTATUS_DIRTY}), m_site.status);
     const LONG count = LogCount();
     EXPECT_EQ(S_OK, m_page->Apply());
     EXPECT_EQ(count, LogCount());
@@ -182,7 +166,7 @@ TEST_F(PageTest, ApplyAfterShutterChangeSendsNothing)
     SelectShutter(-1);
     EXPECT_EQ(count, LogCount());
     EXPECT_EQ(S_FALSE, m_page->IsPageDirty());
-    EXPECT_EQ(1u, m_site.m_status.size());
+    EXPECT_EQ(1u, m_site.status.size());
 }
 
 // --- Error reporting ----------------------------------------------------------
@@ -203,8 +187,12 @@ TEST_F(PageTest, ReportErrorFormatsTheStringTable)
                    "Failed to set data EXPOSURE to 3330. Error 0x8007000E.", "",
                    "Failed to get data BlackLevel.  Error 0x8007001F."}),
               BoxTexts());
-    for (const auto &box : m_boxes->Boxes())
+    // Modal to the frame that holds the dialog, OK only, no icon.
+    for (const auto &box : m_boxes->Boxes()) {
         EXPECT_EQ("Error", box.caption);
+        EXPECT_EQ(GetAncestor(m_dlg, GA_ROOT), box.owner);
+        EXPECT_EQ(static_cast<UINT>(MB_OK), box.style);
+    }
 }
 
 // --- Loading and the initial apply --------------------------------------------
@@ -272,6 +260,8 @@ TEST_F(PageTest, LoadsAndAppliesEveryControl)
     EXPECT_EQ(3330, TrackbarMax(IDC_EXPOSURE_TRACKBAR));
     EXPECT_EQ(1, TrackbarPos(IDC_EXPOSURE_TRACKBAR));
     EXPECT_EQ("0.1 msec", Text(IDC_EXPOSURE_TEXT));
+    for (int id : {IDC_AGAIN_TRACKBAR, IDC_DGAIN_TRACKBAR, IDC_EXPOSURE_TRACKBAR})
+        EXPECT_EQ(1, SendMessageW(Item(id), TBM_GETPAGESIZE, 0, 0)) << id;
     EXPECT_FALSE(Checked(IDC_AGAIN_AUTO));
     EXPECT_FALSE(Checked(IDC_EXPOSURE_AUTO));
     EXPECT_TRUE(Checked(IDC_EXPOSURE2_ENABLE));
@@ -409,7 +399,8 @@ TEST_F(PageTest, LoadFailuresAreReportedAndLoadingGoesOn)
     EXPECT_EQ("0.0 msec", Text(IDC_EXPOSURE_TEXT));
     EXPECT_FALSE(Checked(IDC_FLIP));
 
-    // Next showing: the value message names what the slot held before.
+    // Next showings: the value message names what the slot held before, and
+    // a setting usable last time whose GET_ENABLE now fails is not driven.
     ASSERT_EQ(S_OK, Deactivate());
     Driver().ClearFaults();
     Driver().SetValue(EXPOSURE, 284);
@@ -417,11 +408,18 @@ TEST_F(PageTest, LoadFailuresAreReportedAndLoadingGoesOn)
     ASSERT_EQ(S_OK, Deactivate());
     Driver().SetValue(EXPOSURE, 500);
     Driver().AddFault(VALUE10H, EXPOSURE, GET_DATA, kGenFailure);
+    Driver().AddFault(VALUE10H, FLIP, GET_ENABLE, kFail);
     ClearLog();
     ASSERT_EQ(S_OK, Activate());
-    EXPECT_EQ((Log{"Failed to get data EXPOSURE to 284. Error 0x8007001F."}), BoxTexts());
-    EXPECT_EQ("SD 12=284", Requests()[30 + 3]);
+    EXPECT_EQ((Log{"Failed to get data EXPOSURE to 284. Error 0x8007001F.",
+                   "Failed to get enable FLIP. Error 0x80004005."}),
+              BoxTexts());
+    const Log third = Requests();
+    EXPECT_EQ("SD 12=284", third[29 + 3]);
     EXPECT_EQ("28.4 msec", Text(IDC_EXPOSURE_TEXT));
+    EXPECT_EQ(0, std::count_if(third.begin(), third.end(), [](const std::string &r) {
+                  return r == "GD 16" || r.rfind("SD 16=", 0) == 0;
+              }));
 }
 
 TEST_F(PageTest, SetFailuresDuringTheInitialApplyGoOn)
@@ -789,40 +787,4 @@ TEST_F(PageTest, ShutterSelectionIsSent)
     SendCommand(IDC_SHUTTER_LIST, CBN_DROPDOWN, Item(IDC_SHUTTER_LIST));
     SendCommand(IDC_FLIP, CBN_SELCHANGE, Item(IDC_FLIP));
     EXPECT_EQ(2, LogCount());
-}
-
-// --- Through the module's class object -----------------------------------------
-
-TEST_F(PageTest, CreatedThroughTheModuleClassObject)
-{
-    ReleasePage();
-    IClassFactory *factory = NULL;
-    ASSERT_EQ(S_OK, DllGetClassObject(CLSID_CameraSettingPage, IID_IClassFactory,
-                                      reinterpret_cast<void **>(&factory)));
-    ASSERT_NE(nullptr, factory);
-    ASSERT_EQ(S_OK, factory->CreateInstance(NULL, IID_IPropertyPage,
-                                            reinterpret_cast<void **>(&m_page)));
-    ASSERT_NE(nullptr, m_page);
-    m_setting = static_cast<CameraSettingPage *>(m_page);
-    PROPPAGEINFO info = {};
-    ASSERT_EQ(S_OK, m_page->GetPageInfo(&info));
-    EXPECT_STREQ(L"Camera Setting", info.pszTitle);
-    CoTaskMemFree(info.pszTitle);
-
-    const Log expected = Concat(FullLoad(), ApplyAll(Driver()));
-    ASSERT_EQ(S_OK, Connect());
-    EXPECT_EQ(2, m_filter->Refs());
-    ASSERT_EQ(S_OK, Activate());
-    ASSERT_NE(nullptr, m_dlg);
-    EXPECT_TRUE(m_setting->IsActive());
-    EXPECT_EQ(expected, Requests());
-    ASSERT_EQ(S_OK, Deactivate());
-    EXPECT_EQ(S_OK, m_page->SetObjects(0, NULL));
-    EXPECT_EQ(S_OK, m_page->SetPageSite(NULL));
-    EXPECT_EQ(0u, m_page->Release());
-    m_page = NULL;
-    m_setting = NULL;
-    factory->Release();
-    EXPECT_EQ(1, m_filter->Refs());
-    EXPECT_EQ(1, m_site.m_refs);
 }

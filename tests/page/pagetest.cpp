@@ -3,22 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <new>
-
-std::atomic<bool> g_failNothrowNew(false);
-
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-    if (g_failNothrowNew)
-        return NULL;
-    return malloc(size ? size : 1);
-}
-
-// The matching delete of the allocation above.
-void operator delete(void *p, const std::nothrow_t &) noexcept
-{
-    free(p);
-}
 
 std::vector<Pause> g_pauses;
 static SimDriver *g_pauseDriver = NULL;
@@ -29,112 +13,25 @@ static void WINAPI RecordPause(DWORD milliseconds)
     g_pauses.push_back(p);
 }
 
-// --- TestFilter -------------------------------------------------------------
-
 TestFilter::TestFilter(bool aggregateHandler)
-    : m_state(new SimDriverState()), m_driver(m_state.get()), m_inner(NULL), m_refs(1)
+    : m_state(new SimDriverState()), m_driver(m_state.get())
 {
     m_driver.Reset();
+    backend = [this](bool isSet, DWORD id, void *instance, DWORD instanceLength, void *data,
+                     DWORD dataLength, DWORD *returned) {
+        return isSet ? m_driver.Set(CameraPropertySet, id, instance, instanceLength, data, dataLength)
+                     : m_driver.Get(CameraPropertySet, id, instance, instanceLength, data,
+                                    dataLength, returned);
+    };
     if (aggregateHandler) {
         HRESULT hr = E_FAIL;
-        m_inner = CInterfaceHandler::CreateInstance(this, &hr);
+        CUnknown *handler = CInterfaceHandler::CreateInstance(this, &hr);
         EXPECT_EQ(S_OK, hr);
-        if (m_inner)
-            m_inner->NonDelegatingAddRef();
+        if (handler) {
+            handler->NonDelegatingAddRef();
+            inner = reinterpret_cast<IUnknown *>(static_cast<INonDelegatingUnknown *>(handler));
+        }
     }
-}
-
-TestFilter::~TestFilter()
-{
-    if (m_inner)
-        m_inner->NonDelegatingRelease();
-}
-
-HRESULT STDMETHODCALLTYPE TestFilter::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IKsPropertySet)) {
-        *ppv = static_cast<IKsPropertySet *>(this);
-        AddRef();
-        return S_OK;
-    }
-    // Like the kernel-streaming proxy: the extension's interface comes from
-    // the aggregated handler.
-    if (m_inner && IsEqualIID(riid, CameraPropertySet))
-        return m_inner->NonDelegatingQueryInterface(riid, ppv);
-    *ppv = NULL;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE TestFilter::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
-}
-
-ULONG STDMETHODCALLTYPE TestFilter::Release()
-{
-    return static_cast<ULONG>(InterlockedDecrement(&m_refs));
-}
-
-HRESULT STDMETHODCALLTYPE TestFilter::Set(REFGUID set, DWORD id, LPVOID instance,
-                                          DWORD instanceLength, LPVOID data, DWORD dataLength)
-{
-    return m_driver.Set(set, id, instance, instanceLength, data, dataLength);
-}
-
-HRESULT STDMETHODCALLTYPE TestFilter::Get(REFGUID set, DWORD id, LPVOID instance,
-                                          DWORD instanceLength, LPVOID data, DWORD dataLength,
-                                          DWORD *returned)
-{
-    return m_driver.Get(set, id, instance, instanceLength, data, dataLength, returned);
-}
-
-HRESULT STDMETHODCALLTYPE TestFilter::QuerySupported(REFGUID, DWORD, DWORD *)
-{
-    ADD_FAILURE() << "the page never asks QuerySupported";
-    return E_NOTIMPL;
-}
-
-// --- TestPageSite -----------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE TestPageSite::QueryInterface(REFIID riid, void **ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPageSite)) {
-        *ppv = static_cast<IPropertyPageSite *>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = NULL;
-    return E_NOINTERFACE;
-}
-
-HRESULT STDMETHODCALLTYPE TestPageSite::OnStatusChange(DWORD flags)
-{
-    m_status.push_back(flags);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TestPageSite::GetLocaleID(LCID *lcid)
-{
-    if (!lcid)
-        return E_POINTER;
-    *lcid = LOCALE_USER_DEFAULT;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE TestPageSite::GetPageContainer(IUnknown **ppUnk)
-{
-    if (ppUnk)
-        *ppUnk = NULL;
-    return E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE TestPageSite::TranslateAccelerator(MSG *)
-{
-    return S_FALSE;
 }
 
 // --- Describe ---------------------------------------------------------------
@@ -184,8 +81,9 @@ void PageTest::TearDown()
         m_page->SetPageSite(NULL);
         ReleasePage();
     }
-    EXPECT_EQ(1, m_filter->Refs()) << "an IFace reference was left behind";
-    EXPECT_EQ(1, m_site.m_refs) << "a page site reference was left behind";
+    EXPECT_EQ(1, m_filter->refs) << "an IFace reference was left behind";
+    EXPECT_EQ(1, m_site.refs) << "a page site reference was left behind";
+    EXPECT_EQ(0, m_filter->querySupported);
     if (m_host)
         DestroyWindow(m_host);
     wintest::PumpMessages();

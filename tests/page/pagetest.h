@@ -1,6 +1,5 @@
-// pagetest.h - a capture filter of the test's own (the simulated driver behind
-// IKsPropertySet, the real interface handler aggregated into it), a page
-// site, and a fixture that drives the real "Camera Setting" dialog.
+// pagetest.h - a capture filter of the test's own and a fixture that drives
+// the real "Camera Setting" dialog.
 #ifndef VIREO_TESTS_PAGETEST_H
 #define VIREO_TESTS_PAGETEST_H
 
@@ -20,54 +19,21 @@
 #include "control/handler.h"
 #include "page/settingpage.h"
 #include "resources/resource.h"
+#include "fakes.h"
 #include "simdriver.h"
 #include "wintest.h"
 
-// Makes the module's nothrow allocations fail while set.
-extern std::atomic<bool> g_failNothrowNew;
-
-// Stands where the kernel-streaming proxy's capture filter stands: answers
-// IKsPropertySet from the simulated driver and hands out IFace from the
-// aggregated interface handler. Counts its references (it starts with one,
-// the test's own).
-class TestFilter : public IKsPropertySet {
+// The capture filter of the page tests: the simulated driver behind
+// IKsPropertySet and, unless told otherwise, the real interface handler
+// aggregated into it (as the kernel-streaming proxy does).
+class TestFilter : public FakeFilter {
 public:
     explicit TestFilter(bool aggregateHandler = true);
-    virtual ~TestFilter();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
-                                  LPVOID data, DWORD dataLength) override;
-    HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
-                                  LPVOID data, DWORD dataLength, DWORD *returned) override;
-    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD *support) override;
-
-    LONG Refs() const { return m_refs; }
     SimDriver &Driver() { return m_driver; }
-    IUnknown *Unknown() { return static_cast<IKsPropertySet *>(this); }
 
 private:
     std::unique_ptr<SimDriverState> m_state;
     SimDriver m_driver;
-    CUnknown *m_inner;
-    LONG m_refs;
-};
-
-class TestPageSite : public IPropertyPageSite {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_refs); }
-    HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override;
-    HRESULT STDMETHODCALLTYPE GetLocaleID(LCID *lcid) override;
-    HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown **ppUnk) override;
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG *msg) override;
-
-    LONG m_refs = 1;
-    std::vector<DWORD> m_status;
 };
 
 // One request as the driver saw it, in a form that reads well in a failure:
@@ -124,7 +90,7 @@ protected:
     std::vector<std::string> BoxTexts() const { return m_boxes->Texts(); }
 
     std::unique_ptr<TestFilter> m_filter;
-    TestPageSite m_site;
+    FakePageSite m_site;
     bool m_siteSet = false;
     HWND m_host = NULL;
     HWND m_dlg = NULL;

@@ -12,6 +12,7 @@
 #include "base/module.h"
 #include "base/propertypage.h"
 #include "resources/resource.h"
+#include "fakes.h"
 #include "wintest.h"
 
 namespace {
@@ -101,57 +102,6 @@ private:
     PageLog *m_log;
 };
 
-// A counted object in the place of the capture filter.
-class FakeObject : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    ULONG refs = 1;
-};
-
-class FakeSite : public IPropertyPageSite {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPropertyPageSite)) {
-            *ppv = static_cast<IPropertyPageSite *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetLocaleID(LCID *lcid) override
-    {
-        *lcid = 1033;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown **ppUnk) override
-    {
-        *ppUnk = NULL;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG *) override { return S_FALSE; }
-    ULONG refs = 1;
-};
-
 class PageBase : public ::testing::Test {
 protected:
     void SetUp() override
@@ -194,8 +144,8 @@ protected:
     }
 
     PageLog log;
-    FakeObject object;
-    FakeSite site;
+    FakeFilter object;
+    FakePageSite site;
     HWND host = NULL;
     TestPage *page = NULL;
     IPropertyPage *pp = NULL;
@@ -244,13 +194,13 @@ TEST_F(PageBase, SetObjectsRulesAndResults)
 
     log.connectResult = S_OK;
     EXPECT_EQ(S_OK, Connect());
-    EXPECT_EQ(2u, object.refs);
+    EXPECT_EQ(2, object.refs);
 
     log.calls.clear();
     log.disconnectResult = S_FALSE;
     EXPECT_EQ(S_FALSE, pp->SetObjects(0, NULL));
     EXPECT_EQ(std::vector<std::string>({"OnDisconnect"}), log.calls);
-    EXPECT_EQ(1u, object.refs);
+    EXPECT_EQ(1, object.refs);
     EXPECT_EQ(E_UNEXPECTED, ActivateAtRect());
 }
 
@@ -390,19 +340,19 @@ TEST_F(PageBase, ControlParentKeptUntilDeactivate)
 TEST_F(PageBase, PageSiteReferences)
 {
     Create();
-    FakeSite other;
+    FakePageSite other;
     EXPECT_EQ(S_OK, pp->SetPageSite(&site));
-    EXPECT_EQ(2u, site.refs);
+    EXPECT_EQ(2, site.refs);
     EXPECT_EQ(E_UNEXPECTED, pp->SetPageSite(&other));
-    EXPECT_EQ(1u, other.refs);
-    EXPECT_EQ(2u, site.refs);
+    EXPECT_EQ(1, other.refs);
+    EXPECT_EQ(2, site.refs);
     EXPECT_EQ(S_OK, pp->SetPageSite(NULL));
-    EXPECT_EQ(1u, site.refs);
+    EXPECT_EQ(1, site.refs);
     EXPECT_EQ(S_OK, pp->SetPageSite(NULL));
     EXPECT_EQ(S_OK, pp->SetPageSite(&other));
-    EXPECT_EQ(2u, other.refs);
+    EXPECT_EQ(2, other.refs);
     Release();
-    EXPECT_EQ(1u, other.refs);
+    EXPECT_EQ(1, other.refs);
 }
 
 TEST_F(PageBase, ApplyAndDirtyRules)
@@ -441,8 +391,8 @@ TEST_F(PageBase, FinalReleaseLetsGoOfEverything)
     ASSERT_EQ(S_OK, Connect());
     ASSERT_EQ(S_OK, ActivateAtRect());
     HWND dlg = page->Dlg();
-    EXPECT_EQ(2u, object.refs);
-    EXPECT_EQ(2u, site.refs);
+    EXPECT_EQ(2, object.refs);
+    EXPECT_EQ(2, site.refs);
     log.calls.clear();
 
     // Released while still active: the dialog goes first, so nothing of it
@@ -450,8 +400,8 @@ TEST_F(PageBase, FinalReleaseLetsGoOfEverything)
     Release();
     EXPECT_EQ(std::vector<std::string>({"OnDeactivate", "OnDisconnect"}), log.calls);
     EXPECT_FALSE(IsWindow(dlg));
-    EXPECT_EQ(1u, object.refs);
-    EXPECT_EQ(1u, site.refs);
+    EXPECT_EQ(1, object.refs);
+    EXPECT_EQ(1, site.refs);
     EXPECT_EQ(objectsAtStart, CBaseObject::ObjectsActive());
     wintest::PumpMessages();
 }
@@ -465,7 +415,7 @@ TEST_F(PageBase, FinalReleaseDisconnectsAnInactivePage)
     log.calls.clear();
     Release();
     EXPECT_EQ(std::vector<std::string>({"OnDisconnect"}), log.calls);
-    EXPECT_EQ(1u, object.refs);
+    EXPECT_EQ(1, object.refs);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -196,153 +197,83 @@ TEST_F(ModuleResources, DialogTemplateMatchesTheLayout)
     }
 }
 
-TEST_F(ModuleResources, DialogCreatesEveryControl)
+// Every message of the table, built from its form and its setting's token.
+std::wstring Message(wchar_t form, const std::wstring &token)
 {
-    // The live dialog, with the classes the controls really get.
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
-    InitCommonControlsEx(&icc);
-    HWND host = wintest::CreateHostWindow();
-    HWND dlg = CreateDialogParamA(g_hInst, MAKEINTRESOURCEA(IDD_CAMERA_SETTING), host, NULL, 0);
-    ASSERT_TRUE(dlg != NULL);
-    HWND child = GetWindow(dlg, GW_CHILD);
-    for (const Control &c : kControls) {
-        SCOPED_TRACE("id " + std::to_string(c.id) + " " + Narrow(c.caption));
-        ASSERT_TRUE(child != NULL);
-        EXPECT_EQ(c.id, static_cast<int>(GetWindowLongPtrA(child, GWLP_ID)));
-        WCHAR cls[64] = {0};
-        GetClassNameW(child, cls, 64);
-        EXPECT_EQ(0, lstrcmpiW(c.cls, cls)) << Narrow(cls);
-        EXPECT_TRUE(IsWindowEnabled(child));
-        child = GetWindow(child, GW_HWNDNEXT);
+    switch (form) {
+    case 'S':
+        return L"Failed to set data " + token + L" to %1!d!. Error 0x%2!X!.";
+    case 'G':
+        return L"Failed to get data " + token + L". Error 0x%1!X!.";
+    case 'T':
+        return L"Failed to get data " + token + L" to %1!d!. Error 0x%2!X!.";
+    case 'E':
+        return L"Failed to get enable " + token + L". Error 0x%1!X!.";
+    default:
+        return L"Failed to get default " + token + L". Error 0x%1!X!.";
     }
-    EXPECT_EQ(NULL, child);
-    DestroyWindow(dlg);
-    DestroyWindow(host);
 }
 
-TEST_F(ModuleResources, MessageTableIdsAndLanguage)
+std::map<UINT, std::wstring> ExpectedMessages()
 {
-    for (UINT id = 1; id <= 136; ++id) {
+    std::map<UINT, std::wstring> m;
+    m[1] = L"Camera Setting";
+    const wchar_t *pairs[] = {L"rate", L"HUE", L"BRIGHTNESS", L"CONTRAST", L"SATURATION",
+                              L"SHARPNESS", L"GAMMA", L"WHITE BALANCE (RED)",
+                              L"WHITE BALANCE (GREEN)", L"WHITE BALANCE (BLUE)", L"AWB",
+                              L"EXPOSURE", L"AEC", L"GAIN", L"AGC", L"POWER LINE", L"SCENE",
+                              L"FLIP", L"MIRROR", L"PRIVACY", L"NIGHT MODE"};
+    for (UINT i = 0; i < 21; ++i) {
+        m[3 + 2 * i] = Message('S', pairs[i]);
+        m[4 + 2 * i] = Message('G', pairs[i]);
+    }
+    for (UINT i = 0; i < 20; ++i) {
+        const wchar_t *token = pairs[i < 2 ? i + 2 : i == 2 ? 1 : i + 1];
+        m[45 + i] = Message('E', token);
+        m[65 + i] = Message('D', token);
+    }
+    const wchar_t *sets[] = {L"ShutterMode", L"Preset Shutter", L"Prog Exposure", L"AGC Select",
+                             L"ManuGainLevel", L"AGCAutoRef", L"WndSize", L"BlackLevel"};
+    const wchar_t *gets[] = {L"ShtterMode", L"Preset Shtter"};
+    for (UINT i = 0; i < 8; ++i) {
+        m[85 + 2 * i] = Message('S', sets[i]);
+        m[86 + 2 * i] = Message('G', i < 2 ? gets[i] : sets[i]);
+    }
+    m[100] = L"Failed to get data BlackLevel.  Error 0x%1!X!.";
+    const struct {
+        const wchar_t *forms;  // one letter per id; '-' no string
+        const wchar_t *token;
+    } page[] = {{L"EST", L"A_GAIN"},       {L"EST", L"A_AUTOGAIN"},    {L"ETS", L"D_GAIN"},
+                {L"TS-", L"EXPOSURE"},     {L"EST", L"EXPOSURE2CTRL"}, {L"EST", L"EXPOSURE2VAL"},
+                {L"EST", L"LEDCTRL"},      {L"EST", L"STROBECTRL"},    {L"EST", L"STROBEINVERT"},
+                {L"TS", L"AEC"},           {L"EST", L"VGA_FPS"},       {L"EST", L"QVGA_FPS"},
+                {L"S", L"DEFAULT"}};
+    UINT id = 101;
+    for (const auto &row : page)
+        for (const wchar_t *f = row.forms; *f; ++f, ++id)
+            if (*f != '-')
+                m[id] = Message(*f, row.token);
+    return m;
+}
+
+TEST_F(ModuleResources, MessageTable)
+{
+    const std::map<UINT, std::wstring> expected = ExpectedMessages();
+    ASSERT_EQ(134u, expected.size());  // 1 to 136 but 2 and 112
+    for (UINT id = 1; id <= 137; ++id) {
         SCOPED_TRACE("string " + std::to_string(id));
-        if (id == 112) {
-            EXPECT_EQ(L"", LoadText(id));
-            continue;
-        }
-        EXPECT_FALSE(LoadText(id).empty());
-        // Strings live in blocks of sixteen; every block is US English.
-        EXPECT_TRUE(FindResourceExW(g_hInst, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1),
-                                    kLangUs) != NULL);
-    }
-    EXPECT_EQ(L"", LoadText(137));
-    EXPECT_EQ(L"Camera Setting", LoadText(1));
-
-    // The forms of the generic rows: set and get pairs, enable, default.
-    const std::wstring setTail = L" to %1!d!. Error 0x%2!X!.", getTail = L". Error 0x%1!X!.";
-    auto startsEnds = [](const std::wstring &s, const std::wstring &head, const std::wstring &tail) {
-        return s.size() > head.size() + tail.size() && s.compare(0, head.size(), head) == 0 &&
-               s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    for (UINT id = 3; id <= 99; ++id) {
-        std::wstring s = LoadText(id);
-        SCOPED_TRACE("string " + std::to_string(id) + ": " + Narrow(s));
-        if (id <= 44 || id >= 85) {
-            if (id % 2)
-                EXPECT_TRUE(startsEnds(s, L"Failed to set data ", setTail));
-            else
-                EXPECT_TRUE(startsEnds(s, L"Failed to get data ", getTail));
-        } else if (id <= 64) {
-            EXPECT_TRUE(startsEnds(s, L"Failed to get enable ", getTail));
+        const auto it = expected.find(id);
+        if (it != expected.end()) {
+            EXPECT_EQ(Narrow(it->second), Narrow(LoadText(id)));
         } else {
-            EXPECT_TRUE(startsEnds(s, L"Failed to get default ", getTail));
+            EXPECT_EQ(id == 2, !LoadText(id).empty());
+        }
+        // Strings live in blocks of sixteen; every block is US English.
+        if (id <= 136) {
+            EXPECT_TRUE(FindResourceExW(g_hInst, MAKEINTRESOURCEW(6),
+                                        MAKEINTRESOURCEW(id / 16 + 1), kLangUs) != NULL);
         }
     }
-}
-
-TEST_F(ModuleResources, MessageTableTexts)
-{
-    struct Row {
-        UINT id;
-        const wchar_t *text;
-    };
-    static const Row rows[] = {
-        {3, L"Failed to set data rate to %1!d!. Error 0x%2!X!."},
-        {5, L"Failed to set data HUE to %1!d!. Error 0x%2!X!."},
-        {6, L"Failed to get data HUE. Error 0x%1!X!."},
-        {18, L"Failed to get data WHITE BALANCE (RED). Error 0x%1!X!."},
-        {25, L"Failed to set data EXPOSURE to %1!d!. Error 0x%2!X!."},
-        {27, L"Failed to set data AEC to %1!d!. Error 0x%2!X!."},
-        {37, L"Failed to set data FLIP to %1!d!. Error 0x%2!X!."},
-        {38, L"Failed to get data FLIP. Error 0x%1!X!."},
-        {39, L"Failed to set data MIRROR to %1!d!. Error 0x%2!X!."},
-        {40, L"Failed to get data MIRROR. Error 0x%1!X!."},
-        {41, L"Failed to set data PRIVACY to %1!d!. Error 0x%2!X!."},
-        {42, L"Failed to get data PRIVACY. Error 0x%1!X!."},
-        {44, L"Failed to get data NIGHT MODE. Error 0x%1!X!."},
-        {45, L"Failed to get enable BRIGHTNESS. Error 0x%1!X!."},
-        {48, L"Failed to get enable SATURATION. Error 0x%1!X!."},
-        {55, L"Failed to get enable EXPOSURE. Error 0x%1!X!."},
-        {56, L"Failed to get enable AEC. Error 0x%1!X!."},
-        {61, L"Failed to get enable FLIP. Error 0x%1!X!."},
-        {62, L"Failed to get enable MIRROR. Error 0x%1!X!."},
-        {63, L"Failed to get enable PRIVACY. Error 0x%1!X!."},
-        {64, L"Failed to get enable NIGHT MODE. Error 0x%1!X!."},
-        {65, L"Failed to get default BRIGHTNESS. Error 0x%1!X!."},
-        {84, L"Failed to get default NIGHT MODE. Error 0x%1!X!."},
-        {85, L"Failed to set data ShutterMode to %1!d!. Error 0x%2!X!."},
-        {86, L"Failed to get data ShtterMode. Error 0x%1!X!."},
-        {87, L"Failed to set data Preset Shutter to %1!d!. Error 0x%2!X!."},
-        {88, L"Failed to get data Preset Shtter. Error 0x%1!X!."},
-        {89, L"Failed to set data Prog Exposure to %1!d!. Error 0x%2!X!."},
-        {90, L"Failed to get data Prog Exposure. Error 0x%1!X!."},
-        {91, L"Failed to set data AGC Select to %1!d!. Error 0x%2!X!."},
-        {92, L"Failed to get data AGC Select. Error 0x%1!X!."},
-        {93, L"Failed to set data ManuGainLevel to %1!d!. Error 0x%2!X!."},
-        {94, L"Failed to get data ManuGainLevel. Error 0x%1!X!."},
-        {95, L"Failed to set data AGCAutoRef to %1!d!. Error 0x%2!X!."},
-        {96, L"Failed to get data AGCAutoRef. Error 0x%1!X!."},
-        {97, L"Failed to set data WndSize to %1!d!. Error 0x%2!X!."},
-        {98, L"Failed to get data WndSize. Error 0x%1!X!."},
-        {99, L"Failed to set data BlackLevel to %1!d!. Error 0x%2!X!."},
-        {100, L"Failed to get data BlackLevel.  Error 0x%1!X!."},
-        {101, L"Failed to get enable A_GAIN. Error 0x%1!X!."},
-        {102, L"Failed to set data A_GAIN to %1!d!. Error 0x%2!X!."},
-        {103, L"Failed to get data A_GAIN to %1!d!. Error 0x%2!X!."},
-        {104, L"Failed to get enable A_AUTOGAIN. Error 0x%1!X!."},
-        {105, L"Failed to set data A_AUTOGAIN to %1!d!. Error 0x%2!X!."},
-        {106, L"Failed to get data A_AUTOGAIN to %1!d!. Error 0x%2!X!."},
-        {107, L"Failed to get enable D_GAIN. Error 0x%1!X!."},
-        {108, L"Failed to get data D_GAIN to %1!d!. Error 0x%2!X!."},
-        {109, L"Failed to set data D_GAIN to %1!d!. Error 0x%2!X!."},
-        {110, L"Failed to get data EXPOSURE to %1!d!. Error 0x%2!X!."},
-        {111, L"Failed to set data EXPOSURE to %1!d!. Error 0x%2!X!."},
-        {113, L"Failed to get enable EXPOSURE2CTRL. Error 0x%1!X!."},
-        {114, L"Failed to set data EXPOSURE2CTRL to %1!d!. Error 0x%2!X!."},
-        {115, L"Failed to get data EXPOSURE2CTRL to %1!d!. Error 0x%2!X!."},
-        {116, L"Failed to get enable EXPOSURE2VAL. Error 0x%1!X!."},
-        {117, L"Failed to set data EXPOSURE2VAL to %1!d!. Error 0x%2!X!."},
-        {118, L"Failed to get data EXPOSURE2VAL to %1!d!. Error 0x%2!X!."},
-        {119, L"Failed to get enable LEDCTRL. Error 0x%1!X!."},
-        {120, L"Failed to set data LEDCTRL to %1!d!. Error 0x%2!X!."},
-        {121, L"Failed to get data LEDCTRL to %1!d!. Error 0x%2!X!."},
-        {122, L"Failed to get enable STROBECTRL. Error 0x%1!X!."},
-        {123, L"Failed to set data STROBECTRL to %1!d!. Error 0x%2!X!."},
-        {124, L"Failed to get data STROBECTRL to %1!d!. Error 0x%2!X!."},
-        {125, L"Failed to get enable STROBEINVERT. Error 0x%1!X!."},
-        {126, L"Failed to set data STROBEINVERT to %1!d!. Error 0x%2!X!."},
-        {127, L"Failed to get data STROBEINVERT to %1!d!. Error 0x%2!X!."},
-        {128, L"Failed to get data AEC to %1!d!. Error 0x%2!X!."},
-        {129, L"Failed to set data AEC to %1!d!. Error 0x%2!X!."},
-        {130, L"Failed to get enable VGA_FPS. Error 0x%1!X!."},
-        {131, L"Failed to set data VGA_FPS to %1!d!. Error 0x%2!X!."},
-        {132, L"Failed to get data VGA_FPS to %1!d!. Error 0x%2!X!."},
-        {133, L"Failed to get enable QVGA_FPS. Error 0x%1!X!."},
-        {134, L"Failed to set data QVGA_FPS to %1!d!. Error 0x%2!X!."},
-        {135, L"Failed to get data QVGA_FPS to %1!d!. Error 0x%2!X!."},
-        {136, L"Failed to set data DEFAULT to %1!d!. Error 0x%2!X!."},
-    };
-    for (const Row &row : rows)
-        EXPECT_EQ(std::wstring(row.text), LoadText(row.id)) << "string " << row.id;
-
     // The page reads its messages with the narrow call into 512 bytes.
     char narrow[512] = {0};
     ASSERT_GT(LoadStringA(g_hInst, 100, narrow, sizeof(narrow)), 0);

@@ -7,8 +7,6 @@
 #include <strmif.h>
 #include <vfwmsgs.h>
 
-#include <cstdlib>
-#include <new>
 #include <thread>
 #include <vector>
 
@@ -16,17 +14,7 @@
 #include "base/module.h"
 #include "control/vireoctl.h"
 #include "server/classtable.h"
-#include "servertest.h"
-
-std::atomic<bool> g_failNothrowNew(false);
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-    if (g_failNothrowNew)
-        return NULL;
-    return malloc(size ? size : 1);
-}
-
-using servertest::OuterFilter;
+#include "fakes.h"
 
 namespace {
 
@@ -61,19 +49,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ClassObjectTest, TableHoldsPageThenHandler)
-{
-    EXPECT_STREQ(L"Zr58_K KSProxy Extension Property Page", ClassTable[0].m_Name);
-    EXPECT_TRUE(IsEqualCLSID(CLSID_CameraSettingPage, *ClassTable[0].m_ClsID));
-    EXPECT_STREQ(L"Zr58_K KSProxy Extension Interface Handler", ClassTable[1].m_Name);
-    EXPECT_TRUE(IsEqualCLSID(CameraPropertySet, *ClassTable[1].m_ClsID));
-    for (const CFactoryTemplate &entry : ClassTable) {
-        EXPECT_TRUE(entry.m_lpfnNew != NULL);
-        EXPECT_TRUE(entry.m_lpfnInit == NULL);
-        EXPECT_TRUE(entry.m_pAMovieSetup_Filter == NULL);
-    }
-}
-
 TEST_F(ClassObjectTest, GetClassObjectRules)
 {
     // The interface is refused before the class is looked at.
@@ -90,6 +65,10 @@ TEST_F(ClassObjectTest, GetClassObjectRules)
     EXPECT_EQ(NULL, p);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(kOtherClass, IID_IUnknown, &p));
     EXPECT_EQ(E_POINTER, DllGetClassObject(CameraPropertySet, IID_IClassFactory, NULL));
+    g_failNothrowNew = true;
+    EXPECT_EQ(E_OUTOFMEMORY, DllGetClassObject(CameraPropertySet, IID_IClassFactory, &p));
+    g_failNothrowNew = false;
+    EXPECT_EQ(NULL, p);
 
     // Both classes, through either interface; each call is a new class object.
     for (const GUID *clsid : {&CLSID_CameraSettingPage, &CameraPropertySet}) {
@@ -102,15 +81,6 @@ TEST_F(ClassObjectTest, GetClassObjectRules)
         EXPECT_EQ(0u, unk->Release());
         EXPECT_EQ(0u, factory->Release());
     }
-}
-
-TEST_F(ClassObjectTest, GetClassObjectOutOfMemory)
-{
-    void *p = kJunk;
-    g_failNothrowNew = true;
-    EXPECT_EQ(E_OUTOFMEMORY, DllGetClassObject(CameraPropertySet, IID_IClassFactory, &p));
-    g_failNothrowNew = false;
-    EXPECT_EQ(NULL, p);
 }
 
 TEST_F(ClassObjectTest, ClassObjectInterfacesAndCount)
@@ -194,7 +164,7 @@ TEST_F(ClassObjectTest, CreateInstanceRefusals)
 {
     IClassFactory *factory = Factory(CameraPropertySet);
     ASSERT_TRUE(factory);
-    OuterFilter outer;
+    FakeFilter outer;
 
     EXPECT_EQ(E_POINTER, factory->CreateInstance(NULL, IID_IUnknown, NULL));
 
@@ -206,8 +176,8 @@ TEST_F(ClassObjectTest, CreateInstanceRefusals)
     p = kJunk;
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(&outer, IID_IKsPropertySet, &p));
     EXPECT_EQ(NULL, p);
-    EXPECT_EQ(0, outer.m_queries);
-    EXPECT_EQ(1, outer.m_refs);
+    EXPECT_EQ(0, outer.queries);
+    EXPECT_EQ(1, outer.refs);
 
     // The handler exists only aggregated.
     p = kJunk;
@@ -216,18 +186,18 @@ TEST_F(ClassObjectTest, CreateInstanceRefusals)
     EXPECT_EQ(VFW_E_NEED_OWNER, factory->CreateInstance(NULL, CameraPropertySet, &p));
 
     // An outer object without IKsPropertySet: the creation's own failure.
-    OuterFilter bare(false);
+    FakeFilter bare(false);
     p = kJunk;
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(&bare, IID_IUnknown, &p));
     EXPECT_EQ(NULL, p);
-    EXPECT_EQ(1, bare.m_refs);
+    EXPECT_EQ(1, bare.refs);
 
     // Out of memory in the creation comes back as such.
     g_failNothrowNew = true;
     EXPECT_EQ(E_OUTOFMEMORY, factory->CreateInstance(&outer, IID_IUnknown, &p));
     g_failNothrowNew = false;
     EXPECT_EQ(NULL, p);
-    EXPECT_EQ(1, outer.m_refs);
+    EXPECT_EQ(1, outer.refs);
 
     EXPECT_EQ(1, CBaseObject::ObjectsActive());  // the class object alone
     factory->Release();
@@ -299,73 +269,11 @@ TEST_F(ClassObjectTest, CreationResultRules)
     factory->Release();
 }
 
-TEST_F(ClassObjectTest, HandlerAggregatedThroughClassObject)
-{
-    IClassFactory *factory = Factory(CameraPropertySet);
-    ASSERT_TRUE(factory);
-    OuterFilter outer;
-    IUnknown *inner = NULL;
-    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void **>(&inner)));
-    ASSERT_TRUE(inner);
-    EXPECT_EQ(1, outer.m_refs);  // the handler keeps the outer's pointer uncounted
-    factory->Release();
-    outer.m_inner = inner;
-
-    // The handler lives on its own and keeps the module loaded.
-    EXPECT_EQ(1, CBaseObject::ObjectsActive());
-    EXPECT_EQ(S_FALSE, DllCanUnloadNow());
-
-    // The filter now answers IFace, and IFace reaches the filter's property set.
-    IFace *face = NULL;
-    ASSERT_EQ(S_OK, outer.QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));
-    EXPECT_EQ(2, outer.m_refs);
-    ControlRequest rq = {EXPOSURE, SET_DATA, 284, 0};
-    EXPECT_EQ(S_OK, face->SetValue10h(&rq));
-    EXPECT_EQ(1, outer.m_sets);
-    EXPECT_TRUE(IsEqualGUID(CameraPropertySet, outer.m_lastSet));
-    EXPECT_EQ(0u, outer.m_lastId);
-    EXPECT_EQ(16u, outer.m_lastLength);
-    EXPECT_EQ(284, outer.m_lastRequest.value);
-    face->Release();
-    EXPECT_EQ(1, outer.m_refs);
-
-    outer.m_inner = NULL;
-    EXPECT_EQ(0u, inner->Release());
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    EXPECT_EQ(S_OK, DllCanUnloadNow());
-}
-
-TEST_F(ClassObjectTest, PageThroughClassObject)
-{
-    IClassFactory *factory = Factory(CLSID_CameraSettingPage);
-    ASSERT_TRUE(factory);
-    IPropertyPage *page = NULL;
-    ASSERT_EQ(S_OK, factory->CreateInstance(NULL, IID_IPropertyPage, reinterpret_cast<void **>(&page)));
-    ASSERT_TRUE(page);
-    factory->Release();
-
-    EXPECT_EQ(1, CBaseObject::ObjectsActive());
-    EXPECT_EQ(S_FALSE, DllCanUnloadNow());
-
-    PROPPAGEINFO info = {};
-    info.cb = sizeof(info);
-    ASSERT_EQ(S_OK, page->GetPageInfo(&info));
-    ASSERT_TRUE(info.pszTitle);
-    EXPECT_STREQ(L"Camera Setting", info.pszTitle);
-    CoTaskMemFree(info.pszTitle);
-    CoTaskMemFree(info.pszDocString);
-    CoTaskMemFree(info.pszHelpFile);
-
-    EXPECT_EQ(0u, page->Release());
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    EXPECT_EQ(S_OK, DllCanUnloadNow());
-}
-
 TEST_F(ClassObjectTest, PageAggregatedAsksForUnknownOnly)
 {
     IClassFactory *factory = Factory(CLSID_CameraSettingPage);
     ASSERT_TRUE(factory);
-    OuterFilter outer;
+    FakeFilter outer;
     void *p = kJunk;
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(&outer, IID_IPropertyPage, &p));
     EXPECT_EQ(NULL, p);
@@ -376,9 +284,9 @@ TEST_F(ClassObjectTest, PageAggregatedAsksForUnknownOnly)
     ASSERT_TRUE(inner);
     IPropertyPage *page = NULL;
     EXPECT_EQ(S_OK, inner->QueryInterface(IID_IPropertyPage, reinterpret_cast<void **>(&page)));
-    EXPECT_EQ(2, outer.m_refs);  // the page's interfaces count on the outer object
+    EXPECT_EQ(2, outer.refs);  // the page's interfaces count on the outer object
     page->Release();
-    EXPECT_EQ(1, outer.m_refs);
+    EXPECT_EQ(1, outer.refs);
     EXPECT_EQ(0u, inner->Release());
     factory->Release();
 }

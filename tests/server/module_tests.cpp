@@ -9,6 +9,7 @@
 #include <vfwmsgs.h>
 
 #include "control/vireoctl.h"
+#include "fakes.h"
 #include "servertest.h"
 #include "wintest.h"
 
@@ -91,7 +92,7 @@ TEST_F(ModuleTest, ClassObjectsThroughTheExports)
                                      reinterpret_cast<void **>(&handlers)));
     EXPECT_EQ(S_FALSE, m_canUnloadNow());
     EXPECT_EQ(VFW_E_NEED_OWNER, handlers->CreateInstance(NULL, IID_IUnknown, &p));
-    OuterFilter outer;
+    FakeFilter outer;
     EXPECT_EQ(E_NOINTERFACE, handlers->CreateInstance(&outer, CameraPropertySet, &p));
 
     IUnknown *inner = NULL;
@@ -100,16 +101,17 @@ TEST_F(ModuleTest, ClassObjectsThroughTheExports)
     EXPECT_EQ(0u, handlers->Release());
     EXPECT_EQ(S_FALSE, m_canUnloadNow());  // the handler and the lock
 
-    outer.m_inner = inner;
+    outer.inner = inner;
     IFace *face = NULL;
     ASSERT_EQ(S_OK, outer.QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));
     ControlRequest rq = {LEDCTRL, SET_DATA, 1, 0};
     EXPECT_EQ(S_OK, face->SetValue10h(&rq));
-    EXPECT_EQ(static_cast<ULONG>(LEDCTRL), outer.m_lastRequest.controlId);
+    ASSERT_EQ(1u, outer.calls.size());
+    EXPECT_EQ(std::vector<BYTE>({29, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}),
+              outer.calls[0].dataBytes);
     face->Release();
-    outer.m_inner = NULL;
-    EXPECT_EQ(0u, inner->Release());
-    EXPECT_EQ(1, outer.m_refs);
+    outer.DropInner();
+    EXPECT_EQ(1, outer.refs);
     EXPECT_EQ(S_FALSE, m_canUnloadNow());  // the lock alone
 
     IClassFactory *pages = NULL;
@@ -158,7 +160,7 @@ TEST_F(RegisteredModuleTest, RuntimeCreatesBothClassesFromTheRegistration)
 
     // What the kernel-streaming proxy does: the handler aggregated into
     // the filter, found through the registered class.
-    OuterFilter outer;
+    FakeFilter outer;
     IUnknown *inner = NULL;
     ASSERT_EQ(S_OK, CoCreateInstance(CameraPropertySet, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                      reinterpret_cast<void **>(&inner)));
@@ -166,16 +168,15 @@ TEST_F(RegisteredModuleTest, RuntimeCreatesBothClassesFromTheRegistration)
     IUnknown *refused = NULL;
     EXPECT_EQ(VFW_E_NEED_OWNER, CoCreateInstance(CameraPropertySet, NULL, CLSCTX_INPROC_SERVER,
                                                  IID_IUnknown, reinterpret_cast<void **>(&refused)));
-    outer.m_inner = inner;
+    outer.inner = inner;
     IFace *face = NULL;
     ASSERT_EQ(S_OK, outer.QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));
     ControlRequest rq = {FLIP, SET_DATA, 1, 0};
     EXPECT_EQ(S_OK, face->SetValue10h(&rq));
-    EXPECT_EQ(1, outer.m_sets);
+    EXPECT_EQ(1u, outer.calls.size());
     face->Release();
-    outer.m_inner = NULL;
-    inner->Release();
-    EXPECT_EQ(1, outer.m_refs);
+    outer.DropInner();
+    EXPECT_EQ(1, outer.refs);
 
     // What a property frame does: the page by its class.
     IPropertyPage *page = NULL;

@@ -8,6 +8,7 @@
 #include "base/classfactory.h"
 #include "base/module.h"
 #include "control/vireoctl.h"
+#include "fakes.h"
 #include "servertest.h"
 
 using namespace servertest;

@@ -46,6 +46,50 @@ std::vector<std::string> MessageBoxCatcher::Texts() const
     return out;
 }
 
+// The MB_ type and icon bits of a shown message box.
+static UINT BoxStyle(HWND box)
+{
+    static const struct {
+        UINT type;
+        int buttons[3];
+    } types[] = {{MB_OK, {IDOK}},
+                 {MB_OKCANCEL, {IDOK, IDCANCEL}},
+                 {MB_ABORTRETRYIGNORE, {IDABORT, IDRETRY, IDIGNORE}},
+                 {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}},
+                 {MB_YESNO, {IDYES, IDNO}},
+                 {MB_RETRYCANCEL, {IDRETRY, IDCANCEL}}};
+    UINT style = 0xFFFF;
+    for (const auto &t : types) {
+        int present = 0, wanted = 0;
+        for (int id : t.buttons)
+            wanted += id != 0;
+        for (int id = IDOK; id <= IDNO; ++id) {
+            HWND button = GetDlgItem(box, id);
+            if (button && (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE))
+                present += (id == t.buttons[0] || id == t.buttons[1] || id == t.buttons[2]) ? 1 : 100;
+        }
+        if (present == wanted)
+            style = t.type;
+    }
+    static const struct {
+        UINT bit;
+        LPCWSTR icon;
+    } icons[] = {{MB_ICONHAND, MAKEINTRESOURCEW(32513)}, {MB_ICONQUESTION, MAKEINTRESOURCEW(32514)},
+                 {MB_ICONEXCLAMATION, MAKEINTRESOURCEW(32515)},
+                 {MB_ICONASTERISK, MAKEINTRESOURCEW(32516)}};
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        HICON shown = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        char cls[16] = {0};
+        GetClassNameA(child, cls, sizeof(cls));
+        if (!shown || lstrcmpiA(cls, "Static") != 0)
+            continue;
+        for (const auto &i : icons)
+            if (shown == LoadIconW(NULL, i.icon))
+                style |= i.bit;
+    }
+    return style;
+}
+
 LRESULT CALLBACK MessageBoxCatcher::Hook(int code, WPARAM wParam, LPARAM lParam)
 {
     MessageBoxCatcher *self = t_catcher;
@@ -55,6 +99,8 @@ LRESULT CALLBACK MessageBoxCatcher::Hook(int code, WPARAM wParam, LPARAM lParam)
         GetClassNameA(box, cls, sizeof(cls));
         if (lstrcmpA(cls, "#32770") == 0 && GetDlgItem(box, 0xFFFF)) {
             Box b;
+            b.owner = GetWindow(box, GW_OWNER);
+            b.style = BoxStyle(box);
             char text[1024] = {0};
             GetWindowTextA(box, text, sizeof(text));
             b.caption = text;

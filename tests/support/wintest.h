@@ -14,11 +14,16 @@ std::wstring BinDir();
 std::string BinDirA();
 
 // Catches the message boxes that the current thread opens while it lives:
-// records caption and text, then dismisses each box with IDOK (or with the
-// answer set by SetAnswer). Works through a WH_CBT hook, no polling.
+// records owner, style, caption and text, then dismisses each box with IDOK
+// (or with the answer set by SetAnswer). Works through a WH_CBT hook, no
+// polling. The style is read off the box as shown: its buttons give the
+// MB_OK.. type, its icon the MB_ICON.. bits. The platform makes a child
+// window's top-level window the owner of a box.
 class MessageBoxCatcher {
 public:
     struct Box {
+        HWND owner;
+        UINT style;
         std::string caption;
         std::string text;
     };

@@ -1,6 +1,7 @@
 #include "capview_run.h"
 
 #include <stdio.h>
+#include <wchar.h>
 
 #include <vector>
 
@@ -173,28 +174,33 @@ HWND CapviewRun::WaitForViewerWindow(DWORD timeoutMs)
     }
 }
 
+// A console line as capview's stream carries it: code page 932 bytes.
+static std::string Cp932(const wchar_t *text)
+{
+    char bytes[256] = {0};
+    WideCharToMultiByte(932, 0, text, -1, bytes, sizeof(bytes), NULL, NULL);
+    return TextMode(bytes);
+}
+
 std::string ExpectedBanner(int width, int height)
 {
-    // 解像度 : %d x %d\n, as code page 932 bytes
-    char resolution[64];
-    snprintf(resolution, sizeof(resolution), "\x89\xF0\x91\x9C\x93\x78 : %d x %d\n", width, height);
-    return TextMode(
-        // 画像入力サンプルプログラム\n\n
-        "\x89\xE6\x91\x9C\x93\xFC\x97\xCD\x83\x54\x83\x93\x83\x76\x83\x8B\x83\x76\x83\x8D\x83\x4F"
-        "\x83\x89\x83\x80\n\n" +
-        std::string(resolution) +
-        // キーを入力するとキャプチャを開始します。\n
-        "\x83\x4C\x81\x5B\x82\xF0\x93\xFC\x97\xCD\x82\xB7\x82\xE9\x82\xC6\x83\x4C\x83\x83\x83\x76"
-        "\x83\x60\x83\x83\x82\xF0\x8A\x4A\x8E\x6E\x82\xB5\x82\xDC\x82\xB7\x81\x42\n"
-        // 「q」キーを入力すると終了します。\n
-        "\x81\x75\x71\x81\x76\x83\x4C\x81\x5B\x82\xF0\x93\xFC\x97\xCD\x82\xB7\x82\xE9\x82\xC6\x8F"
-        "\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB7\x81\x42\n");
+    wchar_t resolution[64];
+    // 解像度 : %d x %d
+    swprintf(resolution, 64, L"\x89E3\x50CF\x5EA6 : %d x %d\n", width, height);
+    // 画像入力サンプルプログラム, キーを入力するとキャプチャを開始します。,
+    // 「q」キーを入力すると終了します。
+    return Cp932(L"\x753B\x50CF\x5165\x529B\x30B5\x30F3\x30D7\x30EB\x30D7\x30ED\x30B0"
+                 L"\x30E9\x30E0\n\n") +
+           Cp932(resolution) +
+           Cp932(L"\x30AD\x30FC\x3092\x5165\x529B\x3059\x308B\x3068\x30AD\x30E3\x30D7"
+                 L"\x30C1\x30E3\x3092\x958B\x59CB\x3057\x307E\x3059\x3002\n") +
+           Cp932(L"\x300Cq\x300D\x30AD\x30FC\x3092\x5165\x529B\x3059\x308B\x3068\x7D42"
+                 L"\x4E86\x3057\x307E\x3059\x3002\n");
 }
 
 std::string ExpectedNoDeviceLine()
 {
-    // ビデオキャプチャデバイスは存在しません\n
-    return TextMode("\x83\x72\x83\x66\x83\x49\x83\x4C\x83\x83\x83\x76\x83\x60\x83\x83\x83\x66\x83"
-                    "\x6F\x83\x43\x83\x58\x82\xCD\x91\xB6\x8D\xDD\x82\xB5\x82\xDC\x82\xB9\x82\xF1"
-                    "\n");
+    // ビデオキャプチャデバイスは存在しません
+    return Cp932(L"\x30D3\x30C7\x30AA\x30AD\x30E3\x30D7\x30C1\x30E3\x30C7\x30D0\x30A4"
+                 L"\x30B9\x306F\x5B58\x5728\x3057\x307E\x305B\x3093\n");
 }
