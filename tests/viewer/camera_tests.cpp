@@ -99,6 +99,34 @@ bool ShowsCameraPicture(const std::vector<DWORD> &shown, LONG width, LONG height
     return left == 0;
 }
 
+// The camera's frame number that the window shows, told by the visible part
+// of its top rows (where the frame counter is drawn): the newest of the
+// frames last - 99 to last whose rows those are, or -1.
+LONG ShownFrame(HWND window, LONG frameWidth, LONG height, LONG last, const SimDriverState &camera)
+{
+    const LONG rows = 12;
+    RECT client;
+    GetClientRect(window, &client);
+    const LONG width = client.right < frameWidth ? client.right : frameWidth;
+    const std::vector<DWORD> shown = ReadClient(window, width, rows);
+    if (shown.size() != static_cast<size_t>(width) * rows)
+        return -1;
+    std::vector<BYTE> frame(SimFrameBytes(frameWidth, height));
+    for (LONG n = last; n >= 0 && n > last - 100; --n) {
+        SimRenderFrame(frame.data(), frameWidth, height, static_cast<ULONG>(n), camera);
+        bool same = true;
+        for (LONG y = 0; y < rows && same; ++y) {
+            const BYTE *row =
+                frame.data() + static_cast<size_t>(height - 1 - y) * SimFrameStride(frameWidth);
+            for (LONG x = 0; x < width && same; ++x, row += 3)
+                same = shown[y * width + x] == (static_cast<DWORD>(row[2]) << 16 | row[1] << 8 | row[0]);
+        }
+        if (same)
+            return n;
+    }
+    return -1;
+}
+
 class ViewerOnCamera : public ::testing::Test {
 protected:
     void SetUp() override
@@ -154,12 +182,13 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // The events of the camera filters that lived in process pid.
-    std::vector<SimEvent> EventsOf(DWORD pid)
+    // The events (of one kind, or all) of the camera filters that lived in
+    // process pid.
+    std::vector<SimEvent> EventsOf(DWORD pid, ULONG kind = 0)
     {
         std::vector<SimEvent> mine;
         for (const SimEvent &e : m_cam.Events())
-            if (e.processId == pid)
+            if (e.processId == pid && (!kind || e.kind == kind))
                 mine.push_back(e);
         return mine;
     }
@@ -167,6 +196,41 @@ protected:
     SimCamControl m_cam;
     bool m_registered = false;
 };
+
+// The display interval seen through the camera's own clock (its frame count)
+// and without a wall-clock limit: looking at the window about every third
+// camera frame for 36 frames, DISP_INTERVAL=1000 shows at most three
+// different frames, 0 nearly every look a new one.
+TEST_F(ViewerOnCamera, RefreshesOncePerDisplayInterval)
+{
+    const SimDriverState camera = *reinterpret_cast<const SimDriverState *>(CameraState().data());
+    for (int interval : {1000, 0}) {
+        SCOPED_TRACE(interval);
+        CapviewRun run;
+        run.WriteSettings("[CAMERA_PARAM]\r\nWIDTH=160\r\nHEIGHT=120\r\nDISP_INTERVAL=" +
+                          std::to_string(interval) + "\r\n");
+        ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+        HWND window = run.WaitForViewerWindow();
+        ASSERT_TRUE(window != NULL) << run.Output();
+        ASSERT_TRUE(WaitForPicture(window, 160, 120));
+
+        std::vector<LONG> seen;
+        const LONG start = m_cam.FramesDelivered();
+        for (LONG next = start; next <= start + 36; next += 3) {
+            ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() >= next; }));
+            const LONG n = ShownFrame(window, 160, 120, m_cam.FramesDelivered(), camera);
+            if (n >= 0 && (seen.empty() || seen.back() != n))
+                seen.push_back(n);
+        }
+        if (interval == 1000) {
+            EXPECT_LE(seen.size(), 3u);
+        } else {
+            EXPECT_GE(seen.size(), 9u);
+        }
+        PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
+        EXPECT_EQ(0, run.WaitExit());
+    }
+}
 
 // One run of capview on the camera: settings, camera state, what it should
 // show.
@@ -178,6 +242,9 @@ struct ShowCase {
     bool refuseSetFormat;
     bool zeroImageSize;
     bool flipMirrorLed;
+    int setFormats;          // capability entries that qualify (the camera's own: four)
+    int recordSize;          // the capability record size reported (0: 128)
+    std::vector<LONG> caps;  // the capability list (empty: the camera's own)
 };
 
 void PrintTo(const ShowCase &c, std::ostream *os) { *os << c.name; }
@@ -187,6 +254,8 @@ class ViewerShows : public ViewerOnCamera, public ::testing::WithParamInterface<
 TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
 {
     const ShowCase &c = GetParam();
+    m_cam.SetCapsRecordSize(c.recordSize);
+    m_cam.SetCapabilities(c.caps);
     m_cam.RefuseSetFormat(c.refuseSetFormat);
     m_cam.ForceZeroImageSize(c.zeroImageSize);
     if (c.flipMirrorLed) {
@@ -216,23 +285,52 @@ TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
     ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001));
     EXPECT_EQ(0, run.WaitExit());
     EXPECT_EQ(ExpectedBanner(c.bannerWidth, c.bannerHeight), run.Output());
+
+    // The requested size, set once for every qualifying capability entry;
+    // nothing else of the current format changed.
+    const std::vector<SimEvent> set = EventsOf(run.ProcessId(), SIM_EVENT_SETFORMAT);
+    EXPECT_EQ(static_cast<size_t>(c.setFormats), set.size());
+    for (const SimEvent &e : set) {
+        EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, e.format.formattype));
+        EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, e.format.subtype));
+        EXPECT_EQ(c.bannerWidth, e.format.vih.bmiHeader.biWidth);
+        EXPECT_EQ(c.bannerHeight, e.format.vih.bmiHeader.biHeight);
+    }
+    if (!set.empty()) {
+        EXPECT_EQ(c.zeroImageSize ? 0u : 640u * 480 * 3, set[0].format.vih.bmiHeader.biSizeImage);
+    }
+    // The camera joined the graph as "Video Capture" and streams through the
+    // Smart Tee's preview pin into the grabber, "SamGra".
+    const std::vector<SimEvent> join = EventsOf(run.ProcessId(), SIM_EVENT_JOIN);
+    ASSERT_EQ(1u, join.size());
+    EXPECT_STREQ(L"Video Capture", join[0].text);
+    const std::vector<SimEvent> connect = EventsOf(run.ProcessId(), SIM_EVENT_CONNECT);
+    ASSERT_EQ(1u, connect.size());
+    EXPECT_TRUE(IsEqualCLSID(CLSID_SmartTee, connect[0].peer));
+    std::wstring way;
+    for (const SimEvent &e : EventsOf(run.ProcessId()))
+        if ((e.kind == SIM_EVENT_PAUSE || e.kind == SIM_EVENT_RUN) && e.text[0] && way.empty())
+            way = e.text;
+    EXPECT_EQ(L"Smart Tee/Preview>SamGra", way);
 }
 
+#define SIZE_320x240 "[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\n"
 const ShowCase kShowCases[] = {
-    {"NoSettingsFile", NULL, 640, 480, 640, 480, false, false, false},
-    {"Requested320x240", "[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\n", 320, 240, 320, 240, false,
-     false, false},
-    {"RefusedSizeKeepsTheCamerasOwn", "[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\n", 320, 240,
-     640, 480, true, false, false},
+    {"NoSettingsFile", NULL, 640, 480, 640, 480, false, false, false, 4, 0, {}},
+    {"Requested320x240", SIZE_320x240, 320, 240, 320, 240, false, false, false, 4, 0, {}},
+    {"RefusedSizeKeepsTheCamerasOwn", SIZE_320x240, 320, 240, 640, 480, true, false, false, 4, 0, {}},
     {"SizeNotOfferedKeepsTheCamerasOwn", "[CAMERA_PARAM]\r\nWIDTH=800\r\nHEIGHT=600\r\n", 800, 600,
-     640, 480, false, false, false},
-    {"IntervalZeroPollsWithoutPause", "[CAMERA_PARAM]\r\nDISP_INTERVAL=0\r\n", 640, 480, 640, 480,
-     false, false, false},
+     640, 480, false, false, false, 4, 0, {}},
     {"NegativeIntervalActsAsTheDefault", "[CAMERA_PARAM]\r\nDISP_INTERVAL=-5\r\n", 640, 480, 640,
-     480, false, false, false},
+     480, false, false, false, 4, 0, {}},
     {"ZeroImageSize", "[CAMERA_PARAM]\r\nWIDTH=160\r\nHEIGHT=120\r\n", 160, 120, 160, 120, false,
-     true, false},
-    {"FlippedMirroredWithLed", NULL, 640, 480, 640, 480, false, false, true},
+     true, false, 4, 0, {}},
+    {"FlippedMirroredWithLed", NULL, 640, 480, 640, 480, false, false, true, 4, 0, {}},
+    // Entries that do not qualify are passed over; the walk goes on to the end.
+    {"OnlyQualifyingCapsEntriesSetTheSize", SIZE_320x240, 320, 240, 320, 240, false, false, false, 3,
+     0, {0, SIM_CAPS_OTHER_TYPE, SIM_CAPS_SHORT_FORMAT, 1, SIM_CAPS_NULL_FORMAT, SIM_CAPS_FAILING, 3}},
+    {"RecordSizeOtherThan128SetsNoSize", SIZE_320x240, 320, 240, 640, 480, false, false, false, 0, 127,
+     {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ViewerShows, ::testing::ValuesIn(kShowCases),
@@ -369,6 +467,7 @@ TEST_F(ViewerOnCamera, OpensTheCameraAfterTheConsoleKeyAndIgnoresQTypedThere)
     ASSERT_TRUE(run.PressKey(L'x'));
     HWND window = run.WaitForViewerWindow();
     ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
+    EXPECT_EQ(L"", run.ConsoleText()) << "the key was echoed";
     ASSERT_TRUE(run.PressKey(L'q'));
     ASSERT_TRUE(run.PressKey(L'Q'));
     const LONG sent = m_cam.FramesDelivered();
@@ -379,6 +478,35 @@ TEST_F(ViewerOnCamera, OpensTheCameraAfterTheConsoleKeyAndIgnoresQTypedThere)
     PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
     EXPECT_EQ(0, run.WaitExit());
     EXPECT_EQ(banner, run.Output());
+}
+
+// With two cameras, only the first that the video input category lists is
+// opened.
+TEST_F(ViewerOnCamera, OpensOnlyTheFirstDeviceListed)
+{
+    ASSERT_EQ(S_OK, m_cam.RegisterSecondDevice(true));
+    ICreateDevEnum *devEnum = NULL;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
+                                     reinterpret_cast<void **>(&devEnum)));
+    IEnumMoniker *monikers = NULL;
+    ASSERT_EQ(S_OK, devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0));
+    IMoniker *first = NULL;
+    ASSERT_EQ(S_OK, monikers->Next(1, &first, NULL));
+    const ULONG device = SimCamMonikerIsOurs(first) ? 0 : 1;
+    first->Release();
+    monikers->Release();
+    devEnum->Release();
+
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << run.Output();
+    PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
+    EXPECT_EQ(0, run.WaitExit());
+    const std::vector<SimEvent> created = EventsOf(run.ProcessId(), SIM_EVENT_CREATE);
+    ASSERT_EQ(1u, created.size());
+    EXPECT_EQ(device, created[0].device);
+    EXPECT_EQ(S_OK, m_cam.RegisterSecondDevice(false));
 }
 
 // A device entry whose class nobody can create.

@@ -130,6 +130,33 @@ bool CapviewRun::PressKey(WCHAR key)
     return ok;
 }
 
+std::wstring CapviewRun::ConsoleText()
+{
+    std::wstring text;
+    FreeConsole();
+    if (!AttachConsole(m_pi.dwProcessId))
+        return L"(no console)";
+    HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (output != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(output, &info)) {
+        std::vector<WCHAR> cells(static_cast<size_t>(info.dwSize.X) * info.dwSize.Y);
+        COORD origin = {0, 0};
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(output, cells.data(), static_cast<DWORD>(cells.size()), origin,
+                                    &read);
+        for (DWORD i = 0; i < read; ++i)
+            if (cells[i] != L' ' && cells[i] != 0)
+                text += cells[i];
+    } else {
+        text = L"(no screen buffer)";
+    }
+    if (output != INVALID_HANDLE_VALUE)
+        CloseHandle(output);
+    FreeConsole();
+    return text;
+}
+
 int CapviewRun::WaitExit(DWORD timeoutMs)
 {
     if (WaitForSingleObject(m_pi.hProcess, timeoutMs) != WAIT_OBJECT_0)

@@ -28,6 +28,10 @@ public:
     // Types one key into the program's console.
     bool PressKey(WCHAR key = L'x');
 
+    // What the program's own console shows (its standard output goes to a
+    // file, so only an echo could show there); blanks trimmed.
+    std::wstring ConsoleText();
+
     // Waits for the end; returns the exit status, or -2 after timeoutMs.
     int WaitExit(DWORD timeoutMs = 60000);
 
