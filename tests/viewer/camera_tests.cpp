@@ -127,6 +127,23 @@ LONG ShownFrame(HWND window, LONG frameWidth, LONG height, LONG last, const SimD
     return -1;
 }
 
+// The sample grabber's in-process server: the platform's, or the one that
+// logs its calls (grabspy.dll) while a camera test runs.
+const wchar_t kGrabberServer[] =
+    L"Software\\Classes\\CLSID\\{C1F400A0-3F08-11D3-9F0B-006008039E37}\\InprocServer32";
+
+std::wstring SwapGrabberServer(const std::wstring &path)
+{
+    WCHAR old[MAX_PATH] = {0};
+    DWORD size = sizeof(old);
+    RegGetValueW(HKEY_LOCAL_MACHINE, kGrabberServer, NULL, RRF_RT_REG_SZ, NULL, old, &size);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kGrabberServer, NULL, REG_SZ, path.c_str(),
+                    static_cast<DWORD>((path.size() + 1) * sizeof(WCHAR)));
+    return old;
+}
+
+const char kGrabberType[] = "SetMediaType 73646976 E436EB7D 05589F80 0 0 0 0 0 0";  // video, RGB24
+
 class ViewerOnCamera : public ::testing::Test {
 protected:
     void SetUp() override
@@ -136,10 +153,14 @@ protected:
         m_cam.Reset();
         m_registered = wintest::RegisterModule(L"simcam.ax");
         ASSERT_TRUE(m_registered);
+        m_grabberServer = SwapGrabberServer(wintest::BinDir() + L"grabspy.dll");
+        ASSERT_FALSE(m_grabberServer.empty());
     }
 
     void TearDown() override
     {
+        if (!m_grabberServer.empty())
+            SwapGrabberServer(m_grabberServer);
         if (m_registered) {
             EXPECT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
         }
@@ -195,17 +216,21 @@ protected:
 
     SimCamControl m_cam;
     bool m_registered = false;
+    std::wstring m_grabberServer;
 };
 
 // The display interval seen through the camera's own clock (its frame count)
-// and without a wall-clock limit: looking at the window about every third
+// and without a wall-clock limit. Looking at the window about every third
 // camera frame for 36 frames, DISP_INTERVAL=1000 shows at most three
-// different frames, 0 nearly every look a new one.
+// different frames and 0 nearly every look a new one; and over those frames
+// a 30 ms pause copies at most about one frame per camera frame (2 allowed),
+// no pause many more.
 TEST_F(ViewerOnCamera, RefreshesOncePerDisplayInterval)
 {
     const SimDriverState camera = *reinterpret_cast<const SimDriverState *>(CameraState().data());
-    for (int interval : {1000, 0}) {
+    for (int interval : {1000, 30, 0}) {
         SCOPED_TRACE(interval);
+        m_cam.Reset();  // frame numbers from 0 again
         CapviewRun run;
         run.WriteSettings("[CAMERA_PARAM]\r\nWIDTH=160\r\nHEIGHT=120\r\nDISP_INTERVAL=" +
                           std::to_string(interval) + "\r\n");
@@ -216,16 +241,21 @@ TEST_F(ViewerOnCamera, RefreshesOncePerDisplayInterval)
 
         std::vector<LONG> seen;
         const LONG start = m_cam.FramesDelivered();
+        const size_t callsBefore = run.GrabberCalls().size();
         for (LONG next = start; next <= start + 36; next += 3) {
             ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() >= next; }));
             const LONG n = ShownFrame(window, 160, 120, m_cam.FramesDelivered(), camera);
             if (n >= 0 && (seen.empty() || seen.back() != n))
                 seen.push_back(n);
         }
+        const size_t copies = run.GrabberCalls().size() - callsBefore;
         if (interval == 1000) {
             EXPECT_LE(seen.size(), 3u);
+        } else if (interval == 30) {
+            EXPECT_LE(copies, 2u * 36);
         } else {
             EXPECT_GE(seen.size(), 9u);
+            EXPECT_GT(copies, 2u * 36);
         }
         PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
         EXPECT_EQ(0, run.WaitExit());
@@ -312,6 +342,15 @@ TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
         if ((e.kind == SIM_EVENT_PAUSE || e.kind == SIM_EVENT_RUN) && e.text[0] && way.empty())
             way = e.text;
     EXPECT_EQ(L"Smart Tee/Preview>SamGra", way);
+    // The grabber got its type first, then buffering; no one-shot, no callback.
+    const std::vector<std::string> calls = run.GrabberCalls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(kGrabberType, calls[0]);
+    EXPECT_EQ("SetBufferSamples 1", calls[1]);
+    for (const std::string &call : calls)
+        EXPECT_TRUE(call.rfind("Set", 0) != 0 || call == calls[0] ||
+                    call.rfind("SetBufferSamples", 0) == 0)
+            << call;
 }
 
 #define SIZE_320x240 "[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\n"
@@ -376,7 +415,9 @@ TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
     GetParam().request(window);
     EXPECT_EQ(0, run.WaitExit());
     EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
-    EXPECT_FALSE(IsWindow(window));
+    // Buffering off at the end.
+    ASSERT_FALSE(run.GrabberCalls().empty());
+    EXPECT_EQ("SetBufferSamples 0", run.GrabberCalls().back());
 
     // One camera filter in capview: run, then stopped by capview, then released.
     const std::vector<SimEvent> events = EventsOf(run.ProcessId());

@@ -62,6 +62,7 @@ CapviewRun::~CapviewRun()
     DeleteFileA((m_folder + "\\capview.exe").c_str());
     DeleteFileA((m_folder + "\\capview.ini").c_str());
     DeleteFileA(m_output.c_str());
+    DeleteFileA((m_folder + "\\grabber.log").c_str());
     RemoveDirectoryA(m_folder.c_str());
 }
 
@@ -91,6 +92,7 @@ bool CapviewRun::Start(KeyFeed feed)
     std::string cmd = "\"" + m_folder + "\\capview.exe\"";
     std::vector<char> line(cmd.begin(), cmd.end());
     line.push_back(0);
+    SetEnvironmentVariableA("VIREO_GRABBER_LOG", (m_folder + "\\grabber.log").c_str());
     const DWORD flags = feed == KEY_FROM_CONSOLE ? CREATE_NEW_CONSOLE : DETACHED_PROCESS;
     BOOL ok = CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, flags, NULL,
                              m_folder.c_str(), &si, &m_pi);
@@ -164,6 +166,15 @@ int CapviewRun::WaitExit(DWORD timeoutMs)
     DWORD code = 0;
     GetExitCodeProcess(m_pi.hProcess, &code);
     return static_cast<int>(code);
+}
+
+std::vector<std::string> CapviewRun::GrabberCalls() const
+{
+    std::vector<std::string> lines;
+    const std::string log = wintest::ReadFileBytes(m_folder + "\\grabber.log");
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(log.substr(at, end - at));
+    return lines;
 }
 
 std::string CapviewRun::Output() const

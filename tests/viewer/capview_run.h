@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class CapviewRun {
 public:
@@ -34,6 +35,10 @@ public:
 
     // Waits for the end; returns the exit status, or -2 after timeoutMs.
     int WaitExit(DWORD timeoutMs = 60000);
+
+    // The sample grabber's calls as the grabber in the camera tests logs
+    // them, one line each.
+    std::vector<std::string> GrabberCalls() const;
 
     // Everything the program wrote to its standard output so far.
     std::string Output() const;
