@@ -75,74 +75,82 @@ enum Message : UINT {
     MSG_GET_QVGA_FPS = 135,
 };
 
-// What loading reports for each setting, in the order in which it loads them.
-struct LoadRow {
-    ULONG id;
-    UINT infoMessage;   // failed GET_ENABLE; insert: the HRESULT
-    UINT valueMessage;  // failed GET_DATA
-    bool valueInsert;   // the value message takes the value before the HRESULT
-};
-
-const LoadRow kLoadOrder[CAMERA_CONTROL_COUNT] = {
-    {A_GAIN, MSG_ENABLE_A_GAIN, MSG_GET_A_GAIN, true},
-    {A_AUTOGAIN, MSG_ENABLE_A_AUTOGAIN, MSG_GET_A_AUTOGAIN, true},
-    {D_GAIN, MSG_ENABLE_D_GAIN, MSG_GET_D_GAIN, true},
-    {EXPOSURE, MSG_ENABLE_EXPOSURE, MSG_GET_EXPOSURE, true},
-    {AEC, MSG_ENABLE_AEC, MSG_GET_AEC, true},
-    {EXPOSURE2CTRL, MSG_ENABLE_EXPOSURE2CTRL, MSG_GET_EXPOSURE2CTRL, true},
-    {EXPOSURE2VAL, MSG_ENABLE_EXPOSURE2VAL, MSG_GET_EXPOSURE2VAL, true},
-    {FLIP, MSG_ENABLE_FLIP, MSG_GET_FLIP, false},
-    {MIRROR, MSG_ENABLE_MIRROR, MSG_GET_MIRROR, false},
-    {LEDCTRL, MSG_ENABLE_LEDCTRL, MSG_GET_LEDCTRL, true},
-    {STROBECTRL, MSG_ENABLE_STROBECTRL, MSG_GET_STROBECTRL, true},
-    {STROBEINVERT, MSG_ENABLE_STROBEINVERT, MSG_GET_STROBEINVERT, true},
-    {VGA_FPS, MSG_ENABLE_VGA_FPS, MSG_GET_VGA_FPS, true},
-    {QVGA_FPS, MSG_ENABLE_QVGA_FPS, MSG_GET_QVGA_FPS, true},
-    {PRIVACY, MSG_ENABLE_PRIVACY, MSG_GET_PRIVACY, false},
-};
-
-// The settings that the initial apply drives, ended by 0xFFFF.
-const ULONG kApplyOrder[CAMERA_CONTROL_COUNT + 1] = {
-    A_GAIN, A_AUTOGAIN, D_GAIN,       EXPOSURE,  AEC,     EXPOSURE2CTRL, EXPOSURE2VAL, FLIP,
-    MIRROR, LEDCTRL,    STROBECTRL,   STROBEINVERT, VGA_FPS, QVGA_FPS, PRIVACY,      0xFFFF};
 const int kApplyCallsPerPause = 8;
-
-// The Default button's table, in the order in which its rows are sent.
-struct DefaultRow {
-    ULONG id;
-    LONG defaultValue;
-    UINT message;  // failed SET_ENABLE; insert: the HRESULT
-};
-
-const DefaultRow kDefaultTable[CAMERA_CONTROL_COUNT] = {
-    {A_GAIN, 1, MSG_ENABLE_A_GAIN},
-    {A_AUTOGAIN, 1, MSG_ENABLE_A_AUTOGAIN},
-    {D_GAIN, 4, MSG_ENABLE_D_GAIN},
-    {EXPOSURE, 284, MSG_ENABLE_EXPOSURE},
-    {AEC, 1, MSG_ENABLE_AEC},
-    {EXPOSURE2CTRL, 0, MSG_ENABLE_EXPOSURE2CTRL},
-    {EXPOSURE2VAL, 6, MSG_ENABLE_EXPOSURE2VAL},
-    {FLIP, 0, MSG_ENABLE_FLIP},
-    {MIRROR, 0, MSG_ENABLE_MIRROR},
-    {LEDCTRL, 0, MSG_ENABLE_LEDCTRL},
-    {PRIVACY, 0, MSG_ENABLE_PRIVACY},
-    {STROBECTRL, 0, MSG_ENABLE_STROBECTRL},
-    {STROBEINVERT, 0, MSG_ENABLE_STROBEINVERT},
-    {VGA_FPS, 3, MSG_ENABLE_VGA_FPS},
-    {QVGA_FPS, 3, MSG_ENABLE_QVGA_FPS},
-};
 const DWORD kPauseMilliseconds = 10;
 
 const size_t kTextSize = 512;
 
-// Display conversions, in floating point so that no camera value overflows.
-double GainFactor(LONG v)
-{
-    const double d = static_cast<double>(v);
-    return v <= 16 ? 1.0 + (d - 1.0) * 0.0625 : (d - 1.0) * 0.125;
-}
-
 }  // namespace
+
+// How the dialog shows a setting.
+enum class SettingKind { Trackbar, CheckBox, ShutterList, RateRow };
+
+// One row of the settings table: a setting, its slot, its control and what
+// loading reports when a request for it fails.
+struct CameraSettingPage::Setting {
+    ULONG id;
+    SettingSlot CameraSettingPage::*slot;
+    SettingKind kind;
+    int controlId;      // trackbar, check box, combo box; a rate row's first button
+    int textId;         // a trackbar's value text
+    UINT infoMessage;   // failed GET_ENABLE at load or SET_ENABLE in Default; insert: HRESULT
+    UINT valueMessage;  // failed GET_DATA at load
+    bool valueInsert;   // the value message takes the value before the HRESULT
+    bool pauseAfterDefault;  // the Default action pauses after sending this one
+    // The setting's handler, always sending; moveControl as the handlers take it.
+    void (*apply)(CameraSettingPage &page, bool moveControl);
+};
+
+// The fifteen settings in the order of the page's slots, which is also the
+// order in which the Default action sends them (PRIVACY after LEDCTRL).
+// Loading and the initial apply go by CameraControlIds (PRIVACY last).
+const CameraSettingPage::Setting CameraSettingPage::kSettings[CAMERA_CONTROL_COUNT] = {
+    {A_GAIN, &CameraSettingPage::m_aGain, SettingKind::Trackbar, IDC_AGAIN_TRACKBAR,
+     IDC_AGAIN_TEXT, MSG_ENABLE_A_GAIN, MSG_GET_A_GAIN, true, true,
+     [](CameraSettingPage &p, bool move) { p.ApplyAGain(move, true); }},
+    {A_AUTOGAIN, &CameraSettingPage::m_aAutoGain, SettingKind::CheckBox, IDC_AGAIN_AUTO, 0,
+     MSG_ENABLE_A_AUTOGAIN, MSG_GET_A_AUTOGAIN, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyAAutoGain(move, true); }},
+    {D_GAIN, &CameraSettingPage::m_dGain, SettingKind::Trackbar, IDC_DGAIN_TRACKBAR,
+     IDC_DGAIN_TEXT, MSG_ENABLE_D_GAIN, MSG_GET_D_GAIN, true, true,
+     [](CameraSettingPage &p, bool move) { p.ApplyDGain(move, true); }},
+    {EXPOSURE, &CameraSettingPage::m_exposure, SettingKind::Trackbar, IDC_EXPOSURE_TRACKBAR,
+     IDC_EXPOSURE_TEXT, MSG_ENABLE_EXPOSURE, MSG_GET_EXPOSURE, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyExposure(move, true); }},
+    {AEC, &CameraSettingPage::m_aec, SettingKind::CheckBox, IDC_EXPOSURE_AUTO, 0,
+     MSG_ENABLE_AEC, MSG_GET_AEC, true, true,
+     [](CameraSettingPage &p, bool move) { p.ApplyAec(move); }},
+    {EXPOSURE2CTRL, &CameraSettingPage::m_exposure2Ctrl, SettingKind::CheckBox,
+     IDC_EXPOSURE2_ENABLE, 0, MSG_ENABLE_EXPOSURE2CTRL, MSG_GET_EXPOSURE2CTRL, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyExposure2Ctrl(move); }},
+    {EXPOSURE2VAL, &CameraSettingPage::m_exposure2Val, SettingKind::ShutterList,
+     IDC_SHUTTER_LIST, 0, MSG_ENABLE_EXPOSURE2VAL, MSG_GET_EXPOSURE2VAL, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyExposure2Val(move); }},
+    {FLIP, &CameraSettingPage::m_flip, SettingKind::CheckBox, IDC_FLIP, 0, MSG_ENABLE_FLIP,
+     MSG_GET_FLIP, false, false, [](CameraSettingPage &p, bool move) { p.ApplyFlip(move); }},
+    {MIRROR, &CameraSettingPage::m_mirror, SettingKind::CheckBox, IDC_MIRROR, 0,
+     MSG_ENABLE_MIRROR, MSG_GET_MIRROR, false, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyMirror(move); }},
+    {LEDCTRL, &CameraSettingPage::m_ledCtrl, SettingKind::CheckBox, IDC_LED, 0,
+     MSG_ENABLE_LEDCTRL, MSG_GET_LEDCTRL, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyLedCtrl(move); }},
+    {PRIVACY, &CameraSettingPage::m_privacy, SettingKind::CheckBox, IDC_PRIVACY, 0,
+     MSG_ENABLE_PRIVACY, MSG_GET_PRIVACY, false, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyPrivacy(move); }},
+    {STROBECTRL, &CameraSettingPage::m_strobeCtrl, SettingKind::CheckBox, IDC_STROBE_ENABLE, 0,
+     MSG_ENABLE_STROBECTRL, MSG_GET_STROBECTRL, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyStrobeCtrl(move); }},
+    {STROBEINVERT, &CameraSettingPage::m_strobeInvert, SettingKind::CheckBox, IDC_STROBE_INVERT,
+     0, MSG_ENABLE_STROBEINVERT, MSG_GET_STROBEINVERT, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyStrobeInvert(move); }},
+    {VGA_FPS, &CameraSettingPage::m_vgaFps, SettingKind::RateRow, IDC_VGA_60FPS, 0,
+     MSG_ENABLE_VGA_FPS, MSG_GET_VGA_FPS, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyVgaFps(move); }},
+    {QVGA_FPS, &CameraSettingPage::m_qvgaFps, SettingKind::RateRow, IDC_QVGA_60FPS, 0,
+     MSG_ENABLE_QVGA_FPS, MSG_GET_QVGA_FPS, true, false,
+     [](CameraSettingPage &p, bool move) { p.ApplyQvgaFps(move); }},
+};
+
 
 static CameraSettingPage::PauseFunction s_pfnPause = Sleep;
 
@@ -184,7 +192,6 @@ CUnknown *CameraSettingPage::CreateInstance(IUnknown *outer, HRESULT *phr)
 
 CameraSettingPage::CameraSettingPage(IUnknown *outer)
     : CBasePropertyPage(kPageObjectName, outer, IDD_CAMERA_SETTING, IDS_TITLE),
-      m_pCameraControl(NULL),
       m_aGain(),
       m_aAutoGain(),
       m_dGain(),
@@ -209,12 +216,8 @@ CameraSettingPage::CameraSettingPage(IUnknown *outer)
 
 CameraSettingPage::~CameraSettingPage()
 {
-    // The base disconnects before deletion; this only covers a page that
-    // was never released through it.
-    if (m_pCameraControl) {
-        m_pCameraControl->Release();
-        m_pCameraControl = NULL;
-    }
+    // The base disconnects before deletion; a page that was never released
+    // through it gives its reference back with m_pCameraControl.
 }
 
 HRESULT CameraSettingPage::OnConnect(IUnknown *object)
@@ -223,18 +226,17 @@ HRESULT CameraSettingPage::OnConnect(IUnknown *object)
         return VFW_E_NEED_OWNER;
     // One filter at a time: a reference from an earlier connection goes first.
     OnDisconnect();
-    HRESULT hr = object->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&m_pCameraControl));
-    if (FAILED(hr))
-        m_pCameraControl = NULL;
+    IFace *face = NULL;
+    HRESULT hr = object->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face));
+    // The owner takes the query's reference over (MinGW's ComPtr::Attach
+    // would add one); a failed query leaves it empty.
+    *m_pCameraControl.ReleaseAndGetAddressOf() = SUCCEEDED(hr) ? face : NULL;
     return hr;
 }
 
 HRESULT CameraSettingPage::OnDisconnect()
 {
-    if (m_pCameraControl) {
-        m_pCameraControl->Release();
-        m_pCameraControl = NULL;
-    }
+    m_pCameraControl.Reset();
     // Without the camera nothing the dialog does can be sent any more.
     m_bActive = FALSE;
     return S_OK;
@@ -348,48 +350,42 @@ HRESULT CameraSettingPage::SetSettingDefault(ULONG id, ULONG enable, LONG defaul
 
 void CameraSettingPage::InitControls(HWND dialog)
 {
-    struct Trackbar {
-        SettingSlot *slot;
-        int trackbarId;
-        int textId;
-    };
-    const Trackbar trackbars[] = {
-        {&m_aGain, IDC_AGAIN_TRACKBAR, IDC_AGAIN_TEXT},
-        {&m_dGain, IDC_DGAIN_TRACKBAR, IDC_DGAIN_TEXT},
-        {&m_exposure, IDC_EXPOSURE_TRACKBAR, IDC_EXPOSURE_TEXT},
-    };
-    for (const Trackbar &t : trackbars) {
-        HWND trackbar = GetDlgItem(dialog, t.trackbarId);
-        SendMessageA(trackbar, TBM_SETRANGEMIN, FALSE, static_cast<LPARAM>(t.slot->minValue));
-        SendMessageA(trackbar, TBM_SETRANGEMAX, FALSE, static_cast<LPARAM>(t.slot->maxValue));
+    for (const Setting &setting : kSettings) {
+        if (setting.kind != SettingKind::Trackbar)
+            continue;
+        SettingSlot &slot = this->*setting.slot;
+        HWND trackbar = GetDlgItem(dialog, setting.controlId);
+        SendMessageA(trackbar, TBM_SETRANGEMIN, FALSE, static_cast<LPARAM>(slot.minValue));
+        SendMessageA(trackbar, TBM_SETRANGEMAX, FALSE, static_cast<LPARAM>(slot.maxValue));
         SendMessageA(trackbar, TBM_SETPAGESIZE, 0, 1);
         SendMessageA(trackbar, TBM_SETPOS, FALSE, 0);
-        t.slot->trackbar = trackbar;
-        SetDlgItemInt(dialog, t.textId, 0, FALSE);
+        slot.trackbar = trackbar;
+        SetDlgItemInt(dialog, setting.textId, 0, FALSE);
     }
     FillComboBox(dialog, IDC_SHUTTER_LIST, g_ShutterList, m_exposure2Val.value);
 }
 
 void CameraSettingPage::LoadSettings()
 {
-    for (const LoadRow &row : kLoadOrder) {
-        SettingSlot *slot = SlotById(row.id);
-        HRESULT hr = GetSettingInfo(row.id, slot->enable, slot->defaultValue, slot->minValue,
-                                    slot->maxValue);
+    for (ULONG id : CameraControlIds) {
+        const Setting &setting = *SettingById(id);
+        SettingSlot &slot = this->*setting.slot;
+        HRESULT hr = GetSettingInfo(id, slot.enable, slot.defaultValue, slot.minValue,
+                                    slot.maxValue);
         if (FAILED(hr)) {
-            ReportError(row.infoMessage, hr);
+            ReportError(setting.infoMessage, hr);
             continue;
         }
-        if (!slot->enable)
+        if (!slot.enable)
             continue;
         // A failed read leaves the value as it was; that value is the one
         // the message names.
-        hr = GetSettingValue(row.id, slot->value);
+        hr = GetSettingValue(id, slot.value);
         if (FAILED(hr)) {
-            if (row.valueInsert)
-                ReportError(row.valueMessage, slot->value, hr);
+            if (setting.valueInsert)
+                ReportError(setting.valueMessage, slot.value, hr);
             else
-                ReportError(row.valueMessage, hr);
+                ReportError(setting.valueMessage, hr);
         }
     }
 }
@@ -397,12 +393,12 @@ void CameraSettingPage::LoadSettings()
 void CameraSettingPage::ApplyInitialValues()
 {
     int calls = 0;
-    for (int i = 0; kApplyOrder[i] != 0xFFFF; ++i) {
-        const int before = calls / kApplyCallsPerPause;
-        SettingSlot *slot = SlotById(kApplyOrder[i]);
-        if (slot && slot->enable && ApplyById(kApplyOrder[i]))
-            ++calls;
-        if (calls / kApplyCallsPerPause > before)
+    for (ULONG id : CameraControlIds) {
+        const Setting &setting = *SettingById(id);
+        if (!(this->*setting.slot).enable)
+            continue;
+        setting.apply(*this, true);
+        if (++calls % kApplyCallsPerPause == 0)
             s_pfnPause(kPauseMilliseconds);
     }
     m_bActive = TRUE;
@@ -411,67 +407,46 @@ void CameraSettingPage::ApplyInitialValues()
 
 void CameraSettingPage::RestoreDefaults()
 {
-    for (const DefaultRow &row : kDefaultTable) {
-        HRESULT hr = SetSettingDefault(row.id, 1, row.defaultValue);
+    for (const Setting &setting : kSettings) {
+        HRESULT hr = SetSettingDefault(setting.id, 1, CameraControlFactoryDefault(setting.id));
         if (FAILED(hr))
-            ReportError(row.message, hr);
+            ReportError(setting.infoMessage, hr);
     }
-    for (const DefaultRow &row : kDefaultTable) {
-        SettingSlot *slot = SlotById(row.id);
-        slot->enable = 1;
-        slot->defaultValue = row.defaultValue;
+    for (const Setting &setting : kSettings) {
+        SettingSlot &slot = this->*setting.slot;
+        slot.enable = 1;
+        slot.defaultValue = CameraControlFactoryDefault(setting.id);
     }
-    for (const DefaultRow &row : kDefaultTable) {
-        SettingSlot *slot = SlotById(row.id);
-        slot->value = slot->defaultValue;
-        ApplyById(row.id);
-        if (row.id == A_GAIN || row.id == D_GAIN || row.id == AEC)
+    for (const Setting &setting : kSettings) {
+        SettingSlot &slot = this->*setting.slot;
+        slot.value = slot.defaultValue;
+        setting.apply(*this, true);
+        if (setting.pauseAfterDefault)
             s_pfnPause(kPauseMilliseconds);
     }
 }
 
+const CameraSettingPage::Setting *CameraSettingPage::SettingById(ULONG id)
+{
+    for (const Setting &setting : kSettings) {
+        if (setting.id == id)
+            return &setting;
+    }
+    return NULL;
+}
+
 SettingSlot *CameraSettingPage::SlotById(ULONG id)
 {
-    switch (id) {
-    case A_GAIN: return &m_aGain;
-    case A_AUTOGAIN: return &m_aAutoGain;
-    case D_GAIN: return &m_dGain;
-    case EXPOSURE: return &m_exposure;
-    case AEC: return &m_aec;
-    case EXPOSURE2CTRL: return &m_exposure2Ctrl;
-    case EXPOSURE2VAL: return &m_exposure2Val;
-    case FLIP: return &m_flip;
-    case MIRROR: return &m_mirror;
-    case LEDCTRL: return &m_ledCtrl;
-    case PRIVACY: return &m_privacy;
-    case STROBECTRL: return &m_strobeCtrl;
-    case STROBEINVERT: return &m_strobeInvert;
-    case VGA_FPS: return &m_vgaFps;
-    case QVGA_FPS: return &m_qvgaFps;
-    default: return NULL;
-    }
+    const Setting *setting = SettingById(id);
+    return setting ? &(this->*setting->slot) : NULL;
 }
 
 bool CameraSettingPage::ApplyById(ULONG id)
 {
-    switch (id) {
-    case A_GAIN: ApplyAGain(true, true); return true;
-    case A_AUTOGAIN: ApplyAAutoGain(true, true); return true;
-    case D_GAIN: ApplyDGain(true, true); return true;
-    case EXPOSURE: ApplyExposure(true, true); return true;
-    case AEC: ApplyAec(true); return true;
-    case EXPOSURE2CTRL: ApplyExposure2Ctrl(true); return true;
-    case EXPOSURE2VAL: ApplyExposure2Val(true); return true;
-    case FLIP: ApplyFlip(true); return true;
-    case MIRROR: ApplyMirror(true); return true;
-    case LEDCTRL: ApplyLedCtrl(true); return true;
-    case PRIVACY: ApplyPrivacy(true); return true;
-    case STROBECTRL: ApplyStrobeCtrl(true); return true;
-    case STROBEINVERT: ApplyStrobeInvert(true); return true;
-    case VGA_FPS: ApplyVgaFps(true); return true;
-    case QVGA_FPS: ApplyQvgaFps(true); return true;
-    default: return false;
-    }
+    const Setting *setting = SettingById(id);
+    if (setting)
+        setting->apply(*this, true);
+    return setting != NULL;
 }
 
 // ---------------------------------------------------------------------------
@@ -503,7 +478,7 @@ void CameraSettingPage::ApplyAGain(bool moveControl, bool sendValue)
 {
     if (moveControl)
         SendMessageA(m_aGain.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_aGain.value));
-    ShowValue(IDC_AGAIN_TEXT, "%.4lf", GainFactor(m_aGain.value));
+    ShowValue(IDC_AGAIN_TEXT, "%.4lf", AnalogGainFactor(m_aGain.value));
     if (sendValue)
         SendValue(A_GAIN, m_aGain.value, MSG_SET_A_GAIN);
 }
@@ -523,7 +498,7 @@ void CameraSettingPage::ApplyDGain(bool moveControl, bool sendValue)
 {
     if (moveControl)
         SendMessageA(m_dGain.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_dGain.value));
-    ShowValue(IDC_DGAIN_TEXT, "%.2lf", static_cast<double>(m_dGain.value) * 0.25);
+    ShowValue(IDC_DGAIN_TEXT, "%.2lf", DigitalGainFactor(m_dGain.value));
     if (sendValue)
         SendValue(D_GAIN, m_dGain.value, MSG_SET_D_GAIN);
 }
@@ -532,7 +507,7 @@ void CameraSettingPage::ApplyExposure(bool moveControl, bool sendValue)
 {
     if (moveControl)
         SendMessageA(m_exposure.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_exposure.value));
-    ShowValue(IDC_EXPOSURE_TEXT, "%.1lf msec", static_cast<double>(m_exposure.value) * 0.1);
+    ShowValue(IDC_EXPOSURE_TEXT, "%.1lf msec", ExposureMilliseconds(m_exposure.value));
     if (sendValue)
         SendValue(EXPOSURE, m_exposure.value, MSG_SET_EXPOSURE);
 }
@@ -663,80 +638,51 @@ void CameraSettingPage::OnScroll(UINT code, HWND control)
     }
     if (!control)
         return;
-    if (control == m_aGain.trackbar) {
-        m_aGain.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
-        ApplyAGain(false, true);
-    } else if (control == m_dGain.trackbar) {
-        m_dGain.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
-        ApplyDGain(false, true);
-    } else if (control == m_exposure.trackbar) {
-        m_exposure.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
-        ApplyExposure(false, true);
+    for (const Setting &setting : kSettings) {
+        SettingSlot &slot = this->*setting.slot;
+        if (setting.kind == SettingKind::Trackbar && control == slot.trackbar) {
+            slot.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
+            setting.apply(*this, false);
+            return;
+        }
     }
 }
 
 void CameraSettingPage::OnClick(int controlId)
 {
-    switch (controlId) {
-    case IDC_FLIP:
-        m_flip.value = ButtonState(controlId);
-        ApplyFlip(false);
-        break;
-    case IDC_MIRROR:
-        m_mirror.value = ButtonState(controlId);
-        ApplyMirror(false);
-        break;
-    case IDC_PRIVACY:
-        m_privacy.value = ButtonState(controlId);
-        ApplyPrivacy(false);
-        break;
-    case IDC_DEFAULT:
+    if (controlId == IDC_DEFAULT) {
         RestoreDefaults();
-        break;
-    case IDC_LED:
-        m_ledCtrl.value = ButtonState(controlId);
-        ApplyLedCtrl(false);
-        break;
-    case IDC_AGAIN_AUTO:
-        m_aAutoGain.value = ButtonState(controlId);
-        ApplyAAutoGain(false, true);
+        return;
+    }
+    const Setting *clicked = NULL;
+    LONG value = 0;
+    for (const Setting &setting : kSettings) {
+        if (setting.kind == SettingKind::CheckBox && controlId == setting.controlId) {
+            clicked = &setting;
+            value = ButtonState(controlId);
+        } else if (setting.kind == SettingKind::RateRow && controlId >= setting.controlId &&
+                   controlId < setting.controlId + FRAME_RATE_COUNT) {
+            clicked = &setting;
+            value = controlId - setting.controlId;
+        }
+        if (clicked)
+            break;
+    }
+    if (!clicked)
+        return;
+    (this->*clicked->slot).value = value;
+    clicked->apply(*this, false);
+
+    if (clicked->id == A_AUTOGAIN && m_aAutoGain.value == 0) {
         // Back to manual gain: the trackbar shows and sends the stored gain.
-        if (m_aAutoGain.value == 0)
-            ApplyAGain(true, true);
-        break;
-    case IDC_EXPOSURE_AUTO:
-        m_aec.value = ButtonState(controlId);
-        ApplyAec(false);
-        break;
-    case IDC_EXPOSURE2_ENABLE:
-        m_exposure2Ctrl.value = ButtonState(controlId);
-        ApplyExposure2Ctrl(false);
+        ApplyAGain(true, true);
+    } else if (clicked->id == EXPOSURE2CTRL && m_aec.value == 0) {
         // With manual exposure the camera takes the time from the source
         // just chosen: the shutter list or the trackbar.
-        if (m_aec.value == 0) {
-            if (m_exposure2Ctrl.value)
-                ApplyExposure2Val(false);
-            else
-                ApplyExposure(false, true);
-        }
-        break;
-    case IDC_STROBE_ENABLE:
-        m_strobeCtrl.value = ButtonState(controlId);
-        ApplyStrobeCtrl(false);
-        break;
-    case IDC_STROBE_INVERT:
-        m_strobeInvert.value = ButtonState(controlId);
-        ApplyStrobeInvert(false);
-        break;
-    default:
-        if (controlId >= IDC_VGA_60FPS && controlId <= IDC_VGA_15FPS) {
-            m_vgaFps.value = controlId - IDC_VGA_60FPS;
-            ApplyVgaFps(false);
-        } else if (controlId >= IDC_QVGA_60FPS && controlId <= IDC_QVGA_15FPS) {
-            m_qvgaFps.value = controlId - IDC_QVGA_60FPS;
-            ApplyQvgaFps(false);
-        }
-        break;
+        if (m_exposure2Ctrl.value)
+            ApplyExposure2Val(false);
+        else
+            ApplyExposure(false, true);
     }
 }
 

@@ -5,6 +5,7 @@
 #define VIREO_PAGE_SETTINGPAGE_H
 
 #include <windows.h>
+#include <wrl/client.h>
 
 #include "../base/propertypage.h"
 #include "../base/unknown.h"
@@ -98,6 +99,11 @@ private:
     void ApplyQvgaFps(bool moveControl);
     void UpdateControlStates();
 
+    // The settings table (one row per setting, in slot order) and its look-ups.
+    struct Setting;
+    static const Setting kSettings[CAMERA_CONTROL_COUNT];
+    static const Setting *SettingById(ULONG id);
+
     // Helpers of the handlers and the dispatch.
     SettingSlot *SlotById(ULONG id);
     bool ApplyById(ULONG id);  // the setting's handler with every flag set
@@ -110,7 +116,7 @@ private:
     void OnClick(int controlId);
     void OnSelectionChange(int controlId, HWND control);
 
-    IFace *m_pCameraControl;
+    Microsoft::WRL::ComPtr<IFace> m_pCameraControl;
     SettingSlot m_aGain;
     SettingSlot m_aAutoGain;
     SettingSlot m_dGain;
