@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <memory>
+
 #if defined(__has_include)
 #if __has_include(<qedit.h>)
 #include <qedit.h>
@@ -81,5 +83,11 @@ inline void DeleteMediaType(AM_MEDIA_TYPE *type)
         CoTaskMemFree(type);
     }
 }
+
+// Owns a media type record that the platform allocated.
+struct MediaTypeDeleter {
+    void operator()(AM_MEDIA_TYPE *type) const { DeleteMediaType(type); }
+};
+typedef std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter> MediaTypePtr;
 
 #endif  // CAPVIEW_GRABBER_H

@@ -11,7 +11,10 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include <memory>
+
 #include <dshow.h>
+#include <wrl/client.h>
 
 #include "capview.h"
 #include "grabber.h"
@@ -23,28 +26,46 @@ static_assert(FIELD_OFFSET(VIDEOINFOHEADER, bmiHeader) == 48, "bitmap header at 
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
 // Every object the main thread holds while the graph lives.
 struct CaptureGraph {
-    ICreateDevEnum *devEnum;
-    IEnumMoniker *monikers;
-    IMoniker *moniker;
-    IBaseFilter *source;  // the graph holds it once it has been added
-    bool ownsSource;      // the source's reference is still ours
-    IGraphBuilder *graph;
-    IMediaControl *control;
-    IBaseFilter *grabberFilter;
-    ISampleGrabber *grabber;
-    ICaptureGraphBuilder2 *builder;
-    IAMStreamConfig *config;
-    AM_MEDIA_TYPE mediaType;  // the type asked of the grabber, then the connected one
+    ComPtr<ICreateDevEnum> devEnum;
+    ComPtr<IEnumMoniker> monikers;
+    ComPtr<IMoniker> moniker;
+    ComPtr<IBaseFilter> ownedSource;  // ours until the graph takes the filter
+    IBaseFilter *source = NULL;       // then used through the graph's reference
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IBaseFilter> grabberFilter;
+    ComPtr<ISampleGrabber> grabber;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IAMStreamConfig> config;
+    AM_MEDIA_TYPE mediaType = {};  // the type asked of the grabber, then the connected one
+    DWORD bufferBytes = 0;         // the size of frameBuffer
+    char failure[256] = "";        // why the run cannot go on
 };
 
-template <class T> void SafeRelease(T *&object)
+// The out-parameter of a creation or query, for an owner that gives up what
+// it held first.
+template <class T> void **Out(ComPtr<T> &owner)
 {
-    if (object) {
-        object->Release();
-        object = NULL;
-    }
+    return reinterpret_cast<void **>(owner.ReleaseAndGetAddressOf());
+}
+
+// Notes why the run cannot go on; always false, for the caller to return.
+bool Fail(CaptureGraph &g, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vsnprintf(g.failure, sizeof(g.failure), format, args);
+    va_end(args);
+    return false;
+}
+
+unsigned long Code(HRESULT hr)
+{
+    return static_cast<unsigned long>(hr);
 }
 
 // The video info header of a media type, or null when the type carries none.
@@ -65,44 +86,72 @@ void TearDown(CaptureGraph &g)
         g.control->Stop();
     if (g.grabber)
         g.grabber->SetBufferSamples(FALSE);
-    SafeRelease(g.control);
-    SafeRelease(g.devEnum);
-    SafeRelease(g.config);
-    SafeRelease(g.grabber);
-    SafeRelease(g.grabberFilter);
-    if (g.ownsSource)
-        SafeRelease(g.source);
+    g.control.Reset();
+    g.devEnum.Reset();
+    g.config.Reset();
+    g.grabber.Reset();
+    g.grabberFilter.Reset();
+    g.ownedSource.Reset();
     g.source = NULL;
-    SafeRelease(g.moniker);
-    SafeRelease(g.monikers);
-    SafeRelease(g.graph);
-    SafeRelease(g.builder);
+    g.moniker.Reset();
+    g.monikers.Reset();
+    g.graph.Reset();
+    g.builder.Reset();
     FreeMediaType(g.mediaType);
+}
+
+void FreeFrameBuffer()
+{
+    if (frameBuffer)
+        HeapFree(GetProcessHeap(), 0, frameBuffer);
+    frameBuffer = NULL;
 }
 
 // A run that cannot go on: everything is stopped and released, then one line
 // tells why, and the program ends with status 1.
-int Abandon(CaptureGraph &g, const char *format, ...)
+int Abandon(CaptureGraph &g)
 {
     TearDown(g);
     CoUninitialize();
-    if (frameBuffer) {
-        HeapFree(GetProcessHeap(), 0, frameBuffer);
-        frameBuffer = NULL;
-    }
-    printf("capview: ");
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    printf("\n");
+    FreeFrameBuffer();
+    printf("capview: %s\n", g.failure);
     fflush(stdout);
     return 1;
 }
 
-unsigned long Code(HRESULT hr)
+// The settings beside the program, then the banner.
+CapviewSettings ReadSettingsAndShowBanner()
 {
-    return static_cast<unsigned long>(hr);
+    char programPath[CAPVIEW_PATH_CHARS] = {0};
+    char settingsPath[CAPVIEW_PATH_CHARS] = {0};
+    if (GetModuleFileNameA(NULL, programPath, CAPVIEW_PATH_CHARS) != 0) {
+        programPath[CAPVIEW_PATH_CHARS - 1] = '\0';
+        BuildSettingsPath(programPath, settingsPath);
+    }
+    CapviewSettings settings = {640, 480, CAPVIEW_DEFAULT_INTERVAL};
+    if (settingsPath[0])
+        settings = ReadSettings(settingsPath);
+
+    printf("%s", BANNER_TITLE);
+    printf(BANNER_RESOLUTION, settings.width, settings.height);
+    printf("%s", BANNER_START);
+    printf("%s", BANNER_QUIT);
+    fflush(stdout);
+    return settings;
+}
+
+// The first device of the video input category, bound to its filter.
+bool OpenFirstDevice(CaptureGraph &g)
+{
+    ULONG fetched = 0;
+    g.monikers->Next(1, g.moniker.ReleaseAndGetAddressOf(), &fetched);
+    if (!g.moniker)
+        return Fail(g, "the video input category lists no device.");
+    HRESULT hr = g.moniker->BindToObject(NULL, NULL, IID_IBaseFilter, Out(g.ownedSource));
+    if (!g.ownedSource)
+        return Fail(g, "the video capture device could not be opened (0x%08lX).", Code(hr));
+    g.source = g.ownedSource.Get();
+    return true;
 }
 
 // Asks the capture pin for the requested frame size: every capability entry
@@ -119,158 +168,101 @@ void RequestFrameSize(IAMStreamConfig *config, const CapviewSettings &settings)
         VIDEO_STREAM_CONFIG_CAPS caps;
         AM_MEDIA_TYPE *entry = NULL;
         const HRESULT hr = config->GetStreamCaps(i, &entry, reinterpret_cast<BYTE *>(&caps));
-        const bool qualifies = SUCCEEDED(hr) && VideoInfo(entry) != NULL;
-        DeleteMediaType(entry);
-        if (!qualifies)
+        const MediaTypePtr ownedEntry(entry);
+        if (FAILED(hr) || !VideoInfo(entry))
             continue;
 
         AM_MEDIA_TYPE *current = NULL;
         config->GetFormat(&current);
+        const MediaTypePtr ownedCurrent(current);
         if (VIDEOINFOHEADER *info = VideoInfo(current)) {
             info->bmiHeader.biWidth = settings.width;
             info->bmiHeader.biHeight = settings.height;
             config->SetFormat(current);
         }
-        DeleteMediaType(current);
     }
 }
 
-// Copies the grabber's newest sample into frameBuffer. The size goes in as
-// the buffer's capacity and comes back as the sample's length, so each copy
-// offers the whole buffer afresh: a short sample must not shrink what the
-// next copy may write. A failed copy (no sample yet, or one larger than the
-// buffer) leaves the buffer as it was.
-void CopyNewestFrame(ISampleGrabber *grabber, DWORD bufferBytes)
+// The filter graph with the device and the sample grabber in it, the
+// requested frame size asked of the device, and the device's preview stream
+// connected to the grabber.
+bool BuildGraph(CaptureGraph &g, const CapviewSettings &settings)
 {
-    LONG size = static_cast<LONG>(bufferBytes);
-    grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(frameBuffer));
-}
-
-}  // namespace
-
-int main()
-{
-    // Settings beside the program.
-    char programPath[CAPVIEW_PATH_CHARS] = {0};
-    char settingsPath[CAPVIEW_PATH_CHARS] = {0};
-    if (GetModuleFileNameA(NULL, programPath, CAPVIEW_PATH_CHARS) != 0) {
-        programPath[CAPVIEW_PATH_CHARS - 1] = '\0';
-        BuildSettingsPath(programPath, settingsPath);
-    }
-    CapviewSettings settings = {640, 480, CAPVIEW_DEFAULT_INTERVAL};
-    if (settingsPath[0])
-        settings = ReadSettings(settingsPath);
-
-    printf("%s", BANNER_TITLE);
-    printf(BANNER_RESOLUTION, settings.width, settings.height);
-    printf("%s", BANNER_START);
-    printf("%s", BANNER_QUIT);
-    fflush(stdout);
-
-    _getch();
-
-    CoInitialize(NULL);
-
-    CaptureGraph g;
-    ZeroMemory(&g, sizeof(g));
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
-                                  reinterpret_cast<void **>(&g.devEnum));
-    if (!g.devEnum)
-        return Abandon(g, "the system device enumerator could not be created (0x%08lX).",
-                       Code(hr));
-    g.devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &g.monikers, 0);
-    if (!g.monikers) {
-        printf("%s", NO_DEVICE_MESSAGE);
-        fflush(stdout);
-        SafeRelease(g.devEnum);
-        CoUninitialize();
-        return 0;
-    }
-
-    // The first device.
-    ULONG fetched = 0;
-    g.monikers->Next(1, &g.moniker, &fetched);
-    if (!g.moniker)
-        return Abandon(g, "the video input category lists no device.");
-    hr = g.moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&g.source));
-    if (!g.source)
-        return Abandon(g, "the video capture device could not be opened (0x%08lX).", Code(hr));
-    g.ownsSource = true;
-
-    // The filter graph, with the device in it.
-    hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder,
-                          reinterpret_cast<void **>(&g.graph));
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder,
+                                  Out(g.graph));
     if (!g.graph)
-        return Abandon(g, "the filter graph could not be created (0x%08lX).", Code(hr));
-    hr = g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&g.control));
+        return Fail(g, "the filter graph could not be created (0x%08lX).", Code(hr));
+    hr = g.graph->QueryInterface(IID_IMediaControl, Out(g.control));
     if (!g.control)
-        return Abandon(g, "the filter graph offers no media control (0x%08lX).", Code(hr));
+        return Fail(g, "the filter graph offers no media control (0x%08lX).", Code(hr));
     hr = g.graph->AddFilter(g.source, L"Video Capture");
     if (FAILED(hr))
-        return Abandon(g, "the video capture device could not join the graph (0x%08lX).",
-                       Code(hr));
+        return Fail(g, "the video capture device could not join the graph (0x%08lX).", Code(hr));
     // The graph keeps the device from here on.
-    g.source->Release();
-    g.ownsSource = false;
+    g.ownedSource.Reset();
 
     // The sample grabber, taking 24-bit RGB video.
     hr = CoCreateInstance(CLSID_SampleGrabber, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                          reinterpret_cast<void **>(&g.grabberFilter));
+                          Out(g.grabberFilter));
     if (!g.grabberFilter)
-        return Abandon(g, "the sample grabber could not be created (0x%08lX).", Code(hr));
-    hr = g.grabberFilter->QueryInterface(IID_SampleGrabberInterface,
-                                         reinterpret_cast<void **>(&g.grabber));
+        return Fail(g, "the sample grabber could not be created (0x%08lX).", Code(hr));
+    hr = g.grabberFilter->QueryInterface(IID_SampleGrabberInterface, Out(g.grabber));
     if (!g.grabber)
-        return Abandon(g, "the sample grabber offers no grabber interface (0x%08lX).", Code(hr));
+        return Fail(g, "the sample grabber offers no grabber interface (0x%08lX).", Code(hr));
     g.mediaType = GrabberMediaType();
     g.grabber->SetMediaType(&g.mediaType);
-    g.graph->AddFilter(g.grabberFilter, L"SamGra");
+    g.graph->AddFilter(g.grabberFilter.Get(), L"SamGra");
 
     // The capture graph builder on that graph.
     hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
-                          reinterpret_cast<void **>(&g.builder));
+                          Out(g.builder));
     if (!g.builder)
-        return Abandon(g, "the capture graph builder could not be created (0x%08lX).", Code(hr));
-    g.builder->SetFiltergraph(g.graph);
+        return Fail(g, "the capture graph builder could not be created (0x%08lX).", Code(hr));
+    g.builder->SetFiltergraph(g.graph.Get());
 
     // The requested frame size.
     hr = g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, g.source, IID_IAMStreamConfig,
-                                  reinterpret_cast<void **>(&g.config));
+                                  Out(g.config));
     if (!g.config)
-        return Abandon(g, "the capture pin offers no stream configuration (0x%08lX).", Code(hr));
-    RequestFrameSize(g.config, settings);
+        return Fail(g, "the capture pin offers no stream configuration (0x%08lX).", Code(hr));
+    RequestFrameSize(g.config.Get(), settings);
 
     // Device to grabber, through the preview stream.
     hr = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.source, NULL,
-                                 g.grabberFilter);
+                                 g.grabberFilter.Get());
     if (FAILED(hr))
-        return Abandon(g, "the video stream could not be connected to the sample grabber "
-                          "(0x%08lX).",
-                       Code(hr));
+        return Fail(g, "the video stream could not be connected to the sample grabber (0x%08lX).",
+                    Code(hr));
+    return true;
+}
 
-    // The connected format decides the frame from here on.
-    hr = g.grabber->GetConnectedMediaType(&g.mediaType);
+// The connected format decides the frame from here on: its header, and one
+// frame buffer big enough for every row that painting reads, black until the
+// first frame arrives.
+bool PrepareFrameBuffer(CaptureGraph &g)
+{
+    HRESULT hr = g.grabber->GetConnectedMediaType(&g.mediaType);
     if (FAILED(hr))
-        return Abandon(g, "the connected media type could not be read (0x%08lX).", Code(hr));
+        return Fail(g, "the connected media type could not be read (0x%08lX).", Code(hr));
     const VIDEOINFOHEADER *connected = VideoInfo(&g.mediaType);
     if (!connected)
-        return Abandon(g, "the connected video stream carries no video info header.");
+        return Fail(g, "the connected video stream carries no video info header.");
     CopyMemory(&frameHeader, &connected->bmiHeader, sizeof(frameHeader));
 
-    // One frame buffer, big enough for every row that painting reads, black
-    // until the first frame arrives.
-    DWORD bufferBytes = 0;
-    if (!FrameBufferBytes(frameHeader, &bufferBytes))
-        return Abandon(g, "the connected frame (%ld x %ld, %u bits) is too large to hold.",
-                       static_cast<long>(frameHeader.biWidth),
-                       static_cast<long>(frameHeader.biHeight),
-                       static_cast<unsigned>(frameHeader.biBitCount));
-    frameBuffer = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bufferBytes));
+    if (!FrameBufferBytes(frameHeader, &g.bufferBytes))
+        return Fail(g, "the connected frame (%ld x %ld, %u bits) is too large to hold.",
+                    static_cast<long>(frameHeader.biWidth), static_cast<long>(frameHeader.biHeight),
+                    static_cast<unsigned>(frameHeader.biBitCount));
+    frameBuffer = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, g.bufferBytes));
     if (!frameBuffer)
-        return Abandon(g, "the frame buffer of %lu bytes could not be allocated.",
-                       static_cast<unsigned long>(bufferBytes));
+        return Fail(g, "the frame buffer of %lu bytes could not be allocated.",
+                    static_cast<unsigned long>(g.bufferBytes));
+    return true;
+}
 
-    // The viewer window and its thread.
+// The viewer window's class and its thread.
+bool StartViewer(CaptureGraph &g)
+{
     moduleInstance = GetModuleHandleW(NULL);
     RegisterViewerClass();
     stopFlag = STOP_RUNNING;
@@ -278,14 +270,30 @@ int main()
     DWORD threadId = 0;
     HANDLE thread = CreateThread(NULL, 0, ViewerThread, NULL, 0, &threadId);
     if (!thread)
-        return Abandon(g, "the viewer window thread could not be started (error %lu).",
-                       static_cast<unsigned long>(GetLastError()));
+        return Fail(g, "the viewer window thread could not be started (error %lu).",
+                    static_cast<unsigned long>(GetLastError()));
     CloseHandle(thread);
+    return true;
+}
 
-    // Run, and show the newest frame once per display interval.
+// Copies the grabber's newest sample into frameBuffer. The size goes in as
+// the buffer's capacity and comes back as the sample's length, so each copy
+// offers the whole buffer afresh: a short sample must not shrink what the
+// next copy may write. A failed copy (no sample yet, or one larger than the
+// buffer) leaves the buffer as it was.
+void CopyNewestFrame(const CaptureGraph &g)
+{
+    LONG size = static_cast<LONG>(g.bufferBytes);
+    g.grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG *>(frameBuffer));
+}
+
+// Runs the graph and shows the newest frame once per display interval until
+// the window asks to stop.
+void RunAndPoll(CaptureGraph &g, const CapviewSettings &settings)
+{
     g.grabber->SetBufferSamples(TRUE);
     g.control->Run();
-    CopyNewestFrame(g.grabber, bufferBytes);
+    CopyNewestFrame(g);
 
     const DWORD interval = PollInterval(settings.dispInterval);
     while (stopFlag != STOP_REQUESTED) {
@@ -294,17 +302,49 @@ int main()
             InvalidateRect(window, NULL, FALSE);
         if (interval != 0)
             Sleep(interval);
-        CopyNewestFrame(g.grabber, bufferBytes);
+        CopyNewestFrame(g);
+    }
+}
+
+}  // namespace
+
+int main()
+{
+    const CapviewSettings settings = ReadSettingsAndShowBanner();
+    _getch();
+    CoInitialize(NULL);
+
+    CaptureGraph g;
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
+                                  Out(g.devEnum));
+    if (!g.devEnum) {
+        Fail(g, "the system device enumerator could not be created (0x%08lX).", Code(hr));
+        return Abandon(g);
+    }
+    g.devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory,
+                                     g.monikers.ReleaseAndGetAddressOf(), 0);
+    if (!g.monikers) {
+        printf("%s", NO_DEVICE_MESSAGE);
+        fflush(stdout);
+        g.devEnum.Reset();
+        CoUninitialize();
+        return 0;
     }
 
-    if (viewerWindowFailed)
-        return Abandon(g, "the viewer window could not be created.");
+    if (!OpenFirstDevice(g) || !BuildGraph(g, settings) || !PrepareFrameBuffer(g) ||
+        !StartViewer(g))
+        return Abandon(g);
+
+    RunAndPoll(g, settings);
+    if (viewerWindowFailed) {
+        Fail(g, "the viewer window could not be created.");
+        return Abandon(g);
+    }
 
     TearDown(g);
     CoUninitialize();
     if (HWND window = viewerWindow)
         SendMessageW(window, WM_CLOSE, 0, 0);
-    HeapFree(GetProcessHeap(), 0, frameBuffer);
-    frameBuffer = NULL;
+    FreeFrameBuffer();
     return 0;
 }
