@@ -13,6 +13,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <memory>
+
+#include <wrl/client.h>
 
 #include "capview.h"
 #include "grabber.h"
@@ -50,24 +53,23 @@ LRESULT CALLBACK TimedViewerProc(HWND window, UINT message, WPARAM wParam, LPARA
     return result;
 }
 
-template <class T> void Release(T *&p)
+using Microsoft::WRL::ComPtr;
+
+template <class T> void **Out(ComPtr<T> &owner)
 {
-    if (p) {
-        p->Release();
-        p = NULL;
-    }
+    return reinterpret_cast<void **>(owner.ReleaseAndGetAddressOf());
 }
 
-// The objects of capview's graph.
+// The objects of capview's graph, stopped and released in capview's order.
 struct Graph {
-    ICreateDevEnum *devEnum = NULL;
-    IBaseFilter *source = NULL;
-    IGraphBuilder *graph = NULL;
-    IMediaControl *control = NULL;
-    IBaseFilter *grabberFilter = NULL;
-    ISampleGrabber *grabber = NULL;
-    ICaptureGraphBuilder2 *builder = NULL;
-    IAMStreamConfig *config = NULL;
+    ComPtr<ICreateDevEnum> devEnum;
+    ComPtr<IBaseFilter> source;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IBaseFilter> grabberFilter;
+    ComPtr<ISampleGrabber> grabber;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IAMStreamConfig> config;
 
     ~Graph()
     {
@@ -75,14 +77,14 @@ struct Graph {
             control->Stop();
         if (grabber)
             grabber->SetBufferSamples(FALSE);
-        Release(control);
-        Release(devEnum);
-        Release(config);
-        Release(grabber);
-        Release(grabberFilter);
-        Release(source);
-        Release(graph);
-        Release(builder);
+        control.Reset();
+        devEnum.Reset();
+        config.Reset();
+        grabber.Reset();
+        grabberFilter.Reset();
+        source.Reset();
+        graph.Reset();
+        builder.Reset();
     }
 };
 
@@ -91,25 +93,23 @@ struct Graph {
 bool BindFirstDevice(Graph &g)
 {
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
-                                reinterpret_cast<void **>(&g.devEnum))))
+                                Out(g.devEnum))))
         return false;
-    IEnumMoniker *monikers = NULL;
-    g.devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    ComPtr<IEnumMoniker> monikers;
+    g.devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
     if (!monikers) {
         printf("frame path: no video input device (is simcam.ax registered?)\n");
         return false;
     }
-    IMoniker *moniker = NULL;
-    monikers->Next(1, &moniker, NULL);
-    monikers->Release();
+    ComPtr<IMoniker> moniker;
+    monikers->Next(1, moniker.GetAddressOf(), NULL);
     if (!moniker)
         return false;
-    const bool ours = SimCamMonikerIsOurs(moniker);
-    if (ours)
-        moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&g.source));
-    moniker->Release();
-    if (!ours)
+    if (!SimCamMonikerIsOurs(moniker.Get())) {
         printf("frame path: the first video input device is not the simulated camera\n");
+        return false;
+    }
+    moniker->BindToObject(NULL, NULL, IID_IBaseFilter, Out(g.source));
     return g.source != NULL;
 }
 
@@ -119,43 +119,41 @@ bool BuildGraph(Graph &g, LONG width, LONG height)
 {
     if (!BindFirstDevice(g))
         return false;
-    CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder,
-                     reinterpret_cast<void **>(&g.graph));
+    CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, Out(g.graph));
     if (!g.graph)
         return false;
-    g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&g.control));
-    g.graph->AddFilter(g.source, L"Video Capture");
+    g.graph->QueryInterface(IID_IMediaControl, Out(g.control));
+    g.graph->AddFilter(g.source.Get(), L"Video Capture");
     CoCreateInstance(CLSID_SampleGrabber, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                     reinterpret_cast<void **>(&g.grabberFilter));
+                     Out(g.grabberFilter));
     if (!g.control || !g.grabberFilter)
         return false;
-    g.grabberFilter->QueryInterface(IID_SampleGrabberInterface,
-                                    reinterpret_cast<void **>(&g.grabber));
+    g.grabberFilter->QueryInterface(IID_SampleGrabberInterface, Out(g.grabber));
     if (!g.grabber)
         return false;
     AM_MEDIA_TYPE mt = GrabberMediaType();
     g.grabber->SetMediaType(&mt);
-    g.graph->AddFilter(g.grabberFilter, L"SamGra");
+    g.graph->AddFilter(g.grabberFilter.Get(), L"SamGra");
     CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
-                     reinterpret_cast<void **>(&g.builder));
+                     Out(g.builder));
     if (!g.builder)
         return false;
-    g.builder->SetFiltergraph(g.graph);
-    g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, g.source, IID_IAMStreamConfig,
-                             reinterpret_cast<void **>(&g.config));
+    g.builder->SetFiltergraph(g.graph.Get());
+    g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, g.source.Get(), IID_IAMStreamConfig,
+                             Out(g.config));
     if (!g.config)
         return false;
-    AM_MEDIA_TYPE *current = NULL;
-    g.config->GetFormat(&current);
+    AM_MEDIA_TYPE *format = NULL;
+    g.config->GetFormat(&format);
+    const MediaTypePtr current(format);
     if (current && current->pbFormat && current->cbFormat >= sizeof(VIDEOINFOHEADER)) {
         VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
         vih->bmiHeader.biWidth = width;
         vih->bmiHeader.biHeight = height;
-        g.config->SetFormat(current);
+        g.config->SetFormat(current.get());
     }
-    DeleteMediaType(current);
-    if (FAILED(g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.source, NULL,
-                                       g.grabberFilter)))
+    if (FAILED(g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.source.Get(),
+                                       NULL, g.grabberFilter.Get())))
         return false;
     const bool connected = SUCCEEDED(g.grabber->GetConnectedMediaType(&mt)) && mt.pbFormat &&
                            mt.cbFormat >= sizeof(VIDEOINFOHEADER);
@@ -165,188 +163,248 @@ bool BuildGraph(Graph &g, LONG width, LONG height)
     return connected && frameHeader.biWidth == width && frameHeader.biHeight == height;
 }
 
-bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<Row> &loopRows)
+// A block of the process heap, freed with its owner.
+struct HeapBlockDeleter {
+    void operator()(BYTE *block) const { HeapFree(GetProcessHeap(), 0, block); }
+};
+typedef std::unique_ptr<BYTE, HeapBlockDeleter> HeapBlock;
+
+BYTE *HeapBytes(DWORD bytes, DWORD flags = 0)
 {
-    Graph g;
-    if (!BuildGraph(g, width, height)) {
-        printf("frame path: the %ldx%ld graph could not be built\n", static_cast<long>(width),
-               static_cast<long>(height));
-        return false;
+    return static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), flags, bytes));
+}
+
+// The viewer window's thread, as capview starts it, with the paint timed.
+struct ViewerRun {
+    HANDLE thread = NULL;
+    DWORD threadId = 0;
+    HWND window = NULL;
+
+    bool Start()
+    {
+        moduleInstance = GetModuleHandleW(NULL);
+        RegisterViewerClass();  // once per process; later calls fail harmlessly
+        stopFlag = STOP_RUNNING;
+        viewerWindow = NULL;
+        thread = CreateThread(NULL, 0, ViewerThread, NULL, 0, &threadId);
+        if (!thread)
+            return false;
+        for (int i = 0; i < 500 && !viewerWindow && !viewerWindowFailed; ++i)
+            Sleep(10);
+        window = viewerWindow;
+        if (!window) {
+            printf("frame path: the viewer window was not created\n");
+            return false;
+        }
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TimedViewerProc));
+        return true;
     }
-    DWORD bufferBytes = 0;
-    if (!FrameBufferBytes(frameHeader, &bufferBytes))
-        return false;
-    LONG frameCopySize = static_cast<LONG>(bufferBytes);
-    frameBuffer = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bufferBytes));
-    // The memcpy floor copies between two buffers of the same size.
-    BYTE *floorFrom = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), 0, bufferBytes));
-    BYTE *floorTo = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), 0, bufferBytes));
-    if (!frameBuffer || !floorFrom || !floorTo)
-        return false;
-    memset(floorFrom, 0x5A, bufferBytes);
-    memset(floorTo, 0, bufferBytes);
-
-    // The window thread, as capview starts it.
-    moduleInstance = GetModuleHandleW(NULL);
-    RegisterViewerClass();  // once per process; later calls fail harmlessly
-    stopFlag = STOP_RUNNING;
-    viewerWindow = NULL;
-    DWORD windowThreadId = 0;
-    HANDLE windowThread = CreateThread(NULL, 0, ViewerThread, NULL, 0, &windowThreadId);
-    if (!windowThread)
-        return false;
-    for (int i = 0; i < 500 && !viewerWindow && !viewerWindowFailed; ++i)
-        Sleep(10);
-    HWND window = viewerWindow;
-    if (!window) {
-        printf("frame path: the viewer window was not created\n");
-        return false;
+    // After the graph has stopped, as capview ends.
+    ~ViewerRun()
+    {
+        if (window)
+            SendMessageW(window, WM_CLOSE, 0, 0);
+        if (thread) {
+            WaitForSingleObject(thread, 5000);
+            CloseHandle(thread);
+        }
+        viewerWindow = NULL;
+        stopFlag = STOP_RUNNING;
     }
-    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TimedViewerProc));
+};
 
-    SimCamControl cam;
-    const DWORD interval = PollInterval(CAPVIEW_DEFAULT_INTERVAL);
-    g.grabber->SetBufferSamples(TRUE);
-    g.control->Run();
-    g.grabber->GetCurrentBuffer(&frameCopySize, reinterpret_cast<LONG *>(frameBuffer));
+// One size's figures.
+struct SizeFigures {
+    std::vector<double> copyUs, floorUs, paintUs, direct24Us, direct32Us;
+    LONG polls = 0, paints = 0, frames = 0;
+    LONG pollAllocs = 0, windowAllocs = 0, streamAllocs = 0, busyBlocks = 0;
+    std::vector<std::string> callers;
+};
 
-    // Warm-up.
+// capview's poll: one copy out of the grabber into the whole frame buffer.
+HRESULT Poll(const Graph &g, LONG *copied, DWORD bufferBytes)
+{
+    *copied = static_cast<LONG>(bufferBytes);
+    return g.grabber->GetCurrentBuffer(copied, reinterpret_cast<LONG *>(frameBuffer));
+}
+
+// Timed polls after a warm-up: the copy out of the grabber, then the floor
+// with the bytes it copied; the paints are timed on the window thread.
+void TimePolls(const Graph &g, HWND window, DWORD bufferBytes, DWORD interval, SizeFigures &f)
+{
+    LONG copied = 0;
     for (const double end = NowUs() + kWarmUpUs; NowUs() < end;) {
         InvalidateRect(window, NULL, FALSE);
         Sleep(interval);
-        g.grabber->GetCurrentBuffer(&frameCopySize, reinterpret_cast<LONG *>(frameBuffer));
+        Poll(g, &copied, bufferBytes);
     }
-
-    // Timed polls: the copy out of the grabber, then the floor with the
-    // bytes it copied; the paints are timed on the window thread.
-    std::vector<double> copyUs, floorUs;
-    copyUs.reserve(kTimedPolls);
-    floorUs.reserve(kTimedPolls);
+    // The memcpy floor copies between two buffers of the same size.
+    const HeapBlock floorFrom(HeapBytes(bufferBytes)), floorTo(HeapBytes(bufferBytes));
+    if (!floorFrom || !floorTo)
+        return;
+    memset(floorFrom.get(), 0x5A, bufferBytes);
+    memset(floorTo.get(), 0, bufferBytes);
+    f.copyUs.reserve(kTimedPolls);
+    f.floorUs.reserve(kTimedPolls);
     g_paintCount = 0;
     g_timing = true;
     for (int i = 0; i < kTimedPolls && stopFlag != STOP_REQUESTED; ++i) {
         InvalidateRect(window, NULL, FALSE);
         Sleep(interval);
         const double t0 = NowUs();
-        const HRESULT hr =
-            g.grabber->GetCurrentBuffer(&frameCopySize, reinterpret_cast<LONG *>(frameBuffer));
+        const HRESULT hr = Poll(g, &copied, bufferBytes);
         const double t1 = NowUs();
-        memcpy(floorTo, floorFrom, static_cast<size_t>(frameCopySize));
+        memcpy(floorTo.get(), floorFrom.get(), static_cast<size_t>(copied));
         const double t2 = NowUs();
         if (hr == S_OK) {
-            copyUs.push_back(t1 - t0);
-            floorUs.push_back(t2 - t1);
+            f.copyUs.push_back(t1 - t0);
+            f.floorUs.push_back(t2 - t1);
         }
     }
     Sleep(interval);  // the last invalidation's paint
     g_timing = false;
     const LONG painted = std::min<LONG>(g_paintCount, static_cast<LONG>(ARRAYSIZE(g_paintUs)));
-    std::vector<double> paintUs(g_paintUs, g_paintUs + painted);
+    f.paintUs.assign(g_paintUs, g_paintUs + painted);
+}
 
-    // For reading the paint's figure: the same drawing call from this thread
-    // on the window's device context, of this frame and of a 32-bit copy of
-    // it (the screen's own format, so the platform converts nothing).
-    const LONG stride24 = ((frameHeader.biWidth * 24 + 31) / 32) * 4;
+// For reading the paint's figure: the same drawing call from this thread on
+// the window's device context, of this frame and of a 32-bit copy of it (the
+// screen's own format, so the platform converts nothing).
+void TimeDrawingCalls(HWND window, SizeFigures &f)
+{
+    const LONG width = frameHeader.biWidth, height = frameHeader.biHeight;
+    const LONG stride24 = ((width * 24 + 31) / 32) * 4;
     BITMAPINFOHEADER header32 = frameHeader;
     header32.biBitCount = 32;
-    header32.biSizeImage = static_cast<DWORD>(frameHeader.biWidth * 4 * frameHeader.biHeight);
-    BYTE *frame32 = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), 0, header32.biSizeImage));
-    std::vector<double> direct24Us, direct32Us;
-    if (frame32) {
-        for (LONG y = 0; y < frameHeader.biHeight; ++y)
-            for (LONG x = 0; x < frameHeader.biWidth; ++x) {
-                const BYTE *from = frameBuffer + y * stride24 + x * 3;
-                BYTE *to = frame32 + (y * frameHeader.biWidth + x) * 4;
-                to[0] = from[0];
-                to[1] = from[1];
-                to[2] = from[2];
-                to[3] = 0;
-            }
-        HDC dc = GetDC(window);
-        for (int i = 0; i < 20; ++i) {
-            const BITMAPINFOHEADER *headers[2] = {&frameHeader, &header32};
-            const BYTE *bits[2] = {frameBuffer, frame32};
-            for (int k = 0; k < 2; ++k) {
-                const double t0 = NowUs();
-                SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(frameHeader.biWidth),
-                                  static_cast<DWORD>(frameHeader.biHeight), 0, 0, 0,
-                                  static_cast<UINT>(frameHeader.biHeight), bits[k],
-                                  reinterpret_cast<const BITMAPINFO *>(headers[k]),
-                                  DIB_RGB_COLORS);
-                GdiFlush();
-                (k ? direct32Us : direct24Us).push_back(NowUs() - t0);
-            }
+    header32.biSizeImage = static_cast<DWORD>(width * 4 * height);
+    const HeapBlock frame32(HeapBytes(header32.biSizeImage));
+    if (!frame32)
+        return;
+    for (LONG y = 0; y < height; ++y)
+        for (LONG x = 0; x < width; ++x) {
+            const BYTE *from = frameBuffer + y * stride24 + x * 3;
+            BYTE *to = frame32.get() + (y * width + x) * 4;
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+            to[3] = 0;
         }
-        ReleaseDC(window, dc);
-        HeapFree(GetProcessHeap(), 0, frame32);
-    }
+    HDC dc = GetDC(window);
+    const BITMAPINFOHEADER *headers[2] = {&frameHeader, &header32};
+    const BYTE *bits[2] = {frameBuffer, frame32.get()};
+    for (int i = 0; i < 20; ++i)
+        for (int k = 0; k < 2; ++k) {
+            const double t0 = NowUs();
+            SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0,
+                              0, 0, static_cast<UINT>(height), bits[k],
+                              reinterpret_cast<const BITMAPINFO *>(headers[k]), DIB_RGB_COLORS);
+            GdiFlush();
+            (k ? f.direct32Us : f.direct24Us).push_back(NowUs() - t0);
+        }
+    ReleaseDC(window, dc);
+}
 
-    // The counted run: capview's poll loop as it is, for kRunUs.
+// The counted run: capview's poll loop as it is, for kRunUs, with the heap
+// allocations of each thread counted.
+void CountedRun(const Graph &g, DWORD windowThreadId, DWORD bufferBytes, DWORD interval,
+                SizeFigures &f)
+{
+    SimCamControl cam;
     allocs::Hook();
     g_paints = 0;
     const LONG framesBefore = cam.FramesDelivered();
     const LONG busyBefore = allocs::BusyBlocks();
-    LONG polls = 0;
+    LONG copied = 0;
     allocs::Start();
     for (const double end = NowUs() + kRunUs; stopFlag != STOP_REQUESTED && NowUs() < end;) {
         if (HWND w = viewerWindow)
             InvalidateRect(w, NULL, FALSE);
         if (interval != 0)
             Sleep(interval);
-        g.grabber->GetCurrentBuffer(&frameCopySize, reinterpret_cast<LONG *>(frameBuffer));
-        ++polls;
+        Poll(g, &copied, bufferBytes);
+        ++f.polls;
     }
     allocs::Stop();
-    const LONG busyAfter = allocs::BusyBlocks();
-    const LONG paints = g_paints;
-    const LONG frames = cam.FramesDelivered() - framesBefore;
+    f.busyBlocks = allocs::BusyBlocks() - busyBefore;
+    f.paints = g_paints;
+    f.frames = cam.FramesDelivered() - framesBefore;
     const DWORD mainThreadId = GetCurrentThreadId();
-    const LONG pollAllocs = allocs::OnThread(mainThreadId);
-    const LONG windowAllocs = allocs::OnThread(windowThreadId);
-    const LONG streamAllocs = allocs::Others({mainThreadId, windowThreadId});
-    const std::vector<std::string> callers = allocs::Callers();
+    f.pollAllocs = allocs::OnThread(mainThreadId);
+    f.windowAllocs = allocs::OnThread(windowThreadId);
+    f.streamAllocs = allocs::Others({mainThreadId, windowThreadId});
+    f.callers = allocs::Callers();
+}
 
-    // capview's teardown order: graph first, then the window.
-    g.control->Stop();
-    g.grabber->SetBufferSamples(FALSE);
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    WaitForSingleObject(windowThread, 5000);
-    CloseHandle(windowThread);
-    viewerWindow = NULL;
-    stopFlag = STOP_RUNNING;
-    HeapFree(GetProcessHeap(), 0, frameBuffer);
-    frameBuffer = NULL;
-    HeapFree(GetProcessHeap(), 0, floorFrom);
-    HeapFree(GetProcessHeap(), 0, floorTo);
-
-    char size[32];
-    snprintf(size, sizeof(size), "%ldx%ld", static_cast<long>(width), static_cast<long>(height));
-    const double floorMedian = Median(floorUs);
-    frameRows.push_back({std::string(size) + " copy out of the grabber", Median(copyUs),
+void AddRows(const char *size, const SizeFigures &f, DWORD interval, std::vector<Row> &frameRows,
+             std::vector<Row> &loopRows)
+{
+    const std::string s(size);
+    const double floorMedian = Median(f.floorUs);
+    frameRows.push_back({s + " copy out of the grabber", Median(f.copyUs), floorMedian, "us", 1});
+    frameRows.push_back({s + " paint (WM_PAINT, SetDIBitsToDevice)", Median(f.paintUs),
                          floorMedian, "us", 1});
-    frameRows.push_back({std::string(size) + " paint (WM_PAINT, SetDIBitsToDevice)",
-                         Median(paintUs), floorMedian, "us", 1});
-    frameRows.push_back({std::string(size) + " - the drawing call alone, 24-bit frame",
-                         Median(direct24Us), floorMedian, "us", 1});
-    frameRows.push_back({std::string(size) + " - the drawing call alone, 32-bit copy",
-                         Median(direct32Us), floorMedian, "us", 1});
+    frameRows.push_back({s + " - the drawing call alone, 24-bit frame", Median(f.direct24Us),
+                         floorMedian, "us", 1});
+    frameRows.push_back({s + " - the drawing call alone, 32-bit copy", Median(f.direct32Us),
+                         floorMedian, "us", 1});
     const double wanted = kRunUs / 1000.0 / interval;
-    loopRows.push_back({std::string(size) + " refreshes in 3 s (the poll loop)",
-                        static_cast<double>(paints), wanted, "", 0});
-    loopRows.push_back({std::string(size) + " allocations per poll, poll loop",
-                        polls ? static_cast<double>(pollAllocs) / polls : 0, 0, "", 2});
-    loopRows.push_back({std::string(size) + " allocations per frame, camera streaming",
-                        frames ? static_cast<double>(streamAllocs) / frames : 0, 0, "", 2});
-    loopRows.push_back({std::string(size) + " allocations per paint, window thread",
-                        paints ? static_cast<double>(windowAllocs) / paints : 0, 0, "", 2});
+    loopRows.push_back({s + " refreshes in 3 s (the poll loop)", static_cast<double>(f.paints),
+                        wanted, "", 0});
+    loopRows.push_back({s + " allocations per poll, poll loop",
+                        f.polls ? static_cast<double>(f.pollAllocs) / f.polls : 0, 0, "", 2});
+    loopRows.push_back({s + " allocations per frame, camera streaming",
+                        f.frames ? static_cast<double>(f.streamAllocs) / f.frames : 0, 0, "", 2});
+    loopRows.push_back({s + " allocations per paint, window thread",
+                        f.paints ? static_cast<double>(f.windowAllocs) / f.paints : 0, 0, "", 2});
     printf("%s: %ld polls, %ld paints, %ld frames delivered; allocations: poll loop %ld, "
            "streaming %ld, window thread %ld; busy heap blocks %+ld\n",
-           size, static_cast<long>(polls), static_cast<long>(paints), static_cast<long>(frames),
-           static_cast<long>(pollAllocs), static_cast<long>(streamAllocs),
-           static_cast<long>(windowAllocs), static_cast<long>(busyAfter - busyBefore));
-    for (const std::string &c : callers)
+           size, static_cast<long>(f.polls), static_cast<long>(f.paints),
+           static_cast<long>(f.frames), static_cast<long>(f.pollAllocs),
+           static_cast<long>(f.streamAllocs), static_cast<long>(f.windowAllocs),
+           static_cast<long>(f.busyBlocks));
+    for (const std::string &c : f.callers)
         printf("  allocation from %s\n", c.c_str());
     fflush(stdout);
+}
+
+bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<Row> &loopRows)
+{
+    char size[32];
+    snprintf(size, sizeof(size), "%ldx%ld", static_cast<long>(width), static_cast<long>(height));
+    SizeFigures figures;
+    const DWORD interval = PollInterval(CAPVIEW_DEFAULT_INTERVAL);
+    {
+        // Declared in this order so that, as in capview, the graph stops and
+        // goes first, then the window closes, then the frame buffer is freed.
+        struct FrameBufferOwner {
+            ~FrameBufferOwner()
+            {
+                HeapFree(GetProcessHeap(), 0, frameBuffer);
+                frameBuffer = NULL;
+            }
+        } bufferOwner;
+        ViewerRun viewer;
+        Graph g;
+        DWORD bufferBytes = 0;
+        if (!BuildGraph(g, width, height)) {
+            printf("frame path: the %s graph could not be built\n", size);
+            return false;
+        }
+        if (!FrameBufferBytes(frameHeader, &bufferBytes))
+            return false;
+        frameBuffer = HeapBytes(bufferBytes, HEAP_ZERO_MEMORY);
+        if (!frameBuffer || !viewer.Start())
+            return false;
+
+        g.grabber->SetBufferSamples(TRUE);
+        g.control->Run();
+        LONG copied = 0;
+        Poll(g, &copied, bufferBytes);
+        TimePolls(g, viewer.window, bufferBytes, interval, figures);
+        TimeDrawingCalls(viewer.window, figures);
+        CountedRun(g, viewer.threadId, bufferBytes, interval, figures);
+    }
+    AddRows(size, figures, interval, frameRows, loopRows);
     return true;
 }
 

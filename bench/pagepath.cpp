@@ -13,6 +13,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <wrl/client.h>
+
 #include "control/vireoctl.h"
 #include "resources/resource.h"
 #include "simcontrol.h"
@@ -142,167 +144,208 @@ double Replay(SimCamControl &cam, const std::vector<SimRequest> &requests)
     return NowUs() - t0;
 }
 
+using Microsoft::WRL::ComPtr;
+
+// The page on the simulated camera's filter, in a host window of ours; torn
+// down in the order a property frame takes it down.
+struct PageSession {
+    ComPtr<IBaseFilter> filter;
+    ComPtr<IFace> face;
+    ComPtr<IPropertyPage> page;
+    HWND host = NULL;
+    Site site;
+
+    bool Open()
+    {
+        *filter.ReleaseAndGetAddressOf() = SimCamBindFilter();  // takes its reference over
+        host = CreateHost();
+        if (!filter) {
+            printf("page: the simulated camera is not registered\n");
+        } else if (FAILED(filter->QueryInterface(CameraPropertySet,
+                                                 reinterpret_cast<void **>(face.GetAddressOf())))) {
+            printf("page: the filter offers no IFace (is vireoprop.ax registered?)\n");
+        } else if (FAILED(CoCreateInstance(CLSID_CameraSettingPage, NULL, CLSCTX_INPROC_SERVER,
+                                           IID_IPropertyPage,
+                                           reinterpret_cast<void **>(page.GetAddressOf())))) {
+            printf("page: the Camera Setting page could not be created\n");
+        } else if (!host) {
+            printf("page: no host window\n");
+        } else {
+            page->SetPageSite(&site);
+            IUnknown *object = filter.Get();
+            page->SetObjects(1, &object);
+            return true;
+        }
+        return false;
+    }
+    ~PageSession()
+    {
+        if (page) {
+            page->SetObjects(0, NULL);
+            page->SetPageSite(NULL);
+        }
+        page.Reset();
+        face.Reset();
+        filter.Reset();
+        if (host)
+            DestroyWindow(host);
+        Pump();
+    }
+};
+
+struct PageFigures {
+    std::vector<double> initUs, activateUs, initFloorUs, defaultUs, defaultFloorUs, trackUs,
+        trackFloorUs, textUs, faceUs, ignoredUs, sleepUs;
+    size_t initRequests = 0, defaultRequests = 0;
+};
+
+// Activation: the dialog's creation runs the load and the initial apply.
+// Once with WM_INITDIALOG timed, once as it is (the hook costs every message
+// before WM_INITDIALOG). Returns the page's dialog, left active, or null.
+HWND TimeActivation(PageSession &s, SimCamControl &cam, PageFigures &f)
+{
+    RECT rect = {0, 0, 480, 420};
+    g_initStart = g_initEnd = 0;
+    g_initHook = SetWindowsHookExW(WH_CALLWNDPROC, InitDialogHook, NULL, GetCurrentThreadId());
+    s.page->Activate(s.host, &rect, FALSE);
+    if (g_initHook) {
+        UnhookWindowsHookEx(g_initHook);
+        g_initHook = NULL;
+    }
+    Pump();
+    s.page->Deactivate();
+    Pump();
+
+    cam.ClearLog();
+    const double a0 = NowUs();
+    s.page->Activate(s.host, &rect, FALSE);
+    const double a1 = NowUs();
+    const std::vector<SimRequest> init = cam.Log();
+    HWND dlg = NULL;
+    EnumChildWindows(s.host, FindDialog, reinterpret_cast<LPARAM>(&dlg));
+    if (!dlg || !g_initEnd || init.empty()) {
+        printf("page: the dialog was not created or sent nothing\n");
+        return NULL;
+    }
+    f.initRequests = init.size();
+    f.initUs.push_back(g_initEnd - g_initStart);
+    f.activateUs.push_back(a1 - a0);
+    f.initFloorUs.push_back(kActivationPauseUs + Replay(cam, init));
+    Pump();
+    return dlg;
+}
+
+void TimeDefault(HWND dlg, SimCamControl &cam, PageFigures &f)
+{
+    cam.ClearLog();
+    const double d0 = NowUs();
+    SendMessageW(GetDlgItem(dlg, IDC_DEFAULT), BM_CLICK, 0, 0);
+    const double d1 = NowUs();
+    const std::vector<SimRequest> defaults = cam.Log();
+    f.defaultRequests = defaults.size();
+    f.defaultUs.push_back(d1 - d0);
+    f.defaultFloorUs.push_back(kDefaultPauseUs + Replay(cam, defaults));
+    Pump();
+}
+
+// Dragging the exposure thumb: one TB_THUMBTRACK after another, then its two
+// parts on their own (the value text, the request through IFace) and the
+// dispatch with nothing to do (TB_THUMBPOSITION is ignored).
+bool TimeTracking(HWND dlg, IFace *face, int rep, SimCamControl &cam, PageFigures &f)
+{
+    HWND trackbar = GetDlgItem(dlg, IDC_EXPOSURE_TRACKBAR);
+    for (int i = 0; i < kTracksPerRepetition; ++i) {
+        SendMessageW(trackbar, TBM_SETPOS, TRUE, 100 + (i % 2) * 50 + rep);
+        cam.ClearLog();
+        const double t0 = NowUs();
+        SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 0),
+                     reinterpret_cast<LPARAM>(trackbar));
+        const double t1 = NowUs();
+        const std::vector<SimRequest> track = cam.Log();
+        if (track.size() != 1) {
+            printf("page: one TB_THUMBTRACK sent %u requests\n",
+                   static_cast<unsigned>(track.size()));
+            return false;
+        }
+        f.trackUs.push_back(t1 - t0);
+        f.trackFloorUs.push_back(Replay(cam, track));
+
+        const double x0 = NowUs();
+        SetDlgItemTextA(dlg, IDC_EXPOSURE_TEXT, i % 2 ? "15.0 msec" : "10.0 msec");
+        const double x1 = NowUs();
+        ControlRequest request = {EXPOSURE, SET_DATA, 100 + (i % 2) * 50, 0};
+        face->SetValue10h(&request);
+        const double x2 = NowUs();
+        SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0),
+                     reinterpret_cast<LPARAM>(trackbar));
+        const double x3 = NowUs();
+        f.textUs.push_back(x1 - x0);
+        f.faceUs.push_back(x2 - x1);
+        f.ignoredUs.push_back(x3 - x2);
+    }
+    Pump();
+    return true;
+}
+
+void AddPageRows(const PageFigures &f, std::vector<Row> &rows)
+{
+    char what[96];
+    snprintf(what, sizeof(what), "WM_INITDIALOG to end of initial apply (%u requests)",
+             static_cast<unsigned>(f.initRequests));
+    rows.push_back({what, Median(f.initUs) / 1000, Median(f.initFloorUs) / 1000, "ms", 2});
+    rows.push_back({"whole Activate (dialog creation included)", Median(f.activateUs) / 1000,
+                    Median(f.initFloorUs) / 1000, "ms", 2});
+    snprintf(what, sizeof(what), "Default button (%u requests)",
+             static_cast<unsigned>(f.defaultRequests));
+    rows.push_back({what, Median(f.defaultUs) / 1000, Median(f.defaultFloorUs) / 1000, "ms", 2});
+    const double trackFloor = Median(f.trackFloorUs);
+    rows.push_back({"one TB_THUMBTRACK, message to driver (1 request)", Median(f.trackUs),
+                    trackFloor, "us", 1});
+    rows.push_back({"- its value text alone (SetDlgItemTextA)", Median(f.textUs), trackFloor,
+                    "us", 1});
+    rows.push_back({"- its request alone through IFace", Median(f.faceUs), trackFloor, "us", 1});
+    rows.push_back({"- the same message ignored (TB_THUMBPOSITION)", Median(f.ignoredUs),
+                    trackFloor, "us", 1});
+    rows.push_back({"Sleep(10) on its own (the pause as Wine gives it)", Median(f.sleepUs) / 1000,
+                    kActivationPauseUs / 1000, "ms", 2});
+}
+
 }  // namespace
 
 bool RunPage(std::vector<Row> &rows)
 {
     CoInitialize(NULL);
     InitCommonControls();
-    SimCamControl cam;
-    if (!cam.IsOpen())
-        return false;
-    cam.Reset();
+    PageFigures figures;
     bool ok = false;
-    IBaseFilter *filter = SimCamBindFilter();
-    IPropertyPage *page = NULL;
-    IFace *face = NULL;
-    HWND host = CreateHost();
-    Site site;
-    if (!filter)
-        printf("page: the simulated camera is not registered\n");
-    else if (FAILED(filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face))))
-        printf("page: the filter offers no IFace (is vireoprop.ax registered?)\n");
-    else if (FAILED(CoCreateInstance(CLSID_CameraSettingPage, NULL, CLSCTX_INPROC_SERVER,
-                                     IID_IPropertyPage, reinterpret_cast<void **>(&page))))
-        printf("page: the Camera Setting page could not be created\n");
-    else if (!host)
-        printf("page: no host window\n");
-    else {
-        page->SetPageSite(&site);
-        IUnknown *object = filter;
-        page->SetObjects(1, &object);
-        ok = true;
-    }
-
-    std::vector<double> initUs, activateUs, initFloorUs, defaultUs, defaultFloorUs, trackUs,
-        trackFloorUs, textUs, faceUs, ignoredUs, sleepUs;
-    size_t initRequests = 0, defaultRequests = 0;
-    for (int rep = 0; ok && rep < kRepetitions; ++rep) {
-        // Activation: the dialog's creation runs the load and the initial
-        // apply. Once with WM_INITDIALOG timed, once as it is (the hook costs
-        // every message before WM_INITDIALOG).
-        RECT rect = {0, 0, 480, 420};
-        g_initStart = g_initEnd = 0;
-        g_initHook = SetWindowsHookExW(WH_CALLWNDPROC, InitDialogHook, NULL, GetCurrentThreadId());
-        page->Activate(host, &rect, FALSE);
-        if (g_initHook) {
-            UnhookWindowsHookEx(g_initHook);
-            g_initHook = NULL;
-        }
-        Pump();
-        page->Deactivate();
-        Pump();
-
-        cam.ClearLog();
-        const double a0 = NowUs();
-        page->Activate(host, &rect, FALSE);
-        const double a1 = NowUs();
-        const std::vector<SimRequest> init = cam.Log();
-        HWND dlg = NULL;
-        EnumChildWindows(host, FindDialog, reinterpret_cast<LPARAM>(&dlg));
-        if (!dlg || !g_initEnd || init.empty()) {
-            printf("page: the dialog was not created or sent nothing\n");
-            ok = false;
-            break;
-        }
-        initRequests = init.size();
-        initUs.push_back(g_initEnd - g_initStart);
-        activateUs.push_back(a1 - a0);
-        initFloorUs.push_back(kActivationPauseUs + Replay(cam, init));
-        Pump();
-
-        // The Default button.
-        cam.ClearLog();
-        const double d0 = NowUs();
-        SendMessageW(GetDlgItem(dlg, IDC_DEFAULT), BM_CLICK, 0, 0);
-        const double d1 = NowUs();
-        const std::vector<SimRequest> defaults = cam.Log();
-        defaultRequests = defaults.size();
-        defaultUs.push_back(d1 - d0);
-        defaultFloorUs.push_back(kDefaultPauseUs + Replay(cam, defaults));
-        Pump();
-
-        // Dragging the exposure thumb: one TB_THUMBTRACK after another.
-        HWND trackbar = GetDlgItem(dlg, IDC_EXPOSURE_TRACKBAR);
-        for (int i = 0; i < kTracksPerRepetition; ++i) {
-            SendMessageW(trackbar, TBM_SETPOS, TRUE, 100 + (i % 2) * 50 + rep);
-            cam.ClearLog();
-            const double t0 = NowUs();
-            SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 0),
-                         reinterpret_cast<LPARAM>(trackbar));
-            const double t1 = NowUs();
-            const std::vector<SimRequest> track = cam.Log();
-            if (track.size() != 1) {
-                printf("page: one TB_THUMBTRACK sent %u requests\n",
-                       static_cast<unsigned>(track.size()));
+    {
+        SimCamControl cam;
+        if (!cam.IsOpen())
+            return false;
+        cam.Reset();
+        PageSession session;
+        ok = session.Open();
+        for (int rep = 0; ok && rep < kRepetitions; ++rep) {
+            HWND dlg = TimeActivation(session, cam, figures);
+            if (!dlg) {
                 ok = false;
                 break;
             }
-            trackUs.push_back(t1 - t0);
-            trackFloorUs.push_back(Replay(cam, track));
+            TimeDefault(dlg, cam, figures);
+            ok = TimeTracking(dlg, session.face.Get(), rep, cam, figures);
+            session.page->Deactivate();
+            Pump();
 
-            // Its two parts on their own: the value text, and the request
-            // through IFace.
-            const double x0 = NowUs();
-            SetDlgItemTextA(dlg, IDC_EXPOSURE_TEXT, i % 2 ? "15.0 msec" : "10.0 msec");
-            const double x1 = NowUs();
-            ControlRequest request = {EXPOSURE, SET_DATA, 100 + (i % 2) * 50, 0};
-            face->SetValue10h(&request);
-            const double x2 = NowUs();
-            // And the dispatch with nothing to do: TB_THUMBPOSITION is ignored.
-            SendMessageW(dlg, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 0),
-                         reinterpret_cast<LPARAM>(trackbar));
-            const double x3 = NowUs();
-            textUs.push_back(x1 - x0);
-            faceUs.push_back(x2 - x1);
-            ignoredUs.push_back(x3 - x2);
+            // The pause on its own, for reading the ratios.
+            const double s0 = NowUs();
+            Sleep(10);
+            figures.sleepUs.push_back(NowUs() - s0);
         }
-        Pump();
-        page->Deactivate();
-        Pump();
-
-        // The pause on its own, for reading the ratios.
-        const double s0 = NowUs();
-        Sleep(10);
-        sleepUs.push_back(NowUs() - s0);
     }
-
-    if (page) {
-        page->SetObjects(0, NULL);
-        page->SetPageSite(NULL);
-        page->Release();
-    }
-    if (face)
-        face->Release();
-    if (filter)
-        filter->Release();
-    if (host)
-        DestroyWindow(host);
-    Pump();
     CoUninitialize();
-    if (!ok)
-        return false;
-
-    char what[96];
-    snprintf(what, sizeof(what), "WM_INITDIALOG to end of initial apply (%u requests)",
-             static_cast<unsigned>(initRequests));
-    rows.push_back({what, Median(initUs) / 1000, Median(initFloorUs) / 1000, "ms", 2});
-    rows.push_back({"whole Activate (dialog creation included)", Median(activateUs) / 1000,
-                    Median(initFloorUs) / 1000, "ms", 2});
-    snprintf(what, sizeof(what), "Default button (%u requests)",
-             static_cast<unsigned>(defaultRequests));
-    rows.push_back({what, Median(defaultUs) / 1000, Median(defaultFloorUs) / 1000, "ms", 2});
-    rows.push_back({"one TB_THUMBTRACK, message to driver (1 request)", Median(trackUs),
-                    Median(trackFloorUs), "us", 1});
-    rows.push_back({"- its value text alone (SetDlgItemTextA)", Median(textUs),
-                    Median(trackFloorUs), "us", 1});
-    rows.push_back({"- its request alone through IFace", Median(faceUs), Median(trackFloorUs),
-                    "us", 1});
-    rows.push_back({"- the same message ignored (TB_THUMBPOSITION)", Median(ignoredUs),
-                    Median(trackFloorUs), "us", 1});
-    rows.push_back({"Sleep(10) on its own (the pause as Wine gives it)", Median(sleepUs) / 1000,
-                    kActivationPauseUs / 1000, "ms", 2});
-    return true;
+    if (ok)
+        AddPageRows(figures, rows);
+    return ok;
 }
 
 }  // namespace bench
