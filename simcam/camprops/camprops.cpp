@@ -16,11 +16,16 @@
 #include <dshow.h>
 #include <olectl.h>
 
+#include <wrl/client.h>
+
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 enum ExitCode {
     EXIT_OK = 0,
@@ -82,88 +87,88 @@ std::wstring Quoted(const std::wstring &name) { return L"\"" + name + L"\""; }
 std::wstring FriendlyName(IMoniker *moniker)
 {
     std::wstring name;
-    IPropertyBag *bag = NULL;
-    if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, reinterpret_cast<void **>(&bag)))) {
+    ComPtr<IPropertyBag> bag;
+    if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
+                                         reinterpret_cast<void **>(bag.GetAddressOf())))) {
         VARIANT v;
         VariantInit(&v);
         if (SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR && v.bstrVal)
             name = v.bstrVal;
         VariantClear(&v);
-        bag->Release();
     }
     return name;
 }
 
-// Finds the device (the first, or the one named wanted), binds it to its
-// filter and shows the filter's pages.
-int ShowDevicePages(const wchar_t *wanted)
+// The device (the first, or the one named wanted) and its friendly name; a
+// failure is the program's status, with its line written.
+int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &name)
 {
-    ICreateDevEnum *devices = NULL;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  reinterpret_cast<void **>(&devices));
+    ComPtr<ICreateDevEnum> devices;
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_ICreateDevEnum, reinterpret_cast<void **>(devices.GetAddressOf()));
     if (FAILED(hr))
         return Fail(EXIT_COM, L"the system device enumerator is not available", hr);
-    IEnumMoniker *monikers = NULL;
-    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
-    devices->Release();
-    if (hr != S_OK || !monikers) {
-        if (monikers)
-            monikers->Release();
+    ComPtr<IEnumMoniker> monikers;
+    hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
+    if (hr != S_OK || !monikers)
         return Fail(EXIT_NO_DEVICE, L"no video input device found");
-    }
 
-    IMoniker *device = NULL;
-    std::wstring name;
-    IMoniker *moniker = NULL;
-    while (!device && monikers->Next(1, &moniker, NULL) == S_OK) {
-        std::wstring candidate = FriendlyName(moniker);
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
+        std::wstring candidate = FriendlyName(moniker.Get());
         if (!wanted || candidate == wanted) {
             device = moniker;
             name = candidate;
-        } else {
-            moniker->Release();
+            return EXIT_OK;
         }
     }
-    monikers->Release();
-    if (!device) {
-        if (wanted)
-            return Fail(EXIT_NOT_FOUND, L"no video input device named " + Quoted(wanted));
-        return Fail(EXIT_NO_DEVICE, L"no video input device found");
-    }
+    if (wanted)
+        return Fail(EXIT_NOT_FOUND, L"no video input device named " + Quoted(wanted));
+    return Fail(EXIT_NO_DEVICE, L"no video input device found");
+}
 
-    IBaseFilter *filter = NULL;
-    hr = device->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
-    device->Release();
+struct CoTaskMemDeleter {
+    void operator()(void *block) const { CoTaskMemFree(block); }
+};
+
+// Finds the device, binds it to its filter and shows the filter's pages.
+int ShowDevicePages(const wchar_t *wanted)
+{
+    ComPtr<IMoniker> device;
+    std::wstring name;
+    const int found = FindDevice(wanted, device, name);
+    if (found != EXIT_OK)
+        return found;
+
+    ComPtr<IBaseFilter> filter;
+    HRESULT hr = device->BindToObject(NULL, NULL, IID_IBaseFilter,
+                                      reinterpret_cast<void **>(filter.GetAddressOf()));
+    device.Reset();
     if (FAILED(hr) || !filter)
         return Fail(EXIT_BIND, L"cannot open the device " + Quoted(name), FAILED(hr) ? hr : E_POINTER);
 
-    ISpecifyPropertyPages *specify = NULL;
-    hr = filter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void **>(&specify));
-    if (FAILED(hr) || !specify) {
-        filter->Release();
+    ComPtr<ISpecifyPropertyPages> specify;
+    hr = filter->QueryInterface(IID_ISpecifyPropertyPages,
+                                reinterpret_cast<void **>(specify.GetAddressOf()));
+    if (FAILED(hr) || !specify)
         return Fail(EXIT_NO_PAGES, L"the device " + Quoted(name) + L" has no property pages");
-    }
     CAUUID pages = {0, NULL};
     hr = specify->GetPages(&pages);
-    specify->Release();
-    if (FAILED(hr) || pages.cElems == 0) {
-        CoTaskMemFree(pages.pElems);
-        filter->Release();
-        if (FAILED(hr))
-            return Fail(EXIT_NO_PAGES, L"cannot list the property pages of " + Quoted(name), hr);
+    const std::unique_ptr<GUID, CoTaskMemDeleter> ownedPages(pages.pElems);
+    specify.Reset();
+    if (FAILED(hr))
+        return Fail(EXIT_NO_PAGES, L"cannot list the property pages of " + Quoted(name), hr);
+    if (pages.cElems == 0)
         return Fail(EXIT_NO_PAGES, L"the device " + Quoted(name) + L" has no property pages");
-    }
 
-    IUnknown *object = NULL;
-    hr = filter->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&object));
+    ComPtr<IUnknown> object;
+    hr = filter.As(&object);
     if (SUCCEEDED(hr)) {
         // Modal: returns when the user has closed the frame.
-        hr = OleCreatePropertyFrame(NULL, 0, 0, name.c_str(), 1, &object, pages.cElems, pages.pElems,
-                                    GetUserDefaultLCID(), 0, NULL);
-        object->Release();
+        IUnknown *objects[1] = {object.Get()};
+        hr = OleCreatePropertyFrame(NULL, 0, 0, name.c_str(), 1, objects, pages.cElems,
+                                    pages.pElems, GetUserDefaultLCID(), 0, NULL);
     }
-    CoTaskMemFree(pages.pElems);
-    filter->Release();
     if (FAILED(hr))
         return Fail(EXIT_FRAME, L"cannot show the property pages of " + Quoted(name), hr);
     return EXIT_OK;
