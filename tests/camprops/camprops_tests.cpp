@@ -5,8 +5,6 @@
 // graph of its own.
 #include "simcam_test.h"
 
-#include <qedit.h>
-
 #include "resource.h"
 
 namespace {
@@ -171,99 +169,35 @@ bool IsGreyRamp(const std::vector<BYTE> &frame, LONG width, LONG height, LONG y)
 
 // The camera streaming into a sample grabber of this process, the way a
 // viewer runs it (the grabber keeps the newest frame).
-class PictureGraph {
+class PictureGraph : public ViewerGraph {
 public:
     static const LONG kWidth = 320, kHeight = 240;
-
     ~PictureGraph()
     {
-        if (m_control)
-            m_control->Stop();
-        SafeRelease(m_control);
-        SafeRelease(m_grabber);
-        SafeRelease(m_grabberFilter);
-        SafeRelease(m_source);
-        SafeRelease(m_graph);
+        if (control)
+            control->Stop();
+        Teardown();
     }
-
     void Run()
     {
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         reinterpret_cast<void **>(&m_graph)));
-        ASSERT_EQ(S_OK, m_graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&m_control)));
-        m_source = BindSimCam();
-        ASSERT_TRUE(m_source != NULL);
-        ASSERT_EQ(S_OK, m_graph->AddFilter(m_source, L"Video Capture"));
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SampleGrabberFilter, NULL, CLSCTX_INPROC_SERVER,
-                                         IID_IBaseFilter, reinterpret_cast<void **>(&m_grabberFilter)));
-        ASSERT_EQ(S_OK, m_grabberFilter->QueryInterface(IID_ISampleGrabber,
-                                                        reinterpret_cast<void **>(&m_grabber)));
-        AM_MEDIA_TYPE mt;
-        ZeroMemory(&mt, sizeof(mt));
-        mt.majortype = MEDIATYPE_Video;
-        mt.subtype = MEDIASUBTYPE_RGB24;
-        mt.formattype = FORMAT_VideoInfo;
-        ASSERT_EQ(S_OK, m_grabber->SetMediaType(&mt));
-        ASSERT_EQ(S_OK, m_grabber->SetBufferSamples(TRUE));
-        ASSERT_EQ(S_OK, m_graph->AddFilter(m_grabberFilter, L"Grabber"));
-
-        ICaptureGraphBuilder2 *builder = NULL;
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
-                                         IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
-        HRESULT hr = builder->SetFiltergraph(m_graph);
-        IAMStreamConfig *config = NULL;
-        if (SUCCEEDED(hr))
-            hr = builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, m_source, IID_IAMStreamConfig,
-                                        reinterpret_cast<void **>(&config));
-        if (SUCCEEDED(hr)) {
-            AM_MEDIA_TYPE *current = NULL;
-            hr = config->GetFormat(&current);
-            if (SUCCEEDED(hr)) {
-                VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
-                vih->bmiHeader.biWidth = kWidth;
-                vih->bmiHeader.biHeight = kHeight;
-                vih->bmiHeader.biSizeImage = kWidth * 3 * kHeight;
-                hr = config->SetFormat(current);
-                DeleteMediaType(current);
-            }
-            config->Release();
-        }
-        if (SUCCEEDED(hr))
-            hr = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, m_source, NULL,
-                                       m_grabberFilter);
-        builder->Release();
-        ASSERT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
-        ASSERT_TRUE(SUCCEEDED(m_control->Run()));
+        ASSERT_NO_FATAL_FAILURE(Build(kWidth, kHeight));
+        ASSERT_TRUE(SUCCEEDED(rendered)) << std::hex << rendered;
+        ASSERT_EQ(S_OK, grabber->SetBufferSamples(TRUE));
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
     }
-
-    // The newest frame; empty until one has arrived.
-    std::vector<BYTE> Frame()
-    {
-        std::vector<BYTE> frame(kWidth * 3 * kHeight);
-        long size = static_cast<long>(frame.size());
-        if (m_grabber->GetCurrentBuffer(&size, reinterpret_cast<long *>(frame.data())) != S_OK ||
-            size != static_cast<long>(frame.size()))
-            frame.clear();
-        return frame;
-    }
-
     // Waits for a frame whose orientation is the one asked for: upright, the
     // grey ramp is the bottom row; flipped, it is the top row.
     bool WaitForOrientation(bool flipped)
     {
         return WaitFor([&] {
-            std::vector<BYTE> f = Frame();
-            return !f.empty() && IsGreyRamp(f, kWidth, kHeight, 0) == flipped &&
+            std::vector<BYTE> f(kWidth * 3 * kHeight);
+            long size = static_cast<long>(f.size());
+            return grabber->GetCurrentBuffer(&size, reinterpret_cast<long *>(f.data())) == S_OK &&
+                   size == static_cast<long>(f.size()) &&
+                   IsGreyRamp(f, kWidth, kHeight, 0) == flipped &&
                    IsGreyRamp(f, kWidth, kHeight, kHeight - 1) == !flipped;
         });
     }
-
-private:
-    IGraphBuilder *m_graph = NULL;
-    IMediaControl *m_control = NULL;
-    IBaseFilter *m_source = NULL;
-    IBaseFilter *m_grabberFilter = NULL;
-    ISampleGrabber *m_grabber = NULL;
 };
 
 // The simulated camera (registered by the base) and the extension

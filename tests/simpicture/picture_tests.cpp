@@ -114,52 +114,30 @@ protected:
     std::unique_ptr<SimDriver> m_driver;
 };
 
-TEST_F(PictureTest, FlipAndMirrorTurnTheScene)
+TEST_F(PictureTest, FlipAndMirrorTurnTheSceneButNotTheText)
 {
     const LONG w = 320, h = 240;
-    Picture plain = Render(w, h, 3);
+    const Picture plain = Render(w, h, 3);
     LONG x0, y0, x1, y1;
     ASSERT_TRUE(plain.Find(kBlock, &x0, &y0, &x1, &y1));
-    EXPECT_LT(x1, w / 2);  // left of centre, in the upper half
+    EXPECT_LT(x1, w / 2);  // the light square: left of centre, in the upper half
     EXPECT_LT(y1, h / 2);
     EXPECT_GT(x1 - x0, 20);
-
-    Set(FLIP, 1);
-    Picture flipped = Render(w, h, 3);
-    LONG fx0, fy0, fx1, fy1;
-    ASSERT_TRUE(flipped.Find(kBlock, &fx0, &fy0, &fx1, &fy1));
-    EXPECT_EQ(x0, fx0);
-    EXPECT_EQ(x1, fx1);
-    EXPECT_EQ(h - 1 - y1, fy0);
-    EXPECT_EQ(h - 1 - y0, fy1);
-    // Below and above the text box the whole scene is upside down.
-    for (LONG y = 50; y < h - 50; ++y)
-        for (LONG x = 0; x < w; ++x)
-            ASSERT_EQ(plain.At(x, h - 1 - y), flipped.At(x, y)) << x << "," << y;
-
-    Set(FLIP, 0);
-    Set(MIRROR, 1);
-    Picture mirrored = Render(w, h, 3);
-    LONG mx0, my0, mx1, my1;
-    ASSERT_TRUE(mirrored.Find(kBlock, &mx0, &my0, &mx1, &my1));
-    EXPECT_EQ(w - 1 - x1, mx0);
-    EXPECT_EQ(w - 1 - x0, mx1);
-    EXPECT_EQ(y0, my0);
-    EXPECT_EQ(y1, my1);
-    for (LONG y = 50; y < h; ++y)
-        for (LONG x = 0; x < w; ++x)
-            ASSERT_EQ(plain.At(w - 1 - x, y), mirrored.At(x, y)) << x << "," << y;
-
-    Set(FLIP, 1);
-    Picture both = Render(w, h, 3);
-    for (LONG y = 50; y < h - 50; ++y)
-        for (LONG x = 0; x < w; ++x)
-            ASSERT_EQ(plain.At(w - 1 - x, h - 1 - y), both.At(x, y)) << x << "," << y;
-
-    // The text stays readable: the box is where it was, whatever the turn.
-    for (LONG y = 3; y < 40; ++y)
-        for (LONG x = 3; x < 60; ++x)
-            ASSERT_EQ(plain.At(x, y), both.At(x, y)) << x << "," << y;
+    for (int turn = 1; turn <= 3; ++turn) {
+        const bool flip = turn & 1, mirror = turn & 2;
+        Set(FLIP, flip);
+        Set(MIRROR, mirror);
+        const Picture turned = Render(w, h, 3);
+        // Below and above the text box the whole scene is turned.
+        for (LONG y = 50; y < h - 50; ++y)
+            for (LONG x = 0; x < w; ++x)
+                ASSERT_EQ(plain.At(mirror ? w - 1 - x : x, flip ? h - 1 - y : y), turned.At(x, y))
+                    << turn << ": " << x << "," << y;
+        // The text box is where it was.
+        for (LONG y = 3; y < 40; ++y)
+            for (LONG x = 3; x < 60; ++x)
+                ASSERT_EQ(plain.At(x, y), turned.At(x, y)) << turn << ": " << x << "," << y;
+    }
 }
 
 TEST_F(PictureTest, PrivacySendsBlackAndLeavesPadding)
@@ -239,48 +217,40 @@ TEST_F(PictureTest, ExposureAndGainsOrderBrightness)
     EXPECT_LT(nominal, dDouble);
 }
 
-TEST_F(PictureTest, FramesMoveAndTheCounterChanges)
+// Over the top rows of two pictures of one width, more than five pixels
+// differ, all inside the text box (x below 120) in rows [y0, y1).
+::testing::AssertionResult DifferOnlyInText(const Picture &a, const Picture &b, LONG rows, LONG y0,
+                                            LONG y1)
+{
+    LONG changed = 0;
+    for (LONG y = 0; y < rows; ++y)
+        for (LONG x = 0; x < a.width; ++x)
+            if (a.At(x, y) != b.At(x, y)) {
+                if (x >= 120 || y < y0 || y >= y1)
+                    return ::testing::AssertionFailure() << "differs at " << x << "," << y;
+                ++changed;
+            }
+    if (changed <= 5)
+        return ::testing::AssertionFailure() << changed << " pixels differ";
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(PictureTest, TheTextShowsFrameNumberAndSize)
 {
     // The bars move a 160th of the width per frame: frames 5 and 165 show the
-    // same scene, so only the frame number can tell them apart.
-    Picture a = Render(320, 240, 5);
-    Picture next = Render(320, 240, 6);
-    Picture b = Render(320, 240, 165);
+    // same scene, so only the frame number (first line) tells them apart.
+    const Picture a = Render(320, 240, 5), next = Render(320, 240, 6);
     bool moved = false;
     for (LONG x = 0; x < 320 && !moved; ++x)
         moved = a.At(x, 100) != next.At(x, 100);
     EXPECT_TRUE(moved);
-
-    LONG changed = 0;
-    for (LONG y = 0; y < 240; ++y)
-        for (LONG x = 0; x < 320; ++x)
-            if (a.At(x, y) != b.At(x, y)) {
-                ++changed;
-                ASSERT_LT(x, 120) << y;  // inside the text box
-                ASSERT_LT(y, 14);        // the first line
-            }
-    EXPECT_GT(changed, 5);
-}
-
-TEST_F(PictureTest, SizeShowsInTheText)
-{
-    Picture a = Render(320, 240, 4);
-    Picture b = Render(320, 232, 4);
-    LONG changed = 0;
-    for (LONG y = 0; y < 30; ++y)
-        for (LONG x = 0; x < 320; ++x)
-            if (a.At(x, y) != b.At(x, y)) {
-                ++changed;
-                ASSERT_LT(x, 120) << y;
-                ASSERT_GE(y, 13);  // the second line
-            }
-    EXPECT_GT(changed, 5);
+    EXPECT_TRUE(DifferOnlyInText(a, Render(320, 240, 165), 240, 0, 14));
+    // The size is the second line.
+    EXPECT_TRUE(DifferOnlyInText(a, Render(320, 232, 5), 30, 13, 30));
 
     // Larger frames get larger text.
-    Picture big = Render(1280, 720, 4);
-    LONG x0, y0, x1, y1;
-    ASSERT_TRUE(big.Find(Rgb{255, 255, 255}, &x0, &y0, &x1, &y1));
-    LONG sx0, sy0, sx1, sy1;
+    LONG x0, y0, x1, y1, sx0, sy0, sx1, sy1;
+    ASSERT_TRUE(Render(1280, 720, 4).Find(Rgb{255, 255, 255}, &x0, &y0, &x1, &y1));
     ASSERT_TRUE(a.Find(Rgb{255, 255, 255}, &sx0, &sy0, &sx1, &sy1));
     EXPECT_GT(y1 - y0, 2 * (sy1 - sy0));
 }

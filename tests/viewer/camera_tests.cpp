@@ -66,58 +66,27 @@ std::vector<DWORD> ReadClient(HWND window, LONG width, LONG height)
     return pixels;
 }
 
-// Whether shown (the visible width x height part of the client area) is
-// the camera's picture of frameWidth x frameHeight: every row must be that
-// row of one of the frames firstFrame to lastFrame (a paint may mix the rows
-// of two frames).
-bool ShowsCameraPicture(const std::vector<DWORD> &shown, LONG width, LONG height, LONG frameWidth,
-                        LONG frameHeight, LONG firstFrame, LONG lastFrame,
-                        const SimDriverState &camera)
+// The camera's frame number that the window shows: the newest of the frames
+// first to last whose top rows (rows of them, as far as the client area
+// shows them) the client area holds, or -1 (also while a paint mixes two
+// frames). The frame counter is drawn in the top rows.
+LONG ShownFrame(HWND window, LONG frameWidth, LONG frameHeight, LONG rows, LONG first, LONG last,
+                const SimDriverState &camera)
 {
-    if (shown.size() != static_cast<size_t>(width) * height || width <= 0 || height <= 0)
-        return false;
-    const ULONG stride = SimFrameStride(frameWidth);
-    std::vector<BYTE> frame(SimFrameBytes(frameWidth, frameHeight));
-    std::vector<bool> matched(static_cast<size_t>(height), false);
-    LONG left = height;
-    for (LONG n = lastFrame; n >= firstFrame && left > 0; --n) {
-        SimRenderFrame(frame.data(), frameWidth, frameHeight, static_cast<ULONG>(n), camera);
-        for (LONG y = 0; y < height; ++y) {
-            if (matched[y])
-                continue;
-            const BYTE *row = frame.data() + static_cast<size_t>(frameHeight - 1 - y) * stride;
-            const DWORD *got = shown.data() + static_cast<size_t>(y) * width;
-            bool same = true;
-            for (LONG x = 0; x < width && same; ++x, row += 3)
-                same = got[x] == (static_cast<DWORD>(row[2]) << 16 | row[1] << 8 | row[0]);
-            if (same) {
-                matched[y] = true;
-                --left;
-            }
-        }
-    }
-    return left == 0;
-}
-
-// The camera's frame number that the window shows, told by the visible part
-// of its top rows (where the frame counter is drawn): the newest of the
-// frames last - 99 to last whose rows those are, or -1.
-LONG ShownFrame(HWND window, LONG frameWidth, LONG height, LONG last, const SimDriverState &camera)
-{
-    const LONG rows = 12;
     RECT client;
     GetClientRect(window, &client);
     const LONG width = client.right < frameWidth ? client.right : frameWidth;
+    rows = client.bottom < rows ? client.bottom : rows;
     const std::vector<DWORD> shown = ReadClient(window, width, rows);
-    if (shown.size() != static_cast<size_t>(width) * rows)
+    if (width <= 0 || rows <= 0 || shown.size() != static_cast<size_t>(width) * rows)
         return -1;
-    std::vector<BYTE> frame(SimFrameBytes(frameWidth, height));
-    for (LONG n = last; n >= 0 && n > last - 100; --n) {
-        SimRenderFrame(frame.data(), frameWidth, height, static_cast<ULONG>(n), camera);
+    std::vector<BYTE> frame(SimFrameBytes(frameWidth, frameHeight));
+    for (LONG n = last; n >= first && n >= 0; --n) {
+        SimRenderFrame(frame.data(), frameWidth, frameHeight, static_cast<ULONG>(n), camera);
         bool same = true;
         for (LONG y = 0; y < rows && same; ++y) {
             const BYTE *row =
-                frame.data() + static_cast<size_t>(height - 1 - y) * SimFrameStride(frameWidth);
+                frame.data() + static_cast<size_t>(frameHeight - 1 - y) * SimFrameStride(frameWidth);
             for (LONG x = 0; x < width && same; ++x, row += 3)
                 same = shown[y * width + x] == (static_cast<DWORD>(row[2]) << 16 | row[1] << 8 | row[0]);
         }
@@ -169,38 +138,28 @@ protected:
     }
 
     // The camera's settings as its next frames see them.
-    std::vector<BYTE> CameraState()
+    SimDriverState State()
     {
         std::vector<BYTE> state(sizeof(SimDriverState), 0);
         SimCamLock lock(m_cam.Block());
         memcpy(state.data(), &m_cam.Block().Shared()->driver, offsetof(SimDriverState, log));
-        return state;
+        return *reinterpret_cast<const SimDriverState *>(state.data());
     }
 
     // Waits until the window shows the camera's picture of the given size,
     // drawn from frames sent after this call: the window is refreshed.
     ::testing::AssertionResult WaitForPicture(HWND window, LONG frameWidth, LONG frameHeight)
     {
-        const LONG firstFrame = m_cam.FramesDelivered();
-        RECT client;
-        GetClientRect(window, &client);
-        const LONG width = client.right < frameWidth ? client.right : frameWidth;
-        const LONG height = client.bottom < frameHeight ? client.bottom : frameHeight;
-        const std::vector<BYTE> state = CameraState();
-        const SimDriverState &camera = *reinterpret_cast<const SimDriverState *>(state.data());
-        bool shown = false;
-        WaitUntil([&] {
-            const std::vector<DWORD> pixels = ReadClient(window, width, height);
-            shown = ShowsCameraPicture(pixels, width, height, frameWidth, frameHeight, firstFrame,
-                                       m_cam.FramesDelivered(), camera);
-            return shown;
-        });
-        if (!shown)
-            return ::testing::AssertionFailure()
-                   << "the client area (" << width << " x " << height
-                   << " visible) never showed the camera's " << frameWidth << " x "
-                   << frameHeight << " picture";
-        return ::testing::AssertionSuccess();
+        const LONG first = m_cam.FramesDelivered();
+        const SimDriverState camera = State();
+        if (WaitUntil([&] {
+                return ShownFrame(window, frameWidth, frameHeight, frameHeight, first,
+                                  m_cam.FramesDelivered(), camera) >= 0;
+            }))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "the window never showed the camera's " << frameWidth << " x " << frameHeight
+               << " picture";
     }
 
     // The events (of one kind, or all) of the camera filters that lived in
@@ -227,7 +186,7 @@ protected:
 // no pause many more.
 TEST_F(ViewerOnCamera, RefreshesOncePerDisplayInterval)
 {
-    const SimDriverState camera = *reinterpret_cast<const SimDriverState *>(CameraState().data());
+    const SimDriverState camera = State();
     for (int interval : {1000, 30, 0}) {
         SCOPED_TRACE(interval);
         m_cam.Reset();  // frame numbers from 0 again
@@ -244,7 +203,8 @@ TEST_F(ViewerOnCamera, RefreshesOncePerDisplayInterval)
         const size_t callsBefore = run.GrabberCalls().size();
         for (LONG next = start; next <= start + 36; next += 3) {
             ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() >= next; }));
-            const LONG n = ShownFrame(window, 160, 120, m_cam.FramesDelivered(), camera);
+            const LONG last = m_cam.FramesDelivered();
+            const LONG n = ShownFrame(window, 160, 120, 12, last - 99, last, camera);
             if (n >= 0 && (seen.empty() || seen.back() != n))
                 seen.push_back(n);
         }

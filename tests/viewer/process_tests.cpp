@@ -76,20 +76,18 @@ TEST_F(ViewerNoDevice, WaitsForAKeyThenReportsAndEndsWithStatus0)
 
 TEST_F(ViewerNoDevice, BannerShowsTheRequestedSize)
 {
-    CapviewRun run;
-    run.WriteSettings("[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\nDISP_INTERVAL=-4\r\n");
-    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
-    EXPECT_EQ(0, WaitExitWithoutWindow(run));
-    EXPECT_EQ(ExpectedBanner(320, 240) + ExpectedNoDeviceLine(), run.Output());
-}
-
-TEST_F(ViewerNoDevice, SettingsWithoutNumbersShowZero)
-{
-    CapviewRun run;
-    run.WriteSettings("[CAMERA_PARAM]\r\nWIDTH=wide\r\n");
-    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
-    EXPECT_EQ(0, WaitExitWithoutWindow(run));
-    EXPECT_EQ(ExpectedBanner(0, 480) + ExpectedNoDeviceLine(), run.Output());
+    const struct {
+        const char *settings;
+        int width, height;
+    } cases[] = {{"[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\nDISP_INTERVAL=-4\r\n", 320, 240},
+                 {"[CAMERA_PARAM]\r\nWIDTH=wide\r\n", 0, 480}};
+    for (const auto &c : cases) {
+        CapviewRun run;
+        run.WriteSettings(c.settings);
+        ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+        EXPECT_EQ(0, WaitExitWithoutWindow(run));
+        EXPECT_EQ(ExpectedBanner(c.width, c.height) + ExpectedNoDeviceLine(), run.Output());
+    }
 }
 
 }  // namespace
