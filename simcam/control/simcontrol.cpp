@@ -149,6 +149,7 @@ void SimCamControl::Reset()
     s->capsCount = 0;
     s->unplugged = 0;
     s->busy = 0;
+    s->refusedRequests = 0;
     s->framesDelivered = 0;
     s->eventCount = 0;
 }
@@ -306,6 +307,12 @@ bool SimCamControl::Unplugged()
 {
     SimCamLock lock(m_block);
     return m_block.Shared()->unplugged != 0;
+}
+
+LONG SimCamControl::RefusedRequests()
+{
+    SimCamLock lock(m_block);
+    return m_block.Shared()->refusedRequests;
 }
 
 void SimCamControl::SetBusy(bool busy)

@@ -165,6 +165,8 @@ struct SimCamShared {
     LONG unplugged;              // non-zero: the camera is gone
     LONG busy;                   // non-zero: another application captures from it
 
+    LONG refusedRequests;        // property requests refused while unplugged, since the last Reset
+
     // The filter that streams from the camera (0: none), and its process.
     ULONG ownerFilter;
     ULONG ownerProcess;
@@ -288,7 +290,7 @@ public:
     // no longer enumerated, and an old moniker no longer binds: its filter
     // is refused with SIMCAM_E_DEVICE_GONE), its filters answer property
     // requests with SIMCAM_E_DEVICE_GONE, a stream on it stops and the graph
-    // gets EC_DEVICE_LOST with 0, and starting a stream fails with
+    // gets EC_DEVICE_LOST with 0, and running a connected filter fails with
     // SIMCAM_E_DEVICE_GONE. Plug: it comes back: the category entry again,
     // property requests answered, EC_DEVICE_LOST with 1 to a graph whose
     // stream it lost; that stream starts again with the next run after a
@@ -296,9 +298,12 @@ public:
     HRESULT Unplug();
     HRESULT Plug();
     bool Unplugged();
-    // Busy: another application captures from the camera; starting a stream
-    // fails with SIMCAM_E_DEVICE_BUSY (as it does for every filter but the
-    // one already streaming, in any process).
+    LONG RefusedRequests();  // property requests refused while unplugged, since the last Reset
+    // Busy: another application captures from the camera; running a
+    // connected filter fails with SIMCAM_E_DEVICE_BUSY (as it does for every
+    // filter but the one already streaming, in any process, until that one
+    // stops). The refusal comes from Run, not Pause: the graph has paused
+    // every filter by then and stops them all again.
     void SetBusy(bool busy);
     // The process whose filter streams from the camera now (0: none).
     ULONG OwnerProcess();

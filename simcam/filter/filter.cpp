@@ -18,6 +18,7 @@ CSimCamFilter::CSimCamFilter(ULONG device)
       m_sink(NULL),
       m_id(0),
       m_device(device),
+      m_ownsCamera(false),
       m_pin(this),
       m_hostedCount(0)
 {
@@ -47,7 +48,7 @@ CSimCamFilter::~CSimCamFilter()
 
     if (m_clock)
         m_clock->Release();
-    if (m_block.IsOpen()) {
+    if (m_block.IsOpen() && m_id) {  // a filter refused at creation was never counted
         SimCamLock lock(m_block);
         SimCamRecordEvent(m_block.Shared(), SIM_EVENT_RELEASE, m_id, State_Stopped);
         --m_block.Shared()->filtersAlive;
@@ -313,9 +314,11 @@ void CSimCamFilter::StopStreaming()
     const FILTER_STATE previous = m_state;
     m_state = State_Stopped;
     LeaveCriticalSection(&m_dataLock);
-    if (previous != State_Stopped) {
+    if (previous != State_Stopped)
         m_pin.Inactive();
+    if (m_ownsCamera) {
         ReleaseCamera();
+        m_ownsCamera = false;
     }
     LeaveCriticalSection(&m_stateLock);
 }
@@ -327,11 +330,13 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
     return S_OK;
 }
 
-// Paused or running: leaving the stopped state, a connected pin takes the
-// camera and gets ready; then the new state (and, when running, its start
-// time) is taken. Windows' capture filters answer S_OK from Pause as from
-// Run: a client may accept nothing else. That a paused live source sends
-// nothing is GetState's to say.
+// Paused or running: leaving the stopped state, the pin gets ready; a
+// connected pin takes the camera when it first runs (refused while the camera
+// is gone or in use: the filter stays where it was, so the graph's stop
+// finds every filter in step). Then the new state (and, when running, its
+// start time) is taken. Windows' capture filters answer S_OK from Pause as
+// from Run: a client may accept nothing else. That a paused live source
+// sends nothing is GetState's to say.
 HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
 {
     HRESULT hr = S_OK;
@@ -339,13 +344,14 @@ HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
     EnterCriticalSection(&m_dataLock);
     const FILTER_STATE previous = m_state;
     LeaveCriticalSection(&m_dataLock);
-    const bool starting = previous == State_Stopped && m_pin.IsConnected();
-    if (starting)
-        hr = AcquireCamera();
-    if (SUCCEEDED(hr) && previous == State_Stopped) {
+    const bool connected = m_pin.IsConnected();
+    if (previous == State_Stopped)
         hr = m_pin.Active();
-        if (FAILED(hr) && starting)
-            ReleaseCamera();
+    if (SUCCEEDED(hr) && target == State_Running && connected && !m_ownsCamera) {
+        hr = AcquireCamera();
+        m_ownsCamera = SUCCEEDED(hr);
+        if (FAILED(hr) && previous == State_Stopped)
+            m_pin.Inactive();
     }
     if (SUCCEEDED(hr)) {
         EnterCriticalSection(&m_dataLock);
@@ -357,7 +363,7 @@ HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
     }
     LeaveCriticalSection(&m_stateLock);
     WCHAR path[64] = {0};
-    if (starting && SUCCEEDED(hr))
+    if (previous == State_Stopped && connected && SUCCEEDED(hr))
         DescribeDownstream(path, ARRAYSIZE(path));
     RecordEvent(target == State_Running ? SIM_EVENT_RUN : SIM_EVENT_PAUSE, 0, hr, path);
     return hr;
@@ -479,8 +485,10 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Set(REFGUID set, DWORD id, LPVOID insta
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
     SimCamLock lock(m_block);
-    if (m_block.Shared()->unplugged)
+    if (m_block.Shared()->unplugged) {
+        ++m_block.Shared()->refusedRequests;
         return SIMCAM_E_DEVICE_GONE;
+    }
     return SimDriver(&m_block.Shared()->driver).Set(set, id, instance, instanceLength, data, dataLength);
 }
 
@@ -491,8 +499,10 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Get(REFGUID set, DWORD id, LPVOID insta
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
     SimCamLock lock(m_block);
-    if (m_block.Shared()->unplugged)
+    if (m_block.Shared()->unplugged) {
+        ++m_block.Shared()->refusedRequests;
         return SIMCAM_E_DEVICE_GONE;
+    }
     return SimDriver(&m_block.Shared()->driver)
         .Get(set, id, instance, instanceLength, data, dataLength, returned);
 }

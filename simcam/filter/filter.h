@@ -233,6 +233,7 @@ private:
     SimCamBlock m_block;
     ULONG m_id;
     const ULONG m_device;
+    bool m_ownsCamera;             // this filter streams from the camera (state lock)
     CSimCamPin m_pin;
 
     // Extensions hosted as the kernel-streaming proxy hosts them.

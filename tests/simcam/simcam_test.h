@@ -112,7 +112,10 @@ public:
                 ++m_backwards;
             if (t1 <= t0)
                 ++m_badEnds;
+            if (m_samples == 0)
+                m_firstStart = t0;
             m_lastStart = t0;
+            m_lastEnd = t1;
         } else {
             ++m_untimed;
         }
@@ -141,7 +144,7 @@ public:
     std::vector<IMediaSample *> m_held;
     long m_samples = 0, m_backwards = 0, m_badEnds = 0, m_untimed = 0, m_notSync = 0;
     long m_lastLength = 0;
-    REFERENCE_TIME m_lastStart = 0;
+    REFERENCE_TIME m_firstStart = 0, m_lastStart = 0, m_lastEnd = 0;
 };
 
 // The viewer's graph: device -> (Smart Tee) -> sample grabber for RGB24.

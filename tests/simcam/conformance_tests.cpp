@@ -1,0 +1,425 @@
+// The simulated camera answers as Windows' own capture filters do: the exact
+// codes of state changes, QueryAccept and IAMStreamConfig, the offered types
+// around a connection, one stream at a time, unplugging, and the frame rate
+// the camera's rate settings give. The codes are those that the platform's
+// own conformance tests of capture filters expect on Windows.
+#include "simcam_test.h"
+
+#include <stddef.h>
+
+namespace {
+
+using SimCamConformance = SimCamTest;
+
+bool SameType(const AM_MEDIA_TYPE *a, const AM_MEDIA_TYPE *b)
+{
+    return !memcmp(a, b, offsetof(AM_MEDIA_TYPE, pbFormat)) && !memcmp(a->pbFormat, b->pbFormat, a->cbFormat);
+}
+
+AM_MEDIA_TYPE *FirstOffered(IPin *pin, ULONG *count = NULL)
+{
+    IEnumMediaTypes *types = NULL;
+    AM_MEDIA_TYPE *all[8] = {};
+    ULONG fetched = 0;
+    if (FAILED(pin->EnumMediaTypes(&types)))
+        return NULL;
+    types->Next(8, all, &fetched);
+    types->Release();
+    for (ULONG i = 1; i < fetched; ++i)
+        DeleteMediaType(all[i]);
+    if (count)
+        *count = fetched;
+    return all[0];
+}
+
+// What a client strict about return codes accepts from a run: S_OK, or
+// S_FALSE followed by a GetState that answers S_OK in the running state.
+bool StrictRun(IMediaControl *control)
+{
+    HRESULT hr = control->Run();
+    if (hr == S_FALSE) {
+        OAFilterState state = State_Stopped;
+        hr = control->GetState(5000, &state) == S_OK && state == State_Running ? S_OK : E_FAIL;
+    }
+    return hr == S_OK;
+}
+
+TEST_F(SimCamConformance, UnconnectedStateChangesAnswerS_OK)
+{
+    IBaseFilter *filter = BindSimCam();
+    ASSERT_TRUE(filter != NULL);
+    const struct {
+        char op;  // P pause, R run, S stop
+        FILTER_STATE state;
+    } steps[] = {{'P', State_Paused}, {'R', State_Running}, {'P', State_Paused},
+                 {'S', State_Stopped}, {'R', State_Running}, {'S', State_Stopped}};
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(S_OK, filter->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    for (const auto &step : steps) {
+        const HRESULT hr = step.op == 'P' ? filter->Pause() : step.op == 'R' ? filter->Run(0) : filter->Stop();
+        EXPECT_EQ(S_OK, hr) << step.op;
+        EXPECT_EQ(S_OK, filter->GetState(0, &state)) << step.op;
+        EXPECT_EQ(step.state, state) << step.op;
+    }
+    EXPECT_EQ(0u, filter->Release());
+}
+
+// Connected with the second offered type: the connection has that type and
+// GetFormat gives it, but the offered list still leads with the default;
+// the graph's state changes answer S_OK, GetState VFW_S_CANT_CUE while
+// paused; disconnected, GetFormat gives the default again.
+TEST_F(SimCamConformance, ConnectedStateCodesAndFormatsAroundTheConnection)
+{
+    ViewerGraph g;
+    ASSERT_NO_FATAL_FAILURE(g.Build(0, 0, true));
+    IPin *pin = CapturePin(g.source);
+    IPin *in = CapturePin(g.grabberFilter);
+    ASSERT_EQ(S_OK, g.graph->Disconnect(pin));
+    ASSERT_EQ(S_OK, g.graph->Disconnect(in));
+
+    IEnumMediaTypes *types = NULL;
+    AM_MEDIA_TYPE *offered[2] = {};
+    ULONG fetched = 0;
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
+    ASSERT_EQ(S_OK, types->Next(2, offered, &fetched));
+    types->Release();
+    AM_MEDIA_TYPE *mt = NULL;
+    ASSERT_EQ(S_OK, g.config->GetFormat(&mt));
+    EXPECT_TRUE(SameType(offered[0], mt));
+    DeleteMediaType(mt);
+
+    ASSERT_EQ(S_OK, g.graph->ConnectDirect(pin, in, offered[1]));
+    AM_MEDIA_TYPE connected;
+    ASSERT_EQ(S_OK, pin->ConnectionMediaType(&connected));
+    EXPECT_TRUE(SameType(offered[1], &connected));
+    FreeMediaType(&connected);
+    ASSERT_EQ(S_OK, g.config->GetFormat(&mt));
+    EXPECT_TRUE(SameType(offered[1], mt));
+    DeleteMediaType(mt);
+    mt = FirstOffered(pin);
+    ASSERT_TRUE(mt != NULL);
+    EXPECT_TRUE(SameType(offered[0], mt));
+    DeleteMediaType(mt);
+
+    IMediaFilter *filter = NULL;
+    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
+    const struct {
+        char op;
+        HRESULT state;  // what GetState answers afterwards
+        OAFilterState expected;
+    } steps[] = {{'P', VFW_S_CANT_CUE, State_Paused}, {'R', S_OK, State_Running},
+                 {'P', VFW_S_CANT_CUE, State_Paused}, {'S', S_OK, State_Stopped},
+                 {'R', S_OK, State_Running},          {'S', S_OK, State_Stopped}};
+    for (const auto &step : steps) {
+        const HRESULT hr = step.op == 'P' ? g.control->Pause() : step.op == 'R' ? g.control->Run() : g.control->Stop();
+        EXPECT_EQ(S_OK, hr) << step.op;
+        OAFilterState state = -1;
+        EXPECT_EQ(step.state, g.control->GetState(0, &state)) << step.op;
+        EXPECT_EQ(step.expected, state) << step.op;
+        FILTER_STATE own = State_Stopped;
+        EXPECT_EQ(step.state, filter->GetState(0, &own)) << step.op;
+    }
+    filter->Release();
+    EXPECT_TRUE(StrictRun(g.control));
+    EXPECT_EQ(S_OK, g.control->Stop());
+
+    EXPECT_EQ(S_OK, g.graph->Disconnect(pin));
+    EXPECT_EQ(S_FALSE, g.graph->Disconnect(pin));
+    g.graph->Disconnect(in);
+    ASSERT_EQ(S_OK, g.config->GetFormat(&mt));
+    EXPECT_TRUE(SameType(offered[0], mt));
+    DeleteMediaType(mt);
+    DeleteMediaType(offered[0]);
+    DeleteMediaType(offered[1]);
+    in->Release();
+    pin->Release();
+    EXPECT_EQ(0u, g.Teardown());
+}
+
+// The capture graph builder's preview stream through the Smart Tee, as a
+// capture program builds it: a strict client's run succeeds.
+TEST_F(SimCamConformance, StrictClientRunsThePreviewGraph)
+{
+    ViewerGraph g;
+    ASSERT_NO_FATAL_FAILURE(g.Build(320, 240));
+    ASSERT_EQ(VFW_S_NOPREVIEWPIN, g.rendered);
+    EXPECT_TRUE(StrictRun(g.control));
+    EXPECT_GE(WaitForFrames(m_cam, 2), 2);
+    EXPECT_EQ(S_OK, g.control->Stop());
+    EXPECT_EQ(0u, g.Teardown());
+}
+
+TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
+{
+    IBaseFilter *filter = BindSimCam();
+    ASSERT_TRUE(filter != NULL);
+    IPin *pin = CapturePin(filter);
+    IAMStreamConfig *config = NULL;
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void **>(&config)));
+    EXPECT_EQ(E_POINTER, pin->QueryAccept(NULL));
+    EXPECT_EQ(S_FALSE, config->GetStreamCaps(100000, NULL, NULL));
+    EXPECT_EQ(S_FALSE, config->GetStreamCaps(-1, NULL, NULL));
+
+    AM_MEDIA_TYPE *base = NULL;
+    ASSERT_EQ(S_OK, config->GetFormat(&base));
+    VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(base->pbFormat);
+    // Refusals: another major type, a size not offered, a subtype the camera
+    // does not send, a size far too large; bit count and compression are not
+    // looked at.
+    struct Case {
+        const char *name;
+        void (*change)(AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *vih);
+        HRESULT accept, set;
+    } const cases[] = {
+        {"AsGiven", [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *) {}, S_OK, S_OK},
+        {"Audio", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->majortype = MEDIATYPE_Audio; }, S_FALSE, E_FAIL},
+        {"SizeNotOffered",
+         [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *v) {
+             v->bmiHeader.biWidth--;
+             v->bmiHeader.biHeight--;
+         },
+         S_FALSE, E_FAIL},
+        {"RGB32", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->subtype = MEDIASUBTYPE_RGB32; }, S_FALSE, E_FAIL},
+        {"YUY2", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->subtype = MEDIASUBTYPE_YUY2; }, S_FALSE, E_FAIL},
+        {"Huge",
+         [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *v) { v->bmiHeader.biWidth = v->bmiHeader.biHeight = 10000000; },
+         S_FALSE, E_FAIL},
+        {"NoBitCountNorCompression",
+         [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *v) {
+             v->bmiHeader.biBitCount = 0;
+             v->bmiHeader.biCompression = 0;
+         },
+         S_OK, S_OK},
+        {"OddHeaderFields",
+         [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *v) {
+             v->bmiHeader.biCompression = 0xdeadbeef;
+             v->bmiHeader.biBitCount = 123;
+             v->bmiHeader.biSizeImage = 456;
+             mt->lSampleSize = 789;
+         },
+         S_OK, S_OK},
+    };
+    for (const Case &c : cases) {
+        AM_MEDIA_TYPE mt = *base;
+        VIDEOINFOHEADER info = *vih;
+        mt.pbFormat = reinterpret_cast<BYTE *>(&info);
+        c.change(&mt, &info);
+        EXPECT_EQ(c.accept, pin->QueryAccept(&mt)) << c.name;
+        EXPECT_EQ(c.set, config->SetFormat(&mt)) << c.name;
+        // What is set is the camera's own type of that size.
+        AM_MEDIA_TYPE *now = NULL;
+        ASSERT_EQ(S_OK, config->GetFormat(&now));
+        EXPECT_TRUE(SameType(base, now)) << c.name;
+        DeleteMediaType(now);
+    }
+    AM_MEDIA_TYPE empty;
+    memset(&empty, 0, sizeof(empty));
+    EXPECT_EQ(S_FALSE, pin->QueryAccept(&empty));
+    empty.majortype = MEDIATYPE_Video;
+    empty.formattype = FORMAT_VideoInfo;
+    EXPECT_EQ(S_FALSE, pin->QueryAccept(&empty));
+
+    // Each capability entry set is what GetFormat gives and the only type offered.
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    for (int i = 0; i < count; ++i) {
+        AM_MEDIA_TYPE *entry = NULL, *now = NULL;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(S_OK, config->GetStreamCaps(i, &entry, reinterpret_cast<BYTE *>(&caps)));
+        EXPECT_EQ(S_OK, config->SetFormat(entry)) << i;
+        ASSERT_EQ(S_OK, config->GetFormat(&now));
+        EXPECT_TRUE(SameType(entry, now)) << i;
+        DeleteMediaType(now);
+        ULONG offered = 0;
+        now = FirstOffered(pin, &offered);
+        EXPECT_TRUE(now && SameType(entry, now)) << i;
+        EXPECT_EQ(1u, offered) << i;
+        DeleteMediaType(now);
+        DeleteMediaType(entry);
+    }
+    DeleteMediaType(base);
+    config->Release();
+    pin->Release();
+    EXPECT_EQ(0u, filter->Release());
+}
+
+// The rate settings set the stream's rate at VGA and QVGA size; other sizes
+// keep their format's. The connected type, the samples' length and their
+// spacing on the graph's clock all say it.
+TEST_F(SimCamConformance, RateSettingsSetTheStreamRateAtTheirSizes)
+{
+    const struct {
+        LONG width, height;
+        ULONG control;
+        LONG setting;
+        REFERENCE_TIME frameTime;
+    } cases[] = {
+        {640, 480, VGA_FPS, 4, 666666},   // "15fps"
+        {320, 240, QVGA_FPS, 0, 166666},  // "60fps"
+        {160, 120, QVGA_FPS, 0, 400000},  // no rate setting: the interval of the format it
+                                          // was set from, 640x480 at "25fps"
+    };
+    for (const auto &c : cases) {
+        m_cam.Reset();
+        m_cam.SetValue(c.control, c.setting);
+        ViewerGraph g;
+        ASSERT_NO_FATAL_FAILURE(g.Build(c.width, c.height, true));
+        ASSERT_EQ(S_OK, g.rendered);
+        AM_MEDIA_TYPE *mt = NULL;
+        ASSERT_EQ(S_OK, g.config->GetFormat(&mt));
+        EXPECT_EQ(c.frameTime, reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat)->AvgTimePerFrame) << c.width;
+        DeleteMediaType(mt);
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(S_OK, g.config->GetStreamCaps(0, &mt, reinterpret_cast<BYTE *>(&caps)));
+        EXPECT_LE(caps.MinFrameInterval, c.frameTime);
+        EXPECT_GE(caps.MaxFrameInterval, c.frameTime);
+        DeleteMediaType(mt);
+
+        GrabberCallback cb;
+        ASSERT_EQ(S_OK, g.grabber->SetCallback(&cb, 0));
+        ASSERT_EQ(S_OK, g.control->Run());
+        EXPECT_GE(WaitForFrames(m_cam, 16), 16);
+        EXPECT_EQ(S_OK, g.control->Stop());
+        g.grabber->SetCallback(NULL, 0);
+        std::lock_guard<std::mutex> lock(cb.m_mutex);
+        ASSERT_GE(cb.m_samples, 16);
+        EXPECT_EQ(c.frameTime, cb.m_lastEnd - cb.m_lastStart) << c.width;
+        // The mean spacing of the samples' start times on the graph's clock.
+        const double mean = static_cast<double>(cb.m_lastStart - cb.m_firstStart) / (cb.m_samples - 1);
+        EXPECT_GT(mean, c.frameTime * 0.8) << c.width;
+        EXPECT_LT(mean, c.frameTime * 1.25) << c.width;
+        EXPECT_EQ(0u, g.Teardown());
+    }
+
+    // A client's interval at such a size sets the setting to the nearest rate.
+    IBaseFilter *filter = BindSimCam();
+    ASSERT_TRUE(filter != NULL);
+    IPin *pin = CapturePin(filter);
+    IAMStreamConfig *config = NULL;
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void **>(&config)));
+    AM_MEDIA_TYPE *mt = NULL;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config->GetStreamCaps(1, &mt, reinterpret_cast<BYTE *>(&caps)));  // 320x240
+    reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat)->AvgTimePerFrame = 333333;
+    EXPECT_EQ(S_OK, config->SetFormat(mt));
+    EXPECT_EQ(2, m_cam.Value(QVGA_FPS));  // "30fps"
+    DeleteMediaType(mt);
+    config->Release();
+    pin->Release();
+    EXPECT_EQ(0u, filter->Release());
+}
+
+// One stream at a time: a second filter's run is refused as Windows refuses a
+// second filter of one device, in this process and in another; so is a run
+// while another application holds the camera. The refusal comes from the
+// filter's Run (this platform's graph does not pass it on from its own Run);
+// the filter stays paused.
+TEST_F(SimCamConformance, OneStreamAtATime)
+{
+    ViewerGraph first, second;
+    ASSERT_NO_FATAL_FAILURE(first.Build(0, 0, true));
+    ASSERT_NO_FATAL_FAILURE(second.Build(0, 0, true));
+    IMediaFilter *filter = NULL;
+    ASSERT_EQ(S_OK, second.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
+    FILTER_STATE state = State_Stopped;
+    ASSERT_EQ(S_OK, first.control->Run());
+    EXPECT_EQ(GetCurrentProcessId(), m_cam.OwnerProcess());
+    ASSERT_EQ(S_OK, second.control->Pause());
+    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, filter->Run(0));
+    EXPECT_EQ(VFW_S_CANT_CUE, filter->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    const std::wstring peer = L"\"" + wintest::BinDir() + L"simcam_peer.exe\" capture";
+    EXPECT_EQ(20, wintest::RunProcess(peer));
+    EXPECT_EQ(S_OK, first.control->Stop());
+    EXPECT_EQ(0u, m_cam.OwnerProcess());
+    EXPECT_EQ(S_OK, filter->Run(0));
+    EXPECT_EQ(S_OK, second.control->Stop());
+    EXPECT_EQ(0, wintest::RunProcess(peer));
+
+    m_cam.SetBusy(true);
+    ASSERT_EQ(S_OK, second.control->Pause());
+    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, filter->Run(0));
+    m_cam.SetBusy(false);
+    EXPECT_EQ(S_OK, filter->Run(0));
+    EXPECT_EQ(S_OK, second.control->Stop());
+    filter->Release();
+    std::vector<SimEvent> runs = m_cam.Events(SIM_EVENT_RUN);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(S_OK, runs.back().result);
+    EXPECT_EQ(0u, second.Teardown());
+    EXPECT_EQ(0u, first.Teardown());
+}
+
+// Unplugged while streaming: the graph is told, frames stop, property
+// requests fail, the device is neither enumerated nor bound and a run is
+// refused. Back, the graph is told again and the next run streams.
+TEST_F(SimCamConformance, UnplugAndReturn)
+{
+    ViewerGraph g;
+    ASSERT_NO_FATAL_FAILURE(g.Build(160, 120, true));
+    IMediaEvent *events = NULL;
+    ASSERT_EQ(S_OK, g.graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void **>(&events)));
+    // The camera's record of each EC_DEVICE_LOST it sent, then the graph's.
+    auto waitDeviceLost = [&](LONG_PTR expected) {
+        for (int i = 0; i < 1000 && m_cam.Events(SIM_EVENT_DEVICE_LOST).size() < (expected ? 2u : 1u); ++i)
+            Sleep(10);  // a guard against a stalled stream, not a timing check
+        long code = 0;
+        LONG_PTR p1 = 0, p2 = -1;
+        while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+            const bool lost = code == EC_DEVICE_LOST;
+            if (lost) {
+                EXPECT_EQ(reinterpret_cast<LONG_PTR>(static_cast<IUnknown *>(g.source)), p1);
+            }
+            events->FreeEventParams(code, p1, p2);
+            if (lost)
+                return p2 == expected;
+        }
+        return false;
+    };
+    ASSERT_EQ(S_OK, g.control->Run());
+    ASSERT_GE(WaitForFrames(m_cam, 2), 2);
+
+    ASSERT_EQ(S_OK, m_cam.Unplug());
+    EXPECT_TRUE(waitDeviceLost(0));
+    const LONG atLoss = m_cam.FramesDelivered();
+    IKsPropertySet *props = NULL;
+    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&props)));
+    ControlRequest rq = {FLIP, SET_DATA, 1, 0};
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
+    DWORD returned = 0;
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), &returned));
+    EXPECT_EQ(2, m_cam.RefusedRequests());
+    EXPECT_TRUE(VideoInputDevices().empty());
+    EXPECT_TRUE(BindSimCam() == NULL);
+    IBaseFilter *stale = NULL;
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, CoCreateInstance(CLSID_SimCamFilter, NULL, CLSCTX_INPROC_SERVER,
+                                                     IID_IBaseFilter, reinterpret_cast<void **>(&stale)));
+    EXPECT_EQ(atLoss, m_cam.FramesDelivered());
+    EXPECT_EQ(1, m_cam.FiltersAlive());
+
+    ASSERT_EQ(S_OK, m_cam.Plug());
+    EXPECT_TRUE(waitDeviceLost(1));
+    EXPECT_EQ(1u, VideoInputDevices().size());
+    EXPECT_EQ(S_OK, props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
+    EXPECT_EQ(1, m_cam.Value(FLIP));
+    EXPECT_EQ(S_OK, g.control->Stop());
+
+    ASSERT_EQ(S_OK, m_cam.Unplug());
+    ASSERT_EQ(S_OK, g.control->Pause());
+    IMediaFilter *filter = NULL;
+    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, filter->Run(0));
+    filter->Release();
+    g.control->Stop();
+    ASSERT_EQ(S_OK, m_cam.Plug());
+    const LONG before = m_cam.FramesDelivered();
+    ASSERT_EQ(S_OK, g.control->Run());
+    EXPECT_GE(WaitForFrames(m_cam, before + 2), before + 2);
+    EXPECT_EQ(S_OK, g.control->Stop());
+    props->Release();
+    events->Release();
+    EXPECT_EQ(0u, g.Teardown());
+}
+
+}  // namespace
