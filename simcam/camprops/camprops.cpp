@@ -29,13 +29,13 @@ using Microsoft::WRL::ComPtr;
 
 enum ExitCode {
     EXIT_OK = 0,
-    EXIT_USAGE = 1,        // wrong command line
-    EXIT_NO_DEVICE = 2,    // no video input device at all
-    EXIT_NOT_FOUND = 3,    // no device of the given name
-    EXIT_BIND = 4,         // the device's filter could not be created
-    EXIT_NO_PAGES = 5,     // the filter lists no property pages
-    EXIT_FRAME = 6,        // the property frame could not be shown
-    EXIT_COM = 7           // COM or the system device enumerator unavailable
+    EXIT_USAGE = 1,      // wrong command line
+    EXIT_NO_DEVICE = 2,  // no video input device at all
+    EXIT_NOT_FOUND = 3,  // no device of the given name
+    EXIT_BIND = 4,       // the device's filter could not be created
+    EXIT_NO_PAGES = 5,   // the filter lists no property pages
+    EXIT_FRAME = 6,      // the property frame could not be shown
+    EXIT_COM = 7         // COM or the system device enumerator unavailable
 };
 
 const wchar_t kUsage[] =
@@ -63,8 +63,8 @@ void WriteLine(DWORD stream, const std::wstring &text)
     if (bytes <= 0)
         return;
     std::vector<char> buffer(static_cast<size_t>(bytes));
-    WideCharToMultiByte(codePage, 0, line.c_str(), static_cast<int>(line.size()), buffer.data(), bytes,
-                        NULL, NULL);
+    WideCharToMultiByte(codePage, 0, line.c_str(), static_cast<int>(line.size()), buffer.data(),
+                        bytes, NULL, NULL);
     WriteFile(out, buffer.data(), static_cast<DWORD>(bytes), &written, NULL);
 }
 
@@ -77,11 +77,15 @@ int Fail(ExitCode code, const std::wstring &text)
 int Fail(ExitCode code, const std::wstring &text, HRESULT hr)
 {
     wchar_t number[16];
-    swprintf(number, sizeof(number) / sizeof(number[0]), L"0x%08lX", static_cast<unsigned long>(hr));
+    swprintf(number, sizeof(number) / sizeof(number[0]), L"0x%08lX",
+             static_cast<unsigned long>(hr));
     return Fail(code, text + L" (error " + number + L")");
 }
 
-std::wstring Quoted(const std::wstring &name) { return L"\"" + name + L"\""; }
+std::wstring Quoted(const std::wstring &name)
+{
+    return L"\"" + name + L"\"";
+}
 
 // The moniker's friendly name; empty when it has none.
 std::wstring FriendlyName(IMoniker *moniker)
@@ -104,8 +108,9 @@ std::wstring FriendlyName(IMoniker *moniker)
 int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &name)
 {
     ComPtr<ICreateDevEnum> devices;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
-                                  IID_ICreateDevEnum, reinterpret_cast<void **>(devices.GetAddressOf()));
+    HRESULT hr =
+        CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                         reinterpret_cast<void **>(devices.GetAddressOf()));
     if (FAILED(hr))
         return Fail(EXIT_COM, L"the system device enumerator is not available", hr);
     ComPtr<IEnumMoniker> monikers;
@@ -145,7 +150,8 @@ int ShowDevicePages(const wchar_t *wanted)
                                       reinterpret_cast<void **>(filter.GetAddressOf()));
     device.Reset();
     if (FAILED(hr) || !filter)
-        return Fail(EXIT_BIND, L"cannot open the device " + Quoted(name), FAILED(hr) ? hr : E_POINTER);
+        return Fail(EXIT_BIND, L"cannot open the device " + Quoted(name),
+                    FAILED(hr) ? hr : E_POINTER);
 
     ComPtr<ISpecifyPropertyPages> specify;
     hr = filter->QueryInterface(IID_ISpecifyPropertyPages,

@@ -7,7 +7,9 @@
 
 static const ULONG kSharedMagic = 0x56534D43;  // "CMSV"
 
-SimCamBlock::SimCamBlock() : m_mapping(NULL), m_mutex(NULL), m_shared(NULL) {}
+SimCamBlock::SimCamBlock() : m_mapping(NULL), m_mutex(NULL), m_shared(NULL)
+{
+}
 
 SimCamBlock::~SimCamBlock()
 {
@@ -27,11 +29,12 @@ bool SimCamBlock::Open()
     if (!m_mutex)
         return false;
     const DWORD size = sizeof(SimCamShared);
-    m_mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, size,
-                                   SIMCAM_SHARED_NAME);
+    m_mapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, size, SIMCAM_SHARED_NAME);
     if (!m_mapping)
         return false;
-    m_shared = static_cast<SimCamShared *>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, size));
+    m_shared =
+        static_cast<SimCamShared *>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, size));
     if (!m_shared)
         return false;
 
@@ -93,8 +96,8 @@ HRESULT SimCamRegisterDevice(int device, bool add)
 {
     const HRESULT co = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
     IFilterMapper2 *mapper = NULL;
-    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, NULL, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  reinterpret_cast<void **>(&mapper));
+    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_IFilterMapper2, reinterpret_cast<void **>(&mapper));
     const CLSID &clsid = device ? CLSID_SimCamFilter2 : CLSID_SimCamFilter;
     if (SUCCEEDED(hr) && add) {
         REGPINTYPES type = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
@@ -113,8 +116,8 @@ HRESULT SimCamRegisterDevice(int device, bool add)
         filter.dwMerit = MERIT_DO_NOT_USE;
         filter.cPins = 1;
         filter.rgPins = &pin;
-        hr = mapper->RegisterFilter(clsid, device ? SIMCAM_FRIENDLY_NAME2 : SIMCAM_FRIENDLY_NAME, NULL,
-                                    &CLSID_VideoInputDeviceCategory, NULL, &filter);
+        hr = mapper->RegisterFilter(clsid, device ? SIMCAM_FRIENDLY_NAME2 : SIMCAM_FRIENDLY_NAME,
+                                    NULL, &CLSID_VideoInputDeviceCategory, NULL, &filter);
     } else if (SUCCEEDED(hr)) {
         hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, NULL, clsid);
         if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
@@ -204,7 +207,8 @@ void SimCamControl::SetShortReply(ULONG bytes)
     m_block.Shared()->driver.shortReply = bytes;
 }
 
-void SimCamControl::AddFault(ULONG property, ULONG controlId, ULONG kind, HRESULT result, LONG count)
+void SimCamControl::AddFault(ULONG property, ULONG controlId, ULONG kind, HRESULT result,
+                             LONG count)
 {
     SimCamLock lock(m_block);
     SimDriver(&m_block.Shared()->driver).AddFault(property, controlId, kind, result, count);
@@ -353,15 +357,15 @@ HRESULT SimCamControl::RegisterSecondDevice(bool add)
         return HRESULT_FROM_WIN32(rc);
     lstrcatW(second, L"\\InprocServer32");
     HKEY key = NULL;
-    rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, second, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                         NULL, &key, NULL);
+    rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, second, 0, NULL, REG_OPTION_NON_VOLATILE,
+                         KEY_ALL_ACCESS, NULL, &key, NULL);
     if (rc == ERROR_SUCCESS) {
         static const WCHAR kBoth[] = L"Both";
         rc = RegSetValueExW(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(path),
                             static_cast<DWORD>((lstrlenW(path) + 1) * sizeof(WCHAR)));
         if (rc == ERROR_SUCCESS)
-            rc = RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE *>(kBoth),
-                                sizeof(kBoth));
+            rc = RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ,
+                                reinterpret_cast<const BYTE *>(kBoth), sizeof(kBoth));
         RegCloseKey(key);
     }
     if (rc != ERROR_SUCCESS)
@@ -427,7 +431,8 @@ LONG SimCamControl::FiltersAlive()
 bool SimCamMonikerIsOurs(IMoniker *moniker)
 {
     IPropertyBag *bag = NULL;
-    if (FAILED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, reinterpret_cast<void **>(&bag))))
+    if (FAILED(
+            moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, reinterpret_cast<void **>(&bag))))
         return false;
     VARIANT v;
     VariantInit(&v);
@@ -442,15 +447,17 @@ IBaseFilter *SimCamBindFilter()
 {
     IBaseFilter *filter = NULL;
     ICreateDevEnum *devices = NULL;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void **>(&devices))))
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
+                                IID_ICreateDevEnum, reinterpret_cast<void **>(&devices))))
         return NULL;
     IEnumMoniker *monikers = NULL;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK && monikers) {
+    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK &&
+        monikers) {
         IMoniker *moniker = NULL;
         while (!filter && monikers->Next(1, &moniker, NULL) == S_OK) {
             if (SimCamMonikerIsOurs(moniker))
-                moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
+                moniker->BindToObject(NULL, NULL, IID_IBaseFilter,
+                                      reinterpret_cast<void **>(&filter));
             moniker->Release();
         }
         monikers->Release();

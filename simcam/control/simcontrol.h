@@ -77,19 +77,22 @@ static const GUID CLSID_SimCamFilter2 = {
 // stream started on it) and while another client captures from it (a stream
 // started on it). The second is what Windows' capture filters were seen to
 // give when a second filter of the same device starts.
-static const HRESULT SIMCAM_E_DEVICE_GONE = static_cast<HRESULT>(0x8007048F);  // ERROR_DEVICE_NOT_CONNECTED
-static const HRESULT SIMCAM_E_DEVICE_BUSY = static_cast<HRESULT>(0x800705AA);  // ERROR_NO_SYSTEM_RESOURCES
+static const HRESULT SIMCAM_E_DEVICE_GONE =
+    static_cast<HRESULT>(0x8007048F);  // ERROR_DEVICE_NOT_CONNECTED
+static const HRESULT SIMCAM_E_DEVICE_BUSY =
+    static_cast<HRESULT>(0x800705AA);  // ERROR_NO_SYSTEM_RESOURCES
 
 // What the filter records, in the order it happens.
 enum SimEventKind {
-    SIM_EVENT_CREATE = 1,    // a filter object was created (device: which one)
-    SIM_EVENT_STOP = 2,      // IMediaFilter::Stop was called
-    SIM_EVENT_PAUSE = 3,     // IMediaFilter::Pause was called (result; path when it started the stream)
-    SIM_EVENT_RUN = 4,       // IMediaFilter::Run was called (result; path when it started the stream)
-    SIM_EVENT_RELEASE = 5,   // the filter's last reference went: it is destroyed
-    SIM_EVENT_JOIN = 6,      // IBaseFilter::JoinFilterGraph with a graph (text: the name)
-    SIM_EVENT_SETFORMAT = 7, // IAMStreamConfig::SetFormat (format: the type given; result)
-    SIM_EVENT_CONNECT = 8,   // the pin connected (format: the type; peer, text: the peer filter)
+    SIM_EVENT_CREATE = 1,  // a filter object was created (device: which one)
+    SIM_EVENT_STOP = 2,    // IMediaFilter::Stop was called
+    SIM_EVENT_PAUSE =
+        3,              // IMediaFilter::Pause was called (result; path when it started the stream)
+    SIM_EVENT_RUN = 4,  // IMediaFilter::Run was called (result; path when it started the stream)
+    SIM_EVENT_RELEASE = 5,     // the filter's last reference went: it is destroyed
+    SIM_EVENT_JOIN = 6,        // IBaseFilter::JoinFilterGraph with a graph (text: the name)
+    SIM_EVENT_SETFORMAT = 7,   // IAMStreamConfig::SetFormat (format: the type given; result)
+    SIM_EVENT_CONNECT = 8,     // the pin connected (format: the type; peer, text: the peer filter)
     SIM_EVENT_DEVICE_LOST = 9  // EC_DEVICE_LOST sent to the graph (result: its second
                                //   parameter, 0 gone, 1 back)
 };
@@ -98,36 +101,36 @@ enum SimEventKind {
 // whether a format block was there, and its first bytes as a video info
 // header (zeros beyond cbFormat).
 struct SimMediaRecord {
-    ULONG given;          // 0: a null type pointer
+    ULONG given;  // 0: a null type pointer
     GUID majortype;
     GUID subtype;
     GUID formattype;
     ULONG cbFormat;
-    ULONG hasBlock;       // pbFormat was not null
+    ULONG hasBlock;  // pbFormat was not null
     VIDEOINFOHEADER vih;
 };
 
 struct SimEvent {
-    ULONG kind;        // SimEventKind
-    ULONG processId;   // process in which the filter lives
-    ULONG filterId;    // the filter object's serial number (unique in the block)
-    ULONG state;       // the filter's state after the call (0 stopped, 1 paused, 2 running)
-    ULONG graphRefs;   // SIM_EVENT_STOP: references on the filter graph when the stop
-                       //   arrived (0: in no graph). A graph that stops itself in its
-                       //   final release holds only the guard reference of that
-                       //   release (1); a stop from an application that still holds
-                       //   the graph finds more.
-    ULONG device;      // the device of the filter: 0 the first, 1 the second
-    HRESULT result;    // PAUSE, RUN, SETFORMAT: what the call returned; DEVICE_LOST: param 2
-    CLSID peer;        // CONNECT: class of the filter the pin connected to
-    WCHAR text[64];    // JOIN: the name the filter joined the graph under.
-                       // CONNECT: the peer filter's name in the graph.
-                       // PAUSE, RUN that started the stream: the stream's way down,
-                       //   "<filter>" (its name in the graph) for a filter on the pin
-                       //   itself, or "Smart Tee/<tee pin>><filter>" for each output
-                       //   of a Smart Tee behind it, joined by "|" (so
-                       //   "Smart Tee/Preview>SamGra" is
-                       //   the preview stream of the capture graph builder).
+    ULONG kind;       // SimEventKind
+    ULONG processId;  // process in which the filter lives
+    ULONG filterId;   // the filter object's serial number (unique in the block)
+    ULONG state;      // the filter's state after the call (0 stopped, 1 paused, 2 running)
+    ULONG graphRefs;  // SIM_EVENT_STOP: references on the filter graph when the stop
+                      //   arrived (0: in no graph). A graph that stops itself in its
+                      //   final release holds only the guard reference of that
+                      //   release (1); a stop from an application that still holds
+                      //   the graph finds more.
+    ULONG device;     // the device of the filter: 0 the first, 1 the second
+    HRESULT result;   // PAUSE, RUN, SETFORMAT: what the call returned; DEVICE_LOST: param 2
+    CLSID peer;       // CONNECT: class of the filter the pin connected to
+    WCHAR text[64];   // JOIN: the name the filter joined the graph under.
+                      // CONNECT: the peer filter's name in the graph.
+                      // PAUSE, RUN that started the stream: the stream's way down,
+                      //   "<filter>" (its name in the graph) for a filter on the pin
+                      //   itself, or "Smart Tee/<tee pin>><filter>" for each output
+                      //   of a Smart Tee behind it, joined by "|" (so
+                      //   "Smart Tee/Preview>SamGra" is
+                      //   the preview stream of the capture graph builder).
     SimMediaRecord format;
 };
 
@@ -148,37 +151,37 @@ enum { SIM_CAPS_CAPACITY = 16 };
 // the mutex held.
 struct SimCamShared {
     ULONG magic;
-    ULONG size;                  // sizeof(SimCamShared), to catch mismatched builds
+    ULONG size;  // sizeof(SimCamShared), to catch mismatched builds
     SimDriverState driver;
 
     // Switches set by tests.
-    LONG refuseSetFormat;        // non-zero: IAMStreamConfig::SetFormat fails ...
-    HRESULT refuseResult;        // ... with this result
-    LONG zeroImageSize;          // non-zero: offered and connected types carry biSizeImage 0
-    LONG noStreamConfig;         // non-zero: the pin does not give out IAMStreamConfig
-    LONG refuseConnection;       // non-zero: the pin's Connect fails with every pin
-    LONG cutFormatBlock;         // non-zero: the connection's format block ends before
-                                 //   its bitmap header (cbFormat 48)
-    LONG capsRecordSize;         // non-zero: GetNumberOfCapabilities reports this size
-    LONG capsCount;              // non-zero: the capability list is capsLayout
+    LONG refuseSetFormat;   // non-zero: IAMStreamConfig::SetFormat fails ...
+    HRESULT refuseResult;   // ... with this result
+    LONG zeroImageSize;     // non-zero: offered and connected types carry biSizeImage 0
+    LONG noStreamConfig;    // non-zero: the pin does not give out IAMStreamConfig
+    LONG refuseConnection;  // non-zero: the pin's Connect fails with every pin
+    LONG cutFormatBlock;    // non-zero: the connection's format block ends before
+                            //   its bitmap header (cbFormat 48)
+    LONG capsRecordSize;    // non-zero: GetNumberOfCapabilities reports this size
+    LONG capsCount;         // non-zero: the capability list is capsLayout
     LONG capsLayout[SIM_CAPS_CAPACITY];
-    LONG unplugged;              // non-zero: the camera is gone
-    LONG busy;                   // non-zero: another application captures from it
+    LONG unplugged;  // non-zero: the camera is gone
+    LONG busy;       // non-zero: another application captures from it
 
-    LONG refusedRequests;        // property requests refused while unplugged, since the last Reset
+    LONG refusedRequests;  // property requests refused while unplugged, since the last Reset
 
     // The filter that streams from the camera (0: none), and its process.
     ULONG ownerFilter;
     ULONG ownerProcess;
 
     // Reports of the filter.
-    LONG framesDelivered;        // samples handed downstream since the last Reset
-    LONG formatWidth;            // size of the current format of the most recently
-    LONG formatHeight;           //   changed filter (SetFormat or connection)
-    LONG connected;              // non-zero while that filter's pin is connected
-    LONG filtersAlive;           // filter objects alive in all processes
+    LONG framesDelivered;  // samples handed downstream since the last Reset
+    LONG formatWidth;      // size of the current format of the most recently
+    LONG formatHeight;     //   changed filter (SetFormat or connection)
+    LONG connected;        // non-zero while that filter's pin is connected
+    LONG filtersAlive;     // filter objects alive in all processes
     LONG nextFilterId;
-    LONG eventCount;             // events since the last Reset (may exceed capacity)
+    LONG eventCount;                      // events since the last Reset (may exceed capacity)
     SimEvent events[SIM_EVENT_CAPACITY];  // ring: event n is events[n % capacity]
 };
 
@@ -315,7 +318,7 @@ public:
     HRESULT RegisterSecondDevice(bool add);
 
     // Reports.
-    std::vector<SimEvent> Events();   // oldest first
+    std::vector<SimEvent> Events();            // oldest first
     std::vector<SimEvent> Events(ULONG kind);  // those of one kind, oldest first
     void ClearEvents();
     LONG FramesDelivered();

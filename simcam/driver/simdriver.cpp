@@ -15,11 +15,10 @@ struct ControlDefaults {
 
 // What the camera reports for each control.
 const ControlDefaults kDefaults[CAMERA_CONTROL_COUNT] = {
-    {A_GAIN, 1, 1, 32},        {A_AUTOGAIN, 1, 0, 1},    {D_GAIN, 4, 4, 32},
-    {EXPOSURE, 284, 1, 3330},  {AEC, 1, 0, 1},           {EXPOSURE2CTRL, 0, 0, 1},
-    {EXPOSURE2VAL, 6, 0, 9},   {FLIP, 0, 0, 1},          {MIRROR, 0, 0, 1},
-    {LEDCTRL, 0, 0, 1},        {STROBECTRL, 0, 0, 1},    {STROBEINVERT, 0, 0, 1},
-    {VGA_FPS, 3, 0, 4},        {QVGA_FPS, 3, 0, 4},      {PRIVACY, 0, 0, 1},
+    {A_GAIN, 1, 1, 32}, {A_AUTOGAIN, 1, 0, 1},    {D_GAIN, 4, 4, 32},      {EXPOSURE, 284, 1, 3330},
+    {AEC, 1, 0, 1},     {EXPOSURE2CTRL, 0, 0, 1}, {EXPOSURE2VAL, 6, 0, 9}, {FLIP, 0, 0, 1},
+    {MIRROR, 0, 0, 1},  {LEDCTRL, 0, 0, 1},       {STROBECTRL, 0, 0, 1},   {STROBEINVERT, 0, 0, 1},
+    {VGA_FPS, 3, 0, 4}, {QVGA_FPS, 3, 0, 4},      {PRIVACY, 0, 0, 1},
 };
 
 }  // namespace
@@ -161,7 +160,8 @@ HRESULT SimDriver::Get(REFGUID set, ULONG property, const void *instance, ULONG 
     // overwrites it (both are usually the same block).
     BYTE request[80] = {0};
     if (instance)
-        memcpy(request, instance, instanceLength < sizeof(request) ? instanceLength : sizeof(request));
+        memcpy(request, instance,
+               instanceLength < sizeof(request) ? instanceLength : sizeof(request));
     const ULONG controlId = *reinterpret_cast<ULONG *>(request);
     const ULONG kind = *reinterpret_cast<ULONG *>(request + 4);
 

@@ -26,7 +26,7 @@ struct SimControl {
     LONG defaultValue;
     LONG minValue;
     LONG maxValue;
-    LONG value;   // current value: what GET_DATA reports, what SET_DATA writes
+    LONG value;  // current value: what GET_DATA reports, what SET_DATA writes
 };
 
 // A rule that makes matching requests fail with a given HRESULT.
@@ -61,8 +61,8 @@ struct SimDriverState {
     SimControl controls[CAMERA_CONTROL_COUNT];
     SimFault faults[SIM_MAX_FAULTS];
     BYTE opaque[SIM_OPAQUE_PROPERTIES][80];  // last block set on properties 2 to 4
-    ULONG shortReply;   // non-zero: gets report this many returned bytes instead of 16
-    LONG logCount;      // requests received since the last ClearLog (may exceed capacity)
+    ULONG shortReply;  // non-zero: gets report this many returned bytes instead of 16
+    LONG logCount;     // requests received since the last ClearLog (may exceed capacity)
     SimRequest log[SIM_LOG_CAPACITY];  // ring: entry n is log[n % capacity]
 };
 

@@ -13,7 +13,6 @@ public:
     }
     ~CSimPinEnum() override { m_filter->Release(); }
 
-
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **pins, ULONG *fetched) override
     {
         if (!pins || (count > 1 && !fetched))
@@ -51,7 +50,8 @@ private:
 
 class CSimTypeEnum : public CSimObject<IEnumMediaTypes> {
 public:
-    CSimTypeEnum(CSimCamPin *pin, const SimFormat *formats, int count, bool zeroImageSize, ULONG position)
+    CSimTypeEnum(CSimCamPin *pin, const SimFormat *formats, int count, bool zeroImageSize,
+                 ULONG position)
         : m_pin(pin), m_count(count), m_zero(zeroImageSize), m_position(position)
     {
         for (int i = 0; i < count && i < SIM_FORMAT_COUNT; ++i)
@@ -59,7 +59,6 @@ public:
         m_pin->AddRef();
     }
     ~CSimTypeEnum() override { m_pin->Release(); }
-
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
     {

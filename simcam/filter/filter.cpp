@@ -11,16 +11,8 @@ static const WCHAR kMediaSetsKey[] = L"System\\CurrentControlSet\\Control\\Media
 
 CSimCamFilter::CSimCamFilter(ULONG device)
     : m_cRef(1),  // held by Create until the object is complete
-      m_state(State_Stopped),
-      m_start(0),
-      m_clock(NULL),
-      m_graph(NULL),
-      m_sink(NULL),
-      m_id(0),
-      m_device(device),
-      m_ownsCamera(false),
-      m_pin(this),
-      m_hostedCount(0)
+      m_state(State_Stopped), m_start(0), m_clock(NULL), m_graph(NULL), m_sink(NULL), m_id(0),
+      m_device(device), m_ownsCamera(false), m_pin(this), m_hostedCount(0)
 {
     InitializeCriticalSection(&m_stateLock);
     InitializeCriticalSection(&m_dataLock);
@@ -116,12 +108,13 @@ void CSimCamFilter::HostExtensions()
             continue;
         IID iid;
         DWORD type = 0, size = sizeof(iid);
-        if (RegGetValueW(root, name, L"IID", RRF_RT_REG_BINARY, &type, &iid, &size) != ERROR_SUCCESS ||
+        if (RegGetValueW(root, name, L"IID", RRF_RT_REG_BINARY, &type, &iid, &size) !=
+                ERROR_SUCCESS ||
             size != sizeof(iid))
             continue;
         IUnknown *inner = NULL;
-        HRESULT hr = CoCreateInstance(clsid, ControllingUnknown(), CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                      reinterpret_cast<void **>(&inner));
+        HRESULT hr = CoCreateInstance(clsid, ControllingUnknown(), CLSCTX_INPROC_SERVER,
+                                      IID_IUnknown, reinterpret_cast<void **>(&inner));
         if (SUCCEEDED(hr) && inner) {
             m_hosted[m_hostedCount].iid = iid;
             m_hosted[m_hostedCount].inner = inner;
@@ -138,7 +131,8 @@ void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs, HRESULT result, con
     state = m_state;
     LeaveCriticalSection(&m_dataLock);
     SimCamLock lock(m_block);
-    SimEvent &e = SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state), graphRefs);
+    SimEvent &e =
+        SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state), graphRefs);
     e.device = m_device;
     e.result = result;
     if (text)
@@ -450,7 +444,8 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::JoinFilterGraph(IFilterGraph *graph, LP
 {
     // The graph's event sink is held without a reference, as the graph is.
     IMediaEventSink *sink = NULL;
-    if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void **>(&sink))))
+    if (graph &&
+        SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void **>(&sink))))
         sink->Release();
     EnterCriticalSection(&m_stateLock);
     EnterCriticalSection(&m_dataLock);
@@ -489,7 +484,8 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Set(REFGUID set, DWORD id, LPVOID insta
         ++m_block.Shared()->refusedRequests;
         return SIMCAM_E_DEVICE_GONE;
     }
-    return SimDriver(&m_block.Shared()->driver).Set(set, id, instance, instanceLength, data, dataLength);
+    return SimDriver(&m_block.Shared()->driver)
+        .Set(set, id, instance, instanceLength, data, dataLength);
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Get(REFGUID set, DWORD id, LPVOID instance,
@@ -516,7 +512,8 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::QuerySupported(REFGUID set, DWORD id, D
     if (!support)
         return E_POINTER;
     // SET_ENABLE (property 1) is a set only.
-    *support = id == VALUE20H ? KSPROPERTY_SUPPORT_SET : (KSPROPERTY_SUPPORT_GET | KSPROPERTY_SUPPORT_SET);
+    *support =
+        id == VALUE20H ? KSPROPERTY_SUPPORT_SET : (KSPROPERTY_SUPPORT_GET | KSPROPERTY_SUPPORT_SET);
     return S_OK;
 }
 

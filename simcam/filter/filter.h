@@ -42,7 +42,10 @@ public:
         *ppv = NULL;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    ULONG STDMETHODCALLTYPE AddRef() override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
+    }
     ULONG STDMETHODCALLTYPE Release() override
     {
         const LONG count = InterlockedDecrement(&m_cRef);
@@ -55,8 +58,10 @@ private:
     volatile LONG m_cRef;
 };
 
-
-class CSimCamPin : public IPin, public IKsPropertySet, public IAMStreamConfig, public IQualityControl {
+class CSimCamPin : public IPin,
+                   public IKsPropertySet,
+                   public IAMStreamConfig,
+                   public IQualityControl {
 public:
     explicit CSimCamPin(CSimCamFilter *filter);
     ~CSimCamPin();
@@ -81,7 +86,8 @@ public:
     HRESULT STDMETHODCALLTYPE EndOfStream() override;
     HRESULT STDMETHODCALLTYPE BeginFlush() override;
     HRESULT STDMETHODCALLTYPE EndFlush() override;
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
+                                         double rate) override;
 
     // IKsPropertySet: the pin's category.
     HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength,
@@ -101,9 +107,9 @@ public:
     HRESULT STDMETHODCALLTYPE SetSink(IQualityControl *sink) override;
 
     // From the filter, with its state lock held.
-    HRESULT Active();    // stopped -> paused: commit the allocator, start streaming
-    void Inactive();     // -> stopped: stop streaming, decommit the allocator
-    void StateChanged(); // wakes the streaming thread
+    HRESULT Active();     // stopped -> paused: commit the allocator, start streaming
+    void Inactive();      // -> stopped: stop streaming, decommit the allocator
+    void StateChanged();  // wakes the streaming thread
     // The types the pin offers now, most preferred first; returns the count.
     int OfferedFormats(SimFormat *formats, int capacity);
     bool ZeroImageSize();
@@ -126,19 +132,19 @@ private:
     CSimCamFilter *const m_filter;
 
     // Under the filter's data lock.
-    SimFormat m_format;           // configured format: the first offered
-    bool m_formatSet;             // SetFormat chose it: only it is offered
-    SimFormat m_connFormat;       // the connection's format while connected
+    SimFormat m_format;      // configured format: the first offered
+    bool m_formatSet;        // SetFormat chose it: only it is offered
+    SimFormat m_connFormat;  // the connection's format while connected
     IPin *m_connected;
     IMemInputPin *m_input;
     IMemAllocator *m_allocator;
-    AM_MEDIA_TYPE m_mt;           // connection type
+    AM_MEDIA_TYPE m_mt;  // connection type
 
     // Streaming.
     HANDLE m_thread;
-    HANDLE m_wake;                // auto-reset: state changed or quit
+    HANDLE m_wake;  // auto-reset: state changed or quit
     volatile LONG m_quit;
-    SimDriverState *m_snapshot;   // the camera's settings as one frame sees them
+    SimDriverState *m_snapshot;  // the camera's settings as one frame sees them
     ULONG m_frameNumber;
 };
 
@@ -215,7 +221,8 @@ private:
     void HostExtensions();
     void StopStreaming();
     HRESULT Start(FILTER_STATE target, const REFERENCE_TIME *start);
-    void RecordEvent(ULONG kind, ULONG graphRefs = 0, HRESULT result = S_OK, const WCHAR *text = NULL);
+    void RecordEvent(ULONG kind, ULONG graphRefs = 0, HRESULT result = S_OK,
+                     const WCHAR *text = NULL);
     ULONG GraphReferences();
     HRESULT AcquireCamera();
     void ReleaseCamera();
@@ -227,13 +234,13 @@ private:
     FILTER_STATE m_state;
     REFERENCE_TIME m_start;
     IReferenceClock *m_clock;
-    IFilterGraph *m_graph;         // not counted: the graph holds the filter
-    IMediaEventSink *m_sink;       // the graph's, not counted either
+    IFilterGraph *m_graph;    // not counted: the graph holds the filter
+    IMediaEventSink *m_sink;  // the graph's, not counted either
     WCHAR m_name[128];
     SimCamBlock m_block;
     ULONG m_id;
     const ULONG m_device;
-    bool m_ownsCamera;             // this filter streams from the camera (state lock)
+    bool m_ownsCamera;  // this filter streams from the camera (state lock)
     CSimCamPin m_pin;
 
     // Extensions hosted as the kernel-streaming proxy hosts them.

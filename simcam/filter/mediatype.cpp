@@ -49,7 +49,8 @@ HRESULT SimMakeMediaType(AM_MEDIA_TYPE *mt, const SimFormat &format, bool zeroIm
     vih->rcSource.bottom = format.height;
     vih->rcTarget = vih->rcSource;
     vih->AvgTimePerFrame = format.frameTime;
-    vih->dwBitRate = static_cast<DWORD>(static_cast<LONGLONG>(bytes) * 8 * 10000000 / format.frameTime);
+    vih->dwBitRate =
+        static_cast<DWORD>(static_cast<LONGLONG>(bytes) * 8 * 10000000 / format.frameTime);
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     vih->bmiHeader.biWidth = format.width;
     vih->bmiHeader.biHeight = format.height;
@@ -165,8 +166,10 @@ bool SimPartialMatch(const AM_MEDIA_TYPE *mt, const AM_MEDIA_TYPE *full)
         if (mt->pbFormat && mt->cbFormat) {
             if (mt->cbFormat < sizeof(VIDEOINFOHEADER) || full->cbFormat < sizeof(VIDEOINFOHEADER))
                 return false;
-            const BITMAPINFOHEADER &a = reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat)->bmiHeader;
-            const BITMAPINFOHEADER &b = reinterpret_cast<const VIDEOINFOHEADER *>(full->pbFormat)->bmiHeader;
+            const BITMAPINFOHEADER &a =
+                reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat)->bmiHeader;
+            const BITMAPINFOHEADER &b =
+                reinterpret_cast<const VIDEOINFOHEADER *>(full->pbFormat)->bmiHeader;
             if (a.biWidth != b.biWidth || a.biHeight != b.biHeight)
                 return false;
         }

@@ -76,8 +76,9 @@ HRESULT WriteClassEntry()
     WCHAR path[128];
     ClassKeyPath(path, ARRAYSIZE(path));
     HKEY key = NULL;
-    HRESULT hr = FromWin32(RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                           KEY_ALL_ACCESS, NULL, &key, NULL));
+    HRESULT hr =
+        FromWin32(RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, NULL, &key, NULL));
     if (FAILED(hr))
         return hr;
     hr = SetStringValue(key, NULL, SIMCAM_FRIENDLY_NAME);

@@ -11,15 +11,8 @@
 static const WCHAR kPinName[] = L"Capture";
 
 CSimCamPin::CSimCamPin(CSimCamFilter *filter)
-    : m_filter(filter),
-      m_formatSet(false),
-      m_connected(NULL),
-      m_input(NULL),
-      m_allocator(NULL),
-      m_thread(NULL),
-      m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)),
-      m_quit(0),
-      m_snapshot(NULL),
+    : m_filter(filter), m_formatSet(false), m_connected(NULL), m_input(NULL), m_allocator(NULL),
+      m_thread(NULL), m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)), m_quit(0), m_snapshot(NULL),
       m_frameNumber(0)
 {
     m_format.width = kSimFrameSizes[0].width;
@@ -114,7 +107,8 @@ int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
         formats[count++] = m_format;
     if (!m_formatSet) {
         for (int i = 0; i < SIM_FORMAT_COUNT && count < capacity; ++i) {
-            if (kSimFrameSizes[i].width == m_format.width && kSimFrameSizes[i].height == m_format.height)
+            if (kSimFrameSizes[i].width == m_format.width &&
+                kSimFrameSizes[i].height == m_format.height)
                 continue;
             formats[count].width = kSimFrameSizes[i].width;
             formats[count].height = kSimFrameSizes[i].height;
@@ -178,11 +172,13 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
             AM_MEDIA_TYPE *proposed = NULL;
             while (FAILED(hr) && proposals->Next(1, &proposed, NULL) == S_OK) {
                 SimFormat format;
-                const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>(proposed->pbFormat);
+                const VIDEOINFOHEADER *vih =
+                    reinterpret_cast<const VIDEOINFOHEADER *>(proposed->pbFormat);
                 if (SimPartialMatch(mt, proposed) &&
                     SimParseMediaType(proposed, current.frameTime, &format) &&
                     vih->bmiHeader.biBitCount == 24 && vih->bmiHeader.biCompression == BI_RGB &&
-                    (!formatSet || (format.width == current.width && format.height == current.height)))
+                    (!formatSet ||
+                     (format.width == current.width && format.height == current.height)))
                     hr = TryConnection(receivePin, proposed);
                 SimDeleteMediaType(proposed);
             }
@@ -264,15 +260,17 @@ void CSimCamPin::RecordConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
 
 // The buffers hold a whole frame whatever the type says of its image size
 // (an uncompressed type may give 0 there).
-HRESULT CSimCamPin::DecideAllocator(IMemInputPin *input, ULONG frameBytes, IMemAllocator **allocator)
+HRESULT CSimCamPin::DecideAllocator(IMemInputPin *input, ULONG frameBytes,
+                                    IMemAllocator **allocator)
 {
     ALLOCATOR_PROPERTIES wanted;
     memset(&wanted, 0, sizeof(wanted));
     input->GetAllocatorRequirements(&wanted);
     ALLOCATOR_PROPERTIES props;
     props.cBuffers = wanted.cBuffers > 3 ? wanted.cBuffers : 3;
-    props.cbBuffer = wanted.cbBuffer > static_cast<LONG>(frameBytes) ? wanted.cbBuffer
-                                                                     : static_cast<LONG>(frameBytes);
+    props.cbBuffer = wanted.cbBuffer > static_cast<LONG>(frameBytes)
+                         ? wanted.cbBuffer
+                         : static_cast<LONG>(frameBytes);
     props.cbAlign = wanted.cbAlign > 1 ? wanted.cbAlign : 1;
     props.cbPrefix = wanted.cbPrefix;
 
@@ -282,8 +280,8 @@ HRESULT CSimCamPin::DecideAllocator(IMemInputPin *input, ULONG frameBytes, IMemA
         if (attempt == 0)
             hr = input->GetAllocator(&candidate);
         else
-            hr = CoCreateInstance(CLSID_MemoryAllocator, NULL, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                  reinterpret_cast<void **>(&candidate));
+            hr = CoCreateInstance(CLSID_MemoryAllocator, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_IMemAllocator, reinterpret_cast<void **>(&candidate));
         if (FAILED(hr) || !candidate) {
             hr = FAILED(hr) ? hr : E_FAIL;
             continue;
@@ -494,7 +492,8 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::SetFormat(AM_MEDIA_TYPE *mt)
     const FILTER_STATE state = m_filter->StateLocked();
     LeaveCriticalSection(m_filter->DataLock());
     SimCamLock lock(m_filter->Block());
-    SimEvent &e = SimCamRecordEvent(m_filter->Block().Shared(), SIM_EVENT_SETFORMAT, m_filter->Id(), state);
+    SimEvent &e =
+        SimCamRecordEvent(m_filter->Block().Shared(), SIM_EVENT_SETFORMAT, m_filter->Id(), state);
     e.result = hr;
     SimCamRecordMediaType(&e.format, mt);
     return hr;
@@ -535,7 +534,8 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
         } else if (format.frameTime != currentTime) {
             if (const ULONG id = SimRateControl(format.width, format.height)) {
                 SimCamLock lock(m_filter->Block());
-                SimDriver(&m_filter->Block().Shared()->driver).SetValue(id, SimNearestRate(format.frameTime));
+                SimDriver(&m_filter->Block().Shared()->driver)
+                    .SetValue(id, SimNearestRate(format.frameTime));
             }
         }
         EnterCriticalSection(m_filter->DataLock());
@@ -548,8 +548,9 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
             // Connected at another size: the graph connects the pin afresh,
             // now offering the new format only.
             IFilterGraph2 *graph2 = NULL;
-            hr = graph ? graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void **>(&graph2))
-                       : VFW_E_ALREADY_CONNECTED;
+            hr = graph
+                     ? graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void **>(&graph2))
+                     : VFW_E_ALREADY_CONNECTED;
             if (SUCCEEDED(hr)) {
                 hr = graph2->ReconnectEx(this, NULL);
                 graph2->Release();
@@ -598,7 +599,8 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetNumberOfCapabilities(int *count, int *s
     SimCamLock lock(m_filter->Block());
     const SimCamShared *s = m_filter->Block().Shared();
     *count = s->capsCount ? s->capsCount : static_cast<LONG>(SIM_FORMAT_COUNT);
-    *size = s->capsRecordSize ? s->capsRecordSize : static_cast<LONG>(sizeof(VIDEO_STREAM_CONFIG_CAPS));
+    *size =
+        s->capsRecordSize ? s->capsRecordSize : static_cast<LONG>(sizeof(VIDEO_STREAM_CONFIG_CAPS));
     return S_OK;
 }
 
@@ -632,7 +634,8 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetStreamCaps(int index, AM_MEDIA_TYPE **m
     if (!*mt)
         return E_OUTOFMEMORY;
     if (entry == SIM_CAPS_OTHER_TYPE) {
-        VIDEOINFOHEADER2 *vih2 = static_cast<VIDEOINFOHEADER2 *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER2)));
+        VIDEOINFOHEADER2 *vih2 =
+            static_cast<VIDEOINFOHEADER2 *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER2)));
         if (!vih2) {
             SimDeleteMediaType(*mt);
             *mt = NULL;
@@ -779,7 +782,8 @@ void CSimCamPin::Stream()
         if (unplugged != lost) {
             lost = unplugged;
             m_filter->RecordDeviceLost(lost ? 0 : 1);
-            m_filter->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(m_filter->ControllingUnknown()),
+            m_filter->NotifyEvent(EC_DEVICE_LOST,
+                                  reinterpret_cast<LONG_PTR>(m_filter->ControllingUnknown()),
                                   lost ? 0 : 1);
             refused = true;
         }
@@ -856,7 +860,8 @@ void CSimCamPin::Stream()
         }
         BYTE *bits = NULL;
         const ULONG bytes = SimFrameBytes(format.width, format.height);
-        if (FAILED(sample->GetPointer(&bits)) || !bits || sample->GetSize() < static_cast<long>(bytes)) {
+        if (FAILED(sample->GetPointer(&bits)) || !bits ||
+            sample->GetSize() < static_cast<long>(bytes)) {
             sample->Release();
             if (clock)
                 clock->Release();

@@ -24,10 +24,14 @@ const BYTE kBlockLevel = 235;
 const LONG kNominalExposure = 284;  // 28.4 ms: brightness 1.0
 
 // Colour bars, left to right, as {blue, green, red} (DIB byte order).
-const BYTE kBars[8][3] = {
-    {kBarLevel, kBarLevel, kBarLevel}, {0, kBarLevel, kBarLevel}, {kBarLevel, kBarLevel, 0},
-    {0, kBarLevel, 0},                 {kBarLevel, 0, kBarLevel}, {0, 0, kBarLevel},
-    {kBarLevel, 0, 0},                 {0, 0, 0}};
+const BYTE kBars[8][3] = {{kBarLevel, kBarLevel, kBarLevel},
+                          {0, kBarLevel, kBarLevel},
+                          {kBarLevel, kBarLevel, 0},
+                          {0, kBarLevel, 0},
+                          {kBarLevel, 0, kBarLevel},
+                          {0, 0, kBarLevel},
+                          {kBarLevel, 0, 0},
+                          {0, 0, 0}};
 
 const BYTE kWhite[3] = {255, 255, 255};
 const BYTE kBlack[3] = {0, 0, 0};
@@ -75,8 +79,14 @@ const BYTE *GlyphRows(char ch)
     return NULL;  // a space, or a character the font lacks
 }
 
-LONG Min(LONG a, LONG b) { return a < b ? a : b; }
-LONG Max(LONG a, LONG b) { return a > b ? a : b; }
+LONG Min(LONG a, LONG b)
+{
+    return a < b ? a : b;
+}
+LONG Max(LONG a, LONG b)
+{
+    return a > b ? a : b;
+}
 
 // The control's current value; its factory default when the record has no
 // such control.
@@ -171,8 +181,7 @@ struct Frame {
 
     // Draws scene rows [y0, y1): row y0's pixels come from pixel(x), every
     // further row is a copy of the first.
-    template <typename Pixel>
-    void SceneBand(LONG y0, LONG y1, Pixel pixel) const
+    template <typename Pixel> void SceneBand(LONG y0, LONG y1, Pixel pixel) const
     {
         if (y0 >= y1)
             return;
@@ -202,8 +211,8 @@ struct Frame {
             for (LONG r = 0; r < 7; ++r)
                 for (LONG c = 0; c < 5; ++c)
                     if (rows[r] & (0x10 >> c))
-                        Fill(x + c * scale, y + r * scale, x + (c + 1) * scale,
-                             y + (r + 1) * scale, colour);
+                        Fill(x + c * scale, y + r * scale, x + (c + 1) * scale, y + (r + 1) * scale,
+                             colour);
         }
     }
 
@@ -312,9 +321,8 @@ void SimRenderFrame(BYTE *bits, LONG width, LONG height, ULONG frameNumber,
 
     // Grey ramp from black to the bar level.
     f.SceneBand(barsHeight, height, [&](LONG x, BYTE c[3]) {
-        const BYTE v = width > 1
-                           ? static_cast<BYTE>(static_cast<ULONGLONG>(x) * kBarLevel / (width - 1))
-                           : 0;
+        const BYTE v =
+            width > 1 ? static_cast<BYTE>(static_cast<ULONGLONG>(x) * kBarLevel / (width - 1)) : 0;
         c[0] = c[1] = c[2] = v;
     });
 
@@ -350,8 +358,8 @@ void SimRenderFrame(BYTE *bits, LONG width, LONG height, ULONG frameNumber,
         longest = lines[i].length > longest ? lines[i].length : longest;
     const LONG margin = 4 * scale;
     const LONG lineHeight = 9 * scale;
-    f.Fill(margin - scale, margin - scale,
-           margin + static_cast<LONG>(longest) * 6 * scale, margin + 4 * lineHeight, kBlack);
+    f.Fill(margin - scale, margin - scale, margin + static_cast<LONG>(longest) * 6 * scale,
+           margin + 4 * lineHeight, kBlack);
     for (int i = 0; i < 4; ++i)
         f.Text(margin, margin + i * lineHeight, scale, lines[i].text, kWhite);
 

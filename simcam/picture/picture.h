@@ -30,7 +30,10 @@ void SimRenderFrame(BYTE *bits, LONG width, LONG height, ULONG frameNumber,
                     const SimDriverState &camera);
 
 // Bytes of one frame: rows of width * 3 bytes padded to four.
-static inline ULONG SimFrameStride(LONG width) { return (static_cast<ULONG>(width) * 3 + 3) & ~3u; }
+static inline ULONG SimFrameStride(LONG width)
+{
+    return (static_cast<ULONG>(width) * 3 + 3) & ~3u;
+}
 static inline ULONG SimFrameBytes(LONG width, LONG height)
 {
     return SimFrameStride(width) * static_cast<ULONG>(height);

@@ -66,8 +66,8 @@ protected:
         const LONG refused = m_cam.RefusedRequests() - before;
         const std::vector<std::string> texts = BoxTexts();
         if (refused < 1 || texts.size() != static_cast<size_t>(refused))
-            return ::testing::AssertionFailure() << name << ": " << refused << " refused, "
-                                                 << texts.size() << " boxes";
+            return ::testing::AssertionFailure()
+                   << name << ": " << refused << " refused, " << texts.size() << " boxes";
         for (const std::string &t : texts)
             if (t.find("0x8007048F") == std::string::npos)
                 return ::testing::AssertionFailure() << name << ": " << t;

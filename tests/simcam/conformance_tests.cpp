@@ -13,7 +13,8 @@ using SimCamConformance = SimCamTest;
 
 bool SameType(const AM_MEDIA_TYPE *a, const AM_MEDIA_TYPE *b)
 {
-    return !memcmp(a, b, offsetof(AM_MEDIA_TYPE, pbFormat)) && !memcmp(a->pbFormat, b->pbFormat, a->cbFormat);
+    return !memcmp(a, b, offsetof(AM_MEDIA_TYPE, pbFormat)) &&
+           !memcmp(a->pbFormat, b->pbFormat, a->cbFormat);
 }
 
 AM_MEDIA_TYPE *FirstOffered(IPin *pin, ULONG *count = NULL)
@@ -51,13 +52,15 @@ TEST_F(SimCamConformance, UnconnectedStateChangesAnswerS_OK)
     const struct {
         char op;  // P pause, R run, S stop
         FILTER_STATE state;
-    } steps[] = {{'P', State_Paused}, {'R', State_Running}, {'P', State_Paused},
+    } steps[] = {{'P', State_Paused},  {'R', State_Running}, {'P', State_Paused},
                  {'S', State_Stopped}, {'R', State_Running}, {'S', State_Stopped}};
     FILTER_STATE state = State_Running;
     EXPECT_EQ(S_OK, filter->GetState(0, &state));
     EXPECT_EQ(State_Stopped, state);
     for (const auto &step : steps) {
-        const HRESULT hr = step.op == 'P' ? filter->Pause() : step.op == 'R' ? filter->Run(0) : filter->Stop();
+        const HRESULT hr = step.op == 'P'   ? filter->Pause()
+                           : step.op == 'R' ? filter->Run(0)
+                                            : filter->Stop();
         EXPECT_EQ(S_OK, hr) << step.op;
         EXPECT_EQ(S_OK, filter->GetState(0, &state)) << step.op;
         EXPECT_EQ(step.state, state) << step.op;
@@ -112,7 +115,9 @@ TEST_F(SimCamConformance, ConnectedStateCodesAndFormatsAroundTheConnection)
                  {'P', VFW_S_CANT_CUE, State_Paused}, {'S', S_OK, State_Stopped},
                  {'R', S_OK, State_Running},          {'S', S_OK, State_Stopped}};
     for (const auto &step : steps) {
-        const HRESULT hr = step.op == 'P' ? g.control->Pause() : step.op == 'R' ? g.control->Run() : g.control->Stop();
+        const HRESULT hr = step.op == 'P'   ? g.control->Pause()
+                           : step.op == 'R' ? g.control->Run()
+                                            : g.control->Stop();
         EXPECT_EQ(S_OK, hr) << step.op;
         OAFilterState state = -1;
         EXPECT_EQ(step.state, g.control->GetState(0, &state)) << step.op;
@@ -173,17 +178,22 @@ TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
         HRESULT accept, set;
     } const cases[] = {
         {"AsGiven", [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *) {}, S_OK, S_OK},
-        {"Audio", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->majortype = MEDIATYPE_Audio; }, S_FALSE, E_FAIL},
+        {"Audio", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->majortype = MEDIATYPE_Audio; },
+         S_FALSE, E_FAIL},
         {"SizeNotOffered",
          [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *v) {
              v->bmiHeader.biWidth--;
              v->bmiHeader.biHeight--;
          },
          S_FALSE, E_FAIL},
-        {"RGB32", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->subtype = MEDIASUBTYPE_RGB32; }, S_FALSE, E_FAIL},
-        {"YUY2", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->subtype = MEDIASUBTYPE_YUY2; }, S_FALSE, E_FAIL},
+        {"RGB32", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->subtype = MEDIASUBTYPE_RGB32; },
+         S_FALSE, E_FAIL},
+        {"YUY2", [](AM_MEDIA_TYPE *mt, VIDEOINFOHEADER *) { mt->subtype = MEDIASUBTYPE_YUY2; },
+         S_FALSE, E_FAIL},
         {"Huge",
-         [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *v) { v->bmiHeader.biWidth = v->bmiHeader.biHeight = 10000000; },
+         [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *v) {
+             v->bmiHeader.biWidth = v->bmiHeader.biHeight = 10000000;
+         },
          S_FALSE, E_FAIL},
         {"NoBitCountNorCompression",
          [](AM_MEDIA_TYPE *, VIDEOINFOHEADER *v) {
@@ -268,7 +278,8 @@ TEST_F(SimCamConformance, RateSettingsSetTheStreamRateAtTheirSizes)
         ASSERT_EQ(S_OK, g.rendered);
         AM_MEDIA_TYPE *mt = NULL;
         ASSERT_EQ(S_OK, g.config->GetFormat(&mt));
-        EXPECT_EQ(c.frameTime, reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat)->AvgTimePerFrame) << c.width;
+        EXPECT_EQ(c.frameTime, reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat)->AvgTimePerFrame)
+            << c.width;
         DeleteMediaType(mt);
         VIDEO_STREAM_CONFIG_CAPS caps;
         ASSERT_EQ(S_OK, g.config->GetStreamCaps(0, &mt, reinterpret_cast<BYTE *>(&caps)));
@@ -286,7 +297,8 @@ TEST_F(SimCamConformance, RateSettingsSetTheStreamRateAtTheirSizes)
         ASSERT_GE(cb.m_samples, 16);
         EXPECT_EQ(c.frameTime, cb.m_lastEnd - cb.m_lastStart) << c.width;
         // The mean spacing of the samples' start times on the graph's clock.
-        const double mean = static_cast<double>(cb.m_lastStart - cb.m_firstStart) / (cb.m_samples - 1);
+        const double mean =
+            static_cast<double>(cb.m_lastStart - cb.m_firstStart) / (cb.m_samples - 1);
         EXPECT_GT(mean, c.frameTime * 0.8) << c.width;
         EXPECT_LT(mean, c.frameTime * 1.25) << c.width;
         EXPECT_EQ(0u, g.Teardown());
@@ -321,7 +333,8 @@ TEST_F(SimCamConformance, OneStreamAtATime)
     ASSERT_NO_FATAL_FAILURE(first.Build(0, 0, true));
     ASSERT_NO_FATAL_FAILURE(second.Build(0, 0, true));
     IMediaFilter *filter = NULL;
-    ASSERT_EQ(S_OK, second.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
+    ASSERT_EQ(S_OK,
+              second.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
     FILTER_STATE state = State_Stopped;
     ASSERT_EQ(S_OK, first.control->Run());
     EXPECT_EQ(GetCurrentProcessId(), m_cam.OwnerProcess());
@@ -362,7 +375,8 @@ TEST_F(SimCamConformance, UnplugAndReturn)
     ASSERT_EQ(S_OK, g.graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void **>(&events)));
     // The camera's record of each EC_DEVICE_LOST it sent, then the graph's.
     auto waitDeviceLost = [&](LONG_PTR expected) {
-        for (int i = 0; i < 1000 && m_cam.Events(SIM_EVENT_DEVICE_LOST).size() < (expected ? 2u : 1u); ++i)
+        for (int i = 0;
+             i < 1000 && m_cam.Events(SIM_EVENT_DEVICE_LOST).size() < (expected ? 2u : 1u); ++i)
             Sleep(10);  // a guard against a stalled stream, not a timing check
         long code = 0;
         LONG_PTR p1 = 0, p2 = -1;
@@ -384,17 +398,21 @@ TEST_F(SimCamConformance, UnplugAndReturn)
     EXPECT_TRUE(waitDeviceLost(0));
     const LONG atLoss = m_cam.FramesDelivered();
     IKsPropertySet *props = NULL;
-    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&props)));
+    ASSERT_EQ(S_OK,
+              g.source->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&props)));
     ControlRequest rq = {FLIP, SET_DATA, 1, 0};
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
+              props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
     DWORD returned = 0;
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), &returned));
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
+              props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), &returned));
     EXPECT_EQ(2, m_cam.RefusedRequests());
     EXPECT_TRUE(VideoInputDevices().empty());
     EXPECT_TRUE(BindSimCam() == NULL);
     IBaseFilter *stale = NULL;
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, CoCreateInstance(CLSID_SimCamFilter, NULL, CLSCTX_INPROC_SERVER,
-                                                     IID_IBaseFilter, reinterpret_cast<void **>(&stale)));
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
+              CoCreateInstance(CLSID_SimCamFilter, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               reinterpret_cast<void **>(&stale)));
     EXPECT_EQ(atLoss, m_cam.FramesDelivered());
     EXPECT_EQ(1, m_cam.FiltersAlive());
 

@@ -33,7 +33,8 @@ TEST(SimCamControlPath, OpenersShareOneBlockAndResetRestoresFactoryState)
     {
         SimDriver driver = a.LockDriver();
         ControlRequest rq = {A_GAIN, SET_DATA, 7, 0};
-        EXPECT_EQ(E_ACCESSDENIED, driver.Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
+        EXPECT_EQ(E_ACCESSDENIED,
+                  driver.Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
         EXPECT_EQ(S_OK, driver.Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
         a.UnlockDriver();
     }

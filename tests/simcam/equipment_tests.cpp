@@ -9,8 +9,8 @@ using SimCamEquipment = SimCamTest;
 TEST_F(SimCamEquipment, CapabilityListAndRecordSizeAsLaidOut)
 {
     m_cam.SetCapsRecordSize(100);
-    m_cam.SetCapabilities({SIM_CAPS_FAILING, SIM_CAPS_OTHER_TYPE, SIM_CAPS_SHORT_FORMAT,
-                           SIM_CAPS_NULL_FORMAT, 1});
+    m_cam.SetCapabilities(
+        {SIM_CAPS_FAILING, SIM_CAPS_OTHER_TYPE, SIM_CAPS_SHORT_FORMAT, SIM_CAPS_NULL_FORMAT, 1});
     IBaseFilter *filter = BindSimCam();
     ASSERT_TRUE(filter != NULL);
     IPin *pin = CapturePin(filter);
@@ -83,7 +83,8 @@ TEST_F(SimCamEquipment, RecordsSetFormatJoinConnectionAndTheStreamsWay)
 
         std::vector<SimEvent> connect = m_cam.Events(SIM_EVENT_CONNECT);
         ASSERT_EQ(1u, connect.size());
-        EXPECT_TRUE(IsEqualCLSID(direct ? CLSID_SampleGrabberFilter : CLSID_SmartTee, connect[0].peer));
+        EXPECT_TRUE(
+            IsEqualCLSID(direct ? CLSID_SampleGrabberFilter : CLSID_SmartTee, connect[0].peer));
         EXPECT_EQ(320, connect[0].format.vih.bmiHeader.biWidth);
 
         std::vector<SimEvent> started = m_cam.Events(SIM_EVENT_PAUSE);
@@ -109,8 +110,8 @@ TEST_F(SimCamEquipment, SecondDeviceUnderItsOwnName)
     EXPECT_EQ(1, second);
 
     IBaseFilter *filter = NULL;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SimCamFilter2, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     reinterpret_cast<void **>(&filter)));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SimCamFilter2, NULL, CLSCTX_INPROC_SERVER,
+                                     IID_IBaseFilter, reinterpret_cast<void **>(&filter)));
     CLSID clsid = GUID_NULL;
     EXPECT_EQ(S_OK, filter->GetClassID(&clsid));
     EXPECT_TRUE(IsEqualCLSID(CLSID_SimCamFilter2, clsid));

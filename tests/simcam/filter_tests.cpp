@@ -56,8 +56,9 @@ TEST_F(SimCamDevice, StreamConfigOffersSizesAndSetFormatFollowsThem)
     IBaseFilter *filter = BindSimCam();
     ASSERT_TRUE(filter != NULL);
     ICaptureGraphBuilder2 *builder = NULL;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
-                                     IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
+    ASSERT_EQ(S_OK,
+              CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
+                               IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
     IAMStreamConfig *config = NULL;
     ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, filter, IID_IAMStreamConfig,
                                            reinterpret_cast<void **>(&config)));
@@ -341,7 +342,8 @@ TEST_F(SimCamDevice, FilterPropertySetReachesTheDriverAndRefusesOtherSets)
         ControlReply reply;
     } b = {{EXPOSURE, GET_ENABLE, 0, 0}};
     DWORD returned = 0;
-    EXPECT_EQ(S_OK, props->Get(CameraPropertySet, VALUE10H, &b, sizeof(b), &b, sizeof(b), &returned));
+    EXPECT_EQ(S_OK,
+              props->Get(CameraPropertySet, VALUE10H, &b, sizeof(b), &b, sizeof(b), &returned));
     EXPECT_EQ(1, b.reply.enableOrValue);
     EXPECT_EQ(284, b.reply.defaultValue);
     EXPECT_EQ(16u, returned);
@@ -364,12 +366,15 @@ TEST_F(SimCamDevice, FilterPropertySetReachesTheDriverAndRefusesOtherSets)
     EXPECT_EQ(E_PROP_ID_UNSUPPORTED, props->QuerySupported(CameraPropertySet, 5, &support));
 
     // The camera's standard video processing amplifier set.
-    const GUID other = {0xC6E13360, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+    const GUID other = {
+        0xC6E13360, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
     BYTE block[80] = {0};
-    EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->Get(other, 0, block, 16, block, 16, &returned));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070492),
+              props->Get(other, 0, block, 16, block, 16, &returned));
     EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->Set(other, 0, NULL, 0, block, 16));
     EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->QuerySupported(other, 0, &support));
-    EXPECT_EQ(static_cast<HRESULT>(0x80070492), props->Get(AMPROPSETID_Pin, 0, block, 16, block, 16, &returned));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070492),
+              props->Get(AMPROPSETID_Pin, 0, block, 16, block, 16, &returned));
     EXPECT_EQ(3, m_cam.LogCount());  // the refused sets never reached the driver
 
     props->Release();
@@ -392,7 +397,8 @@ TEST_F(SimCamDevice, StateIsSharedWithTheFilterOfAnotherProcess)
         ControlReply reply;
     } b = {{EXPOSURE, GET_DATA, 0, 0}};
     DWORD returned = 0;
-    EXPECT_EQ(S_OK, props->Get(CameraPropertySet, VALUE10H, &b, sizeof(b), &b, sizeof(b), &returned));
+    EXPECT_EQ(S_OK,
+              props->Get(CameraPropertySet, VALUE10H, &b, sizeof(b), &b, sizeof(b), &returned));
     EXPECT_EQ(901, b.reply.enableOrValue);
 
     // And the other way round.

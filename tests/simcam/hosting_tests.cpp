@@ -5,8 +5,7 @@
 
 namespace {
 
-class SimCamHosting : public SimCamExtensionTest {
-};
+class SimCamHosting : public SimCamExtensionTest {};
 
 TEST_F(SimCamHosting, FilterOffersIFaceWhoseRequestsReachTheDriver)
 {
@@ -51,7 +50,8 @@ TEST_F(SimCamHosting, FilterOffersIFaceWhoseRequestsReachTheDriver)
 
     // The page of the camera's property set is listed.
     ISpecifyPropertyPages *specify = NULL;
-    ASSERT_EQ(S_OK, filter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void **>(&specify)));
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_ISpecifyPropertyPages,
+                                           reinterpret_cast<void **>(&specify)));
     CAUUID pages = {0, NULL};
     ASSERT_EQ(S_OK, specify->GetPages(&pages));
     ASSERT_EQ(1u, pages.cElems);
@@ -77,10 +77,12 @@ TEST_F(SimCamHosting, WithoutTheExtensionKeysThereIsNoIFaceAndNoPage)
     IBaseFilter *filter = BindSimCam();
     ASSERT_TRUE(filter != NULL);
     IUnknown *face = reinterpret_cast<IUnknown *>(1);
-    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));
+    EXPECT_EQ(E_NOINTERFACE,
+              filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));
     EXPECT_TRUE(face == NULL);
     ISpecifyPropertyPages *specify = NULL;
-    ASSERT_EQ(S_OK, filter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void **>(&specify)));
+    ASSERT_EQ(S_OK, filter->QueryInterface(IID_ISpecifyPropertyPages,
+                                           reinterpret_cast<void **>(&specify)));
     CAUUID pages = {7, NULL};
     EXPECT_EQ(S_OK, specify->GetPages(&pages));
     EXPECT_EQ(0u, pages.cElems);

@@ -30,9 +30,11 @@ static int ThroughFilter(bool set, ULONG id, LONG value)
         ControlRequest rq = {id, static_cast<ULONG>(set ? SET_DATA : GET_DATA), value, 0};
         DWORD returned = 0;
         HRESULT hr = set ? props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq))
-                         : props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), &returned);
+                         : props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq),
+                                      &returned);
         if (SUCCEEDED(hr))
-            result = set ? 0 : static_cast<int>(static_cast<LONG>(rq.controlId));  // the reply's word 0
+            result =
+                set ? 0 : static_cast<int>(static_cast<LONG>(rq.controlId));  // the reply's word 0
         else
             result = 112;
         props->Release();
@@ -68,7 +70,8 @@ static int Capture()
         SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                    reinterpret_cast<void **>(&graph))) &&
         SUCCEEDED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control))) &&
-        SUCCEEDED(graph->AddFilter(source, L"Video Capture")) && SUCCEEDED(graph->AddFilter(grabber, L"SamGra"))) {
+        SUCCEEDED(graph->AddFilter(source, L"Video Capture")) &&
+        SUCCEEDED(graph->AddFilter(grabber, L"SamGra"))) {
         IPin *out = FirstPin(source), *in = FirstPin(grabber);
         if (out && in && SUCCEEDED(graph->ConnectDirect(out, in, NULL))) {
             // The filter's own answer: the graph's Run does not pass it on here.

@@ -4,11 +4,12 @@ std::vector<std::wstring> VideoInputDevices()
 {
     std::vector<std::wstring> names;
     ICreateDevEnum *devices = NULL;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void **>(&devices))))
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
+                                IID_ICreateDevEnum, reinterpret_cast<void **>(&devices))))
         return names;
     IEnumMoniker *monikers = NULL;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK && monikers) {
+    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK &&
+        monikers) {
         IMoniker *moniker = NULL;
         while (monikers->Next(1, &moniker, NULL) == S_OK) {
             IPropertyBag *bag = NULL;

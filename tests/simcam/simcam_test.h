@@ -24,8 +24,7 @@ static const CLSID CLSID_SampleGrabberFilter = {
 static const CLSID CLSID_NullRendererFilter = {
     0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
-template <typename T>
-void SafeRelease(T *&p)
+template <typename T> void SafeRelease(T *&p)
 {
     if (p) {
         p->Release();
@@ -163,15 +162,18 @@ struct ViewerGraph {
     // Smart Tee between them.
     void Build(LONG width, LONG height, bool direct = false)
     {
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         reinterpret_cast<void **>(&graph)));
-        ASSERT_EQ(S_OK, graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control)));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER,
+                                         IID_IGraphBuilder, reinterpret_cast<void **>(&graph)));
+        ASSERT_EQ(S_OK,
+                  graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control)));
         source = BindSimCam();
         ASSERT_TRUE(source != NULL);
         ASSERT_EQ(S_OK, graph->AddFilter(source, L"Video Capture"));
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SampleGrabberFilter, NULL, CLSCTX_INPROC_SERVER,
-                                         IID_IBaseFilter, reinterpret_cast<void **>(&grabberFilter)));
-        ASSERT_EQ(S_OK, grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void **>(&grabber)));
+        ASSERT_EQ(S_OK,
+                  CoCreateInstance(CLSID_SampleGrabberFilter, NULL, CLSCTX_INPROC_SERVER,
+                                   IID_IBaseFilter, reinterpret_cast<void **>(&grabberFilter)));
+        ASSERT_EQ(S_OK, grabberFilter->QueryInterface(IID_ISampleGrabber,
+                                                      reinterpret_cast<void **>(&grabber)));
         AM_MEDIA_TYPE mt;
         memset(&mt, 0, sizeof(mt));
         mt.majortype = MEDIATYPE_Video;
@@ -179,11 +181,13 @@ struct ViewerGraph {
         mt.formattype = FORMAT_VideoInfo;
         ASSERT_EQ(S_OK, grabber->SetMediaType(&mt));
         ASSERT_EQ(S_OK, graph->AddFilter(grabberFilter, L"SamGra"));
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
-                                         IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
+        ASSERT_EQ(S_OK,
+                  CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
+                                   IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
         ASSERT_EQ(S_OK, builder->SetFiltergraph(graph));
-        ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, source, IID_IAMStreamConfig,
-                                               reinterpret_cast<void **>(&config)));
+        ASSERT_EQ(S_OK,
+                  builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, source, IID_IAMStreamConfig,
+                                         reinterpret_cast<void **>(&config)));
         if (width) {
             AM_MEDIA_TYPE *current = NULL;
             ASSERT_EQ(S_OK, config->GetFormat(&current));

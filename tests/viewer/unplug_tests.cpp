@@ -35,8 +35,7 @@ protected:
     }
 
     // Waits for done(); a guard against a stalled program, not a timing check.
-    template <typename Done>
-    static bool WaitUntil(Done done)
+    template <typename Done> static bool WaitUntil(Done done)
     {
         for (int i = 0; i < 3000 && !done(); ++i)
             Sleep(10);
@@ -79,7 +78,8 @@ TEST_F(ViewerOnUnpluggedCamera, UnpluggedWhileShowingKeepsThePictureUntilQ)
     ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() > 3; }));
 
     ASSERT_EQ(S_OK, m_cam.Unplug());
-    ASSERT_TRUE(WaitUntil([&] { return !EventsOf(run.ProcessId(), SIM_EVENT_DEVICE_LOST).empty(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !EventsOf(run.ProcessId(), SIM_EVENT_DEVICE_LOST).empty(); }));
     const LONG frames = m_cam.FramesDelivered();
     const std::vector<COLORREF> shown = Sample(window);
     EXPECT_GT(std::set<COLORREF>(shown.begin(), shown.end()).size(), 1u) << "no picture";
