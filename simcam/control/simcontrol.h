@@ -296,8 +296,10 @@ public:
     // gets EC_DEVICE_LOST with 0, and running a connected filter fails with
     // SIMCAM_E_DEVICE_GONE. Plug: it comes back: the category entry again,
     // property requests answered, EC_DEVICE_LOST with 1 to a graph whose
-    // stream it lost; that stream starts again with the next run after a
-    // stop. COM must be initialised on the calling thread.
+    // stream it lost. As on Windows, a filter whose stream lost the camera
+    // does not stream again (its runs fail with SIMCAM_E_DEVICE_GONE): the
+    // application builds its graph afresh. COM must be initialised on the
+    // calling thread.
     HRESULT Unplug();
     HRESULT Plug();
     bool Unplugged();

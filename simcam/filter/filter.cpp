@@ -12,7 +12,7 @@ static const WCHAR kMediaSetsKey[] = L"System\\CurrentControlSet\\Control\\Media
 CSimCamFilter::CSimCamFilter(ULONG device)
     : m_cRef(1),  // held by Create until the object is complete
       m_state(State_Stopped), m_start(0), m_clock(NULL), m_graph(NULL), m_sink(NULL), m_id(0),
-      m_device(device), m_ownsCamera(false), m_pin(this), m_hostedCount(0)
+      m_device(device), m_ownsCamera(false), m_lostDevice(0), m_pin(this), m_hostedCount(0)
 {
     InitializeCriticalSection(&m_stateLock);
     InitializeCriticalSection(&m_dataLock);
@@ -141,6 +141,7 @@ void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs, HRESULT result, con
 
 void CSimCamFilter::RecordDeviceLost(LONG param2)
 {
+    m_lostDevice = 1;
     RecordEvent(SIM_EVENT_DEVICE_LOST, 0, param2);
 }
 
@@ -169,7 +170,7 @@ HRESULT CSimCamFilter::AcquireCamera()
 {
     SimCamLock lock(m_block);
     SimCamShared *s = m_block.Shared();
-    if (s->unplugged)
+    if (s->unplugged || m_lostDevice)
         return SIMCAM_E_DEVICE_GONE;
     if (s->busy)
         return SIMCAM_E_DEVICE_BUSY;

@@ -212,6 +212,8 @@ public:
     static bool DriverSupportsSet(REFGUID set);
     // Sends an event to the graph, if the filter is in one.
     void NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
+    // The stream saw the camera go (0) or come back (1); from then on the
+    // filter is refused a stream, as a device filter whose device went is.
     void RecordDeviceLost(LONG param2);
 
 private:
@@ -240,7 +242,8 @@ private:
     SimCamBlock m_block;
     ULONG m_id;
     const ULONG m_device;
-    bool m_ownsCamera;  // this filter streams from the camera (state lock)
+    bool m_ownsCamera;           // this filter streams from the camera (state lock)
+    volatile LONG m_lostDevice;  // its stream lost the camera: it streams no more
     CSimCamPin m_pin;
 
     // Extensions hosted as the kernel-streaming proxy hosts them.
