@@ -115,9 +115,17 @@ TEST_F(SimCamConformance, ConnectedStateCodesAndFormatsAroundTheConnection)
                  {'P', VFW_S_CANT_CUE, State_Paused}, {'S', S_OK, State_Stopped},
                  {'R', S_OK, State_Running},          {'S', S_OK, State_Stopped}};
     for (const auto &step : steps) {
+        const LONG before = m_cam.FramesDelivered();
         const HRESULT hr = step.op == 'P'   ? g.control->Pause()
                            : step.op == 'R' ? g.control->Run()
                                             : g.control->Stop();
+        // Running, frames come; paused, none but the one in flight.
+        if (step.op == 'R') {
+            EXPECT_GE(WaitForFrames(m_cam, before + 2), before + 2);
+        } else if (step.op == 'P') {
+            Sleep(150);
+            EXPECT_LE(m_cam.FramesDelivered(), before + 1);
+        }
         EXPECT_EQ(S_OK, hr) << step.op;
         OAFilterState state = -1;
         EXPECT_EQ(step.state, g.control->GetState(0, &state)) << step.op;
@@ -230,14 +238,34 @@ TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
     empty.formattype = FORMAT_VideoInfo;
     EXPECT_EQ(S_FALSE, pin->QueryAccept(&empty));
 
-    // Each capability entry set is what GetFormat gives and the only type offered.
+    // The test's refusal switch answers with the result it was given.
+    m_cam.RefuseSetFormat(true, E_ACCESSDENIED);
+    EXPECT_EQ(E_ACCESSDENIED, config->SetFormat(base));
+    m_cam.RefuseSetFormat(false);
+
+    // The four sizes, whole 24-bit frames with rows of four-byte multiples;
+    // each entry set is what GetFormat gives and the only type offered.
     int count = 0, size = 0;
     ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    ASSERT_EQ(4, count);
+    EXPECT_EQ(128, size);
+    const SIZE sizes[] = {{640, 480}, {320, 240}, {1280, 720}, {160, 120}};
     for (int i = 0; i < count; ++i) {
         AM_MEDIA_TYPE *entry = NULL, *now = NULL;
         VIDEO_STREAM_CONFIG_CAPS caps;
         ASSERT_EQ(S_OK, config->GetStreamCaps(i, &entry, reinterpret_cast<BYTE *>(&caps)));
+        ASSERT_EQ(88u, entry->cbFormat);
+        const BITMAPINFOHEADER &bmi = Bmi(entry);
+        EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, entry->subtype) && bmi.biBitCount == 24) << i;
+        EXPECT_EQ(sizes[i].cx, bmi.biWidth);
+        EXPECT_EQ(sizes[i].cy, bmi.biHeight);
+        EXPECT_EQ(static_cast<DWORD>(((bmi.biWidth * 3 + 3) & ~3) * bmi.biHeight), bmi.biSizeImage);
+        EXPECT_EQ(sizes[i].cx, caps.MaxOutputSize.cx);
+        EXPECT_EQ(sizes[i].cy, caps.MaxOutputSize.cy);
         EXPECT_EQ(S_OK, config->SetFormat(entry)) << i;
+        LONG width = 0, height = 0;
+        EXPECT_TRUE(m_cam.CurrentFormat(&width, &height) && width == sizes[i].cx &&
+                    height == sizes[i].cy);
         ASSERT_EQ(S_OK, config->GetFormat(&now));
         EXPECT_TRUE(SameType(entry, now)) << i;
         DeleteMediaType(now);
