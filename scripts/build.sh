@@ -1,16 +1,19 @@
 #!/bin/bash
-# Configures and builds both widths: build/x86_64 (run and tested here under
-# Wine) and build/i686 (the shipped 32-bit programs).
+# Configures and builds both widths: build/x86_64 and build/i686 (the shipped
+# 32-bit programs), each with its tests; VIREO_ARCHES picks the widths
+# (default "x86_64 i686"). The benchmarks are built for x86_64 only.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
 for arch in ${VIREO_ARCHES:-x86_64 i686}; do
   dir="$root/build/$arch"
-  extra=()
-  [ "$arch" = i686 ] && extra=(-DVIREO_BUILD_TESTS=OFF -DVIREO_BUILD_BENCH=OFF)
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
+  opts=(-DVIREO_BUILD_TESTS=ON)
+  [ "$arch" = i686 ] && opts+=(-DVIREO_BUILD_BENCH=OFF)
+  # Configure once, and again when a tree was configured with other options
+  # (an older i686 tree without its tests).
+  if [ ! -f "$dir/CMakeCache.txt" ] || ! grep -q '^VIREO_BUILD_TESTS:BOOL=ON$' "$dir/CMakeCache.txt"; then
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" \
-          -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
+          -DCMAKE_BUILD_TYPE=Release "${opts[@]}" >/dev/null
   fi
   cmake --build "$dir" -j "$jobs" -- --no-print-directory
 done

@@ -1,17 +1,156 @@
 #!/bin/bash
-# Installs what the build and the tests need on a Debian machine (as root);
-# packages named as arguments are installed as well.
+# Installs what the build and the tests need on a Debian 12 machine (as root);
+# packages named as arguments are installed as well. Safe to run again: it
+# only does what is missing.
+#
+# With i686 among VIREO_ARCHES (the default "x86_64 i686") it also prepares the
+# 32-bit runs. This kernel runs no 32-bit code, so 32-bit Wine runs under
+# user-mode emulation:
+#   - qemu-user from bookworm-backports (bookworm's own qemu 7.2 crashes Wine's
+#     background processes); the backports entry reuses the address of the
+#     machine's Debian source and is pinned so that only the emulator comes
+#     from it;
+#   - a binfmt_misc entry for i386 ELF files (flags PF), so that the programs
+#     Wine starts with execve run under the emulator too; the kernel forgets it
+#     on reboot, so every run checks it;
+#   - wine32:i386 and wine32-preloader:i386. Their loader /usr/lib/wine/wine
+#     would make /usr/bin/wine (and wineboot) pick the 32-bit loader for every
+#     caller; it is kept non-executable with dpkg-statoverride (set before the
+#     package is unpacked, so 64-bit callers never see it), and the 32-bit runs
+#     use a private copy of the loader and its preloader in /usr/lib/vireo-wine32
+#     (beside /usr/lib/wine, so Wine finds its libraries and data as from there).
 set -euo pipefail
 PACKAGES=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb googletest
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 file imagemagick x11-utils x11-apps xdotool "$@")
+want32=0
+case " ${VIREO_ARCHES:-x86_64 i686} " in *" i686 "*) want32=1 ;; esac
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+
+# apt-get and dpkg take one lock; wait while another install holds it.
+apt_get() {
+  local tries=0
+  until $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; do
+    tries=$((tries + 1))
+    [ $tries -lt 3 ] || return 1
+    sleep 10
+  done
+}
+
 missing=()
 for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
+updated=0
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt_get update -qq
+  updated=1
+  apt_get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+[ $want32 -eq 1 ] || exit 0
+
+loader_dir=/usr/lib/vireo-wine32
+
+# The backports entry: the URI of the Debian entry that carries bookworm.
+backports=/etc/apt/sources.list.d/vireo-backports.sources
+if [ ! -f "$backports" ]; then
+  uri=""
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    uri=$(awk '/^URIs:/ { u = $2 }
+               /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == "bookworm" && u != "") { print u; exit } }' \
+          /etc/apt/sources.list.d/debian.sources)
+  fi
+  if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+    uri=$(awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }' /etc/apt/sources.list)
+  fi
+  [ -n "$uri" ] || { echo "setup: no Debian bookworm source entry to derive backports from" >&2; exit 1; }
+  echo "setup: adding bookworm-backports from $uri for the emulator"
+  $SUDO tee "$backports" >/dev/null <<EOF
+Types: deb
+URIs: $uri
+Suites: bookworm-backports
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  updated=0
+fi
+# Nothing but the emulator comes from backports.
+$SUDO tee /etc/apt/preferences.d/vireo-backports >/dev/null <<'EOF'
+Package: *
+Pin: release n=bookworm-backports
+Pin-Priority: -1
+
+Package: qemu-user
+Pin: release n=bookworm-backports
+Pin-Priority: 500
+EOF
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  $SUDO dpkg --add-architecture i386
+  updated=0
+fi
+
+# The 32-bit loader stays non-executable in /usr/lib/wine, before it exists.
+if ! dpkg-statoverride --list /usr/lib/wine/wine >/dev/null; then
+  $SUDO dpkg-statoverride --add root root 0644 /usr/lib/wine/wine
+fi
+[ ! -e /usr/lib/wine/wine ] || [ ! -x /usr/lib/wine/wine ] || $SUDO chmod 0644 /usr/lib/wine/wine
+
+need=()
+installed qemu-user || need+=(qemu-user)
+case "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null)" in
+  1:7.*|1:8.*) need+=(qemu-user) ;;   # the emulator of bookworm itself
+esac
+installed wine32:i386 || need+=(wine32:i386)
+installed wine32-preloader:i386 || need+=(wine32-preloader:i386)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]} for the 32-bit runs"
+  [ $updated -eq 1 ] || apt_get update -qq
+  # The emulator first, so that it is in place when the i386 packages arrive.
+  apt_get install -y -qq --no-install-recommends qemu-user >/dev/null
+  apt_get install -y -qq --no-install-recommends wine32:i386 wine32-preloader:i386 >/dev/null
+fi
+
+# binfmt_misc: i386 ELF files run by qemu-i386. P keeps the program's own
+# argv[0] (qemu knows it is called so through the name ending in -binfmt-P);
+# F opens the emulator now, so it is found from any mount namespace.
+binfmt=/proc/sys/fs/binfmt_misc
+interp=/usr/libexec/qemu-binfmt/i386-binfmt-P
+if [ ! -e "$binfmt/register" ]; then
+  $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
+fi
+if [ -e "$binfmt/qemu-i386" ] &&
+   ! { grep -qx "interpreter $interp" "$binfmt/qemu-i386" && grep -q '^flags: .*P.*F' "$binfmt/qemu-i386" &&
+       grep -qx enabled "$binfmt/qemu-i386"; }; then
+  echo -1 | $SUDO tee "$binfmt/qemu-i386" >/dev/null
+fi
+if [ ! -e "$binfmt/qemu-i386" ]; then
+  echo "setup: registering qemu-i386 for i386 ELF files"
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":qemu-i386:M::$magic:$mask:$interp:PF" | $SUDO tee "$binfmt/register" >/dev/null
+fi
+
+# The private 32-bit loader.
+$SUDO mkdir -p "$loader_dir"
+for pair in wine:/usr/lib/wine/wine wine-preloader:/usr/lib/wine/wine-preloader.static; do
+  name=${pair%%:*} from=${pair#*:}
+  if ! cmp -s "$from" "$loader_dir/$name"; then
+    $SUDO install -m 0755 "$from" "$loader_dir/$name.new"
+    $SUDO mv -f "$loader_dir/$name.new" "$loader_dir/$name"
+  fi
+done
+
+# What the 32-bit runs rely on, checked.
+if [ -x /usr/lib/wine/wine ]; then
+  echo "setup: /usr/lib/wine/wine is executable: /usr/bin/wine would pick the 32-bit loader" >&2; exit 1
+fi
+if ! out=$("$loader_dir/wine" --version 2>&1); then
+  echo "setup: the 32-bit Wine loader does not start under the emulator: $out" >&2; exit 1
 fi

@@ -1,14 +1,33 @@
 #!/bin/bash
-# Installs what is missing, builds both widths, runs every test of the x86_64
-# build under Wine, and checks the shipped 32-bit artefacts.
+# Installs what is missing, builds, checks the shipped 32-bit artefacts, then
+# runs every test of each width under Wine on a private Xvfb: build/x86_64
+# with 64-bit Wine, then build/i686 with 32-bit Wine under user-mode
+# emulation in a 32-bit prefix. VIREO_ARCHES=x86_64 keeps to the fast 64-bit
+# run. Extra arguments go to ctest (both widths).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+export VIREO_ARCHES="${VIREO_ARCHES:-x86_64 i686}"
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
-bash "$root/scripts/check-artefacts.sh"
+case " $VIREO_ARCHES " in *" i686 "*) bash "$root/scripts/check-artefacts.sh" ;; esac
 
-vireo_build="$root/build/x86_64"
-VIREO_HEADLESS=1 source "$root/scripts/wine-env.sh"
-trap vireo_wine_stop EXIT
-cd "$vireo_build"
-ctest --output-on-failure --timeout 300 "$@"
+status=0
+report=()
+for arch in $VIREO_ARCHES; do
+  echo "test: $arch"
+  start=$(date +%s)
+  rc=0
+  (
+    vireo_arch=$arch
+    vireo_build="$root/build/$arch"
+    VIREO_HEADLESS=1 source "$root/scripts/wine-env.sh"
+    trap vireo_wine_stop EXIT
+    cd "$vireo_build"
+    ctest --output-on-failure --timeout 300 "$@"
+  ) || rc=$?
+  secs=$(( $(date +%s) - start ))
+  report+=("test: $arch: $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $((secs / 60))m$((secs % 60))s")
+  [ $rc -eq 0 ] || status=1
+done
+printf '%s\n' "${report[@]}"
+exit $status

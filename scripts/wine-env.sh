@@ -1,18 +1,28 @@
 #!/bin/bash
-# Sourced: prepares the Wine prefix of build/x86_64 and a display for it.
-#   - a prefix inside the build tree (made once with wineboot, then kept),
-#     with the X11 driver's "Managed" off so that closing windows is fast;
+# Sourced: prepares the Wine prefix of one build tree and a display for it.
+#   - vireo_build: the tree (default build/$vireo_arch); vireo_arch: x86_64
+#     (default; i686 when the tree is build/i686): which Wine runs it
+#     (scripts/wine-arch.sh);
+#   - a prefix inside the build tree, kept: the first time a copy of a ready
+#     prefix of that width (made once per machine with wineboot, with the X11
+#     driver's "Managed" off so that closing windows is fast);
 #   - DISPLAY: the caller's, or a private Xvfb (VIREO_HEADLESS=1 forces it);
 #   - a persistent wineserver and one warm-up run on that display.
 # Defines vireo_wine_stop to end the wineserver and the Xvfb it started.
-vireo_build="${vireo_build:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/x86_64}"
+vireo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+if [ -z "${vireo_arch:-}" ]; then
+  vireo_arch=x86_64
+  [ -n "${vireo_build:-}" ] && [ "$(basename "$vireo_build")" = i686 ] && vireo_arch=i686
+fi
+vireo_build="${vireo_build:-$vireo_root/build/$vireo_arch}"
+source "$vireo_root/scripts/wine-arch.sh"
 export WINEPREFIX="$vireo_build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 vireo_xvfb_pid=""
 
 if [ -n "${VIREO_HEADLESS:-}" ] || [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 91 120); do
+  for n in $(seq 91 130); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
     vireo_xvfb_pid=$!
@@ -21,22 +31,45 @@ if [ -n "${VIREO_HEADLESS:-}" ] || [ -z "${DISPLAY:-}" ]; then
     break
   done
 fi
+mkdir -p "$vireo_build"
 echo "$DISPLAY" > "$vireo_build/display"
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "wine: creating prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-    >/dev/null 2>&1
-  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-    >/dev/null 2>&1
-  wineserver -w
-fi
-wineserver -p
-/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
+# A ready prefix per width and Wine version, kept outside the build trees so
+# that a fresh clone copies it (about a second) instead of creating one (7 s
+# for 64-bit, half a minute for 32-bit under the emulator).
+vireo_make_prefix() {
+  local ready tmp
+  ready="${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vireo/wineprefix-$vireo_arch-$("$vireo_wine" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' _)"
+  if [ ! -f "$ready/system.reg" ]; then
+    echo "wine: creating a ready $WINEARCH prefix $ready"
+    mkdir -p "$(dirname "$ready")"
+    tmp="$(mktemp -d "$ready.XXXXXX")"
+    (
+      export WINEPREFIX="$tmp"
+      "$vireo_wine" wineboot.exe -i >/dev/null 2>&1 || true
+      "$vireo_wineserver" -w
+      "$vireo_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+      "$vireo_wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1
+      "$vireo_wineserver" -w
+    )
+    if [ ! -f "$tmp/system.reg" ]; then
+      echo "wine: creating the prefix failed" >&2
+      rm -rf "$tmp"
+      return 1
+    fi
+    # Another run may have made it meanwhile: keep the first.
+    mv -T "$tmp" "$ready" 2>/dev/null || rm -rf "$tmp"
+  fi
+  echo "wine: prefix $WINEPREFIX copied from $ready"
+  rm -rf "$WINEPREFIX"
+  cp -a "$ready" "$WINEPREFIX"
+}
+[ -f "$WINEPREFIX/system.reg" ] || vireo_make_prefix
+"$vireo_wineserver" -p
+"$vireo_wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 vireo_wine_stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$vireo_wineserver" -k >/dev/null 2>&1 || true
   if [ -n "$vireo_xvfb_pid" ]; then kill "$vireo_xvfb_pid" >/dev/null 2>&1 || true; fi
 }
