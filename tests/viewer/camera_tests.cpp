@@ -361,6 +361,25 @@ void TypeKeys(const std::vector<WORD> &keys)
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
+// Makes the window the foreground one and waits until its thread has the
+// keyboard focus on it, so that typed keys reach it. The activation is
+// asynchronous: under the 32-bit emulator the foreground was seen to drop
+// back to none just after SetForegroundWindow returned, and keys typed then
+// reached no window.
+bool Focus(HWND window)
+{
+    const DWORD thread = GetWindowThreadProcessId(window, NULL);
+    return WaitUntil([&] {
+        if (GetForegroundWindow() != window)
+            SetForegroundWindow(window);
+        GUITHREADINFO info;
+        ZeroMemory(&info, sizeof(info));
+        info.cbSize = sizeof(info);
+        return GetForegroundWindow() == window && GetGUIThreadInfo(thread, &info) &&
+               info.hwndFocus == window;
+    });
+}
+
 class ViewerStops : public ViewerOnCamera, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
@@ -407,18 +426,18 @@ const StopCase kStopCases[] = {
     {"QPosted", [](HWND w) { PostMessageW(w, WM_KEYDOWN, 'Q', 0x00100001); }},
     {"ShiftQTyped",
      [](HWND w) {
-         SetForegroundWindow(w);
+         ASSERT_TRUE(Focus(w)) << "the viewer window never had the focus";
          TypeKeys({VK_SHIFT, 'Q'});
      }},
     {"QTyped",
      [](HWND w) {
-         SetForegroundWindow(w);
+         ASSERT_TRUE(Focus(w)) << "the viewer window never had the focus";
          TypeKeys({'Q'});
      }},
     {"WindowClosed", [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }},
     {"AltF4Typed",
      [](HWND w) {
-         SetForegroundWindow(w);
+         ASSERT_TRUE(Focus(w)) << "the viewer window never had the focus";
          TypeKeys({VK_MENU, VK_F4});
      }},
 };
