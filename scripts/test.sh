@@ -7,12 +7,18 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export VIREO_ARCHES="${VIREO_ARCHES:-x86_64 i686}"
+report=()
+took() { local s=$(( $(date +%s) - $1 )); echo "$((s / 60))m$((s % 60))s"; }
+
+start=$(date +%s)
 bash "$root/scripts/setup.sh"
+report+=("test: setup in $(took $start)")
+start=$(date +%s)
 bash "$root/scripts/build.sh"
 case " $VIREO_ARCHES " in *" i686 "*) bash "$root/scripts/check-artefacts.sh" ;; esac
+report+=("test: build ($VIREO_ARCHES) in $(took $start)")
 
 status=0
-report=()
 for arch in $VIREO_ARCHES; do
   echo "test: $arch"
   start=$(date +%s)
@@ -25,8 +31,7 @@ for arch in $VIREO_ARCHES; do
     cd "$vireo_build"
     ctest --output-on-failure --timeout 300 "$@"
   ) || rc=$?
-  secs=$(( $(date +%s) - start ))
-  report+=("test: $arch: $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $((secs / 60))m$((secs % 60))s")
+  report+=("test: $arch tests $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)")
   [ $rc -eq 0 ] || status=1
 done
 printf '%s\n' "${report[@]}"
