@@ -127,9 +127,9 @@ void CSimCamFilter::HostExtensions()
 void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs, HRESULT result, const WCHAR *text)
 {
     FILTER_STATE state;
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock dataGuard(&m_dataLock);
     state = m_state;
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     SimCamLock lock(m_block);
     SimEvent &e =
         SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state), graphRefs);
@@ -147,9 +147,9 @@ void CSimCamFilter::RecordDeviceLost(LONG param2)
 
 void CSimCamFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2)
 {
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock dataGuard(&m_dataLock);
     IMediaEventSink *sink = m_sink;
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     if (sink)
         sink->Notify(code, param1, param2);
 }
@@ -244,9 +244,9 @@ void CSimCamFilter::DescribeDownstream(WCHAR *text, int capacity)
 // reference (the graph pointer is not one of the filter's own references).
 ULONG CSimCamFilter::GraphReferences()
 {
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock dataGuard(&m_dataLock);
     IFilterGraph *graph = m_graph;
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     if (!graph)
         return 0;
     graph->AddRef();
@@ -304,18 +304,18 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetClassID(CLSID *clsid)
 
 void CSimCamFilter::StopStreaming()
 {
-    EnterCriticalSection(&m_stateLock);
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock stateGuard(&m_stateLock);
+    CritSecLock dataGuard(&m_dataLock);
     const FILTER_STATE previous = m_state;
     m_state = State_Stopped;
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     if (previous != State_Stopped)
         m_pin.Inactive();
     if (m_ownsCamera) {
         ReleaseCamera();
         m_ownsCamera = false;
     }
-    LeaveCriticalSection(&m_stateLock);
+    stateGuard.Unlock();
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
@@ -335,10 +335,10 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
 HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
 {
     HRESULT hr = S_OK;
-    EnterCriticalSection(&m_stateLock);
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock stateGuard(&m_stateLock);
+    CritSecLock dataGuard(&m_dataLock);
     const FILTER_STATE previous = m_state;
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     const bool connected = m_pin.IsConnected();
     if (previous == State_Stopped)
         hr = m_pin.Active();
@@ -349,14 +349,14 @@ HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
             m_pin.Inactive();
     }
     if (SUCCEEDED(hr)) {
-        EnterCriticalSection(&m_dataLock);
+        CritSecLock dataGuard2(&m_dataLock);
         if (start)
             m_start = *start;
         m_state = target;
-        LeaveCriticalSection(&m_dataLock);
+        dataGuard2.Unlock();
         m_pin.StateChanged();
     }
-    LeaveCriticalSection(&m_stateLock);
+    stateGuard.Unlock();
     WCHAR path[64] = {0};
     if (previous == State_Stopped && connected && SUCCEEDED(hr))
         DescribeDownstream(path, ARRAYSIZE(path));
@@ -380,9 +380,9 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetState(DWORD, FILTER_STATE *state)
 {
     if (!state)
         return E_POINTER;
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock dataGuard(&m_dataLock);
     *state = m_state;
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     return *state == State_Paused && m_pin.IsConnected() ? VFW_S_CANT_CUE : S_OK;
 }
 
@@ -390,10 +390,10 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::SetSyncSource(IReferenceClock *clock)
 {
     if (clock)
         clock->AddRef();
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock dataGuard(&m_dataLock);
     IReferenceClock *old = m_clock;
     m_clock = clock;
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     if (old)
         old->Release();
     return S_OK;
@@ -403,11 +403,11 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetSyncSource(IReferenceClock **clock)
 {
     if (!clock)
         return E_POINTER;
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock dataGuard(&m_dataLock);
     *clock = m_clock;
     if (m_clock)
         m_clock->AddRef();
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     return S_OK;
 }
 
@@ -432,12 +432,12 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryFilterInfo(FILTER_INFO *info)
 {
     if (!info)
         return E_POINTER;
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock dataGuard(&m_dataLock);
     lstrcpynW(info->achName, m_name, ARRAYSIZE(info->achName));
     info->pGraph = m_graph;
     if (m_graph)
         m_graph->AddRef();
-    LeaveCriticalSection(&m_dataLock);
+    dataGuard.Unlock();
     return S_OK;
 }
 
@@ -448,16 +448,16 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::JoinFilterGraph(IFilterGraph *graph, LP
     if (graph &&
         SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void **>(&sink))))
         sink->Release();
-    EnterCriticalSection(&m_stateLock);
-    EnterCriticalSection(&m_dataLock);
+    CritSecLock stateGuard(&m_stateLock);
+    CritSecLock dataGuard(&m_dataLock);
     m_graph = graph;
     m_sink = sink;
     if (graph && name)
         lstrcpynW(m_name, name, ARRAYSIZE(m_name));
     else
         m_name[0] = 0;
-    LeaveCriticalSection(&m_dataLock);
-    LeaveCriticalSection(&m_stateLock);
+    dataGuard.Unlock();
+    stateGuard.Unlock();
     if (graph)
         RecordEvent(SIM_EVENT_JOIN, 0, S_OK, name ? name : L"");
     return S_OK;

@@ -22,6 +22,28 @@ extern volatile LONG g_simLocks;
 
 class CSimCamFilter;
 
+// Holds a critical section from construction until Unlock or the end of its
+// scope, whichever comes first.
+class CritSecLock {
+public:
+    explicit CritSecLock(CRITICAL_SECTION *section) : m_section(section)
+    {
+        EnterCriticalSection(m_section);
+    }
+    ~CritSecLock() { Unlock(); }
+    CritSecLock(const CritSecLock &) = delete;
+    CritSecLock &operator=(const CritSecLock &) = delete;
+    void Unlock()
+    {
+        if (m_section)
+            LeaveCriticalSection(m_section);
+        m_section = NULL;
+    }
+
+private:
+    CRITICAL_SECTION *m_section;
+};
+
 // The IUnknown of the module's small single-interface objects (class
 // factory, enumerators): a reference count starting at 1, the interface and
 // IUnknown from QueryInterface, and a share in g_simObjects while alive.
@@ -127,7 +149,24 @@ private:
     void ReleaseConnection();
     void PublishFormat();
     static DWORD WINAPI ThreadProc(LPVOID param);
+
+    // The streaming thread's loop: watch the device, wait for the next
+    // frame's time, fill and deliver it.
+    struct StreamState {
+        LONGLONG frequency = 0;         // performance counter ticks a second
+        bool running = false;           // frames are being sent in this run
+        bool refused = false;           // the downstream wants nothing more until the next run
+        bool lost = false;              // the camera went while this stream lived
+        LONGLONG due = 0;               // performance counter time of the next frame
+        REFERENCE_TIME streamTime = 0;  // the next frame's time without a clock
+        REFERENCE_TIME frameTime = 0;   // the interval of the frame being sent
+        bool discontinuity = true;
+    };
+    struct StreamView;
     void Stream();
+    void WatchDevice(StreamState &s);
+    DWORD TimeToWait(StreamState &s, const StreamView &view);
+    void SendFrame(StreamState &s, const StreamView &view);
 
     CSimCamFilter *const m_filter;
 

@@ -1,5 +1,7 @@
 #include "filter.h"
 
+#include <wrl/client.h>
+
 #include <new>
 #include <stddef.h>
 #include <string.h>
@@ -73,9 +75,9 @@ bool CSimCamPin::SwitchOn(LONG SimCamShared::*which)
 
 bool CSimCamPin::IsConnected()
 {
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     const bool connected = m_connected != NULL;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     return connected;
 }
 
@@ -102,7 +104,7 @@ REFERENCE_TIME CSimCamPin::RateTime(const SimFormat &format)
 int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
 {
     int count = 0;
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     if (capacity > 0)
         formats[count++] = m_format;
     if (!m_formatSet) {
@@ -116,7 +118,7 @@ int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
             ++count;
         }
     }
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     for (int i = 0; i < count; ++i)
         formats[i].frameTime = RateTime(formats[i]);
     return count;
@@ -124,10 +126,10 @@ int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
 
 void CSimCamPin::PublishFormat()
 {
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     const bool connected = m_connected != NULL;
     const SimFormat format = connected ? m_connFormat : m_format;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     SimCamLock lock(m_filter->Block());
     SimCamShared *s = m_filter->Block().Shared();
     s->formatWidth = format.width;
@@ -144,13 +146,13 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
     HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
     if (SwitchOn(&SimCamShared::refuseConnection))
         return hr;
-    EnterCriticalSection(&m_filter->m_stateLock);
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock stateGuard(&m_filter->m_stateLock);
+    CritSecLock dataGuard(m_filter->DataLock());
     const bool connected = m_connected != NULL;
     const bool stopped = m_filter->StateLocked() == State_Stopped;
     const SimFormat current = m_format;
     const bool formatSet = m_formatSet;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     if (connected) {
         hr = VFW_E_ALREADY_CONNECTED;
     } else if (!stopped) {
@@ -185,7 +187,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
             proposals->Release();
         }
     }
-    LeaveCriticalSection(&m_filter->m_stateLock);
+    stateGuard.Unlock();
     return hr;
 }
 
@@ -201,10 +203,10 @@ HRESULT CSimCamPin::TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
     if (SwitchOn(&SimCamShared::cutFormatBlock))
         copy.cbFormat = FIELD_OFFSET(VIDEOINFOHEADER, bmiHeader);  // what is offered is cut
     receivePin->AddRef();
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     m_connected = receivePin;
     m_mt = copy;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
 
     hr = receivePin->ReceiveConnection(this, &copy);
     const bool received = SUCCEEDED(hr);
@@ -219,20 +221,20 @@ HRESULT CSimCamPin::TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
             receivePin->Disconnect();
         if (input)
             input->Release();
-        EnterCriticalSection(m_filter->DataLock());
+        CritSecLock dataGuard2(m_filter->DataLock());
         m_connected = NULL;
         copy = m_mt;
         memset(&m_mt, 0, sizeof(m_mt));
-        LeaveCriticalSection(m_filter->DataLock());
+        dataGuard2.Unlock();
         SimFreeMediaType(&copy);
         receivePin->Release();
         return hr;
     }
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard3(m_filter->DataLock());
     m_input = input;
     m_allocator = allocator;
     m_connFormat = format;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard3.Unlock();
     PublishFormat();
     RecordConnection(receivePin, &copy);
     return S_OK;
@@ -303,7 +305,7 @@ HRESULT CSimCamPin::DecideAllocator(IMemInputPin *input, ULONG frameBytes,
 
 void CSimCamPin::ReleaseConnection()
 {
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     IPin *connected = m_connected;
     IMemInputPin *input = m_input;
     IMemAllocator *allocator = m_allocator;
@@ -312,7 +314,7 @@ void CSimCamPin::ReleaseConnection()
     m_input = NULL;
     m_allocator = NULL;
     memset(&m_mt, 0, sizeof(m_mt));
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     if (allocator) {
         allocator->Decommit();
         allocator->Release();
@@ -332,11 +334,11 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::ReceiveConnection(IPin *, const AM_MEDIA_T
 HRESULT STDMETHODCALLTYPE CSimCamPin::Disconnect()
 {
     HRESULT hr;
-    EnterCriticalSection(&m_filter->m_stateLock);
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock stateGuard(&m_filter->m_stateLock);
+    CritSecLock dataGuard(m_filter->DataLock());
     const bool stopped = m_filter->StateLocked() == State_Stopped;
     const bool connected = m_connected != NULL;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     if (!stopped) {
         hr = VFW_E_NOT_STOPPED;
     } else if (!connected) {
@@ -346,7 +348,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Disconnect()
         PublishFormat();
         hr = S_OK;
     }
-    LeaveCriticalSection(&m_filter->m_stateLock);
+    stateGuard.Unlock();
     return hr;
 }
 
@@ -354,11 +356,11 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::ConnectedTo(IPin **pin)
 {
     if (!pin)
         return E_POINTER;
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     *pin = m_connected;
     if (m_connected)
         m_connected->AddRef();
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     return *pin ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
@@ -367,14 +369,14 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::ConnectionMediaType(AM_MEDIA_TYPE *mt)
     if (!mt)
         return E_POINTER;
     HRESULT hr;
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     if (m_connected) {
         hr = SimCopyMediaType(mt, &m_mt);
     } else {
         memset(mt, 0, sizeof(*mt));
         hr = VFW_E_NOT_CONNECTED;
     }
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     return hr;
 }
 
@@ -488,9 +490,9 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::QuerySupported(REFGUID set, DWORD id, DWOR
 HRESULT STDMETHODCALLTYPE CSimCamPin::SetFormat(AM_MEDIA_TYPE *mt)
 {
     const HRESULT hr = SetFormatLocked(mt);
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     const FILTER_STATE state = m_filter->StateLocked();
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     SimCamLock lock(m_filter->Block());
     SimEvent &e =
         SimCamRecordEvent(m_filter->Block().Shared(), SIM_EVENT_SETFORMAT, m_filter->Id(), state);
@@ -513,15 +515,15 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
             return s->refuseResult;
     }
     HRESULT hr = S_OK;
-    EnterCriticalSection(&m_filter->m_stateLock);
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock stateGuard(&m_filter->m_stateLock);
+    CritSecLock dataGuard(m_filter->DataLock());
     const bool stopped = m_filter->StateLocked() == State_Stopped;
     const bool connected = m_connected != NULL;
     const SimFormat previous = m_format;
     const SimFormat current = connected ? m_connFormat : m_format;
     const bool previousSet = m_formatSet;
     IFilterGraph *graph = m_filter->GraphLocked();
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     const REFERENCE_TIME currentTime = RateTime(current);
     SimFormat format;
     if (!SimParseMediaType(mt, 0, &format)) {
@@ -538,10 +540,10 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
                     .SetValue(id, SimNearestRate(format.frameTime));
             }
         }
-        EnterCriticalSection(m_filter->DataLock());
+        CritSecLock dataGuard2(m_filter->DataLock());
         m_format = format;
         m_formatSet = true;
-        LeaveCriticalSection(m_filter->DataLock());
+        dataGuard2.Unlock();
         const bool same = format.width == current.width && format.height == current.height &&
                           RateTime(format) == currentTime;
         if (connected && !same) {
@@ -556,15 +558,15 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
                 graph2->Release();
             }
             if (FAILED(hr)) {
-                EnterCriticalSection(m_filter->DataLock());
+                CritSecLock dataGuard3(m_filter->DataLock());
                 m_format = previous;
                 m_formatSet = previousSet;
-                LeaveCriticalSection(m_filter->DataLock());
+                dataGuard3.Unlock();
             }
         }
         PublishFormat();
     }
-    LeaveCriticalSection(&m_filter->m_stateLock);
+    stateGuard.Unlock();
     return hr;
 }
 
@@ -575,7 +577,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetFormat(AM_MEDIA_TYPE **mt)
         return E_POINTER;
     *mt = NULL;
     const bool zero = ZeroImageSize();
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     SimFormat format = m_format;
     if (m_connected) {
         *mt = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
@@ -583,10 +585,10 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetFormat(AM_MEDIA_TYPE **mt)
             CoTaskMemFree(*mt);
             *mt = NULL;
         }
-        LeaveCriticalSection(m_filter->DataLock());
+        dataGuard.Unlock();
         return *mt ? S_OK : E_OUTOFMEMORY;
     }
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     format.frameTime = RateTime(format);
     *mt = SimCreateMediaType(format, zero);
     return *mt ? S_OK : E_OUTOFMEMORY;
@@ -690,9 +692,9 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::SetSink(IQualityControl *)
 
 HRESULT CSimCamPin::Active()
 {
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     IMemAllocator *allocator = m_allocator;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     if (!allocator)
         return S_OK;  // not connected: nothing to send
     if (!m_snapshot) {
@@ -717,10 +719,10 @@ HRESULT CSimCamPin::Active()
 
 void CSimCamPin::Inactive()
 {
-    EnterCriticalSection(m_filter->DataLock());
+    CritSecLock dataGuard(m_filter->DataLock());
     IMemAllocator *allocator = m_allocator;
     IPin *connected = m_connected;
-    LeaveCriticalSection(m_filter->DataLock());
+    dataGuard.Unlock();
     if (!m_thread) {
         if (allocator)
             allocator->Decommit();
@@ -755,6 +757,16 @@ DWORD WINAPI CSimCamPin::ThreadProc(LPVOID param)
     return 0;
 }
 
+// What a frame needs of the filter, read under its data lock.
+struct CSimCamPin::StreamView {
+    FILTER_STATE state = State_Stopped;
+    REFERENCE_TIME start = 0;
+    Microsoft::WRL::ComPtr<IReferenceClock> clock;
+    SimFormat format = {};
+    IMemInputPin *input = NULL;
+    IMemAllocator *allocator = NULL;
+};
+
 // Sends one frame per frame interval while the filter runs. The interval is
 // the rate setting's at the connected size (read afresh for every frame), or
 // the format's; the pace comes from the performance counter, the time stamps
@@ -764,137 +776,137 @@ DWORD WINAPI CSimCamPin::ThreadProc(LPVOID param)
 // and frames come with the next run.
 void CSimCamPin::Stream()
 {
+    StreamState s;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    bool running = false;
-    bool refused = false;  // the downstream wants nothing more until the next run
-    bool lost = false;     // the camera went while this stream lived
-    LONGLONG due = 0;
-    REFERENCE_TIME streamTime = 0;
-    bool discontinuity = true;
-
+    s.frequency = frequency.QuadPart;
     while (!m_quit) {
-        bool unplugged;
+        WatchDevice(s);
+        StreamView view;
         {
-            SimCamLock lock(m_filter->Block());
-            unplugged = m_filter->Block().Shared()->unplugged != 0;
+            CritSecLock dataGuard(m_filter->DataLock());
+            view.state = m_filter->StateLocked();
+            view.start = m_filter->StartTimeLocked();
+            view.clock = m_filter->ClockLocked();
+            view.format = m_connFormat;
+            view.input = m_input;
+            view.allocator = m_allocator;
         }
-        if (unplugged != lost) {
-            lost = unplugged;
-            m_filter->RecordDeviceLost(lost ? 0 : 1);
-            m_filter->NotifyEvent(EC_DEVICE_LOST,
-                                  reinterpret_cast<LONG_PTR>(m_filter->ControllingUnknown()),
-                                  lost ? 0 : 1);
-            refused = true;
-        }
-
-        EnterCriticalSection(m_filter->DataLock());
-        const FILTER_STATE state = m_filter->StateLocked();
-        const REFERENCE_TIME start = m_filter->StartTimeLocked();
-        IReferenceClock *clock = m_filter->ClockLocked();
-        if (clock)
-            clock->AddRef();
-        const SimFormat format = m_connFormat;
-        IMemInputPin *input = m_input;
-        IMemAllocator *allocator = m_allocator;
-        LeaveCriticalSection(m_filter->DataLock());
-
-        if (state != State_Running || refused || !input || !allocator) {
-            if (clock)
-                clock->Release();
-            if (state != State_Running && !lost) {
-                running = false;
-                refused = false;
-            }
-            // A lost camera is watched for its return.
-            WaitForSingleObject(m_wake, lost || refused ? 20 : INFINITE);
-            continue;
-        }
-        if (!running && clock) {
-            // Frames begin at stream time 0, when the graph's start time comes.
-            REFERENCE_TIME clockNow = 0;
-            if (SUCCEEDED(clock->GetTime(&clockNow)) && clockNow < start) {
-                clock->Release();
-                const DWORD wait = static_cast<DWORD>((start - clockNow) / 10000);
-                WaitForSingleObject(m_wake, wait ? wait : 1);
-                continue;
-            }
-        }
-        {
-            // The settings as this frame sees them; the picture is drawn
-            // without holding the camera's lock.
-            SimCamLock lock(m_filter->Block());
-            memcpy(m_snapshot, &m_filter->Block().Shared()->driver, offsetof(SimDriverState, log));
-        }
-        const REFERENCE_TIME frameTime = RateTime(format, *m_snapshot);
-        const LONGLONG ticksPerFrame = frameTime * frequency.QuadPart / 10000000;
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        if (!running) {
-            running = true;
-            due = now.QuadPart;
-            streamTime = 0;
-            discontinuity = true;
-        }
-        if (due > now.QuadPart) {
-            if (clock)
-                clock->Release();
-            const DWORD wait = static_cast<DWORD>((due - now.QuadPart) * 1000 / frequency.QuadPart);
-            WaitForSingleObject(m_wake, wait ? wait : 1);
-            continue;
-        }
-        if (now.QuadPart - due > frequency.QuadPart) {
-            // Far behind (the downstream was slow for a second): keep the
-            // pace from now on rather than sending a burst.
-            due = now.QuadPart;
-        }
-
-        IMediaSample *sample = NULL;
-        HRESULT hr = allocator->GetBuffer(&sample, NULL, NULL, 0);
-        if (FAILED(hr) || !sample) {
-            if (clock)
-                clock->Release();
-            if (!m_quit)
-                WaitForSingleObject(m_wake, 10);
-            continue;
-        }
-        BYTE *bits = NULL;
-        const ULONG bytes = SimFrameBytes(format.width, format.height);
-        if (FAILED(sample->GetPointer(&bits)) || !bits ||
-            sample->GetSize() < static_cast<long>(bytes)) {
-            sample->Release();
-            if (clock)
-                clock->Release();
-            refused = true;
-            continue;
-        }
-        SimRenderFrame(bits, format.width, format.height, m_frameNumber, *m_snapshot);
-        sample->SetActualDataLength(static_cast<long>(bytes));
-        REFERENCE_TIME t0 = streamTime;
-        REFERENCE_TIME clockNow = 0;
-        if (clock && SUCCEEDED(clock->GetTime(&clockNow)))
-            t0 = clockNow - start;
-        REFERENCE_TIME t1 = t0 + frameTime;
-        sample->SetTime(&t0, &t1);
-        LONGLONG m0 = m_frameNumber, m1 = m_frameNumber + 1;
-        sample->SetMediaTime(&m0, &m1);
-        sample->SetSyncPoint(TRUE);
-        sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
-        sample->SetPreroll(FALSE);
-        if (clock)
-            clock->Release();
-
-        hr = input->Receive(sample);
-        sample->Release();
-        ++m_frameNumber;
-        due += ticksPerFrame;
-        streamTime += frameTime;
-        discontinuity = false;
-        if (SUCCEEDED(hr)) {
-            SimCamLock lock(m_filter->Block());
-            ++m_filter->Block().Shared()->framesDelivered;
-        }
-        if (hr != S_OK)
-            refused = true;
+        const DWORD wait = TimeToWait(s, view);
+        if (wait != 0)
+            WaitForSingleObject(m_wake, wait);
+        else
+            SendFrame(s, view);
     }
+}
+
+// Tells the graph when the camera goes or comes back; either way the stream
+// sends nothing more until the next run.
+void CSimCamPin::WatchDevice(StreamState &s)
+{
+    bool unplugged;
+    {
+        SimCamLock lock(m_filter->Block());
+        unplugged = m_filter->Block().Shared()->unplugged != 0;
+    }
+    if (unplugged == s.lost)
+        return;
+    s.lost = unplugged;
+    m_filter->RecordDeviceLost(s.lost ? 0 : 1);
+    m_filter->NotifyEvent(
+        EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(m_filter->ControllingUnknown()), s.lost ? 0 : 1);
+    s.refused = true;
+}
+
+// How long to wait before the next frame is due, in milliseconds; 0 when it
+// is due now. Takes the camera's settings as the frame will see them.
+DWORD CSimCamPin::TimeToWait(StreamState &s, const StreamView &view)
+{
+    if (view.state != State_Running || s.refused || !view.input || !view.allocator) {
+        if (view.state != State_Running && !s.lost) {
+            s.running = false;
+            s.refused = false;
+        }
+        // A lost camera is watched for its return.
+        return s.lost || s.refused ? 20 : INFINITE;
+    }
+    if (!s.running && view.clock) {
+        // Frames begin at stream time 0, when the graph's start time comes.
+        REFERENCE_TIME clockNow = 0;
+        if (SUCCEEDED(view.clock->GetTime(&clockNow)) && clockNow < view.start) {
+            const DWORD wait = static_cast<DWORD>((view.start - clockNow) / 10000);
+            return wait ? wait : 1;
+        }
+    }
+    {
+        // The settings as this frame sees them; the picture is drawn
+        // without holding the camera's lock.
+        SimCamLock lock(m_filter->Block());
+        memcpy(m_snapshot, &m_filter->Block().Shared()->driver, offsetof(SimDriverState, log));
+    }
+    s.frameTime = RateTime(view.format, *m_snapshot);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (!s.running) {
+        s.running = true;
+        s.due = now.QuadPart;
+        s.streamTime = 0;
+        s.discontinuity = true;
+    }
+    if (s.due > now.QuadPart) {
+        const DWORD wait = static_cast<DWORD>((s.due - now.QuadPart) * 1000 / s.frequency);
+        return wait ? wait : 1;
+    }
+    if (now.QuadPart - s.due > s.frequency) {
+        // Far behind (the downstream was slow for a second): keep the
+        // pace from now on rather than sending a burst.
+        s.due = now.QuadPart;
+    }
+    return 0;
+}
+
+// Fills a buffer with the next frame, stamps it and delivers it.
+void CSimCamPin::SendFrame(StreamState &s, const StreamView &view)
+{
+    Microsoft::WRL::ComPtr<IMediaSample> sample;
+    HRESULT hr = view.allocator->GetBuffer(sample.GetAddressOf(), NULL, NULL, 0);
+    if (FAILED(hr) || !sample) {
+        if (!m_quit)
+            WaitForSingleObject(m_wake, 10);
+        return;
+    }
+    BYTE *bits = NULL;
+    const SimFormat &format = view.format;
+    const ULONG bytes = SimFrameBytes(format.width, format.height);
+    if (FAILED(sample->GetPointer(&bits)) || !bits ||
+        sample->GetSize() < static_cast<long>(bytes)) {
+        s.refused = true;
+        return;
+    }
+    SimRenderFrame(bits, format.width, format.height, m_frameNumber, *m_snapshot);
+    sample->SetActualDataLength(static_cast<long>(bytes));
+    REFERENCE_TIME t0 = s.streamTime;
+    REFERENCE_TIME clockNow = 0;
+    if (view.clock && SUCCEEDED(view.clock->GetTime(&clockNow)))
+        t0 = clockNow - view.start;
+    REFERENCE_TIME t1 = t0 + s.frameTime;
+    sample->SetTime(&t0, &t1);
+    LONGLONG m0 = m_frameNumber, m1 = m_frameNumber + 1;
+    sample->SetMediaTime(&m0, &m1);
+    sample->SetSyncPoint(TRUE);
+    sample->SetDiscontinuity(s.discontinuity ? TRUE : FALSE);
+    sample->SetPreroll(FALSE);
+
+    hr = view.input->Receive(sample.Get());
+    sample.Reset();
+    ++m_frameNumber;
+    s.due += s.frameTime * s.frequency / 10000000;
+    s.streamTime += s.frameTime;
+    s.discontinuity = false;
+    if (SUCCEEDED(hr)) {
+        SimCamLock lock(m_filter->Block());
+        ++m_filter->Block().Shared()->framesDelivered;
+    }
+    if (hr != S_OK)
+        s.refused = true;
 }
