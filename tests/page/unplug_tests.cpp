@@ -40,29 +40,14 @@ protected:
         CoUninitialize();
     }
 
-    // The user's actions on the page.
-    enum Action { FLIP_CLICKED, EXPOSURE_DRAGGED, VGA_15FPS_CLICKED, DEFAULT_CLICKED, SHOWN_AGAIN };
-    void Do(Action action)
-    {
-        switch (action) {
-        case FLIP_CLICKED: Click(IDC_FLIP); break;
-        case EXPOSURE_DRAGGED: Scroll(IDC_EXPOSURE_TRACKBAR, 500, TB_THUMBTRACK); break;
-        case VGA_15FPS_CLICKED: Click(IDC_VGA_15FPS); break;
-        case DEFAULT_CLICKED: Click(IDC_DEFAULT); break;
-        case SHOWN_AGAIN:
-            Deactivate();
-            Activate();
-            break;
-        }
-    }
-
     // Does action; every property request it had refused is one message
     // box, and there was at least one.
-    ::testing::AssertionResult OneBoxPerRefusal(Action action, const char *name)
+    template <typename Action>
+    ::testing::AssertionResult OneBoxPerRefusal(const char *name, Action action)
     {
         m_boxes->Clear();
         const LONG before = m_cam.RefusedRequests();
-        Do(action);
+        action();
         const LONG refused = m_cam.RefusedRequests() - before;
         const std::vector<std::string> texts = BoxTexts();
         if (refused < 1 || texts.size() != static_cast<size_t>(refused))
@@ -87,18 +72,18 @@ TEST_F(PageOnUnpluggedCamera, OneMessagePerFailedRequestAndUsableAgainOnReturn)
     EXPECT_TRUE(BoxTexts().empty());
 
     ASSERT_EQ(S_OK, m_cam.Unplug());
-    const struct {
-        const char *name;
-        Action action;
-    } actions[] = {{"FLIP", FLIP_CLICKED},
-                   {"EXPOSURE", EXPOSURE_DRAGGED},
-                   {"VGA_FPS", VGA_15FPS_CLICKED},
-                   {"Default", DEFAULT_CLICKED},
-                   {"shown again", SHOWN_AGAIN}};
-    for (const auto &a : actions) {
-        EXPECT_TRUE(OneBoxPerRefusal(a.action, a.name));
-        ASSERT_TRUE(IsWindow(m_dlg)) << a.name;
-    }
+    // The user's actions on the page; after each the dialog is still there.
+    EXPECT_TRUE(OneBoxPerRefusal("FLIP", [&] { Click(IDC_FLIP); }));
+    EXPECT_TRUE(
+        OneBoxPerRefusal("EXPOSURE", [&] { Scroll(IDC_EXPOSURE_TRACKBAR, 500, TB_THUMBTRACK); }));
+    EXPECT_TRUE(OneBoxPerRefusal("VGA_FPS", [&] { Click(IDC_VGA_15FPS); }));
+    EXPECT_TRUE(OneBoxPerRefusal("Default", [&] { Click(IDC_DEFAULT); }));
+    ASSERT_TRUE(IsWindow(m_dlg));
+    EXPECT_TRUE(OneBoxPerRefusal("shown again", [&] {
+        Deactivate();
+        Activate();
+    }));
+    ASSERT_TRUE(IsWindow(m_dlg));
 
     ASSERT_EQ(S_OK, m_cam.Plug());
     m_boxes->Clear();

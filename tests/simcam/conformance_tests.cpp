@@ -7,6 +7,8 @@
 
 #include <stddef.h>
 
+#include <algorithm>
+
 namespace {
 
 using SimCamConformance = SimCamTest;
@@ -45,27 +47,30 @@ bool StrictRun(IMediaControl *control)
     return hr == S_OK;
 }
 
+// The state changes of the tests below: pause, run, pause, stop, run, stop.
+const char kSteps[] = "PRPSRS";
+
+FILTER_STATE StateAfter(char op)
+{
+    return op == 'P' ? State_Paused : op == 'R' ? State_Running : State_Stopped;
+}
+
 TEST_F(SimCamConformance, UnconnectedStateChangesAnswerS_OK)
 {
-    IBaseFilter *filter = BindSimCam();
-    ASSERT_TRUE(filter != NULL);
-    const struct {
-        char op;  // P pause, R run, S stop
-        FILTER_STATE state;
-    } steps[] = {{'P', State_Paused},  {'R', State_Running}, {'P', State_Paused},
-                 {'S', State_Stopped}, {'R', State_Running}, {'S', State_Stopped}};
+    BoundCam cam;
+    ASSERT_TRUE(cam.filter != NULL);
+    IBaseFilter *filter = cam.filter;
     FILTER_STATE state = State_Running;
     EXPECT_EQ(S_OK, filter->GetState(0, &state));
     EXPECT_EQ(State_Stopped, state);
-    for (const auto &step : steps) {
-        const HRESULT hr = step.op == 'P'   ? filter->Pause()
-                           : step.op == 'R' ? filter->Run(0)
-                                            : filter->Stop();
-        EXPECT_EQ(S_OK, hr) << step.op;
-        EXPECT_EQ(S_OK, filter->GetState(0, &state)) << step.op;
-        EXPECT_EQ(step.state, state) << step.op;
+    for (const char *op = kSteps; *op; ++op) {
+        EXPECT_EQ(S_OK, *op == 'P'   ? filter->Pause()
+                        : *op == 'R' ? filter->Run(0)
+                                     : filter->Stop())
+            << *op;
+        EXPECT_EQ(S_OK, filter->GetState(0, &state)) << *op;
+        EXPECT_EQ(StateAfter(*op), state) << *op;
     }
-    EXPECT_EQ(0u, filter->Release());
 }
 
 // Connected with the second offered type: the connection has that type and
@@ -105,33 +110,28 @@ TEST_F(SimCamConformance, ConnectedStateCodesAndFormatsAroundTheConnection)
     EXPECT_TRUE(SameType(offered[0], mt));
     DeleteMediaType(mt);
 
-    IMediaFilter *filter = NULL;
-    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
-    const struct {
-        char op;
-        HRESULT state;  // what GetState answers afterwards
-        OAFilterState expected;
-    } steps[] = {{'P', VFW_S_CANT_CUE, State_Paused}, {'R', S_OK, State_Running},
-                 {'P', VFW_S_CANT_CUE, State_Paused}, {'S', S_OK, State_Stopped},
-                 {'R', S_OK, State_Running},          {'S', S_OK, State_Stopped}};
-    for (const auto &step : steps) {
+    IMediaFilter *filter = Query<IMediaFilter>(g.source, IID_IMediaFilter);
+    ASSERT_TRUE(filter != NULL);
+    for (const char *op = kSteps; *op; ++op) {
         const LONG before = m_cam.FramesDelivered();
-        const HRESULT hr = step.op == 'P'   ? g.control->Pause()
-                           : step.op == 'R' ? g.control->Run()
-                                            : g.control->Stop();
+        const HRESULT hr = *op == 'P'   ? g.control->Pause()
+                           : *op == 'R' ? g.control->Run()
+                                        : g.control->Stop();
         // Running, frames come; paused, none but the one in flight.
-        if (step.op == 'R') {
+        if (*op == 'R') {
             EXPECT_GE(WaitForFrames(m_cam, before + 2), before + 2);
-        } else if (step.op == 'P') {
+        } else if (*op == 'P') {
             Sleep(150);
             EXPECT_LE(m_cam.FramesDelivered(), before + 1);
         }
-        EXPECT_EQ(S_OK, hr) << step.op;
+        EXPECT_EQ(S_OK, hr) << *op;
+        // Paused, a live source cannot cue.
+        const HRESULT answer = *op == 'P' ? VFW_S_CANT_CUE : S_OK;
         OAFilterState state = -1;
-        EXPECT_EQ(step.state, g.control->GetState(0, &state)) << step.op;
-        EXPECT_EQ(step.expected, state) << step.op;
+        EXPECT_EQ(answer, g.control->GetState(0, &state)) << *op;
+        EXPECT_EQ(StateAfter(*op), state) << *op;
         FILTER_STATE own = State_Stopped;
-        EXPECT_EQ(step.state, filter->GetState(0, &own)) << step.op;
+        EXPECT_EQ(answer, filter->GetState(0, &own)) << *op;
     }
     filter->Release();
     EXPECT_TRUE(StrictRun(g.control));
@@ -150,26 +150,69 @@ TEST_F(SimCamConformance, ConnectedStateCodesAndFormatsAroundTheConnection)
     EXPECT_EQ(0u, g.Teardown());
 }
 
-// The capture graph builder's preview stream through the Smart Tee, as a
-// capture program builds it: a strict client's run succeeds.
-TEST_F(SimCamConformance, StrictClientRunsThePreviewGraph)
+// The viewer's graph through the Smart Tee's preview pin, as a capture
+// program builds it, or straight into the grabber; the camera's type saying 0
+// for its image size or not: a strict client's run succeeds and whole,
+// painted frames of the set size arrive. The camera records the SetFormat
+// with its type, the name the filter joined under and the stream's way.
+TEST_F(SimCamConformance, ViewerGraphsRunForAStrictClientAndAreRecorded)
 {
-    ViewerGraph g;
-    ASSERT_NO_FATAL_FAILURE(g.Build(320, 240));
-    ASSERT_EQ(VFW_S_NOPREVIEWPIN, g.rendered);
-    EXPECT_TRUE(StrictRun(g.control));
-    EXPECT_GE(WaitForFrames(m_cam, 2), 2);
-    EXPECT_EQ(S_OK, g.control->Stop());
-    EXPECT_EQ(0u, g.Teardown());
+    const struct {
+        bool direct, zeroImageSize;
+    } cases[] = {{false, false}, {true, false}, {false, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(::testing::Message() << "direct " << c.direct << ", zero " << c.zeroImageSize);
+        m_cam.Reset();
+        m_cam.ForceZeroImageSize(c.zeroImageSize);
+        ViewerGraph g;
+        ASSERT_NO_FATAL_FAILURE(g.Build(320, 240, c.direct));
+        ASSERT_EQ(c.direct ? S_OK : VFW_S_NOPREVIEWPIN, g.rendered);
+        AM_MEDIA_TYPE connected;
+        ASSERT_EQ(S_OK, g.grabber->GetConnectedMediaType(&connected));
+        EXPECT_EQ(320, Bmi(&connected).biWidth);
+        EXPECT_EQ(240, Bmi(&connected).biHeight);
+        EXPECT_EQ(c.zeroImageSize ? 0u : 230400u, Bmi(&connected).biSizeImage);
+        FreeMediaType(&connected);
+        ASSERT_EQ(S_OK, g.grabber->SetBufferSamples(TRUE));
+        EXPECT_TRUE(StrictRun(g.control));
+        EXPECT_GE(WaitForFrames(m_cam, 3), 3);
+        std::vector<BYTE> frame(230400 + 64, 0);
+        long size = static_cast<long>(frame.size());
+        EXPECT_EQ(S_OK, g.grabber->GetCurrentBuffer(&size, reinterpret_cast<long *>(frame.data())));
+        EXPECT_EQ(230400, size);
+        EXPECT_TRUE(std::any_of(frame.begin(), frame.end(), [](BYTE b) { return b != 0; }));
+        EXPECT_EQ(S_OK, g.control->Stop());
+
+        std::vector<SimEvent> set = m_cam.Events(SIM_EVENT_SETFORMAT);
+        ASSERT_EQ(1u, set.size());
+        EXPECT_EQ(S_OK, set[0].result);
+        EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, set[0].format.formattype));
+        EXPECT_EQ(88u, set[0].format.cbFormat);
+        EXPECT_EQ(320, set[0].format.vih.bmiHeader.biWidth);
+        EXPECT_EQ(240, set[0].format.vih.bmiHeader.biHeight);
+        // As GetFormat gave it.
+        EXPECT_EQ(c.zeroImageSize ? 0u : 640u * 480 * 3, set[0].format.vih.bmiHeader.biSizeImage);
+        std::vector<SimEvent> join = m_cam.Events(SIM_EVENT_JOIN);
+        ASSERT_EQ(1u, join.size());
+        EXPECT_STREQ(L"Video Capture", join[0].text);
+        std::vector<SimEvent> connect = m_cam.Events(SIM_EVENT_CONNECT);
+        ASSERT_EQ(1u, connect.size());
+        EXPECT_TRUE(
+            IsEqualCLSID(c.direct ? CLSID_SampleGrabberFilter : CLSID_SmartTee, connect[0].peer));
+        EXPECT_EQ(320, connect[0].format.vih.bmiHeader.biWidth);
+        std::vector<SimEvent> started = m_cam.Events(SIM_EVENT_PAUSE);
+        ASSERT_FALSE(started.empty());
+        EXPECT_STREQ(c.direct ? L"SamGra" : L"Smart Tee/Preview>SamGra", started[0].text);
+        EXPECT_EQ(0u, g.Teardown());
+    }
 }
 
 TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
 {
-    IBaseFilter *filter = BindSimCam();
-    ASSERT_TRUE(filter != NULL);
-    IPin *pin = CapturePin(filter);
-    IAMStreamConfig *config = NULL;
-    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void **>(&config)));
+    BoundCam cam;
+    ASSERT_TRUE(cam.config != NULL);
+    IPin *pin = cam.pin;
+    IAMStreamConfig *config = cam.config;
     EXPECT_EQ(E_POINTER, pin->QueryAccept(NULL));
     EXPECT_EQ(S_FALSE, config->GetStreamCaps(100000, NULL, NULL));
     EXPECT_EQ(S_FALSE, config->GetStreamCaps(-1, NULL, NULL));
@@ -277,9 +320,6 @@ TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
         DeleteMediaType(entry);
     }
     DeleteMediaType(base);
-    config->Release();
-    pin->Release();
-    EXPECT_EQ(0u, filter->Release());
 }
 
 // The rate settings set the stream's rate at VGA and QVGA size; other sizes
@@ -335,21 +375,15 @@ TEST_F(SimCamConformance, RateSettingsSetTheStreamRateAtTheirSizes)
     }
 
     // A client's interval at such a size sets the setting to the nearest rate.
-    IBaseFilter *filter = BindSimCam();
-    ASSERT_TRUE(filter != NULL);
-    IPin *pin = CapturePin(filter);
-    IAMStreamConfig *config = NULL;
-    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void **>(&config)));
+    BoundCam cam;
+    ASSERT_TRUE(cam.config != NULL);
     AM_MEDIA_TYPE *mt = NULL;
     VIDEO_STREAM_CONFIG_CAPS caps;
-    ASSERT_EQ(S_OK, config->GetStreamCaps(1, &mt, reinterpret_cast<BYTE *>(&caps)));  // 320x240
+    ASSERT_EQ(S_OK, cam.config->GetStreamCaps(1, &mt, reinterpret_cast<BYTE *>(&caps)));  // 320x240
     reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat)->AvgTimePerFrame = 333333;
-    EXPECT_EQ(S_OK, config->SetFormat(mt));
+    EXPECT_EQ(S_OK, cam.config->SetFormat(mt));
     EXPECT_EQ(2, m_cam.Value(QVGA_FPS));  // "30fps"
     DeleteMediaType(mt);
-    config->Release();
-    pin->Release();
-    EXPECT_EQ(0u, filter->Release());
 }
 
 // One stream at a time: a second filter's run is refused as Windows refuses a
@@ -362,9 +396,8 @@ TEST_F(SimCamConformance, OneStreamAtATime)
     ViewerGraph first, second;
     ASSERT_NO_FATAL_FAILURE(first.Build(0, 0, true));
     ASSERT_NO_FATAL_FAILURE(second.Build(0, 0, true));
-    IMediaFilter *filter = NULL;
-    ASSERT_EQ(S_OK,
-              second.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
+    IMediaFilter *filter = Query<IMediaFilter>(second.source, IID_IMediaFilter);
+    ASSERT_TRUE(filter != NULL);
     FILTER_STATE state = State_Stopped;
     ASSERT_EQ(S_OK, first.control->Run());
     EXPECT_EQ(GetCurrentProcessId(), m_cam.OwnerProcess());
@@ -402,8 +435,8 @@ TEST_F(SimCamConformance, UnplugAndReturn)
 {
     ViewerGraph g;
     ASSERT_NO_FATAL_FAILURE(g.Build(160, 120, true));
-    IMediaEvent *events = NULL;
-    ASSERT_EQ(S_OK, g.graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void **>(&events)));
+    IMediaEvent *events = Query<IMediaEvent>(g.graph, IID_IMediaEvent);
+    ASSERT_TRUE(events != NULL);
     // The camera's record of each EC_DEVICE_LOST it sent, then the graph's.
     auto waitDeviceLost = [&](LONG_PTR expected) {
         for (int i = 0;
@@ -428,9 +461,8 @@ TEST_F(SimCamConformance, UnplugAndReturn)
     ASSERT_EQ(S_OK, m_cam.Unplug());
     EXPECT_TRUE(waitDeviceLost(0));
     const LONG atLoss = m_cam.FramesDelivered();
-    IKsPropertySet *props = NULL;
-    ASSERT_EQ(S_OK,
-              g.source->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void **>(&props)));
+    IKsPropertySet *props = Query<IKsPropertySet>(g.source, IID_IKsPropertySet);
+    ASSERT_TRUE(props != NULL);
     ControlRequest rq = {FLIP, SET_DATA, 1, 0};
     EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
               props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
@@ -456,8 +488,8 @@ TEST_F(SimCamConformance, UnplugAndReturn)
 
     // The filter that lost its camera streams no more; a graph built afresh does.
     ASSERT_EQ(S_OK, g.control->Pause());
-    IMediaFilter *filter = NULL;
-    ASSERT_EQ(S_OK, g.source->QueryInterface(IID_IMediaFilter, reinterpret_cast<void **>(&filter)));
+    IMediaFilter *filter = Query<IMediaFilter>(g.source, IID_IMediaFilter);
+    ASSERT_TRUE(filter != NULL);
     EXPECT_EQ(SIMCAM_E_DEVICE_GONE, filter->Run(0));
     filter->Release();
     EXPECT_EQ(S_OK, g.control->Stop());

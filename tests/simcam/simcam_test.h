@@ -32,6 +32,13 @@ template <typename T> void SafeRelease(T *&p)
     }
 }
 
+// The interface asked for, or null.
+template <typename T> T *Query(IUnknown *from, REFIID iid)
+{
+    T *p = NULL;
+    return SUCCEEDED(from->QueryInterface(iid, reinterpret_cast<void **>(&p))) ? p : NULL;
+}
+
 inline void FreeMediaType(AM_MEDIA_TYPE *mt)
 {
     if (!mt)
@@ -65,6 +72,22 @@ IBaseFilter *BindSimCam();
 
 // The filter's only pin.
 IPin *CapturePin(IBaseFilter *filter);
+
+// The camera's filter bound through its moniker, its pin and the pin's
+// IAMStreamConfig; on leaving, the filter's last reference goes.
+struct BoundCam {
+    IBaseFilter *filter = BindSimCam();
+    IPin *pin = filter ? CapturePin(filter) : NULL;
+    IAMStreamConfig *config = pin ? Query<IAMStreamConfig>(pin, IID_IAMStreamConfig) : NULL;
+    ~BoundCam()
+    {
+        SafeRelease(config);
+        SafeRelease(pin);
+        if (filter) {
+            EXPECT_EQ(0u, filter->Release());
+        }
+    }
+};
 
 // Waits until the camera has delivered at least count frames in all, or a
 // generous guard time has passed; returns the count seen.

@@ -11,142 +11,104 @@ namespace {
 class SimDriverTest : public ::testing::Test {
 protected:
     SimDriverTest() : state(new SimDriverState()), driver(state.get()) {}
-    HRESULT GetRequest(ULONG id, ULONG kind, ControlReply *reply, DWORD *returned)
+    // A 16-byte request of the given kind; the reply is left in rq.
+    HRESULT Get(ULONG id, ULONG kind, DWORD *returned = NULL)
     {
-        ControlRequest rq = {id, kind, 0, 0};
-        HRESULT hr = driver.Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), returned);
-        memcpy(reply, &rq, sizeof(rq));
-        return hr;
+        rq = {id, kind, 0, 0};
+        DWORD ignored = 0;
+        return driver.Get(CameraPropertySet, VALUE10H, &rq, 16, &rq, 16,
+                          returned ? returned : &ignored);
     }
-    HRESULT SetData(ULONG id, LONG value)
+    HRESULT Set(ULONG property, ULONG id, ULONG kind, LONG value, LONG second = 0)
     {
-        ControlRequest rq = {id, SET_DATA, value, 0};
-        return driver.Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq));
+        ControlRequest32 set = {id, kind, static_cast<ULONG>(value), second, {0, 0, 0, 0}};
+        return driver.Set(CameraPropertySet, property, NULL, 0, &set,
+                          property == VALUE20H ? sizeof(set) : 16);
     }
     std::unique_ptr<SimDriverState> state;
     SimDriver driver;
+    union {
+        ControlRequest rq;
+        ControlReply reply;
+    };
 };
 
 }  // namespace
 
-TEST_F(SimDriverTest, FactoryStateAnswersEnableAndData)
+TEST_F(SimDriverTest, AnswersAsTheCameraAndRefusesWhatItDoesNot)
 {
-    ControlReply reply;
     DWORD returned = 0;
-    ASSERT_EQ(S_OK, GetRequest(EXPOSURE, GET_ENABLE, &reply, &returned));
+    ASSERT_EQ(S_OK, Get(EXPOSURE, GET_ENABLE, &returned));
     EXPECT_EQ(1, reply.enableOrValue);
     EXPECT_EQ(284, reply.defaultValue);
     EXPECT_EQ(1, reply.minValue);
     EXPECT_EQ(3330, reply.maxValue);
     EXPECT_EQ(16u, returned);
     for (ULONG id : CameraControlIds) {
-        SCOPED_TRACE(id);
-        ASSERT_EQ(S_OK, GetRequest(id, GET_DATA, &reply, &returned));
-        EXPECT_EQ(CameraControlFactoryDefault(id), reply.enableOrValue);
+        ASSERT_EQ(S_OK, Get(id, GET_DATA)) << id;
+        EXPECT_EQ(CameraControlFactoryDefault(id), reply.enableOrValue) << id;
     }
-    EXPECT_EQ(SIM_E_PROP_ID_UNSUPPORTED, GetRequest(999, GET_DATA, &reply, &returned));
-}
-
-TEST_F(SimDriverTest, SetsApplyAsSentAndSetEnableStoresFlagAndDefault)
-{
-    EXPECT_EQ(S_OK, SetData(A_GAIN, -7));  // no clamping
+    EXPECT_EQ(S_OK, Set(VALUE10H, A_GAIN, SET_DATA, -7));  // no clamping
     EXPECT_EQ(-7, driver.Value(A_GAIN));
-    ControlRequest32 rq = {FLIP, SET_ENABLE, 1, 5, {0, 0, 0, 0}};
     driver.SetPresent(FLIP, false);
-    ASSERT_EQ(S_OK, driver.Set(CameraPropertySet, VALUE20H, NULL, 0, &rq, sizeof(rq)));
+    ASSERT_EQ(S_OK, Set(VALUE20H, FLIP, SET_ENABLE, 1, 5));
     EXPECT_EQ(1, driver.Control(FLIP)->enable);
     EXPECT_EQ(5, driver.Control(FLIP)->defaultValue);
-    // Wrong kinds and short blocks are refused.
-    ControlRequest bad = {FLIP, GET_DATA, 0, 0};
-    EXPECT_EQ(E_INVALIDARG, driver.Set(CameraPropertySet, VALUE10H, NULL, 0, &bad, sizeof(bad)));
-    EXPECT_EQ(SIM_E_BUFFER_TOO_SMALL, driver.Set(CameraPropertySet, VALUE20H, NULL, 0, &bad, sizeof(bad)));
+
+    EXPECT_EQ(SIM_E_PROP_ID_UNSUPPORTED, Get(999, GET_DATA));
+    EXPECT_EQ(E_INVALIDARG, Set(VALUE10H, FLIP, GET_DATA, 0));  // a get kind in a set
+    ControlRequest shortBlock = {FLIP, SET_ENABLE, 1, 0};
+    EXPECT_EQ(SIM_E_BUFFER_TOO_SMALL,
+              driver.Set(CameraPropertySet, VALUE20H, NULL, 0, &shortBlock, 16));
     GUID other = CameraPropertySet;
     other.Data1 ^= 1;
-    EXPECT_EQ(SIM_E_PROP_SET_UNSUPPORTED, driver.Set(other, VALUE10H, NULL, 0, &bad, sizeof(bad)));
-}
+    EXPECT_EQ(SIM_E_PROP_SET_UNSUPPORTED, driver.Set(other, VALUE10H, NULL, 0, &shortBlock, 16));
 
-TEST_F(SimDriverTest, OpaquePropertiesKeepTheLastBlock)
-{
-    BYTE block[80];
+    // The opaque properties keep the last block set.
+    BYTE block[80], back[80] = {0};
     for (int i = 0; i < 80; ++i)
         block[i] = static_cast<BYTE>(i * 3);
     ASSERT_EQ(S_OK, driver.Set(CameraPropertySet, VALUE50H, NULL, 0, block, 80));
-    BYTE back[80] = {0};
-    DWORD returned = 0;
     ASSERT_EQ(S_OK, driver.Get(CameraPropertySet, VALUE50H, back, 80, back, 80, &returned));
     EXPECT_EQ(0, memcmp(block, back, 80));
     EXPECT_EQ(80u, returned);
-    EXPECT_EQ(SIM_E_PROP_ID_UNSUPPORTED, driver.Get(CameraPropertySet, 5, back, 80, back, 80, &returned));
+    EXPECT_EQ(SIM_E_PROP_ID_UNSUPPORTED,
+              driver.Get(CameraPropertySet, 5, back, 80, back, 80, &returned));
 }
 
-TEST_F(SimDriverTest, FaultsMatchByPropertyIdAndKindAndRunOut)
+TEST_F(SimDriverTest, FaultsMatchRunOutAndLeaveTheReplyAlone)
 {
     driver.AddFault(VALUE10H, EXPOSURE, GET_DATA, E_FAIL, 2);
     driver.AddFault(SIM_ANY, SIM_ANY, SET_ENABLE, static_cast<HRESULT>(0x8007001F));
-    ControlReply reply;
-    DWORD returned = 77;
-    EXPECT_EQ(S_OK, GetRequest(EXPOSURE, GET_ENABLE, &reply, &returned));
-    EXPECT_EQ(E_FAIL, GetRequest(EXPOSURE, GET_DATA, &reply, &returned));
-    EXPECT_EQ(E_FAIL, GetRequest(EXPOSURE, GET_DATA, &reply, &returned));
-    EXPECT_EQ(S_OK, GetRequest(EXPOSURE, GET_DATA, &reply, &returned));  // used up
-    EXPECT_EQ(S_OK, GetRequest(AEC, GET_DATA, &reply, &returned));
-    for (ULONG id : CameraControlIds) {
-        ControlRequest32 rq = {id, SET_ENABLE, 1, 0, {0, 0, 0, 0}};
-        EXPECT_EQ(static_cast<HRESULT>(0x8007001F),
-                  driver.Set(CameraPropertySet, VALUE20H, NULL, 0, &rq, sizeof(rq)));
-    }
-    driver.ClearFaults();
-    ControlRequest32 rq = {AEC, SET_ENABLE, 1, 0, {0, 0, 0, 0}};
-    EXPECT_EQ(S_OK, driver.Set(CameraPropertySet, VALUE20H, NULL, 0, &rq, sizeof(rq)));
-}
-
-TEST_F(SimDriverTest, FailedGetLeavesTheBlockAndCountAlone)
-{
-    driver.AddFault(VALUE10H, D_GAIN, GET_ENABLE, E_FAIL);
-    ControlRequest rq = {D_GAIN, GET_ENABLE, 0, 0};
+    EXPECT_EQ(S_OK, Get(EXPOSURE, GET_ENABLE));
     DWORD returned = 55;
-    EXPECT_EQ(E_FAIL, driver.Get(CameraPropertySet, VALUE10H, &rq, 16, &rq, 16, &returned));
-    EXPECT_EQ(static_cast<ULONG>(D_GAIN), rq.controlId);
-    EXPECT_EQ(0u, rq.kind);
+    EXPECT_EQ(E_FAIL, Get(EXPOSURE, GET_DATA, &returned));
+    // A failed get writes neither the block nor the count.
+    EXPECT_EQ(static_cast<ULONG>(EXPOSURE), rq.controlId);
+    EXPECT_EQ(static_cast<ULONG>(GET_DATA), rq.kind);
     EXPECT_EQ(55u, returned);
-}
+    EXPECT_EQ(E_FAIL, Get(EXPOSURE, GET_DATA));
+    EXPECT_EQ(S_OK, Get(EXPOSURE, GET_DATA));  // used up
+    EXPECT_EQ(S_OK, Get(AEC, GET_DATA));
+    for (ULONG id : CameraControlIds)
+        EXPECT_EQ(static_cast<HRESULT>(0x8007001F), Set(VALUE20H, id, SET_ENABLE, 1)) << id;
+    driver.ClearFaults();
+    EXPECT_EQ(S_OK, Set(VALUE20H, AEC, SET_ENABLE, 1));
 
-TEST_F(SimDriverTest, LogRecordsRequestsAsReceivedInARing)
-{
-    ControlReply reply;
-    DWORD returned;
-    GetRequest(A_GAIN, GET_ENABLE, &reply, &returned);
-    SetData(EXPOSURE, 100);
-    ASSERT_EQ(2, driver.LogCount());
-    const SimRequest *first = driver.LogEntry(0);
-    ASSERT_NE(nullptr, first);
-    EXPECT_EQ(0u, first->isSet);
-    EXPECT_EQ(1u, first->sameBuffer);
-    EXPECT_EQ(16u, first->instanceLength);
-    EXPECT_EQ(static_cast<ULONG>(A_GAIN), first->ControlId());  // the request, not the reply
-    EXPECT_EQ(static_cast<ULONG>(GET_ENABLE), first->Kind());
-    const SimRequest *second = driver.LogEntry(1);
-    EXPECT_EQ(1u, second->isSet);
-    EXPECT_EQ(0u, second->instanceLength);
-    EXPECT_EQ(100, second->Value());
-    EXPECT_EQ(nullptr, driver.LogEntry(2));
-
-    for (int i = 0; i < SIM_LOG_CAPACITY + 10; ++i)
-        SetData(FLIP, i);
-    EXPECT_EQ(SIM_LOG_CAPACITY + 12, driver.LogCount());
-    EXPECT_EQ(nullptr, driver.LogEntry(0));  // overwritten
-    const SimRequest *last = driver.LogEntry(driver.LogCount() - 1);
-    ASSERT_NE(nullptr, last);
-    EXPECT_EQ(SIM_LOG_CAPACITY + 9, last->Value());
+    // The log: requests as received, the request rather than the reply.
     driver.ClearLog();
-    EXPECT_EQ(0, driver.LogCount());
-}
-
-TEST_F(SimDriverTest, SharedRecordIsReusedNotReset)
-{
-    SetData(MIRROR, 1);
-    SimDriver second(state.get());  // a second opener of the same record
-    EXPECT_EQ(1, second.Value(MIRROR));
-    second.Reset();
-    EXPECT_EQ(0, driver.Value(MIRROR));
+    Get(A_GAIN, GET_ENABLE);
+    Set(VALUE10H, EXPOSURE, SET_DATA, 100);
+    ASSERT_EQ(2, driver.LogCount());
+    const SimRequest *get = driver.LogEntry(0), *set = driver.LogEntry(1);
+    ASSERT_TRUE(get && set);
+    EXPECT_EQ(0u, get->isSet);
+    EXPECT_EQ(1u, get->sameBuffer);
+    EXPECT_EQ(16u, get->instanceLength);
+    EXPECT_EQ(static_cast<ULONG>(A_GAIN), get->ControlId());
+    EXPECT_EQ(static_cast<ULONG>(GET_ENABLE), get->Kind());
+    EXPECT_EQ(1u, set->isSet);
+    EXPECT_EQ(0u, set->instanceLength);
+    EXPECT_EQ(100, set->Value());
+    EXPECT_EQ(nullptr, driver.LogEntry(2));
 }

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "picture.h"
@@ -38,19 +39,13 @@ struct Picture {
         const BYTE *p = &bytes[(height - 1 - y) * Stride() + x * 3];
         return Rgb{p[2], p[1], p[0]};
     }
-    bool GuardIntact() const
+    // The row padding and the guard bytes after the frame are untouched.
+    bool Intact() const
     {
-        for (size_t i = Size(); i < bytes.size(); ++i)
-            if (bytes[i] != kGuard)
+        for (size_t i = 0; i < bytes.size(); ++i)
+            if ((i >= Size() || i % Stride() >= static_cast<size_t>(width) * 3) &&
+                bytes[i] != kGuard)
                 return false;
-        return true;
-    }
-    bool PaddingIntact() const
-    {
-        for (LONG row = 0; row < height; ++row)
-            for (size_t i = static_cast<size_t>(width) * 3; i < Stride(); ++i)
-                if (bytes[row * Stride() + i] != kGuard)
-                    return false;
         return true;
     }
     // Mean of all channels over display rows [y0, y1).
@@ -93,21 +88,24 @@ protected:
         m_driver.reset(new SimDriver(m_state.get()));
     }
     void Set(ULONG id, LONG value) { m_driver->SetValue(id, value); }
-    Picture Render(LONG width, LONG height, ULONG frame = 0) const
+    Picture Render(LONG width, LONG height, ULONG frame = 0,
+                   const SimDriverState *state = NULL) const
     {
         Picture p;
         p.width = width;
         p.height = height;
         const size_t size = width > 0 && height > 0 ? SimFrameBytes(width, height) : 0;
         p.bytes.assign(size + kGuardBytes, kGuard);
-        SimRenderFrame(p.bytes.data(), width, height, frame, *m_state);
+        SimRenderFrame(p.bytes.data(), width, height, frame, state ? *state : *m_state);
         return p;
     }
-    // Mean brightness of the lower half (scene only, below the text box).
-    double Brightness() const
+    // Mean brightness of the lower half (scene only, below the text box)
+    // with the given settings made.
+    double Brightness(std::initializer_list<std::pair<ULONG, LONG>> settings = {})
     {
-        Picture p = Render(320, 240, 7);
-        return p.Mean(120, 240);
+        for (const auto &s : settings)
+            Set(s.first, s.second);
+        return Render(320, 240, 7).Mean(120, 240);
     }
 
     std::unique_ptr<SimDriverState> m_state;
@@ -149,72 +147,48 @@ TEST_F(PictureTest, PrivacySendsBlackAndLeavesPadding)
         for (LONG y = 0; y < p.height; ++y)
             for (LONG x = 0; x < p.width; ++x)
                 ASSERT_EQ(kBlack, p.At(x, y)) << w << ": " << x << "," << y;
-        EXPECT_TRUE(p.PaddingIntact()) << w;
-        EXPECT_TRUE(p.GuardIntact()) << w;
+        EXPECT_TRUE(p.Intact()) << w;
     }
     Set(PRIVACY, 0);
     Picture p = Render(320, 17, 9);
     EXPECT_GT(p.Mean(0, 17), 10.0);
 }
 
+::testing::AssertionResult Increasing(const std::vector<double> &v)
+{
+    for (size_t i = 1; i < v.size(); ++i)
+        if (!(v[i - 1] < v[i]))
+            return ::testing::AssertionFailure()
+                   << "step " << i << ": " << v[i - 1] << " then " << v[i];
+    return ::testing::AssertionSuccess();
+}
+
 TEST_F(PictureTest, ExposureAndGainsOrderBrightness)
 {
-    Set(AEC, 0);
-    const double nominal = Brightness();
-    Set(EXPOSURE, 100);
-    const double shorter = Brightness();
-    Set(EXPOSURE, 1000);
-    const double longer = Brightness();
-    Set(EXPOSURE, 1);
-    const double shortest = Brightness();
-    EXPECT_LT(shortest, shorter);
-    EXPECT_LT(shorter, nominal);
-    EXPECT_LT(nominal, longer);
+    const double nominal = Brightness({{AEC, 0}});
+    const double shortest = Brightness({{EXPOSURE, 1}});
     EXPECT_LT(shortest, 1.0);
-
+    EXPECT_TRUE(Increasing(
+        {shortest, Brightness({{EXPOSURE, 100}}), nominal, Brightness({{EXPOSURE, 1000}})}));
     // With AEC on the exposure value does not matter.
-    Set(AEC, 1);
-    EXPECT_DOUBLE_EQ(nominal, Brightness());
-    Set(EXPOSURE, 3330);
-    EXPECT_DOUBLE_EQ(nominal, Brightness());
+    EXPECT_DOUBLE_EQ(nominal, Brightness({{AEC, 1}}));
+    EXPECT_DOUBLE_EQ(nominal, Brightness({{EXPOSURE, 3330}}));
 
-    // The shutter list time, with AEC off.
-    Set(AEC, 0);
-    Set(EXPOSURE, 284);
-    Set(EXPOSURE2CTRL, 1);
-    Set(EXPOSURE2VAL, 3);  // 1 ms
-    const double oneMs = Brightness();
-    Set(EXPOSURE2VAL, 7);  // 20 ms
-    const double twentyMs = Brightness();
-    Set(EXPOSURE2VAL, 9);  // 100 ms
-    const double hundredMs = Brightness();
-    EXPECT_LT(oneMs, twentyMs);
-    EXPECT_LT(twentyMs, nominal);
-    EXPECT_LT(nominal, hundredMs);
-    Set(EXPOSURE2VAL, 99);  // out of the list: its last entry
-    EXPECT_DOUBLE_EQ(hundredMs, Brightness());
-    Set(EXPOSURE2CTRL, 0);
-    EXPECT_DOUBLE_EQ(nominal, Brightness());
+    // The shutter list time (1, 20, 100 ms), with AEC off; past the list its last entry.
+    Brightness({{AEC, 0}, {EXPOSURE, 284}, {EXPOSURE2CTRL, 1}});
+    const double hundredMs = Brightness({{EXPOSURE2VAL, 9}});
+    EXPECT_TRUE(Increasing(
+        {Brightness({{EXPOSURE2VAL, 3}}), Brightness({{EXPOSURE2VAL, 7}}), nominal, hundredMs}));
+    EXPECT_DOUBLE_EQ(hundredMs, Brightness({{EXPOSURE2VAL, 99}}));
+    EXPECT_DOUBLE_EQ(nominal, Brightness({{EXPOSURE2CTRL, 0}}));
 
-    // Analog gain counts only with automatic gain off.
-    Set(A_GAIN, 32);
-    EXPECT_DOUBLE_EQ(nominal, Brightness());
-    Set(A_AUTOGAIN, 0);
-    const double aHigh = Brightness();
-    Set(A_GAIN, 16);
-    const double aMid = Brightness();
-    Set(A_GAIN, 1);
-    EXPECT_DOUBLE_EQ(nominal, Brightness());
-    EXPECT_LT(nominal, aMid);
-    EXPECT_LT(aMid, aHigh);
-
-    // Digital gain in quarter steps, 4 is 1.0.
-    Set(D_GAIN, 8);
-    const double dDouble = Brightness();
-    Set(D_GAIN, 2);
-    const double dHalf = Brightness();
-    EXPECT_LT(dHalf, nominal);
-    EXPECT_LT(nominal, dDouble);
+    // Analog gain counts only with automatic gain off; digital gain in
+    // quarter steps, 4 is 1.0.
+    EXPECT_DOUBLE_EQ(nominal, Brightness({{A_GAIN, 32}}));
+    const double aHigh = Brightness({{A_AUTOGAIN, 0}});
+    EXPECT_TRUE(Increasing({Brightness({{A_GAIN, 1}}), Brightness({{A_GAIN, 16}}), aHigh}));
+    EXPECT_DOUBLE_EQ(nominal, Brightness({{A_GAIN, 1}}));
+    EXPECT_TRUE(Increasing({Brightness({{D_GAIN, 2}}), nominal, Brightness({{D_GAIN, 8}})}));
 }
 
 // Over the top rows of two pictures of one width, more than five pixels
@@ -284,14 +258,10 @@ TEST_F(PictureTest, StaysInsideTheFrameForAnySize)
     for (LONG w = 1; w <= 13; ++w)
         for (LONG h = 1; h <= 9; ++h) {
             Picture p = Render(w, h, 0xFFFFFFFFu);
-            ASSERT_TRUE(p.PaddingIntact()) << w << "x" << h;
-            ASSERT_TRUE(p.GuardIntact()) << w << "x" << h;
+            ASSERT_TRUE(p.Intact()) << w << "x" << h;
         }
-    for (LONG w : {161, 479, 641, 1279}) {
-        Picture p = Render(w, 37, 123456789);
-        EXPECT_TRUE(p.PaddingIntact()) << w;
-        EXPECT_TRUE(p.GuardIntact()) << w;
-    }
+    for (LONG w : {161, 479, 641, 1279})
+        EXPECT_TRUE(Render(w, 37, 123456789).Intact()) << w;
 
     // Nothing at all for an empty or negative size, or no buffer.
     BYTE buffer[64];
@@ -307,14 +277,8 @@ TEST_F(PictureTest, StaysInsideTheFrameForAnySize)
 
 TEST_F(PictureTest, RecordWithoutControlsDrawsTheFactoryPicture)
 {
-    Picture factory = Render(320, 240, 11);
     std::unique_ptr<SimDriverState> empty(new SimDriverState());
-    Picture p;
-    p.width = 320;
-    p.height = 240;
-    p.bytes.assign(SimFrameBytes(320, 240) + kGuardBytes, kGuard);
-    SimRenderFrame(p.bytes.data(), 320, 240, 11, *empty);
-    EXPECT_TRUE(p.bytes == factory.bytes);
+    EXPECT_TRUE(Render(320, 240, 11, empty.get()).bytes == Render(320, 240, 11).bytes);
 }
 
 }  // namespace

@@ -42,13 +42,28 @@ protected:
         return done();
     }
 
-    std::vector<SimEvent> EventsOf(DWORD pid, ULONG kind)
+    // The camera's first record of the kind from capview, once there is one.
+    bool WaitForEvent(const CapviewRun &run, ULONG kind, SimEvent *event = NULL)
     {
-        std::vector<SimEvent> mine;
-        for (const SimEvent &e : m_cam.Events(kind))
-            if (e.processId == pid)
-                mine.push_back(e);
-        return mine;
+        return WaitUntil([&] {
+            for (const SimEvent &e : m_cam.Events(kind))
+                if (e.processId == run.ProcessId()) {
+                    if (event)
+                        *event = e;
+                    return true;
+                }
+            return false;
+        });
+    }
+
+    // Q in the window ends capview with status 0 after its banner alone,
+    // and its filter is gone.
+    void QuitWithQ(CapviewRun &run, HWND window)
+    {
+        ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001));
+        EXPECT_EQ(0, run.WaitExit());
+        EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
+        EXPECT_EQ(0, m_cam.FiltersAlive());
     }
 
     SimCamControl m_cam;
@@ -78,8 +93,7 @@ TEST_F(ViewerOnUnpluggedCamera, UnpluggedWhileShowingKeepsThePictureUntilQ)
     ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() > 3; }));
 
     ASSERT_EQ(S_OK, m_cam.Unplug());
-    ASSERT_TRUE(
-        WaitUntil([&] { return !EventsOf(run.ProcessId(), SIM_EVENT_DEVICE_LOST).empty(); }));
+    ASSERT_TRUE(WaitForEvent(run, SIM_EVENT_DEVICE_LOST));
     const LONG frames = m_cam.FramesDelivered();
     const std::vector<COLORREF> shown = Sample(window);
     EXPECT_GT(std::set<COLORREF>(shown.begin(), shown.end()).size(), 1u) << "no picture";
@@ -90,10 +104,7 @@ TEST_F(ViewerOnUnpluggedCamera, UnpluggedWhileShowingKeepsThePictureUntilQ)
     EXPECT_EQ(frames, m_cam.FramesDelivered());
 
     ASSERT_EQ(S_OK, m_cam.Plug());
-    ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001));
-    EXPECT_EQ(0, run.WaitExit());
-    EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
-    EXPECT_EQ(0, m_cam.FiltersAlive());
+    QuitWithQ(run, window);
 }
 
 TEST_F(ViewerOnUnpluggedCamera, GoneAtStartIsNoDevice)
@@ -114,15 +125,12 @@ TEST_F(ViewerOnUnpluggedCamera, BusyAtStartEndsCleanlyWithQ)
     ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
     HWND window = run.WaitForViewerWindow();
     ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
-    ASSERT_TRUE(WaitUntil([&] { return !EventsOf(run.ProcessId(), SIM_EVENT_RUN).empty(); }));
-    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, EventsOf(run.ProcessId(), SIM_EVENT_RUN)[0].result);
+    SimEvent ran;
+    ASSERT_TRUE(WaitForEvent(run, SIM_EVENT_RUN, &ran));
+    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, ran.result);
     EXPECT_TRUE(run.Running());
     EXPECT_EQ(0, m_cam.FramesDelivered());
-
-    ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001));
-    EXPECT_EQ(0, run.WaitExit());
-    EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
-    EXPECT_EQ(0, m_cam.FiltersAlive());
+    QuitWithQ(run, window);
 }
 
 }  // namespace
