@@ -19,5 +19,15 @@ got=$(echo $exports | tr ' ' '\n' | sort | tr '\n' ' ' | sed 's/ $//')
 if [ "$got" != "$want" ]; then
   echo "check: vireoprop.ax exports '$got', expected '$want'"; fail=1
 fi
-[ $fail -eq 0 ] && echo "check: 32-bit artefacts are PE32 and export $want"
+# The shipped kit: the 32-bit zip with the programs, the header, the CMake
+# package, the samples and the install scripts.
+(cd "$root/build/i686" && cpack -G ZIP >/dev/null)
+zip=$(ls "$root"/build/i686/package/vireo-*-win32.zip)
+listing=$(cmake -E tar tf "$zip")
+for f in bin/capview.exe bin/vireoprop.ax bin/vireoctl.exe include/vireoctl.h \
+         lib/cmake/vireo/vireoConfig.cmake lib/cmake/vireo/vireoTargets.cmake \
+         samples/CMakeLists.txt samples/exposure_c.c samples/exposure_cpp.cpp install.cmd uninstall.cmd; do
+  grep -q "^vireo-[^/]*-win32/$f\$" <<<"$listing" || { echo "check: $(basename "$zip") lacks $f"; fail=1; }
+done
+[ $fail -eq 0 ] && echo "check: 32-bit artefacts are PE32 and export $want; $(basename "$zip") holds the kit"
 exit $fail

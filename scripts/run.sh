@@ -42,6 +42,8 @@ cleanup() {
   [ -n "${props_pid:-}" ] && kill "$props_pid" >/dev/null 2>&1 || true
   [ -n "${viewer_pid:-}" ] && kill "$viewer_pid" >/dev/null 2>&1 || true
   vireo_wine_stop
+  [ -n "${fifos:-}" ] && rm -f "$fifos"
+  true
 }
 trap cleanup EXIT
 
@@ -51,6 +53,21 @@ trap cleanup EXIT
 "$wine" regsvr32 /s "$bin/vireoprop.ax"
 "$wine" regsvr32 /s "$bin/simcam.ax"
 cd "$bin"
+
+# capview writes its console text in code page 932. Its standard output goes
+# through a pipe (so that Wine's console does not reinterpret the bytes) and
+# reaches a UTF-8 terminal converted line by line (iconv alone would wait for
+# the end of its input).
+to_terminal() {
+  if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    cat
+    return
+  fi
+  local line
+  while IFS= read -r line || [ -n "$line" ]; do
+    printf '%s\n' "${line%$'\r'}" | iconv -c -f CP932 -t UTF-8
+  done
+}
 
 # Waits up to $2 seconds for a window whose title is $1; prints its X id.
 wait_window() {
@@ -76,13 +93,13 @@ start_props() {
 }
 
 if [ "$headless" -eq 0 ]; then
-  # On the user's display: capview's console is this terminal, so its banner
-  # and its key prompt are the user's own.
+  # On the user's display: capview reads its key from this terminal and its
+  # banner shows here.
   if [ "$props" -eq 1 ]; then
     { start_props 600; wait; } &
     props_pid=$!
   fi
-  "$wine" capview.exe || status=$?
+  "$wine" capview.exe > >(to_terminal) || status=$?
   exit "${status:-0}"
 fi
 
@@ -90,8 +107,13 @@ fi
 # that stays open while it runs.
 fifo="$(mktemp -u)"
 mkfifo "$fifo"
-script -qfec "$wine capview.exe" /dev/null <"$fifo" &
+# Its banner comes back through a second fifo.
+banner="$(mktemp -u)"
+mkfifo "$banner"
+fifos="$banner"
+script -qfec "$wine capview.exe > $banner" /dev/null <"$fifo" >/dev/null &
 viewer_pid=$!
+to_terminal <"$banner" &
 exec 3>"$fifo"
 rm -f "$fifo"
 sleep 2

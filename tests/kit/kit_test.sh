@@ -1,0 +1,88 @@
+#!/bin/bash
+# kit_test.sh BUILD_DIR TOOLCHAIN_FILE: the kit of BUILD_DIR as a user gets
+# it. Zips it with cpack, unpacks the zip into a fresh Wine prefix, runs
+# install.cmd, builds the C sample against the installed CMake package, runs
+# it and "vireoctl info" on the simulated camera, runs uninstall.cmd and
+# compares the registry with what it was before. An install.cmd beside a
+# broken module reports the failure with its code.
+set -euo pipefail
+build="$1"
+toolchain="$2"
+work="$build/kit-test"
+rm -rf "$work"
+mkdir -p "$work"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+(cd "$build" && cpack -G ZIP -B "$work/package" >/dev/null)
+zip=$(ls "$work"/package/vireo-*-win64.zip)
+echo "kit: $(basename "$zip")"
+
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+wineserver -p
+drive="$WINEPREFIX/drive_c"
+(cd "$drive" && cmake -E tar xf "$zip")
+kit=$(ls -d "$drive"/vireo-*-win64)
+winkit="C:\\$(basename "$kit")"
+
+# The test's camera; and the proxy's keys, which Windows itself has.
+simcam="Z:${build//\//\\}\\bin\\simcam.ax"
+"$wine" regsvr32 /s "$simcam" || fail "simcam.ax not registered"
+for key in MediaSets MediaInterfaces; do
+  "$wine" reg add "HKLM\\System\\CurrentControlSet\\Control\\$key" /f >/dev/null
+done
+snapshot() {
+  for key in 'HKLM\Software\Classes' 'HKLM\System\CurrentControlSet\Control\MediaSets' \
+             'HKLM\System\CurrentControlSet\Control\MediaInterfaces'; do
+    "$wine" reg query "$key" /s 2>&1 | tr -d '\r'
+  done
+}
+snapshot > "$work/registry-before.txt"
+
+out=$("$wine" cmd /c "$winkit\\install.cmd" 2>&1 | tr -d '\r') || fail "install.cmd: $out"
+echo "$out"
+[ "$out" = "install: vireoprop.ax registered" ] || fail "install.cmd said: $out"
+"$wine" reg query 'HKLM\Software\Classes\CLSID\{04F2A42A-479F-4511-8F03-1CE31876DBCC}\InprocServer32' \
+  >/dev/null 2>&1 || fail "the handler's class is not registered"
+
+cmake -S "$kit/samples" -B "$work/sample" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=Release >"$work/sample-configure.log" 2>&1 ||
+  { cat "$work/sample-configure.log"; fail "the samples do not configure against the kit"; }
+grep -q "vireo_DIR:PATH=$kit/lib/cmake/vireo" "$work/sample/CMakeCache.txt" ||
+  fail "find_package(vireo) did not find the unpacked kit"
+cmake --build "$work/sample" --target exposure_c >"$work/sample-build.log" 2>&1 ||
+  { cat "$work/sample-build.log"; fail "the C sample does not build against the kit"; }
+grep -q -- "$kit/include" "$work/sample/CMakeFiles/exposure_c.dir/includes_C.rsp" ||
+  fail "the C sample was not compiled against the kit's include folder"
+
+out=$("$wine" "$work/sample/exposure_c.exe" 2>&1 | tr -d '\r') || fail "exposure_c: $out"
+echo "$out"
+echo "$out" | grep -qx 'read EXPOSURE = 284 (28.4 msec)' || fail "exposure_c read: $out"
+echo "$out" | grep -qx 'wrote EXPOSURE = 284' || fail "exposure_c wrote: $out"
+
+out=$("$wine" "$kit/bin/vireoctl.exe" info 2>&1 | tr -d '\r') || fail "vireoctl info: $out"
+echo "$out"
+[ "$(echo "$out" | grep -c ' enable 1 ')" -eq 15 ] || fail "vireoctl info: not fifteen controls"
+echo "$out" | grep -q '^EXPOSURE .* current 284 \[28.4 msec\]$' || fail "vireoctl info: exposure"
+
+out=$("$wine" cmd /c "$winkit\\uninstall.cmd" 2>&1 | tr -d '\r') || fail "uninstall.cmd: $out"
+echo "$out"
+[ "$out" = "uninstall: vireoprop.ax unregistered" ] || fail "uninstall.cmd said: $out"
+snapshot > "$work/registry-after.txt"
+diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "the registry differs after uninstall.cmd"
+grep -q 'MediaSets' "$work/registry-before.txt" || fail "the registry snapshot is empty"
+
+# A module that cannot be registered: install.cmd names the failure's code.
+mkdir -p "$drive/broken/bin"
+cp "$kit/install.cmd" "$drive/broken/"
+echo "not a module" > "$drive/broken/bin/vireoprop.ax"
+status=0
+out=$("$wine" cmd /c 'C:\broken\install.cmd' 2>&1 | tr -d '\r') || status=$?
+echo "$out (status $status)"
+[ "$status" -ne 0 ] || fail "install.cmd reported success for a broken module"
+echo "$out" | grep -q "^install: registering .* failed with code $status\$" || fail "install.cmd said: $out"
+
+echo "kit: installed, used and removed"
