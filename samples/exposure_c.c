@@ -24,11 +24,13 @@ static HRESULT OpenFirstDevice(IBaseFilter **filter)
                                   &IID_ICreateDevEnum, (void **)&devices);
     if (FAILED(hr))
         return hr;
-    hr = ICreateDevEnum_CreateClassEnumerator(devices, &CLSID_VideoInputDeviceCategory, &monikers, 0);
+    hr = ICreateDevEnum_CreateClassEnumerator(devices, &CLSID_VideoInputDeviceCategory, &monikers,
+                                              0);
     if (hr == S_OK && IEnumMoniker_Next(monikers, 1, &moniker, NULL) != S_OK)
         hr = S_FALSE;
     if (hr == S_OK) {
-        if (SUCCEEDED(IMoniker_BindToStorage(moniker, NULL, NULL, &IID_IPropertyBag, (void **)&bag))) {
+        if (SUCCEEDED(
+                IMoniker_BindToStorage(moniker, NULL, NULL, &IID_IPropertyBag, (void **)&bag))) {
             VARIANT name;
             VariantInit(&name);
             if (SUCCEEDED(IPropertyBag_Read(bag, L"FriendlyName", &name, NULL)) &&
@@ -64,7 +66,7 @@ static int Run(void)
         return 1;
     }
     hr = IBaseFilter_QueryInterface(filter, &IID_IFace, (void **)&face);
-    IBaseFilter_Release(filter);  /* IFace holds the filter */
+    IBaseFilter_Release(filter); /* IFace holds the filter */
     if (FAILED(hr)) {
         printf("the device offers no IFace (is vireoprop.ax registered?): 0x%08lX\n",
                (unsigned long)hr);
@@ -78,8 +80,8 @@ static int Run(void)
     hr = IFace_GetValue10h(face, &request, &returned);
     memcpy(&reply, &request, sizeof(reply));
     if (SUCCEEDED(hr)) {
-        printf("read %s = %ld (%.1f msec)\n", CameraControlName(EXPOSURE), (long)reply.enableOrValue,
-               ExposureMilliseconds(reply.enableOrValue));
+        printf("read %s = %ld (%.1f msec)\n", CameraControlName(EXPOSURE),
+               (long)reply.enableOrValue, ExposureMilliseconds(reply.enableOrValue));
 
         /* SET_DATA: the same value back. */
         memset(&request, 0, sizeof(request));

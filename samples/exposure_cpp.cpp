@@ -14,8 +14,7 @@
 namespace {
 
 // Holds one COM reference and releases it at the end of its scope.
-template <typename T>
-class Ref {
+template <typename T> class Ref {
 public:
     Ref() = default;
     Ref(const Ref &) = delete;

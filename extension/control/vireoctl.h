@@ -58,11 +58,11 @@ VIREOCTL_DATA const GUID CLSID_CameraSettingPage = {
 
 /* Properties of CameraPropertySet; each has one block size for get and set. */
 typedef enum CameraProperty {
-    VALUE10H = 0,  /* ControlRequest: GET_ENABLE, SET_DATA, GET_DATA */
-    VALUE20H = 1,  /* ControlRequest32: SET_ENABLE */
-    VALUE30H = 2,  /* opaque 48-byte block */
-    VALUE40H = 3,  /* opaque 64-byte block */
-    VALUE50H = 4   /* opaque 80-byte block */
+    VALUE10H = 0, /* ControlRequest: GET_ENABLE, SET_DATA, GET_DATA */
+    VALUE20H = 1, /* ControlRequest32: SET_ENABLE */
+    VALUE30H = 2, /* opaque 48-byte block */
+    VALUE40H = 3, /* opaque 64-byte block */
+    VALUE50H = 4  /* opaque 80-byte block */
 } CameraProperty;
 
 typedef enum CameraPropertySize {
@@ -75,37 +75,37 @@ typedef enum CameraPropertySize {
 
 /* Request kinds: the second word of both request records. */
 typedef enum ControlRequestKind {
-    GET_ENABLE = 0,  /* property 0, get: enable flag, default, minimum, maximum */
-    SET_DATA = 1,    /* property 0, set: the control's current value */
-    GET_DATA = 2,    /* property 0, get: the current value comes back in word 0 */
-    SET_ENABLE = 3   /* property 1, set: enable flag and default value */
+    GET_ENABLE = 0, /* property 0, get: enable flag, default, minimum, maximum */
+    SET_DATA = 1,   /* property 0, set: the control's current value */
+    GET_DATA = 2,   /* property 0, get: the current value comes back in word 0 */
+    SET_ENABLE = 3  /* property 1, set: enable flag and default value */
 } ControlRequestKind;
 
 /* Control identifiers of the camera. */
 typedef enum CameraControlId {
-    EXPOSURE = 12,        /* exposure time, units of 0.1 ms */
-    AEC = 13,             /* automatic exposure: 0 off, 1 on */
-    FLIP = 16,            /* image flip */
-    MIRROR = 17,          /* image mirror */
-    PRIVACY = 18,         /* privacy (no picture) */
-    LEDCTRL = 29,         /* LED */
-    A_GAIN = 300,         /* analog gain code */
-    A_AUTOGAIN = 301,     /* automatic analog gain */
-    D_GAIN = 302,         /* digital gain, steps of 0.25 */
-    EXPOSURE2CTRL = 303,  /* second (shutter list) exposure enabled */
-    EXPOSURE2VAL = 304,   /* index into the shutter list */
-    STROBECTRL = 305,     /* strobe output enabled */
-    STROBEINVERT = 306,   /* strobe output inverted */
-    VGA_FPS = 307,        /* frame rate at VGA size, index into the rate list */
-    QVGA_FPS = 308        /* frame rate at QVGA size, index into the rate list */
+    EXPOSURE = 12,       /* exposure time, units of 0.1 ms */
+    AEC = 13,            /* automatic exposure: 0 off, 1 on */
+    FLIP = 16,           /* image flip */
+    MIRROR = 17,         /* image mirror */
+    PRIVACY = 18,        /* privacy (no picture) */
+    LEDCTRL = 29,        /* LED */
+    A_GAIN = 300,        /* analog gain code */
+    A_AUTOGAIN = 301,    /* automatic analog gain */
+    D_GAIN = 302,        /* digital gain, steps of 0.25 */
+    EXPOSURE2CTRL = 303, /* second (shutter list) exposure enabled */
+    EXPOSURE2VAL = 304,  /* index into the shutter list */
+    STROBECTRL = 305,    /* strobe output enabled */
+    STROBEINVERT = 306,  /* strobe output inverted */
+    VGA_FPS = 307,       /* frame rate at VGA size, index into the rate list */
+    QVGA_FPS = 308       /* frame rate at QVGA size, index into the rate list */
 } CameraControlId;
 
 enum { CAMERA_CONTROL_COUNT = 15 };
 
 /* All fifteen controls, in the order in which the setting page loads them. */
 VIREOCTL_DATA const ULONG CameraControlIds[CAMERA_CONTROL_COUNT] = {
-    A_GAIN, A_AUTOGAIN, D_GAIN, EXPOSURE, AEC, EXPOSURE2CTRL, EXPOSURE2VAL, FLIP,
-    MIRROR, LEDCTRL, STROBECTRL, STROBEINVERT, VGA_FPS, QVGA_FPS, PRIVACY};
+    A_GAIN, A_AUTOGAIN, D_GAIN,     EXPOSURE,     AEC,     EXPOSURE2CTRL, EXPOSURE2VAL, FLIP,
+    MIRROR, LEDCTRL,    STROBECTRL, STROBEINVERT, VGA_FPS, QVGA_FPS,      PRIVACY};
 
 /* The control's name as the catalogue and the page's messages know it;
  * NULL for an unknown id. */
@@ -143,9 +143,14 @@ static __inline LONG CameraControlFactoryDefault(ULONG id)
     case AEC: return 1;
     case EXPOSURE2CTRL: return 0;
     case EXPOSURE2VAL: return 6;
-    case FLIP: case MIRROR: case LEDCTRL: case PRIVACY: return 0;
-    case STROBECTRL: case STROBEINVERT: return 0;
-    case VGA_FPS: case QVGA_FPS: return 3;
+    case FLIP:
+    case MIRROR:
+    case LEDCTRL:
+    case PRIVACY: return 0;
+    case STROBECTRL:
+    case STROBEINVERT: return 0;
+    case VGA_FPS:
+    case QVGA_FPS: return 3;
     default: return -1;
     }
 }
@@ -153,8 +158,8 @@ static __inline LONG CameraControlFactoryDefault(ULONG id)
 /* EXPOSURE2VAL: index into the shutter list; the exposure time in
  * microseconds and the label the page's list shows. */
 enum { SHUTTER_COUNT = 10 };
-VIREOCTL_DATA const LONG ShutterMicroseconds[SHUTTER_COUNT] = {
-    100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000, 100000};
+VIREOCTL_DATA const LONG ShutterMicroseconds[SHUTTER_COUNT] = {100,  200,   500,   1000,  2000,
+                                                               5000, 10000, 20000, 50000, 100000};
 VIREOCTL_DATA const char *const ShutterLabels[SHUTTER_COUNT] = {
     "1/10000( 100usec )", "1/5000( 200usec )", "1/2000( 500usec )", "1/1000( 1msec )",
     "1/500( 2msec )",     "1/200( 5msec )",    "1/100( 10msec )",   "1/50( 20msec )",
@@ -173,32 +178,38 @@ static __inline double AnalogGainFactor(LONG v)
 {
     return v <= 16 ? 1.0 + ((double)v - 1.0) * 0.0625 : ((double)v - 1.0) * 0.125;
 }
-static __inline double DigitalGainFactor(LONG v) { return (double)v * 0.25; }
-static __inline double ExposureMilliseconds(LONG v) { return (double)v * 0.1; }
+static __inline double DigitalGainFactor(LONG v)
+{
+    return (double)v * 0.25;
+}
+static __inline double ExposureMilliseconds(LONG v)
+{
+    return (double)v * 0.1;
+}
 
 /* Property 0 block as sent. All fields are 32-bit little-endian. */
 typedef struct ControlRequest {
-    ULONG controlId;  /* CameraControlId */
-    ULONG kind;       /* GET_ENABLE, SET_DATA or GET_DATA */
-    LONG value;       /* SET_DATA: the new value; otherwise zero */
-    ULONG reserved;   /* zero */
+    ULONG controlId; /* CameraControlId */
+    ULONG kind;      /* GET_ENABLE, SET_DATA or GET_DATA */
+    LONG value;      /* SET_DATA: the new value; otherwise zero */
+    ULONG reserved;  /* zero */
 } ControlRequest;
 
 /* The same 16 bytes as the driver leaves them after a get. */
 typedef struct ControlReply {
-    LONG enableOrValue;  /* GET_ENABLE: non-zero when present; GET_DATA: current value */
-    LONG defaultValue;   /* GET_ENABLE only */
-    LONG minValue;       /* GET_ENABLE only */
-    LONG maxValue;       /* GET_ENABLE only */
+    LONG enableOrValue; /* GET_ENABLE: non-zero when present; GET_DATA: current value */
+    LONG defaultValue;  /* GET_ENABLE only */
+    LONG minValue;      /* GET_ENABLE only */
+    LONG maxValue;      /* GET_ENABLE only */
 } ControlReply;
 
 /* Property 1 block, sent only as a set with kind SET_ENABLE. */
 typedef struct ControlRequest32 {
     ULONG controlId;
-    ULONG kind;         /* always SET_ENABLE */
-    ULONG enable;       /* always 1 */
-    LONG defaultValue;  /* the control's factory default */
-    ULONG reserved[4];  /* zero */
+    ULONG kind;        /* always SET_ENABLE */
+    ULONG enable;      /* always 1 */
+    LONG defaultValue; /* the control's factory default */
+    ULONG reserved[4]; /* zero */
 } ControlRequest32;
 
 C_ASSERT(sizeof(ControlRequest) == VALUE10H_SIZE);

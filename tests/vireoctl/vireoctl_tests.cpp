@@ -160,7 +160,8 @@ public:
         if (index == CB_ERR)
             return "no selection";
         char text[64] = {0};
-        SendDlgItemMessageA(m_dlg, IDC_SHUTTER_LIST, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+        SendDlgItemMessageA(m_dlg, IDC_SHUTTER_LIST, CB_GETLBTEXT, index,
+                            reinterpret_cast<LPARAM>(text));
         return text;
     }
     std::string Range(int id) const
@@ -193,7 +194,8 @@ TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
         int sent;         // requests that reach the driver
     } cases[] = {
         {L"set PRIVACY 1", 0, 0, 0, 0, "PRIVACY = 1 [on]", "", 1},
-        {L"-d \"vireo simulated camera\" get exposure", 0, 0, 0, 0, "EXPOSURE = 284 [28.4 msec]", "", 1},
+        {L"-d \"vireo simulated camera\" get exposure", 0, 0, 0, 0, "EXPOSURE = 284 [28.4 msec]",
+         "", 1},
         {L"-d 0 set A_GAIN 17", 0, 0, 0, 0, "A_GAIN = 17 [2.0000]", "", 1},
         {L"set EXPOSURE2VAL -3", 0, 0, 0, 0, "EXPOSURE2VAL = -3 [no selection]", "", 1},
         {L"set EXPOSURE 12x", 0, 0, 0, 2, "", "not a 32-bit decimal value: 12x", 0},
@@ -205,7 +207,8 @@ TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
         {L"reset", 0, 0, 0, 2, "", "unknown command reset", 0},
         {L"set EXPOSURE 100", VALUE10H, EXPOSURE, SET_DATA, 1, "",
          "vireoctl: EXPOSURE SET_DATA 100 failed: 0x80070005", 1},
-        {L"get AEC", VALUE10H, AEC, GET_DATA, 1, "", "vireoctl: AEC GET_DATA failed: 0x80070005", 1},
+        {L"get AEC", VALUE10H, AEC, GET_DATA, 1, "", "vireoctl: AEC GET_DATA failed: 0x80070005",
+         1},
         // A refused GET_ENABLE: that control is listed as failed, the others still are.
         {L"info", VALUE10H, A_GAIN, GET_ENABLE, 1, "PRIVACY       enable 1",
          "vireoctl: A_GAIN GET_ENABLE failed: 0x80070005", 29},
@@ -240,7 +243,8 @@ TEST_F(VireoctlTest, NoDeviceAndNoInterfaceHaveTheirOwnStatus)
     EXPECT_EQ("0  Vireo Simulated Camera  IFace: no\r\n", r.out);
     r = Run(L"get AEC");
     EXPECT_EQ(4, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("Vireo Simulated Camera offers no IFace (0x80004002)")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("Vireo Simulated Camera offers no IFace (0x80004002)"))
+        << r.err;
 
     wintest::RegisterModule(L"simcam.ax", true);
     for (const wchar_t *args : {L"list", L"info", L"-d 0 set AEC 0"}) {
@@ -276,9 +280,9 @@ TEST_F(VireoctlTest, InfoShowsWhatThePageLoads)
     const struct {
         ULONG id;
         LONG value;
-    } values[] = {{A_GAIN, 17}, {A_AUTOGAIN, 0}, {D_GAIN, 5},   {EXPOSURE, 1},    {AEC, 0},
-                  {EXPOSURE2CTRL, 1}, {EXPOSURE2VAL, 9}, {FLIP, 1}, {LEDCTRL, 1}, {VGA_FPS, 1},
-                  {QVGA_FPS, 7}};
+    } values[] = {{A_GAIN, 17}, {A_AUTOGAIN, 0},    {D_GAIN, 5},       {EXPOSURE, 1},
+                  {AEC, 0},     {EXPOSURE2CTRL, 1}, {EXPOSURE2VAL, 9}, {FLIP, 1},
+                  {LEDCTRL, 1}, {VGA_FPS, 1},       {QVGA_FPS, 7}};
     for (const auto &v : values)
         m_cam.SetValue(v.id, v.value);
     m_cam.SetRange(EXPOSURE, 2, 4000);
@@ -305,13 +309,20 @@ TEST_F(VireoctlTest, InfoShowsWhatThePageLoads)
     Page page;
     ASSERT_NE(nullptr, page.Dialog());
     const std::map<std::string, std::string> onPage = {
-        {"A_GAIN", page.Text(IDC_AGAIN_TEXT)},       {"A_AUTOGAIN", page.Check(IDC_AGAIN_AUTO)},
-        {"D_GAIN", page.Text(IDC_DGAIN_TEXT)},       {"EXPOSURE", page.Text(IDC_EXPOSURE_TEXT)},
-        {"AEC", page.Check(IDC_EXPOSURE_AUTO)},      {"EXPOSURE2CTRL", page.Check(IDC_EXPOSURE2_ENABLE)},
-        {"EXPOSURE2VAL", page.Shutter()},            {"FLIP", page.Check(IDC_FLIP)},
-        {"MIRROR", page.Check(IDC_MIRROR)},          {"LEDCTRL", page.Check(IDC_LED)},
-        {"PRIVACY", page.Check(IDC_PRIVACY)},        {"STROBECTRL", page.Check(IDC_STROBE_ENABLE)},
-        {"STROBEINVERT", page.Check(IDC_STROBE_INVERT)}, {"VGA_FPS", page.Radio(IDC_VGA_60FPS)},
+        {"A_GAIN", page.Text(IDC_AGAIN_TEXT)},
+        {"A_AUTOGAIN", page.Check(IDC_AGAIN_AUTO)},
+        {"D_GAIN", page.Text(IDC_DGAIN_TEXT)},
+        {"EXPOSURE", page.Text(IDC_EXPOSURE_TEXT)},
+        {"AEC", page.Check(IDC_EXPOSURE_AUTO)},
+        {"EXPOSURE2CTRL", page.Check(IDC_EXPOSURE2_ENABLE)},
+        {"EXPOSURE2VAL", page.Shutter()},
+        {"FLIP", page.Check(IDC_FLIP)},
+        {"MIRROR", page.Check(IDC_MIRROR)},
+        {"LEDCTRL", page.Check(IDC_LED)},
+        {"PRIVACY", page.Check(IDC_PRIVACY)},
+        {"STROBECTRL", page.Check(IDC_STROBE_ENABLE)},
+        {"STROBEINVERT", page.Check(IDC_STROBE_INVERT)},
+        {"VGA_FPS", page.Radio(IDC_VGA_60FPS)},
         {"QVGA_FPS", page.Radio(IDC_QVGA_60FPS)}};
     EXPECT_EQ(onPage, shown);
     EXPECT_EQ(page.Range(IDC_AGAIN_TRACKBAR), range["A_GAIN"]);

@@ -26,8 +26,8 @@ const char kUsage[] =
 
 // The Default button's order.
 const ULONG kDefaultOrder[CAMERA_CONTROL_COUNT] = {
-    A_GAIN, A_AUTOGAIN, D_GAIN,     EXPOSURE,   AEC,          EXPOSURE2CTRL, EXPOSURE2VAL, FLIP,
-    MIRROR, LEDCTRL,    PRIVACY,    STROBECTRL, STROBEINVERT, VGA_FPS,       QVGA_FPS};
+    A_GAIN, A_AUTOGAIN, D_GAIN,  EXPOSURE,   AEC,          EXPOSURE2CTRL, EXPOSURE2VAL, FLIP,
+    MIRROR, LEDCTRL,    PRIVACY, STROBECTRL, STROBEINVERT, VGA_FPS,       QVGA_FPS};
 const DWORD kPauseMilliseconds = 10;
 
 const char *RequestName(ULONG kind)
@@ -125,7 +125,8 @@ std::string Shown(ULONG id, LONG value)
         if (value < 0 || value >= FRAME_RATE_COUNT)
             return "no selection";
         char text[16];
-        StringCchPrintfA(text, sizeof(text), "%ldfps", static_cast<long>(FrameRatesPerSecond[value]));
+        StringCchPrintfA(text, sizeof(text), "%ldfps",
+                         static_cast<long>(FrameRatesPerSecond[value]));
         return text;
     }
     default: return value ? "on" : "off";
@@ -200,7 +201,8 @@ HRESULT OpenFace(IMoniker *moniker, IFace **face)
 {
     *face = NULL;
     IBaseFilter *filter = NULL;
-    HRESULT hr = moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
+    HRESULT hr =
+        moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
     if (FAILED(hr))
         return hr;
     hr = filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(face));
@@ -338,7 +340,8 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
     if (c != L"get" && c != L"set")
         return Usage(err, ("unknown command " + Narrow(c)).c_str());
     if (rest != (c == L"get" ? 1u : 2u))
-        return Usage(err, c == L"get" ? "get takes one control name" : "set takes a control name and a value");
+        return Usage(err, c == L"get" ? "get takes one control name"
+                                      : "set takes a control name and a value");
     line->control = ControlByName(Narrow(args[i]));
     if (!line->control)
         return Usage(err, ("unknown control " + Narrow(args[i])).c_str());
@@ -354,8 +357,8 @@ int List(std::vector<Device> &devices, FILE *out)
         HRESULT hr = OpenFace(devices[i].moniker, &face);
         if (face)
             face->Release();
-        fprintf(out, "%u  %s  IFace: %s\n", static_cast<unsigned>(i), Narrow(devices[i].name).c_str(),
-                SUCCEEDED(hr) ? "yes" : "no");
+        fprintf(out, "%u  %s  IFace: %s\n", static_cast<unsigned>(i),
+                Narrow(devices[i].name).c_str(), SUCCEEDED(hr) ? "yes" : "no");
     }
     return STATUS_OK;
 }
