@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 
 #include <string.h>
 
@@ -92,12 +93,13 @@ void SimCamRecordMediaType(SimMediaRecord *record, const AM_MEDIA_TYPE *mt)
                mt->cbFormat < sizeof(record->vih) ? mt->cbFormat : sizeof(record->vih));
 }
 
-HRESULT SimCamRegisterDevice(int device, bool add)
+// The mapper's part of SimCamRegisterDevice, with COM initialised.
+static HRESULT MapDevice(int device, bool add)
 {
-    const HRESULT co = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-    IFilterMapper2 *mapper = NULL;
-    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, NULL, CLSCTX_INPROC_SERVER,
-                                  IID_IFilterMapper2, reinterpret_cast<void **>(&mapper));
+    Microsoft::WRL::ComPtr<IFilterMapper2> mapper;
+    HRESULT hr =
+        CoCreateInstance(CLSID_FilterMapper2, NULL, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                         reinterpret_cast<void **>(mapper.GetAddressOf()));
     const CLSID &clsid = device ? CLSID_SimCamFilter2 : CLSID_SimCamFilter;
     if (SUCCEEDED(hr) && add) {
         REGPINTYPES type = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
@@ -123,8 +125,13 @@ HRESULT SimCamRegisterDevice(int device, bool add)
         if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
             hr = S_OK;  // not there: nothing to undo
     }
-    if (mapper)
-        mapper->Release();
+    return hr;
+}
+
+HRESULT SimCamRegisterDevice(int device, bool add)
+{
+    const HRESULT co = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    const HRESULT hr = MapDevice(device, add);  // the mapper goes before COM does
     if (SUCCEEDED(co))
         CoUninitialize();
     return hr;
@@ -356,17 +363,17 @@ HRESULT SimCamControl::RegisterSecondDevice(bool add)
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     lstrcatW(second, L"\\InprocServer32");
-    HKEY key = NULL;
+    SimRegKey key;
     rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, second, 0, NULL, REG_OPTION_NON_VOLATILE,
-                         KEY_ALL_ACCESS, NULL, &key, NULL);
+                         KEY_ALL_ACCESS, NULL, key.Receive(), NULL);
     if (rc == ERROR_SUCCESS) {
         static const WCHAR kBoth[] = L"Both";
-        rc = RegSetValueExW(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(path),
+        rc = RegSetValueExW(key.Get(), NULL, 0, REG_SZ, reinterpret_cast<const BYTE *>(path),
                             static_cast<DWORD>((lstrlenW(path) + 1) * sizeof(WCHAR)));
         if (rc == ERROR_SUCCESS)
-            rc = RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ,
+            rc = RegSetValueExW(key.Get(), L"ThreadingModel", 0, REG_SZ,
                                 reinterpret_cast<const BYTE *>(kBoth), sizeof(kBoth));
-        RegCloseKey(key);
+        key.Close();
     }
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
@@ -430,38 +437,38 @@ LONG SimCamControl::FiltersAlive()
 
 bool SimCamMonikerIsOurs(IMoniker *moniker)
 {
-    IPropertyBag *bag = NULL;
-    if (FAILED(
-            moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, reinterpret_cast<void **>(&bag))))
+    Microsoft::WRL::ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
+                                      reinterpret_cast<void **>(bag.GetAddressOf()))))
         return false;
     VARIANT v;
     VariantInit(&v);
     const bool ours = SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR &&
                       lstrcmpW(v.bstrVal, SIMCAM_FRIENDLY_NAME) == 0;
     VariantClear(&v);
-    bag->Release();
     return ours;
 }
 
 IBaseFilter *SimCamBindFilter()
 {
     IBaseFilter *filter = NULL;
-    ICreateDevEnum *devices = NULL;
+    Microsoft::WRL::ComPtr<ICreateDevEnum> devices;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum, reinterpret_cast<void **>(&devices))))
+                                IID_ICreateDevEnum,
+                                reinterpret_cast<void **>(devices.GetAddressOf()))))
         return NULL;
-    IEnumMoniker *monikers = NULL;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK &&
+    Microsoft::WRL::ComPtr<IEnumMoniker> monikers;
+    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(),
+                                       0) == S_OK &&
         monikers) {
-        IMoniker *moniker = NULL;
-        while (!filter && monikers->Next(1, &moniker, NULL) == S_OK) {
-            if (SimCamMonikerIsOurs(moniker))
+        Microsoft::WRL::ComPtr<IMoniker> moniker;
+        while (!filter && monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
+            if (SimCamMonikerIsOurs(moniker.Get()))
                 moniker->BindToObject(NULL, NULL, IID_IBaseFilter,
                                       reinterpret_cast<void **>(&filter));
-            moniker->Release();
         }
-        monikers->Release();
+        moniker.Reset();
+        monikers.Reset();
     }
-    devices->Release();
     return filter;
 }

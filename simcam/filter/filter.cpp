@@ -3,6 +3,8 @@
 #include <new>
 #include <string.h>
 
+using Microsoft::WRL::ComPtr;
+
 volatile LONG g_simObjects = 0;
 volatile LONG g_simLocks = 0;
 
@@ -11,13 +13,12 @@ static const WCHAR kMediaSetsKey[] = L"System\\CurrentControlSet\\Control\\Media
 
 CSimCamFilter::CSimCamFilter(ULONG device)
     : m_cRef(1),  // held by Create until the object is complete
-      m_state(State_Stopped), m_start(0), m_clock(NULL), m_graph(NULL), m_sink(NULL), m_id(0),
-      m_device(device), m_ownsCamera(false), m_lostDevice(0), m_pin(this), m_hostedCount(0)
+      m_state(State_Stopped), m_start(0), m_graph(NULL), m_sink(NULL), m_id(0), m_device(device),
+      m_ownsCamera(false), m_lostDevice(0), m_pin(this), m_hostedCount(0)
 {
     InitializeCriticalSection(&m_stateLock);
     InitializeCriticalSection(&m_dataLock);
     m_name[0] = 0;
-    memset(m_hosted, 0, sizeof(m_hosted));
     InterlockedIncrement(&g_simObjects);
 }
 
@@ -31,15 +32,11 @@ CSimCamFilter::~CSimCamFilter()
     // The inner objects go first, while the filter is still whole: they may
     // call back into it as they go. The count stays above zero meanwhile.
     m_cRef = 1;
-    for (int i = m_hostedCount - 1; i >= 0; --i) {
-        IUnknown *inner = m_hosted[i].inner;
-        m_hosted[i].inner = NULL;
-        inner->Release();
-    }
+    for (int i = m_hostedCount - 1; i >= 0; --i)
+        m_hosted[i].inner.Reset();
     m_hostedCount = 0;
 
-    if (m_clock)
-        m_clock->Release();
+    m_clock.Reset();
     if (m_block.IsOpen() && m_id) {  // a filter refused at creation was never counted
         SimCamLock lock(m_block);
         SimCamRecordEvent(m_block.Shared(), SIM_EVENT_RELEASE, m_id, State_Stopped);
@@ -58,10 +55,11 @@ HRESULT CSimCamFilter::Create(ULONG device, REFIID riid, void **ppv)
     CSimCamFilter *filter = new (std::nothrow) CSimCamFilter(device);
     if (!filter)
         return E_OUTOFMEMORY;
+    ComPtr<IBaseFilter> creation;  // the creation reference, dropped on return
+    *creation.ReleaseAndGetAddressOf() = filter;
     HRESULT hr = filter->Init();
     if (SUCCEEDED(hr))
         hr = filter->QueryInterface(riid, ppv);
-    filter->Release();  // the creation reference
     return hr;
 }
 
@@ -92,13 +90,14 @@ bool CSimCamFilter::DriverSupportsSet(REFGUID set)
 // for the interface named by the key's "IID" value.
 void CSimCamFilter::HostExtensions()
 {
-    HKEY root = NULL;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfacesKey, 0, KEY_READ, &root) != ERROR_SUCCESS)
+    SimRegKey root;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfacesKey, 0, KEY_READ, root.Receive()) !=
+        ERROR_SUCCESS)
         return;
     for (DWORD index = 0; m_hostedCount < MAX_HOSTED; ++index) {
         WCHAR name[64];
         DWORD nameLength = ARRAYSIZE(name);
-        LONG rc = RegEnumKeyExW(root, index, name, &nameLength, NULL, NULL, NULL, NULL);
+        LONG rc = RegEnumKeyExW(root.Get(), index, name, &nameLength, NULL, NULL, NULL, NULL);
         if (rc == ERROR_MORE_DATA)
             continue;
         if (rc != ERROR_SUCCESS)
@@ -108,20 +107,20 @@ void CSimCamFilter::HostExtensions()
             continue;
         IID iid;
         DWORD type = 0, size = sizeof(iid);
-        if (RegGetValueW(root, name, L"IID", RRF_RT_REG_BINARY, &type, &iid, &size) !=
+        if (RegGetValueW(root.Get(), name, L"IID", RRF_RT_REG_BINARY, &type, &iid, &size) !=
                 ERROR_SUCCESS ||
             size != sizeof(iid))
             continue;
-        IUnknown *inner = NULL;
-        HRESULT hr = CoCreateInstance(clsid, ControllingUnknown(), CLSCTX_INPROC_SERVER,
-                                      IID_IUnknown, reinterpret_cast<void **>(&inner));
+        ComPtr<IUnknown> inner;
+        HRESULT hr =
+            CoCreateInstance(clsid, ControllingUnknown(), CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void **>(inner.GetAddressOf()));
         if (SUCCEEDED(hr) && inner) {
             m_hosted[m_hostedCount].iid = iid;
-            m_hosted[m_hostedCount].inner = inner;
+            m_hosted[m_hostedCount].inner.Swap(inner);
             ++m_hostedCount;
         }
     }
-    RegCloseKey(root);
 }
 
 void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs, HRESULT result, const WCHAR *text)
@@ -189,55 +188,72 @@ void CSimCamFilter::ReleaseCamera()
         s->ownerFilter = 0;
 }
 
+HRESULT SimQueryPinInfo(IPin *pin, PIN_INFO *info, ComPtr<IBaseFilter> *filter)
+{
+    const HRESULT hr = pin->QueryPinInfo(info);
+    if (SUCCEEDED(hr))
+        *filter->ReleaseAndGetAddressOf() = info->pFilter;
+    return hr;
+}
+
+void SimFilterName(IBaseFilter *filter, WCHAR *name, int capacity)
+{
+    FILTER_INFO fi;
+    name[0] = 0;
+    if (FAILED(filter->QueryFilterInfo(&fi)))
+        return;
+    ComPtr<IFilterGraph> graph;
+    *graph.ReleaseAndGetAddressOf() = fi.pGraph;
+    lstrcpynW(name, fi.achName, capacity);
+}
+
+// Adds "Smart Tee/<pin>><filter>" to text for an output pin of the tee and
+// the filter it feeds ("|" between two of them).
+static void DescribeTeeBranch(IPin *pin, WCHAR *text, int capacity)
+{
+    PIN_INFO out;
+    ComPtr<IBaseFilter> tee;
+    if (FAILED(SimQueryPinInfo(pin, &out, &tee)))
+        return;
+    tee.Reset();
+    ComPtr<IPin> next;
+    PIN_INFO down;
+    ComPtr<IBaseFilter> downFilter;
+    if (out.dir != PINDIR_OUTPUT || pin->ConnectedTo(next.GetAddressOf()) != S_OK ||
+        FAILED(SimQueryPinInfo(next.Get(), &down, &downFilter)) || !downFilter)
+        return;
+    WCHAR name[MAX_FILTER_NAME];
+    SimFilterName(downFilter.Get(), name, ARRAYSIZE(name));
+    downFilter.Reset();
+    WCHAR part[160];
+    wsprintfW(part, L"%sSmart Tee/%s>%s", text[0] ? L"|" : L"", out.achName, name);
+    if (lstrlenW(text) + lstrlenW(part) < capacity)
+        lstrcatW(text, part);
+}
+
 // The stream's way down, as SimEvent::text tells it.
 void CSimCamFilter::DescribeDownstream(WCHAR *text, int capacity)
 {
     text[0] = 0;
-    IPin *peer = NULL;
-    if (m_pin.ConnectedTo(&peer) != S_OK)
+    ComPtr<IPin> peer;
+    if (m_pin.ConnectedTo(peer.GetAddressOf()) != S_OK)
         return;
     PIN_INFO info;
-    if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-        FILTER_INFO fi;
-        CLSID clsid = GUID_NULL;
-        info.pFilter->GetClassID(&clsid);
-        if (SUCCEEDED(info.pFilter->QueryFilterInfo(&fi)) && fi.pGraph)
-            fi.pGraph->Release();
-        IEnumPins *pins = NULL;
-        if (!IsEqualCLSID(clsid, CLSID_SmartTee)) {
-            lstrcpynW(text, fi.achName, capacity);
-        } else if (SUCCEEDED(info.pFilter->EnumPins(&pins))) {
-            IPin *pin = NULL;
-            while (pins->Next(1, &pin, NULL) == S_OK) {
-                PIN_INFO out;
-                IPin *next = NULL;
-                if (SUCCEEDED(pin->QueryPinInfo(&out))) {
-                    if (out.pFilter)
-                        out.pFilter->Release();
-                    PIN_INFO down;
-                    FILTER_INFO downInfo;
-                    if (out.dir == PINDIR_OUTPUT && pin->ConnectedTo(&next) == S_OK &&
-                        SUCCEEDED(next->QueryPinInfo(&down)) && down.pFilter) {
-                        downInfo.achName[0] = 0;
-                        if (SUCCEEDED(down.pFilter->QueryFilterInfo(&downInfo)) && downInfo.pGraph)
-                            downInfo.pGraph->Release();
-                        down.pFilter->Release();
-                        WCHAR part[160];
-                        wsprintfW(part, L"%sSmart Tee/%s>%s", text[0] ? L"|" : L"", out.achName,
-                                  downInfo.achName);
-                        if (lstrlenW(text) + lstrlenW(part) < capacity)
-                            lstrcatW(text, part);
-                    }
-                    if (next)
-                        next->Release();
-                }
-                pin->Release();
-            }
-            pins->Release();
-        }
-        info.pFilter->Release();
+    ComPtr<IBaseFilter> next;
+    if (FAILED(SimQueryPinInfo(peer.Get(), &info, &next)) || !next)
+        return;
+    CLSID clsid = GUID_NULL;
+    next->GetClassID(&clsid);
+    WCHAR name[MAX_FILTER_NAME];
+    SimFilterName(next.Get(), name, ARRAYSIZE(name));
+    ComPtr<IEnumPins> pins;
+    if (!IsEqualCLSID(clsid, CLSID_SmartTee)) {
+        lstrcpynW(text, name, capacity);
+    } else if (SUCCEEDED(next->EnumPins(pins.GetAddressOf()))) {
+        ComPtr<IPin> pin;
+        while (pins->Next(1, pin.ReleaseAndGetAddressOf(), NULL) == S_OK)
+            DescribeTeeBranch(pin.Get(), text, capacity);
     }
-    peer->Release();
 }
 
 // The filter graph's reference count, read by taking and dropping one
@@ -249,8 +265,8 @@ ULONG CSimCamFilter::GraphReferences()
     dataGuard.Unlock();
     if (!graph)
         return 0;
-    graph->AddRef();
-    return graph->Release();
+    ComPtr<IFilterGraph> counted(graph);
+    return counted.Reset();
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryInterface(REFIID riid, void **ppv)
@@ -388,14 +404,11 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetState(DWORD, FILTER_STATE *state)
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::SetSyncSource(IReferenceClock *clock)
 {
-    if (clock)
-        clock->AddRef();
+    ComPtr<IReferenceClock> old(clock);
     CritSecLock dataGuard(&m_dataLock);
-    IReferenceClock *old = m_clock;
-    m_clock = clock;
+    old.Swap(m_clock);
     dataGuard.Unlock();
-    if (old)
-        old->Release();
+    old.Reset();
     return S_OK;
 }
 
@@ -404,9 +417,7 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetSyncSource(IReferenceClock **clock)
     if (!clock)
         return E_POINTER;
     CritSecLock dataGuard(&m_dataLock);
-    *clock = m_clock;
-    if (m_clock)
-        m_clock->AddRef();
+    m_clock.CopyTo(clock);
     dataGuard.Unlock();
     return S_OK;
 }
@@ -445,9 +456,12 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::JoinFilterGraph(IFilterGraph *graph, LP
 {
     // The graph's event sink is held without a reference, as the graph is.
     IMediaEventSink *sink = NULL;
-    if (graph &&
-        SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void **>(&sink))))
-        sink->Release();
+    if (graph) {
+        ComPtr<IMediaEventSink> counted;
+        if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink,
+                                            reinterpret_cast<void **>(counted.GetAddressOf()))))
+            sink = counted.Get();
+    }
     CritSecLock stateGuard(&m_stateLock);
     CritSecLock dataGuard(&m_dataLock);
     m_graph = graph;
@@ -537,13 +551,13 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetPages(CAUUID *pages)
         lstrcpyW(path, kMediaSetsKey);
         lstrcatW(path, setName);
         lstrcatW(path, L"\\PropertyPages");
-        HKEY key = NULL;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        SimRegKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
             continue;
         for (DWORD index = 0; count < MAX_PAGES; ++index) {
             WCHAR name[64];
             DWORD nameLength = ARRAYSIZE(name);
-            LONG rc = RegEnumKeyExW(key, index, name, &nameLength, NULL, NULL, NULL, NULL);
+            LONG rc = RegEnumKeyExW(key.Get(), index, name, &nameLength, NULL, NULL, NULL, NULL);
             if (rc == ERROR_MORE_DATA)
                 continue;
             if (rc != ERROR_SUCCESS)
@@ -552,7 +566,6 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetPages(CAUUID *pages)
             if (SUCCEEDED(CLSIDFromString(name, &page)))
                 found[count++] = page;
         }
-        RegCloseKey(key);
     }
     if (count) {
         pages->pElems = static_cast<GUID *>(CoTaskMemAlloc(count * sizeof(GUID)));

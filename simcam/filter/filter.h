@@ -13,6 +13,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <wrl/client.h>
+
 #include "mediatype.h"
 #include "simcontrol.h"
 
@@ -143,6 +145,10 @@ public:
 
 private:
     HRESULT SetFormatLocked(AM_MEDIA_TYPE *mt);
+    void SetRateSetting(const SimFormat &format);
+    HRESULT Reconnect(IFilterGraph *graph);
+    HRESULT TryProposals(IPin *receivePin, const AM_MEDIA_TYPE *mt, const SimFormat &current,
+                         bool formatSet);
     HRESULT TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt);
     void RecordConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt);
     HRESULT DecideAllocator(IMemInputPin *input, ULONG frameBytes, IMemAllocator **allocator);
@@ -174,10 +180,10 @@ private:
     SimFormat m_format;      // configured format: the first offered
     bool m_formatSet;        // SetFormat chose it: only it is offered
     SimFormat m_connFormat;  // the connection's format while connected
-    IPin *m_connected;
-    IMemInputPin *m_input;
-    IMemAllocator *m_allocator;
-    AM_MEDIA_TYPE m_mt;  // connection type
+    Microsoft::WRL::ComPtr<IPin> m_connected;
+    Microsoft::WRL::ComPtr<IMemInputPin> m_input;
+    Microsoft::WRL::ComPtr<IMemAllocator> m_allocator;
+    SimMediaType m_mt;  // connection type
 
     // Streaming.
     HANDLE m_thread;
@@ -243,7 +249,7 @@ public:
     CRITICAL_SECTION *DataLock() { return &m_dataLock; }
     FILTER_STATE StateLocked() const { return m_state; }  // data lock held
     REFERENCE_TIME StartTimeLocked() const { return m_start; }
-    IReferenceClock *ClockLocked() const { return m_clock; }
+    IReferenceClock *ClockLocked() const { return m_clock.Get(); }
     IFilterGraph *GraphLocked() const { return m_graph; }
     SimCamBlock &Block() { return m_block; }
     CSimCamPin *Pin() { return &m_pin; }
@@ -274,7 +280,7 @@ private:
     CRITICAL_SECTION m_dataLock;   // guards the fields below; the streaming thread takes it briefly
     FILTER_STATE m_state;
     REFERENCE_TIME m_start;
-    IReferenceClock *m_clock;
+    Microsoft::WRL::ComPtr<IReferenceClock> m_clock;
     IFilterGraph *m_graph;    // not counted: the graph holds the filter
     IMediaEventSink *m_sink;  // the graph's, not counted either
     WCHAR m_name[128];
@@ -288,14 +294,21 @@ private:
     // Extensions hosted as the kernel-streaming proxy hosts them.
     enum { MAX_HOSTED = 8 };
     struct Hosted {
-        IID iid;
-        IUnknown *inner;  // the inner object's own (non-delegating) IUnknown
+        IID iid = GUID_NULL;
+        // The inner object's own (non-delegating) IUnknown.
+        Microsoft::WRL::ComPtr<IUnknown> inner;
     };
     Hosted m_hosted[MAX_HOSTED];
     int m_hostedCount;
 
     friend class CSimCamPin;
 };
+
+// What QueryPinInfo gives of pin, the filter it belongs to owned by filter.
+HRESULT SimQueryPinInfo(IPin *pin, PIN_INFO *info, Microsoft::WRL::ComPtr<IBaseFilter> *filter);
+// The name filter gives itself in its graph ("" when it gives none); the
+// graph's reference that comes with it is dropped at once.
+void SimFilterName(IBaseFilter *filter, WCHAR *name, int capacity);
 
 // Enumerators handed out by the filter and the pin.
 HRESULT SimCreatePinEnum(CSimCamFilter *filter, ULONG position, IEnumPins **ppEnum);

@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <memory>
+#include <string.h>
+
 // The frame sizes the camera offers, one capability entry each, the first
 // being the size it starts with.
 struct SimFrameSize {
@@ -38,6 +41,34 @@ AM_MEDIA_TYPE *SimCreateMediaType(const SimFormat &format, bool zeroImageSize);
 void SimFreeMediaType(AM_MEDIA_TYPE *mt);    // the record's format block and object
 void SimDeleteMediaType(AM_MEDIA_TYPE *mt);  // the above and the record itself
 HRESULT SimCopyMediaType(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src);
+
+// A whole record from CoTaskMemAlloc, deleted with what it holds.
+struct SimMediaTypeDeleter {
+    void operator()(AM_MEDIA_TYPE *mt) const { SimDeleteMediaType(mt); }
+};
+typedef std::unique_ptr<AM_MEDIA_TYPE, SimMediaTypeDeleter> SimMediaTypePtr;
+
+// A record held by value that owns its format block and object: empty at
+// first, freed when it goes or is reset.
+class SimMediaType : public AM_MEDIA_TYPE {
+public:
+    SimMediaType() { memset(static_cast<AM_MEDIA_TYPE *>(this), 0, sizeof(AM_MEDIA_TYPE)); }
+    ~SimMediaType() { SimFreeMediaType(this); }
+    SimMediaType(const SimMediaType &) = delete;
+    SimMediaType &operator=(const SimMediaType &) = delete;
+
+    void Reset()
+    {
+        SimFreeMediaType(this);
+        memset(static_cast<AM_MEDIA_TYPE *>(this), 0, sizeof(AM_MEDIA_TYPE));
+    }
+    void Swap(SimMediaType &other)
+    {
+        const AM_MEDIA_TYPE mine = *this;
+        static_cast<AM_MEDIA_TYPE &>(*this) = other;
+        static_cast<AM_MEDIA_TYPE &>(other) = mine;
+    }
+};
 
 // True when the camera can send mt: video, RGB24, FORMAT_VideoInfo with a
 // whole VIDEOINFOHEADER, one of the offered sizes (bottom-up), and a frame

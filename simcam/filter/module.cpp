@@ -75,25 +75,24 @@ HRESULT WriteClassEntry()
         return E_FAIL;
     WCHAR path[128];
     ClassKeyPath(path, ARRAYSIZE(path));
-    HKEY key = NULL;
+    SimRegKey key;
     HRESULT hr =
         FromWin32(RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                  KEY_ALL_ACCESS, NULL, &key, NULL));
+                                  KEY_ALL_ACCESS, NULL, key.Receive(), NULL));
     if (FAILED(hr))
         return hr;
-    hr = SetStringValue(key, NULL, SIMCAM_FRIENDLY_NAME);
-    HKEY server = NULL;
+    hr = SetStringValue(key.Get(), NULL, SIMCAM_FRIENDLY_NAME);
+    SimRegKey server;
     if (SUCCEEDED(hr))
-        hr = FromWin32(RegCreateKeyExW(key, L"InprocServer32", 0, NULL, REG_OPTION_NON_VOLATILE,
-                                       KEY_ALL_ACCESS, NULL, &server, NULL));
+        hr = FromWin32(RegCreateKeyExW(key.Get(), L"InprocServer32", 0, NULL,
+                                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL,
+                                       server.Receive(), NULL));
     if (SUCCEEDED(hr)) {
-        hr = SetStringValue(server, NULL, modulePath);
+        hr = SetStringValue(server.Get(), NULL, modulePath);
         if (SUCCEEDED(hr))
-            hr = SetStringValue(server, L"ThreadingModel", L"Both");
-        RegCloseKey(server);
+            hr = SetStringValue(server.Get(), L"ThreadingModel", L"Both");
     }
-    RegCloseKey(key);
-    return hr;
+    return hr;  // the server key closes before its parent
 }
 
 }  // namespace
@@ -106,12 +105,11 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void **ppv)
     const bool second = IsEqualCLSID(clsid, CLSID_SimCamFilter2) != 0;
     if (!second && !IsEqualCLSID(clsid, CLSID_SimCamFilter))
         return CLASS_E_CLASSNOTAVAILABLE;
-    CSimCamFactory *factory = new (std::nothrow) CSimCamFactory(second ? 1 : 0);
+    Microsoft::WRL::ComPtr<IClassFactory> factory;
+    *factory.ReleaseAndGetAddressOf() = new (std::nothrow) CSimCamFactory(second ? 1 : 0);
     if (!factory)
         return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return factory->QueryInterface(riid, ppv);  // the creation reference goes after
 }
 
 STDAPI DllCanUnloadNow()

@@ -10,23 +10,23 @@
 
 #include "picture.h"
 
+using Microsoft::WRL::ComPtr;
+
 static const WCHAR kPinName[] = L"Capture";
 
 CSimCamPin::CSimCamPin(CSimCamFilter *filter)
-    : m_filter(filter), m_formatSet(false), m_connected(NULL), m_input(NULL), m_allocator(NULL),
-      m_thread(NULL), m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)), m_quit(0), m_snapshot(NULL),
-      m_frameNumber(0)
+    : m_filter(filter), m_formatSet(false), m_thread(NULL),
+      m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)), m_quit(0), m_snapshot(NULL), m_frameNumber(0)
 {
     m_format.width = kSimFrameSizes[0].width;
     m_format.height = kSimFrameSizes[0].height;
     m_format.frameTime = SIM_DEFAULT_FRAME_TIME;
     m_connFormat = m_format;
-    memset(&m_mt, 0, sizeof(m_mt));
 }
 
 CSimCamPin::~CSimCamPin()
 {
-    SimFreeMediaType(&m_mt);
+    m_mt.Reset();
     if (m_snapshot)
         HeapFree(GetProcessHeap(), 0, m_snapshot);
     if (m_wake)
@@ -76,7 +76,7 @@ bool CSimCamPin::SwitchOn(LONG SimCamShared::*which)
 bool CSimCamPin::IsConnected()
 {
     CritSecLock dataGuard(m_filter->DataLock());
-    const bool connected = m_connected != NULL;
+    const bool connected = m_connected.Get() != NULL;
     dataGuard.Unlock();
     return connected;
 }
@@ -127,7 +127,7 @@ int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
 void CSimCamPin::PublishFormat()
 {
     CritSecLock dataGuard(m_filter->DataLock());
-    const bool connected = m_connected != NULL;
+    const bool connected = m_connected.Get() != NULL;
     const SimFormat format = connected ? m_connFormat : m_format;
     dataGuard.Unlock();
     SimCamLock lock(m_filter->Block());
@@ -148,7 +148,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
         return hr;
     CritSecLock stateGuard(&m_filter->m_stateLock);
     CritSecLock dataGuard(m_filter->DataLock());
-    const bool connected = m_connected != NULL;
+    const bool connected = m_connected.Get() != NULL;
     const bool stopped = m_filter->StateLocked() == State_Stopped;
     const SimFormat current = m_format;
     const bool formatSet = m_formatSet;
@@ -162,32 +162,39 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
         const int count = OfferedFormats(formats, SIM_FORMAT_COUNT);
         const bool zero = ZeroImageSize();
         for (int i = 0; i < count && FAILED(hr); ++i) {
-            AM_MEDIA_TYPE offered;
+            SimMediaType offered;
             if (FAILED(SimMakeMediaType(&offered, formats[i], zero)))
                 break;
             if (SimPartialMatch(mt, &offered))
                 hr = TryConnection(receivePin, &offered);
-            SimFreeMediaType(&offered);
         }
-        IEnumMediaTypes *proposals = NULL;
-        if (FAILED(hr) && SUCCEEDED(receivePin->EnumMediaTypes(&proposals)) && proposals) {
-            AM_MEDIA_TYPE *proposed = NULL;
-            while (FAILED(hr) && proposals->Next(1, &proposed, NULL) == S_OK) {
-                SimFormat format;
-                const VIDEOINFOHEADER *vih =
-                    reinterpret_cast<const VIDEOINFOHEADER *>(proposed->pbFormat);
-                if (SimPartialMatch(mt, proposed) &&
-                    SimParseMediaType(proposed, current.frameTime, &format) &&
-                    vih->bmiHeader.biBitCount == 24 && vih->bmiHeader.biCompression == BI_RGB &&
-                    (!formatSet ||
-                     (format.width == current.width && format.height == current.height)))
-                    hr = TryConnection(receivePin, proposed);
-                SimDeleteMediaType(proposed);
-            }
-            proposals->Release();
-        }
+        if (FAILED(hr))
+            hr = TryProposals(receivePin, mt, current, formatSet);
     }
     stateGuard.Unlock();
+    return hr;
+}
+
+// The receiving pin's proposals that the camera can send: RGB24 at an
+// offered size (the configured one only, when SetFormat chose it).
+HRESULT CSimCamPin::TryProposals(IPin *receivePin, const AM_MEDIA_TYPE *mt,
+                                 const SimFormat &current, bool formatSet)
+{
+    HRESULT hr = VFW_E_NO_ACCEPTABLE_TYPES;
+    ComPtr<IEnumMediaTypes> proposals;
+    if (FAILED(receivePin->EnumMediaTypes(proposals.GetAddressOf())) || !proposals)
+        return hr;
+    AM_MEDIA_TYPE *next = NULL;
+    while (FAILED(hr) && proposals->Next(1, &next, NULL) == S_OK) {
+        const SimMediaTypePtr proposed(next);
+        SimFormat format;
+        const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>(proposed->pbFormat);
+        if (SimPartialMatch(mt, proposed.get()) &&
+            SimParseMediaType(proposed.get(), current.frameTime, &format) &&
+            vih->bmiHeader.biBitCount == 24 && vih->bmiHeader.biCompression == BI_RGB &&
+            (!formatSet || (format.width == current.width && format.height == current.height)))
+            hr = TryConnection(receivePin, proposed.get());
+    }
     return hr;
 }
 
@@ -196,43 +203,45 @@ HRESULT CSimCamPin::TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
     SimFormat format;
     if (!SimParseMediaType(mt, m_format.frameTime, &format))
         return VFW_E_TYPE_NOT_ACCEPTED;
-    AM_MEDIA_TYPE copy;
-    HRESULT hr = SimCopyMediaType(&copy, mt);
+    SimMediaType owned;
+    HRESULT hr = SimCopyMediaType(&owned, mt);
     if (FAILED(hr))
         return hr;
     if (SwitchOn(&SimCamShared::cutFormatBlock))
-        copy.cbFormat = FIELD_OFFSET(VIDEOINFOHEADER, bmiHeader);  // what is offered is cut
-    receivePin->AddRef();
+        owned.cbFormat = FIELD_OFFSET(VIDEOINFOHEADER, bmiHeader);  // what is offered is cut
+    const AM_MEDIA_TYPE copy = owned;  // the connection's type, owned by m_mt from here on
     CritSecLock dataGuard(m_filter->DataLock());
     m_connected = receivePin;
-    m_mt = copy;
+    m_mt.Swap(owned);
     dataGuard.Unlock();
 
     hr = receivePin->ReceiveConnection(this, &copy);
     const bool received = SUCCEEDED(hr);
-    IMemInputPin *input = NULL;
-    IMemAllocator *allocator = NULL;
+    ComPtr<IMemInputPin> input;
+    ComPtr<IMemAllocator> allocator;
     if (SUCCEEDED(hr))
-        hr = receivePin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void **>(&input));
+        hr = receivePin->QueryInterface(IID_IMemInputPin,
+                                        reinterpret_cast<void **>(input.GetAddressOf()));
     if (SUCCEEDED(hr))
-        hr = DecideAllocator(input, SimFrameBytes(format.width, format.height), &allocator);
+        hr = DecideAllocator(input.Get(), SimFrameBytes(format.width, format.height),
+                             allocator.GetAddressOf());
     if (FAILED(hr)) {
         if (received)
             receivePin->Disconnect();
-        if (input)
-            input->Release();
+        input.Reset();
+        ComPtr<IPin> connected;
+        SimMediaType dropped;
         CritSecLock dataGuard2(m_filter->DataLock());
-        m_connected = NULL;
-        copy = m_mt;
-        memset(&m_mt, 0, sizeof(m_mt));
+        connected.Swap(m_connected);
+        dropped.Swap(m_mt);
         dataGuard2.Unlock();
-        SimFreeMediaType(&copy);
-        receivePin->Release();
+        dropped.Reset();
+        connected.Reset();
         return hr;
     }
     CritSecLock dataGuard3(m_filter->DataLock());
-    m_input = input;
-    m_allocator = allocator;
+    m_input.Swap(input);
+    m_allocator.Swap(allocator);
     m_connFormat = format;
     dataGuard3.Unlock();
     PublishFormat();
@@ -243,20 +252,21 @@ HRESULT CSimCamPin::TryConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
 void CSimCamPin::RecordConnection(IPin *receivePin, const AM_MEDIA_TYPE *mt)
 {
     CLSID peer = GUID_NULL;
-    FILTER_INFO fi;
-    fi.achName[0] = 0;
-    PIN_INFO info;
-    if (SUCCEEDED(receivePin->QueryPinInfo(&info)) && info.pFilter) {
-        info.pFilter->GetClassID(&peer);
-        if (SUCCEEDED(info.pFilter->QueryFilterInfo(&fi)) && fi.pGraph)
-            fi.pGraph->Release();
-        info.pFilter->Release();
+    WCHAR name[MAX_FILTER_NAME];
+    name[0] = 0;
+    {
+        PIN_INFO info;
+        ComPtr<IBaseFilter> filter;
+        if (SUCCEEDED(SimQueryPinInfo(receivePin, &info, &filter)) && filter) {
+            filter->GetClassID(&peer);
+            SimFilterName(filter.Get(), name, ARRAYSIZE(name));
+        }
     }
     SimCamLock lock(m_filter->Block());
     SimEvent &e = SimCamRecordEvent(m_filter->Block().Shared(), SIM_EVENT_CONNECT, m_filter->Id(),
                                     m_filter->StateLocked());
     e.peer = peer;
-    lstrcpynW(e.text, fi.achName, ARRAYSIZE(e.text));
+    lstrcpynW(e.text, name, ARRAYSIZE(e.text));
     SimCamRecordMediaType(&e.format, mt);
 }
 
@@ -278,12 +288,13 @@ HRESULT CSimCamPin::DecideAllocator(IMemInputPin *input, ULONG frameBytes,
 
     HRESULT hr = E_FAIL;
     for (int attempt = 0; attempt < 2 && FAILED(hr); ++attempt) {
-        IMemAllocator *candidate = NULL;
+        ComPtr<IMemAllocator> candidate;
         if (attempt == 0)
-            hr = input->GetAllocator(&candidate);
+            hr = input->GetAllocator(candidate.GetAddressOf());
         else
             hr = CoCreateInstance(CLSID_MemoryAllocator, NULL, CLSCTX_INPROC_SERVER,
-                                  IID_IMemAllocator, reinterpret_cast<void **>(&candidate));
+                                  IID_IMemAllocator,
+                                  reinterpret_cast<void **>(candidate.GetAddressOf()));
         if (FAILED(hr) || !candidate) {
             hr = FAILED(hr) ? hr : E_FAIL;
             continue;
@@ -294,36 +305,31 @@ HRESULT CSimCamPin::DecideAllocator(IMemInputPin *input, ULONG frameBytes,
         if (SUCCEEDED(hr) && actual.cbBuffer < static_cast<LONG>(frameBytes))
             hr = E_FAIL;
         if (SUCCEEDED(hr))
-            hr = input->NotifyAllocator(candidate, FALSE);
+            hr = input->NotifyAllocator(candidate.Get(), FALSE);
         if (SUCCEEDED(hr))
-            *allocator = candidate;
-        else
-            candidate->Release();
+            *allocator = candidate.Detach();
     }
     return hr;
 }
 
 void CSimCamPin::ReleaseConnection()
 {
+    ComPtr<IPin> connected;
+    ComPtr<IMemInputPin> input;
+    ComPtr<IMemAllocator> allocator;
+    SimMediaType mt;
     CritSecLock dataGuard(m_filter->DataLock());
-    IPin *connected = m_connected;
-    IMemInputPin *input = m_input;
-    IMemAllocator *allocator = m_allocator;
-    AM_MEDIA_TYPE mt = m_mt;
-    m_connected = NULL;
-    m_input = NULL;
-    m_allocator = NULL;
-    memset(&m_mt, 0, sizeof(m_mt));
+    connected.Swap(m_connected);
+    input.Swap(m_input);
+    allocator.Swap(m_allocator);
+    mt.Swap(m_mt);
     dataGuard.Unlock();
-    if (allocator) {
+    if (allocator)
         allocator->Decommit();
-        allocator->Release();
-    }
-    if (input)
-        input->Release();
-    if (connected)
-        connected->Release();
-    SimFreeMediaType(&mt);
+    allocator.Reset();
+    input.Reset();
+    connected.Reset();
+    mt.Reset();
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamPin::ReceiveConnection(IPin *, const AM_MEDIA_TYPE *)
@@ -337,7 +343,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Disconnect()
     CritSecLock stateGuard(&m_filter->m_stateLock);
     CritSecLock dataGuard(m_filter->DataLock());
     const bool stopped = m_filter->StateLocked() == State_Stopped;
-    const bool connected = m_connected != NULL;
+    const bool connected = m_connected.Get() != NULL;
     dataGuard.Unlock();
     if (!stopped) {
         hr = VFW_E_NOT_STOPPED;
@@ -357,9 +363,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::ConnectedTo(IPin **pin)
     if (!pin)
         return E_POINTER;
     CritSecLock dataGuard(m_filter->DataLock());
-    *pin = m_connected;
-    if (m_connected)
-        m_connected->AddRef();
+    m_connected.CopyTo(pin);
     dataGuard.Unlock();
     return *pin ? S_OK : VFW_E_NOT_CONNECTED;
 }
@@ -518,7 +522,7 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
     CritSecLock stateGuard(&m_filter->m_stateLock);
     CritSecLock dataGuard(m_filter->DataLock());
     const bool stopped = m_filter->StateLocked() == State_Stopped;
-    const bool connected = m_connected != NULL;
+    const bool connected = m_connected.Get() != NULL;
     const SimFormat previous = m_format;
     const SimFormat current = connected ? m_connFormat : m_format;
     const bool previousSet = m_formatSet;
@@ -531,15 +535,10 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
     } else if (!stopped) {
         hr = VFW_E_NOT_STOPPED;
     } else {
-        if (format.frameTime == 0) {
+        if (format.frameTime == 0)
             format.frameTime = previous.frameTime;
-        } else if (format.frameTime != currentTime) {
-            if (const ULONG id = SimRateControl(format.width, format.height)) {
-                SimCamLock lock(m_filter->Block());
-                SimDriver(&m_filter->Block().Shared()->driver)
-                    .SetValue(id, SimNearestRate(format.frameTime));
-            }
-        }
+        else if (format.frameTime != currentTime)
+            SetRateSetting(format);
         CritSecLock dataGuard2(m_filter->DataLock());
         m_format = format;
         m_formatSet = true;
@@ -549,14 +548,7 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
         if (connected && !same) {
             // Connected at another size: the graph connects the pin afresh,
             // now offering the new format only.
-            IFilterGraph2 *graph2 = NULL;
-            hr = graph
-                     ? graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void **>(&graph2))
-                     : VFW_E_ALREADY_CONNECTED;
-            if (SUCCEEDED(hr)) {
-                hr = graph2->ReconnectEx(this, NULL);
-                graph2->Release();
-            }
+            hr = Reconnect(graph);
             if (FAILED(hr)) {
                 CritSecLock dataGuard3(m_filter->DataLock());
                 m_format = previous;
@@ -567,6 +559,30 @@ HRESULT CSimCamPin::SetFormatLocked(AM_MEDIA_TYPE *mt)
         PublishFormat();
     }
     stateGuard.Unlock();
+    return hr;
+}
+
+// The rate setting of format's size (if its rate is one) nearest to its
+// frame interval.
+void CSimCamPin::SetRateSetting(const SimFormat &format)
+{
+    if (const ULONG id = SimRateControl(format.width, format.height)) {
+        SimCamLock lock(m_filter->Block());
+        SimDriver(&m_filter->Block().Shared()->driver)
+            .SetValue(id, SimNearestRate(format.frameTime));
+    }
+}
+
+// Has the graph connect the pin afresh (VFW_E_ALREADY_CONNECTED without one).
+HRESULT CSimCamPin::Reconnect(IFilterGraph *graph)
+{
+    if (!graph)
+        return VFW_E_ALREADY_CONNECTED;
+    ComPtr<IFilterGraph2> graph2;
+    HRESULT hr =
+        graph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void **>(graph2.GetAddressOf()));
+    if (SUCCEEDED(hr))
+        hr = graph2->ReconnectEx(this, NULL);
     return hr;
 }
 
@@ -606,6 +622,55 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetNumberOfCapabilities(int *count, int *s
     return S_OK;
 }
 
+// Turns a capability's type into the odd entry a test's list asks for: a
+// VIDEOINFOHEADER2 type, a format block one byte short, or none.
+static HRESULT MakeOddEntry(AM_MEDIA_TYPE *mt, LONG entry)
+{
+    if (entry == SIM_CAPS_OTHER_TYPE) {
+        VIDEOINFOHEADER2 *vih2 =
+            static_cast<VIDEOINFOHEADER2 *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER2)));
+        if (!vih2)
+            return E_OUTOFMEMORY;
+        const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat);
+        memset(vih2, 0, sizeof(*vih2));
+        vih2->rcSource = vih->rcSource;
+        vih2->rcTarget = vih->rcTarget;
+        vih2->AvgTimePerFrame = vih->AvgTimePerFrame;
+        vih2->dwBitRate = vih->dwBitRate;
+        vih2->bmiHeader = vih->bmiHeader;
+        CoTaskMemFree(mt->pbFormat);
+        mt->formattype = FORMAT_VideoInfo2;
+        mt->pbFormat = reinterpret_cast<BYTE *>(vih2);
+        mt->cbFormat = sizeof(*vih2);
+    } else if (entry == SIM_CAPS_SHORT_FORMAT) {
+        mt->cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+    } else if (entry == SIM_CAPS_NULL_FORMAT) {
+        CoTaskMemFree(mt->pbFormat);
+        mt->pbFormat = NULL;
+    }
+    return S_OK;
+}
+
+// The capability record of a size: that size only, any interval in the
+// accepted range.
+static void FillStreamCaps(BYTE *caps, const SimFormat &format, REFGUID formatType)
+{
+    VIDEO_STREAM_CONFIG_CAPS c;
+    memset(&c, 0, sizeof(c));
+    c.guid = formatType;
+    const SIZE extent = {format.width, format.height};
+    c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = extent;
+    c.MinOutputSize = c.MaxOutputSize = extent;
+    c.CropGranularityX = c.CropGranularityY = 1;
+    c.CropAlignX = c.CropAlignY = 1;
+    c.MinFrameInterval = SIM_MIN_FRAME_TIME;
+    c.MaxFrameInterval = SIM_MAX_FRAME_TIME;
+    const LONGLONG bits = static_cast<LONGLONG>(SimFrameBytes(format.width, format.height)) * 8;
+    c.MinBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MAX_FRAME_TIME);
+    c.MaxBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MIN_FRAME_TIME);
+    memcpy(caps, &c, sizeof(c));
+}
+
 // An index past the list gives S_FALSE, whatever the pointers (as on
 // Windows); entries of a test's list that a reader must pass over come as
 // that list says.
@@ -632,49 +697,11 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetStreamCaps(int index, AM_MEDIA_TYPE **m
     format.height = kSimFrameSizes[size].height;
     format.frameTime = SIM_DEFAULT_FRAME_TIME;
     format.frameTime = RateTime(format);
-    *mt = SimCreateMediaType(format, ZeroImageSize());
-    if (!*mt)
+    SimMediaTypePtr type(SimCreateMediaType(format, ZeroImageSize()));
+    if (!type || FAILED(MakeOddEntry(type.get(), entry)))
         return E_OUTOFMEMORY;
-    if (entry == SIM_CAPS_OTHER_TYPE) {
-        VIDEOINFOHEADER2 *vih2 =
-            static_cast<VIDEOINFOHEADER2 *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER2)));
-        if (!vih2) {
-            SimDeleteMediaType(*mt);
-            *mt = NULL;
-            return E_OUTOFMEMORY;
-        }
-        const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>((*mt)->pbFormat);
-        memset(vih2, 0, sizeof(*vih2));
-        vih2->rcSource = vih->rcSource;
-        vih2->rcTarget = vih->rcTarget;
-        vih2->AvgTimePerFrame = vih->AvgTimePerFrame;
-        vih2->dwBitRate = vih->dwBitRate;
-        vih2->bmiHeader = vih->bmiHeader;
-        CoTaskMemFree((*mt)->pbFormat);
-        (*mt)->formattype = FORMAT_VideoInfo2;
-        (*mt)->pbFormat = reinterpret_cast<BYTE *>(vih2);
-        (*mt)->cbFormat = sizeof(*vih2);
-    } else if (entry == SIM_CAPS_SHORT_FORMAT) {
-        (*mt)->cbFormat = sizeof(VIDEOINFOHEADER) - 1;
-    } else if (entry == SIM_CAPS_NULL_FORMAT) {
-        CoTaskMemFree((*mt)->pbFormat);
-        (*mt)->pbFormat = NULL;
-    }
-
-    VIDEO_STREAM_CONFIG_CAPS c;
-    memset(&c, 0, sizeof(c));
-    c.guid = (*mt)->formattype;
-    const SIZE extent = {format.width, format.height};
-    c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = extent;
-    c.MinOutputSize = c.MaxOutputSize = extent;
-    c.CropGranularityX = c.CropGranularityY = 1;
-    c.CropAlignX = c.CropAlignY = 1;
-    c.MinFrameInterval = SIM_MIN_FRAME_TIME;
-    c.MaxFrameInterval = SIM_MAX_FRAME_TIME;
-    const LONGLONG bits = static_cast<LONGLONG>(SimFrameBytes(format.width, format.height)) * 8;
-    c.MinBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MAX_FRAME_TIME);
-    c.MaxBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MIN_FRAME_TIME);
-    memcpy(caps, &c, sizeof(c));
+    FillStreamCaps(caps, format, type->formattype);
+    *mt = type.release();
     return S_OK;
 }
 
@@ -693,7 +720,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::SetSink(IQualityControl *)
 HRESULT CSimCamPin::Active()
 {
     CritSecLock dataGuard(m_filter->DataLock());
-    IMemAllocator *allocator = m_allocator;
+    IMemAllocator *allocator = m_allocator.Get();
     dataGuard.Unlock();
     if (!allocator)
         return S_OK;  // not connected: nothing to send
@@ -720,8 +747,8 @@ HRESULT CSimCamPin::Active()
 void CSimCamPin::Inactive()
 {
     CritSecLock dataGuard(m_filter->DataLock());
-    IMemAllocator *allocator = m_allocator;
-    IPin *connected = m_connected;
+    IMemAllocator *allocator = m_allocator.Get();
+    IPin *connected = m_connected.Get();
     dataGuard.Unlock();
     if (!m_thread) {
         if (allocator)
@@ -789,8 +816,8 @@ void CSimCamPin::Stream()
             view.start = m_filter->StartTimeLocked();
             view.clock = m_filter->ClockLocked();
             view.format = m_connFormat;
-            view.input = m_input;
-            view.allocator = m_allocator;
+            view.input = m_input.Get();
+            view.allocator = m_allocator.Get();
         }
         const DWORD wait = TimeToWait(s, view);
         if (wait != 0)
