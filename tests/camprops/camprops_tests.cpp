@@ -12,8 +12,7 @@ namespace {
 const DWORD kGuardMs = 30000;  // against a hang, not a timing check
 
 // Repeats test() every 10 ms until it holds or the guard time has passed.
-template <typename Test>
-bool WaitFor(Test test)
+template <typename Test> bool WaitFor(Test test)
 {
     const DWORD start = GetTickCount();
     while (!test()) {
@@ -48,8 +47,10 @@ public:
     bool Start(const std::wstring &arguments)
     {
         SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-        HANDLE out = CreateFileW(m_out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-        HANDLE err = CreateFileW(m_err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+        HANDLE out =
+            CreateFileW(m_out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
+        HANDLE err =
+            CreateFileW(m_err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -202,8 +203,7 @@ public:
 
 // The simulated camera (registered by the base) and the extension
 // registered for one test; each is unregistered again unless the test did it.
-class Camprops : public SimCamExtensionTest {
-};
+class Camprops : public SimCamExtensionTest {};
 
 TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
 {
@@ -236,7 +236,8 @@ TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
     int flipSets = 0;
     for (LONG i = before; i < after; ++i) {
         const SimRequest &rq = log[static_cast<size_t>(i)];
-        if (rq.isSet && rq.property == VALUE10H && rq.ControlId() == FLIP && rq.Kind() == SET_DATA) {
+        if (rq.isSet && rq.property == VALUE10H && rq.ControlId() == FLIP &&
+            rq.Kind() == SET_DATA) {
             ++flipSets;
             EXPECT_EQ(1, rq.Value());
             EXPECT_EQ(16u, rq.dataLength);

@@ -10,7 +10,7 @@ namespace {
 
 typedef std::vector<std::string> Log;
 
-const HRESULT kFail = E_FAIL;                                   // 0x80004005
+const HRESULT kFail = E_FAIL;                                  // 0x80004005
 const HRESULT kGenFailure = static_cast<HRESULT>(0x8007001F);  // device not functioning
 const HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005);
 
@@ -23,9 +23,9 @@ Log Concat(Log a, const Log &b)
 // The initial apply of every control at its value, in the order it runs.
 Log ApplyAll(SimDriver &driver)
 {
-    const ULONG order[] = {A_GAIN, A_AUTOGAIN, D_GAIN, EXPOSURE, AEC, EXPOSURE2CTRL, EXPOSURE2VAL,
-                           FLIP, MIRROR, LEDCTRL, STROBECTRL, STROBEINVERT, VGA_FPS, QVGA_FPS,
-                           PRIVACY};
+    const ULONG order[] = {A_GAIN,        A_AUTOGAIN,   D_GAIN,  EXPOSURE, AEC,
+                           EXPOSURE2CTRL, EXPOSURE2VAL, FLIP,    MIRROR,   LEDCTRL,
+                           STROBECTRL,    STROBEINVERT, VGA_FPS, QVGA_FPS, PRIVACY};
     Log out;
     for (ULONG id : order)
         out.push_back("SD " + std::to_string(id) + "=" + std::to_string(driver.Value(id)));
@@ -221,8 +221,8 @@ TEST_F(PageTest, LoadsAndAppliesEveryControl)
     // 30 load requests, then 15 handler calls with one pause after the
     // eighth (FLIP).
     EXPECT_EQ((Log{"SD 300=17", "SD 301=0", "SD 302=5", "SD 12=1", "SD 13=0", "SD 303=1",
-                   "SD 304=9", "SD 16=1", "SD 17=0", "SD 29=1", "SD 305=1", "SD 306=0",
-                   "SD 307=0", "SD 308=4", "SD 18=1"}),
+                   "SD 304=9", "SD 16=1", "SD 17=0", "SD 29=1", "SD 305=1", "SD 306=0", "SD 307=0",
+                   "SD 308=4", "SD 18=1"}),
               Requests(30));
     const Log all = Requests();
     EXPECT_EQ(FullLoad(), Log(all.begin(), all.begin() + 30));
@@ -487,12 +487,11 @@ TEST_F(PageTest, DefaultWritesTheFactoryDefaults)
     ClearLog();
 
     Click(IDC_DEFAULT);
-    EXPECT_EQ((Log{"SE 300=1", "SE 301=1", "SE 302=4", "SE 12=284", "SE 13=1", "SE 303=0",
-                   "SE 304=6", "SE 16=0", "SE 17=0", "SE 29=0", "SE 18=0", "SE 305=0",
-                   "SE 306=0", "SE 307=3", "SE 308=3",
-                   "SD 300=1", "SD 301=1", "SD 302=4", "SD 12=284", "SD 13=1", "SD 303=0",
-                   "SD 304=6", "SD 16=0", "SD 17=0", "SD 29=0", "SD 18=0", "SD 305=0",
-                   "SD 306=0", "SD 307=3", "SD 308=3"}),
+    EXPECT_EQ((Log{"SE 300=1",  "SE 301=1", "SE 302=4", "SE 12=284", "SE 13=1",  "SE 303=0",
+                   "SE 304=6",  "SE 16=0",  "SE 17=0",  "SE 29=0",   "SE 18=0",  "SE 305=0",
+                   "SE 306=0",  "SE 307=3", "SE 308=3", "SD 300=1",  "SD 301=1", "SD 302=4",
+                   "SD 12=284", "SD 13=1",  "SD 303=0", "SD 304=6",  "SD 16=0",  "SD 17=0",
+                   "SD 29=0",   "SD 18=0",  "SD 305=0", "SD 306=0",  "SD 307=3", "SD 308=3"}),
               Requests());
     // Pauses after the A_GAIN, D_GAIN and AEC handlers.
     ASSERT_EQ(3u, g_pauses.size());
@@ -540,9 +539,9 @@ TEST_F(PageTest, DefaultWritesValuesEvenWhenEverySetEnableFails)
     Driver().AddFault(VALUE20H, SIM_ANY, SIM_ANY, kAccessDenied);
     ClearLog();
     Click(IDC_DEFAULT);
-    const char *names[] = {"A_GAIN", "A_AUTOGAIN", "D_GAIN", "EXPOSURE", "AEC",
-                           "EXPOSURE2CTRL", "EXPOSURE2VAL", "FLIP", "MIRROR", "LEDCTRL",
-                           "PRIVACY", "STROBECTRL", "STROBEINVERT", "VGA_FPS", "QVGA_FPS"};
+    const char *names[] = {"A_GAIN",        "A_AUTOGAIN",   "D_GAIN",       "EXPOSURE", "AEC",
+                           "EXPOSURE2CTRL", "EXPOSURE2VAL", "FLIP",         "MIRROR",   "LEDCTRL",
+                           "PRIVACY",       "STROBECTRL",   "STROBEINVERT", "VGA_FPS",  "QVGA_FPS"};
     Log expected;
     for (const char *name : names)
         expected.push_back(std::string("Failed to get enable ") + name + ". Error 0x80070005.");
@@ -551,8 +550,8 @@ TEST_F(PageTest, DefaultWritesValuesEvenWhenEverySetEnableFails)
     for (LONG i = 0; i < 15; ++i)
         EXPECT_EQ(kAccessDenied, Request(i).result);
     EXPECT_EQ((Log{"SD 300=1", "SD 301=1", "SD 302=4", "SD 12=284", "SD 13=1", "SD 303=0",
-                   "SD 304=6", "SD 16=0", "SD 17=0", "SD 29=0", "SD 18=0", "SD 305=0",
-                   "SD 306=0", "SD 307=3", "SD 308=3"}),
+                   "SD 304=6", "SD 16=0", "SD 17=0", "SD 29=0", "SD 18=0", "SD 305=0", "SD 306=0",
+                   "SD 307=3", "SD 308=3"}),
               Requests(15));
     EXPECT_EQ(1, Driver().Value(A_GAIN));
     EXPECT_EQ("1.0000", Text(IDC_AGAIN_TEXT));
@@ -567,8 +566,8 @@ TEST_F(PageTest, ScrollCodesActedOnAndIgnored)
     ASSERT_EQ(S_OK, Activate());
     ClearLog();
 
-    const WORD acted[] = {TB_LINEUP, TB_LINEDOWN, TB_PAGEUP, TB_PAGEDOWN,
-                          TB_THUMBTRACK, TB_TOP, TB_BOTTOM};
+    const WORD acted[] = {TB_LINEUP,     TB_LINEDOWN, TB_PAGEUP, TB_PAGEDOWN,
+                          TB_THUMBTRACK, TB_TOP,      TB_BOTTOM};
     Log expected;
     for (WORD code : acted) {
         const LONG position = 100 + code;
@@ -586,7 +585,8 @@ TEST_F(PageTest, ScrollCodesActedOnAndIgnored)
         EXPECT_EQ("10.7 msec", Text(IDC_EXPOSURE_TEXT));
     }
     // A scroll from something that is none of the three trackbars.
-    SendMessageW(m_dlg, WM_HSCROLL, TB_THUMBTRACK, reinterpret_cast<LPARAM>(Item(IDC_SHUTTER_LIST)));
+    SendMessageW(m_dlg, WM_HSCROLL, TB_THUMBTRACK,
+                 reinterpret_cast<LPARAM>(Item(IDC_SHUTTER_LIST)));
     SendMessageW(m_dlg, WM_HSCROLL, TB_THUMBTRACK, 0);
     EXPECT_EQ(expected, Requests());
 
@@ -730,8 +730,12 @@ TEST_F(PageTest, CheckBoxesRadioButtonsAndShutterListSendWhatTheyShow)
     const struct {
         int control;
         ULONG id;
-    } boxes[] = {{IDC_FLIP, FLIP},   {IDC_MIRROR, MIRROR},           {IDC_LED, LEDCTRL},
-                 {IDC_PRIVACY, PRIVACY}, {IDC_STROBE_ENABLE, STROBECTRL}, {IDC_STROBE_INVERT, STROBEINVERT}};
+    } boxes[] = {{IDC_FLIP, FLIP},
+                 {IDC_MIRROR, MIRROR},
+                 {IDC_LED, LEDCTRL},
+                 {IDC_PRIVACY, PRIVACY},
+                 {IDC_STROBE_ENABLE, STROBECTRL},
+                 {IDC_STROBE_INVERT, STROBEINVERT}};
     for (const auto &b : boxes) {
         Click(b.control);
         EXPECT_TRUE(Checked(b.control));

@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-
 std::vector<Pause> g_pauses;
 static SimDriver *g_pauseDriver = NULL;
 
@@ -19,9 +18,10 @@ TestFilter::TestFilter(bool aggregateHandler)
     m_driver.Reset();
     backend = [this](bool isSet, DWORD id, void *instance, DWORD instanceLength, void *data,
                      DWORD dataLength, DWORD *returned) {
-        return isSet ? m_driver.Set(CameraPropertySet, id, instance, instanceLength, data, dataLength)
-                     : m_driver.Get(CameraPropertySet, id, instance, instanceLength, data,
-                                    dataLength, returned);
+        return isSet
+                   ? m_driver.Set(CameraPropertySet, id, instance, instanceLength, data, dataLength)
+                   : m_driver.Get(CameraPropertySet, id, instance, instanceLength, data, dataLength,
+                                  returned);
     };
     if (aggregateHandler) {
         HRESULT hr = E_FAIL;
@@ -101,7 +101,7 @@ void PageTest::CreatePage()
     ASSERT_NE(nullptr, m_unknown);
     EXPECT_EQ(static_cast<HRESULT>(0x12345678), hr) << "creation must leave the result alone";
     ASSERT_EQ(S_OK, m_unknown->NonDelegatingQueryInterface(IID_IPropertyPage,
-                                                          reinterpret_cast<void **>(&m_page)));
+                                                           reinterpret_cast<void **>(&m_page)));
     m_setting = static_cast<CameraSettingPage *>(m_unknown);
 }
 

@@ -279,8 +279,8 @@ TEST_F(PageBase, ActivateRefusalsAndOrder)
     RECT placed;
     GetWindowRect(dlg, &placed);
     MapWindowPoints(NULL, host, reinterpret_cast<POINT *>(&placed), 2);
-    EXPECT_TRUE(EqualRect(&rect, &placed)) << placed.left << "," << placed.top << " "
-                                           << placed.right << "," << placed.bottom;
+    EXPECT_TRUE(EqualRect(&rect, &placed))
+        << placed.left << "," << placed.top << " " << placed.right << "," << placed.bottom;
     // The trackbar class was registered for the template.
     char cls[64] = {0};
     GetClassNameA(GetDlgItem(dlg, IDC_EXPOSURE_TRACKBAR), cls, sizeof(cls));

@@ -104,8 +104,8 @@ public:
         WORD first = Word();
         if (first == 0xFFFF) {
             WORD ord = Word();
-            static const wchar_t *names[] = {L"Button", L"Edit", L"Static", L"ListBox",
-                                             L"ScrollBar", L"ComboBox"};
+            static const wchar_t *names[] = {L"Button",  L"Edit",      L"Static",
+                                             L"ListBox", L"ScrollBar", L"ComboBox"};
             if (isClass && ord >= 0x80 && ord <= 0x85)
                 return names[ord - 0x80];
             return L"#" + std::to_wstring(ord);
@@ -201,16 +201,11 @@ TEST_F(ModuleResources, DialogTemplateMatchesTheLayout)
 std::wstring Message(wchar_t form, const std::wstring &token)
 {
     switch (form) {
-    case 'S':
-        return L"Failed to set data " + token + L" to %1!d!. Error 0x%2!X!.";
-    case 'G':
-        return L"Failed to get data " + token + L". Error 0x%1!X!.";
-    case 'T':
-        return L"Failed to get data " + token + L" to %1!d!. Error 0x%2!X!.";
-    case 'E':
-        return L"Failed to get enable " + token + L". Error 0x%1!X!.";
-    default:
-        return L"Failed to get default " + token + L". Error 0x%1!X!.";
+    case 'S': return L"Failed to set data " + token + L" to %1!d!. Error 0x%2!X!.";
+    case 'G': return L"Failed to get data " + token + L". Error 0x%1!X!.";
+    case 'T': return L"Failed to get data " + token + L" to %1!d!. Error 0x%2!X!.";
+    case 'E': return L"Failed to get enable " + token + L". Error 0x%1!X!.";
+    default: return L"Failed to get default " + token + L". Error 0x%1!X!.";
     }
 }
 
@@ -218,11 +213,27 @@ std::map<UINT, std::wstring> ExpectedMessages()
 {
     std::map<UINT, std::wstring> m;
     m[1] = L"Camera Setting";
-    const wchar_t *pairs[] = {L"rate", L"HUE", L"BRIGHTNESS", L"CONTRAST", L"SATURATION",
-                              L"SHARPNESS", L"GAMMA", L"WHITE BALANCE (RED)",
-                              L"WHITE BALANCE (GREEN)", L"WHITE BALANCE (BLUE)", L"AWB",
-                              L"EXPOSURE", L"AEC", L"GAIN", L"AGC", L"POWER LINE", L"SCENE",
-                              L"FLIP", L"MIRROR", L"PRIVACY", L"NIGHT MODE"};
+    const wchar_t *pairs[] = {L"rate",
+                              L"HUE",
+                              L"BRIGHTNESS",
+                              L"CONTRAST",
+                              L"SATURATION",
+                              L"SHARPNESS",
+                              L"GAMMA",
+                              L"WHITE BALANCE (RED)",
+                              L"WHITE BALANCE (GREEN)",
+                              L"WHITE BALANCE (BLUE)",
+                              L"AWB",
+                              L"EXPOSURE",
+                              L"AEC",
+                              L"GAIN",
+                              L"AGC",
+                              L"POWER LINE",
+                              L"SCENE",
+                              L"FLIP",
+                              L"MIRROR",
+                              L"PRIVACY",
+                              L"NIGHT MODE"};
     for (UINT i = 0; i < 21; ++i) {
         m[3 + 2 * i] = Message('S', pairs[i]);
         m[4 + 2 * i] = Message('G', pairs[i]);
@@ -232,8 +243,8 @@ std::map<UINT, std::wstring> ExpectedMessages()
         m[45 + i] = Message('E', token);
         m[65 + i] = Message('D', token);
     }
-    const wchar_t *sets[] = {L"ShutterMode", L"Preset Shutter", L"Prog Exposure", L"AGC Select",
-                             L"ManuGainLevel", L"AGCAutoRef", L"WndSize", L"BlackLevel"};
+    const wchar_t *sets[] = {L"ShutterMode",   L"Preset Shutter", L"Prog Exposure", L"AGC Select",
+                             L"ManuGainLevel", L"AGCAutoRef",     L"WndSize",       L"BlackLevel"};
     const wchar_t *gets[] = {L"ShtterMode", L"Preset Shtter"};
     for (UINT i = 0; i < 8; ++i) {
         m[85 + 2 * i] = Message('S', sets[i]);
@@ -243,10 +254,10 @@ std::map<UINT, std::wstring> ExpectedMessages()
     const struct {
         const wchar_t *forms;  // one letter per id; '-' no string
         const wchar_t *token;
-    } page[] = {{L"EST", L"A_GAIN"},       {L"EST", L"A_AUTOGAIN"},    {L"ETS", L"D_GAIN"},
-                {L"TS-", L"EXPOSURE"},     {L"EST", L"EXPOSURE2CTRL"}, {L"EST", L"EXPOSURE2VAL"},
-                {L"EST", L"LEDCTRL"},      {L"EST", L"STROBECTRL"},    {L"EST", L"STROBEINVERT"},
-                {L"TS", L"AEC"},           {L"EST", L"VGA_FPS"},       {L"EST", L"QVGA_FPS"},
+    } page[] = {{L"EST", L"A_GAIN"},   {L"EST", L"A_AUTOGAIN"},    {L"ETS", L"D_GAIN"},
+                {L"TS-", L"EXPOSURE"}, {L"EST", L"EXPOSURE2CTRL"}, {L"EST", L"EXPOSURE2VAL"},
+                {L"EST", L"LEDCTRL"},  {L"EST", L"STROBECTRL"},    {L"EST", L"STROBEINVERT"},
+                {L"TS", L"AEC"},       {L"EST", L"VGA_FPS"},       {L"EST", L"QVGA_FPS"},
                 {L"S", L"DEFAULT"}};
     UINT id = 101;
     for (const auto &row : page)
@@ -270,8 +281,8 @@ TEST_F(ModuleResources, MessageTable)
         }
         // Strings live in blocks of sixteen; every block is US English.
         if (id <= 136) {
-            EXPECT_TRUE(FindResourceExW(g_hInst, MAKEINTRESOURCEW(6),
-                                        MAKEINTRESOURCEW(id / 16 + 1), kLangUs) != NULL);
+            EXPECT_TRUE(FindResourceExW(g_hInst, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1),
+                                        kLangUs) != NULL);
         }
     }
     // The page reads its messages with the narrow call into 512 bytes.

@@ -19,7 +19,8 @@
 namespace {
 
 // {5B0F6C1E-2D7A-4C38-9E51-0A6B3F7D2C94}: a class the module does not serve.
-const GUID kOtherClass = {0x5B0F6C1E, 0x2D7A, 0x4C38, {0x9E, 0x51, 0x0A, 0x6B, 0x3F, 0x7D, 0x2C, 0x94}};
+const GUID kOtherClass = {
+    0x5B0F6C1E, 0x2D7A, 0x4C38, {0x9E, 0x51, 0x0A, 0x6B, 0x3F, 0x7D, 0x2C, 0x94}};
 
 void *const kJunk = reinterpret_cast<void *>(static_cast<INT_PTR>(0x5A5A5A5A));
 
@@ -42,7 +43,8 @@ protected:
     IClassFactory *Factory(REFCLSID clsid)
     {
         IClassFactory *factory = NULL;
-        EXPECT_EQ(S_OK, DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void **>(&factory)));
+        EXPECT_EQ(S_OK,
+                  DllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void **>(&factory)));
         return factory;
     }
 };
@@ -75,7 +77,8 @@ TEST_F(ClassObjectTest, GetClassObjectRules)
         IUnknown *unk = NULL;
         IClassFactory *factory = NULL;
         ASSERT_EQ(S_OK, DllGetClassObject(*clsid, IID_IUnknown, reinterpret_cast<void **>(&unk)));
-        ASSERT_EQ(S_OK, DllGetClassObject(*clsid, IID_IClassFactory, reinterpret_cast<void **>(&factory)));
+        ASSERT_EQ(S_OK, DllGetClassObject(*clsid, IID_IClassFactory,
+                                          reinterpret_cast<void **>(&factory)));
         EXPECT_NE(static_cast<void *>(unk), static_cast<void *>(factory));
         EXPECT_EQ(2, CBaseObject::ObjectsActive());
         EXPECT_EQ(0u, unk->Release());
@@ -256,7 +259,8 @@ TEST_F(ClassObjectTest, PageAggregatedAsksForUnknownOnly)
     EXPECT_EQ(1, CBaseObject::ObjectsActive());
 
     IUnknown *inner = NULL;
-    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void **>(&inner)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void **>(&inner)));
     ASSERT_TRUE(inner);
     IPropertyPage *page = NULL;
     EXPECT_EQ(S_OK, inner->QueryInterface(IID_IPropertyPage, reinterpret_cast<void **>(&page)));

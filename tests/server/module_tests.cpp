@@ -20,18 +20,21 @@ namespace {
 typedef HRESULT(STDAPICALLTYPE *GetClassObjectFn)(REFCLSID, REFIID, void **);
 typedef HRESULT(STDAPICALLTYPE *PlainFn)();
 
-const GUID kOtherClass = {0x5B0F6C1E, 0x2D7A, 0x4C38, {0x9E, 0x51, 0x0A, 0x6B, 0x3F, 0x7D, 0x2C, 0x94}};
+const GUID kOtherClass = {
+    0x5B0F6C1E, 0x2D7A, 0x4C38, {0x9E, 0x51, 0x0A, 0x6B, 0x3F, 0x7D, 0x2C, 0x94}};
 
 // GetProcAddress's result as the export's own type (through the generic
 // function pointer type, which converts to any other).
-template <class F>
-F Export(HMODULE module, const char *name)
+template <class F> F Export(HMODULE module, const char *name)
 {
     typedef void (*Generic)();
     return reinterpret_cast<F>(reinterpret_cast<Generic>(GetProcAddress(module, name)));
 }
 
-std::wstring ModulePath() { return wintest::BinDir() + L"vireoprop.ax"; }
+std::wstring ModulePath()
+{
+    return wintest::BinDir() + L"vireoprop.ax";
+}
 
 class ModuleTest : public ::testing::Test {
 protected:
@@ -91,7 +94,8 @@ TEST_F(ModuleTest, ClassObjectsThroughTheExports)
     FakeFilter outer;
 
     IUnknown *inner = NULL;
-    ASSERT_EQ(S_OK, handlers->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void **>(&inner)));
+    ASSERT_EQ(S_OK,
+              handlers->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void **>(&inner)));
     EXPECT_EQ(S_OK, handlers->LockServer(TRUE));
     EXPECT_EQ(0u, handlers->Release());
     EXPECT_EQ(S_FALSE, m_canUnloadNow());  // the handler and the lock
@@ -115,7 +119,8 @@ TEST_F(ModuleTest, ClassObjectsThroughTheExports)
     EXPECT_EQ(S_OK, pages->LockServer(FALSE));
     EXPECT_EQ(S_FALSE, m_canUnloadNow());  // the class object
     IPropertyPage *page = NULL;
-    ASSERT_EQ(S_OK, pages->CreateInstance(NULL, IID_IPropertyPage, reinterpret_cast<void **>(&page)));
+    ASSERT_EQ(S_OK,
+              pages->CreateInstance(NULL, IID_IPropertyPage, reinterpret_cast<void **>(&page)));
     pages->Release();
     EXPECT_EQ(S_FALSE, m_canUnloadNow());  // the page
     EXPECT_EQ(0u, page->Release());
@@ -151,8 +156,9 @@ TEST_F(RegisteredModuleTest, RuntimeCreatesBothClassesFromTheRegistration)
                                      reinterpret_cast<void **>(&inner)));
     ASSERT_TRUE(inner);
     IUnknown *refused = NULL;
-    EXPECT_EQ(VFW_E_NEED_OWNER, CoCreateInstance(CameraPropertySet, NULL, CLSCTX_INPROC_SERVER,
-                                                 IID_IUnknown, reinterpret_cast<void **>(&refused)));
+    EXPECT_EQ(VFW_E_NEED_OWNER,
+              CoCreateInstance(CameraPropertySet, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void **>(&refused)));
     outer.inner = inner;
     IFace *face = NULL;
     ASSERT_EQ(S_OK, outer.QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));

@@ -16,7 +16,8 @@ using namespace servertest;
 namespace {
 
 // {8E2C4A71-5F3B-4D0E-A6C9-1B7D2E9F4A30}: a page class of some other module.
-const GUID kOtherPage = {0x8E2C4A71, 0x5F3B, 0x4D0E, {0xA6, 0xC9, 0x1B, 0x7D, 0x2E, 0x9F, 0x4A, 0x30}};
+const GUID kOtherPage = {
+    0x8E2C4A71, 0x5F3B, 0x4D0E, {0xA6, 0xC9, 0x1B, 0x7D, 0x2E, 0x9F, 0x4A, 0x30}};
 
 std::wstring ProgramPath()
 {
@@ -39,7 +40,8 @@ LONG CreateVolatileKey(const std::wstring &path)
     return rc;
 }
 
-const HRESULT kChildMustBeVolatile = static_cast<HRESULT>(0x80070000UL | ERROR_CHILD_MUST_BE_VOLATILE);
+const HRESULT kChildMustBeVolatile =
+    static_cast<HRESULT>(0x80070000UL | ERROR_CHILD_MUST_BE_VOLATILE);
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -54,7 +56,8 @@ protected:
     {
         g_failNothrowNew = false;
         DllUnregisterServer();
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (PropertyPagesKey() + L"\\" + GuidString(kOtherPage)).c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE,
+                      (PropertyPagesKey() + L"\\" + GuidString(kOtherPage)).c_str());
         RemoveModuleEntries();
         ExpectUnregistered();
         EXPECT_EQ(0, CBaseObject::ObjectsActive());
@@ -131,7 +134,8 @@ TEST_F(RegistryTest, UnregisterBesideAnotherPage)
 TEST_F(RegistryTest, UnregisterRemovesWhatIsLeftOfAPartialRegistration)
 {
     ASSERT_EQ(S_OK, DllRegisterServer());
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet).c_str()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet).c_str()));
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, HandlerKey().c_str()));
 
     EXPECT_EQ(static_cast<HRESULT>(0x80070002), DllUnregisterServer());
@@ -191,7 +195,8 @@ TEST_F(RegistryTest, FailedClassSetupEndsRegistration)
     HRESULT hr = DllRegisterServer();
     g_failNothrowNew = false;
     EXPECT_EQ(E_OUTOFMEMORY, hr);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage) + L"\\InprocServer32"));
+    EXPECT_TRUE(
+        KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage) + L"\\InprocServer32"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet)));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SetKey()));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HandlerKey()));

@@ -19,10 +19,22 @@ std::wstring GuidString(REFGUID guid)
     return text;
 }
 
-std::wstring ClassKey(REFGUID clsid) { return L"CLSID\\" + GuidString(clsid); }
-std::wstring SetKey() { return std::wstring(kMediaSets) + L"\\" + GuidString(CameraPropertySet); }
-std::wstring PropertyPagesKey() { return SetKey() + L"\\PropertyPages"; }
-std::wstring PageKey() { return PropertyPagesKey() + L"\\" + GuidString(CLSID_CameraSettingPage); }
+std::wstring ClassKey(REFGUID clsid)
+{
+    return L"CLSID\\" + GuidString(clsid);
+}
+std::wstring SetKey()
+{
+    return std::wstring(kMediaSets) + L"\\" + GuidString(CameraPropertySet);
+}
+std::wstring PropertyPagesKey()
+{
+    return SetKey() + L"\\PropertyPages";
+}
+std::wstring PageKey()
+{
+    return PropertyPagesKey() + L"\\" + GuidString(CLSID_CameraSettingPage);
+}
 std::wstring HandlerKey()
 {
     return std::wstring(kMediaInterfaces) + L"\\" + GuidString(CameraPropertySet);
@@ -39,7 +51,8 @@ bool KeyExists(HKEY root, const std::wstring &path)
 
 std::wstring RegValue::Text() const
 {
-    std::wstring text(reinterpret_cast<const wchar_t *>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    std::wstring text(reinterpret_cast<const wchar_t *>(bytes.data()),
+                      bytes.size() / sizeof(wchar_t));
     while (!text.empty() && text.back() == 0)
         text.pop_back();
     return text;
@@ -101,7 +114,8 @@ static void ExpectText(HKEY root, const std::wstring &path, const wchar_t *name,
                        const std::wstring &text, bool ignoreCase = false)
 {
     RegValue v = ReadValue(root, path, name);
-    ASSERT_EQ(ERROR_SUCCESS, v.status) << "no value " << (name ? name : L"(default)") << " in " << path;
+    ASSERT_EQ(ERROR_SUCCESS, v.status)
+        << "no value " << (name ? name : L"(default)") << " in " << path;
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), v.type);
     EXPECT_EQ((text.size() + 1) * sizeof(wchar_t), v.bytes.size());
     if (ignoreCase)
@@ -124,18 +138,10 @@ void ExpectRegistered(const std::wstring &modulePath)
         ExpectText(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", L"Both");
     }
 
-    RegValue page = ReadValue(HKEY_LOCAL_MACHINE, PageKey(), NULL);
-    ASSERT_EQ(ERROR_SUCCESS, page.status);
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), page.type);
-    EXPECT_EQ(78u, page.bytes.size());
-    EXPECT_EQ(L"Zr58_K KSProxy Extension Property Page", page.Text());
-
-    RegValue handler = ReadValue(HKEY_LOCAL_MACHINE, HandlerKey(), NULL);
-    ASSERT_EQ(ERROR_SUCCESS, handler.status);
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), handler.type);
-    EXPECT_EQ(86u, handler.bytes.size());
-    EXPECT_EQ(L"Zr58_K KSProxy Extension Interface Handler", handler.Text());
-
+    // 78 and 86 bytes with the terminating zero.
+    ExpectText(HKEY_LOCAL_MACHINE, PageKey(), NULL, L"Zr58_K KSProxy Extension Property Page");
+    ExpectText(HKEY_LOCAL_MACHINE, HandlerKey(), NULL,
+               L"Zr58_K KSProxy Extension Interface Handler");
     RegValue iid = ReadValue(HKEY_LOCAL_MACHINE, HandlerKey(), L"IID");
     ASSERT_EQ(ERROR_SUCCESS, iid.status);
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), iid.type);

@@ -14,11 +14,11 @@ namespace servertest {
 std::wstring GuidString(REFGUID guid);
 
 // Registry paths of the module's entries.
-std::wstring ClassKey(REFGUID clsid);         // "CLSID\{...}" under HKCR
-std::wstring SetKey();                        // "...\MediaSets\{set}" under HKLM
-std::wstring PropertyPagesKey();              // SetKey() + "\PropertyPages"
-std::wstring PageKey();                       // PropertyPagesKey() + "\{page}"
-std::wstring HandlerKey();                    // "...\MediaInterfaces\{set}" under HKLM
+std::wstring ClassKey(REFGUID clsid);  // "CLSID\{...}" under HKCR
+std::wstring SetKey();                 // "...\MediaSets\{set}" under HKLM
+std::wstring PropertyPagesKey();       // SetKey() + "\PropertyPages"
+std::wstring PageKey();                // PropertyPagesKey() + "\{page}"
+std::wstring HandlerKey();             // "...\MediaInterfaces\{set}" under HKLM
 extern const wchar_t kMediaSets[];
 extern const wchar_t kMediaInterfaces[];
 
@@ -47,4 +47,3 @@ void ExpectUnregistered();
 }  // namespace servertest
 
 #endif  // VIREO_TESTS_SERVERTEST_H
-

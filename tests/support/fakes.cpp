@@ -45,10 +45,10 @@ void FakeFilter::Record(bool isSet, REFGUID set, DWORD id, LPVOID instance, DWOR
                         LPVOID data, DWORD dataLength)
 {
     const BYTE *in = static_cast<const BYTE *>(instance), *d = static_cast<const BYTE *>(data);
-    calls.push_back(PropertyCall{isSet, set, id, instance, instanceLength,
-                                 in ? std::vector<BYTE>(in, in + instanceLength) : std::vector<BYTE>(),
-                                 data, dataLength,
-                                 d ? std::vector<BYTE>(d, d + dataLength) : std::vector<BYTE>()});
+    calls.push_back(
+        PropertyCall{isSet, set, id, instance, instanceLength,
+                     in ? std::vector<BYTE>(in, in + instanceLength) : std::vector<BYTE>(), data,
+                     dataLength, d ? std::vector<BYTE>(d, d + dataLength) : std::vector<BYTE>()});
 }
 
 HRESULT STDMETHODCALLTYPE FakeFilter::Set(REFGUID set, DWORD id, LPVOID instance,

@@ -13,19 +13,10 @@ std::wstring BinDir()
     return slash == std::wstring::npos ? std::wstring() : p.substr(0, slash + 1);
 }
 
-std::string BinDirA()
-{
-    char path[MAX_PATH] = {0};
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string p(path);
-    size_t slash = p.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
-}
-
 // One catcher per thread at a time.
 static thread_local MessageBoxCatcher *t_catcher = NULL;
 
-MessageBoxCatcher::MessageBoxCatcher() : m_hook(NULL), m_answer(IDOK)
+MessageBoxCatcher::MessageBoxCatcher() : m_hook(NULL)
 {
     t_catcher = this;
     m_hook = SetWindowsHookExW(WH_CBT, Hook, NULL, GetCurrentThreadId());
@@ -66,7 +57,8 @@ static UINT BoxStyle(HWND box)
         for (int id = IDOK; id <= IDNO; ++id) {
             HWND button = GetDlgItem(box, id);
             if (button && (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE))
-                present += (id == t.buttons[0] || id == t.buttons[1] || id == t.buttons[2]) ? 1 : 100;
+                present +=
+                    (id == t.buttons[0] || id == t.buttons[1] || id == t.buttons[2]) ? 1 : 100;
         }
         if (present == wanted)
             style = t.type;
@@ -74,7 +66,8 @@ static UINT BoxStyle(HWND box)
     static const struct {
         UINT bit;
         LPCWSTR icon;
-    } icons[] = {{MB_ICONHAND, MAKEINTRESOURCEW(32513)}, {MB_ICONQUESTION, MAKEINTRESOURCEW(32514)},
+    } icons[] = {{MB_ICONHAND, MAKEINTRESOURCEW(32513)},
+                 {MB_ICONQUESTION, MAKEINTRESOURCEW(32514)},
                  {MB_ICONEXCLAMATION, MAKEINTRESOURCEW(32515)},
                  {MB_ICONASTERISK, MAKEINTRESOURCEW(32516)}};
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -108,7 +101,7 @@ LRESULT CALLBACK MessageBoxCatcher::Hook(int code, WPARAM wParam, LPARAM lParam)
             GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
             b.text = text;
             self->m_boxes.push_back(b);
-            PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(self->m_answer), 0);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
     }
     return CallNextHookEx(self ? self->m_hook : NULL, code, wParam, lParam);
@@ -209,8 +202,8 @@ HWND CreateHostWindow(int width, int height)
         wc.lpszClassName = L"VireoTestHost";
         atom = RegisterClassW(&wc);
     }
-    return CreateWindowExW(0, L"VireoTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                           0, 0, width, height, NULL, NULL, GetModuleHandleW(NULL), NULL);
+    return CreateWindowExW(0, L"VireoTestHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
+                           0, width, height, NULL, NULL, GetModuleHandleW(NULL), NULL);
 }
 
 void PumpMessages()
@@ -222,11 +215,11 @@ void PumpMessages()
     }
 }
 
-namespace {
-
-std::string ReadAll(HANDLE file)
+std::string ReadFileBytes(const std::wstring &path)
 {
     std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return bytes;
     char chunk[4096];
@@ -235,20 +228,6 @@ std::string ReadAll(HANDLE file)
         bytes.append(chunk, got);
     CloseHandle(file);
     return bytes;
-}
-
-}  // namespace
-
-std::string ReadFileBytes(const std::wstring &path)
-{
-    return ReadAll(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                               OPEN_EXISTING, 0, NULL));
-}
-
-std::string ReadFileBytes(const std::string &path)
-{
-    return ReadAll(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                               OPEN_EXISTING, 0, NULL));
 }
 
 }  // namespace wintest

@@ -11,11 +11,10 @@ namespace wintest {
 // Folder of the running test program, with a trailing backslash. Every
 // program and module of the build lies there.
 std::wstring BinDir();
-std::string BinDirA();
 
 // Catches the message boxes that the current thread opens while it lives:
-// records owner, style, caption and text, then dismisses each box with IDOK
-// (or with the answer set by SetAnswer). Works through a WH_CBT hook, no
+// records owner, style, caption and text, then dismisses each box with IDOK.
+// Works through a WH_CBT hook, no
 // polling. The style is read off the box as shown: its buttons give the
 // MB_OK.. type, its icon the MB_ICON.. bits. The platform makes a child
 // window's top-level window the owner of a box.
@@ -32,13 +31,11 @@ public:
     const std::vector<Box> &Boxes() const { return m_boxes; }
     std::vector<std::string> Texts() const;
     void Clear() { m_boxes.clear(); }
-    void SetAnswer(int id) { m_answer = id; }
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
     HHOOK m_hook;
     std::vector<Box> m_boxes;
-    int m_answer;
 };
 
 // Collects the lines that the current process writes with
@@ -76,7 +73,6 @@ void PumpMessages();
 // The whole content of a file (shared for reading and writing, so a file
 // another process still writes can be read); empty when it cannot be opened.
 std::string ReadFileBytes(const std::wstring &path);
-std::string ReadFileBytes(const std::string &path);
 
 }  // namespace wintest
 

@@ -20,6 +20,12 @@ std::string NewFolder()
     return folder;
 }
 
+// A path of the temporary folder (plain ASCII) as a wide string.
+std::wstring Wide(const std::string &path)
+{
+    return std::wstring(path.begin(), path.end());
+}
+
 // Text as the program's text-mode stream writes it: LF becomes CR LF.
 std::string TextMode(const std::string &text)
 {
@@ -52,8 +58,8 @@ CapviewRun::CapviewRun() : m_folder(NewFolder())
 {
     ZeroMemory(&m_pi, sizeof(m_pi));
     m_output = m_folder + "\\out.bin";
-    const std::string source = wintest::BinDirA() + "capview.exe";
-    CopyFileA(source.c_str(), (m_folder + "\\capview.exe").c_str(), FALSE);
+    CopyFileW((wintest::BinDir() + L"capview.exe").c_str(),
+              Wide(m_folder + "\\capview.exe").c_str(), FALSE);
 }
 
 CapviewRun::~CapviewRun()
@@ -80,8 +86,8 @@ bool CapviewRun::Start(KeyFeed feed)
     SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
     HANDLE out = CreateFileA(m_output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &sa, OPEN_EXISTING, 0, NULL);
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
     STARTUPINFOA si;
     ZeroMemory(&si, sizeof(si));
     si.cb = sizeof(si);
@@ -94,8 +100,8 @@ bool CapviewRun::Start(KeyFeed feed)
     line.push_back(0);
     SetEnvironmentVariableA("VIREO_GRABBER_LOG", (m_folder + "\\grabber.log").c_str());
     const DWORD flags = feed == KEY_FROM_CONSOLE ? CREATE_NEW_CONSOLE : DETACHED_PROCESS;
-    BOOL ok = CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, flags, NULL,
-                             m_folder.c_str(), &si, &m_pi);
+    BOOL ok = CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, flags, NULL, m_folder.c_str(),
+                             &si, &m_pi);
     CloseHandle(out);
     CloseHandle(nul);
     return ok != FALSE;
@@ -171,7 +177,7 @@ int CapviewRun::WaitExit(DWORD timeoutMs)
 std::vector<std::string> CapviewRun::GrabberCalls() const
 {
     std::vector<std::string> lines;
-    const std::string log = wintest::ReadFileBytes(m_folder + "\\grabber.log");
+    const std::string log = wintest::ReadFileBytes(Wide(m_folder + "\\grabber.log"));
     for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(log.substr(at, end - at));
     return lines;
@@ -179,7 +185,7 @@ std::vector<std::string> CapviewRun::GrabberCalls() const
 
 std::string CapviewRun::Output() const
 {
-    return wintest::ReadFileBytes(m_output);
+    return wintest::ReadFileBytes(Wide(m_output));
 }
 
 bool CapviewRun::WaitForOutput(size_t bytes, DWORD timeoutMs)

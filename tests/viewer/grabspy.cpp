@@ -42,15 +42,17 @@ public:
         GetClassObject get = reinterpret_cast<GetClassObject>(
             reinterpret_cast<void (*)()>(GetProcAddress(qedit, "DllGetClassObject")));
         IClassFactory *factory = NULL;
-        HRESULT hr = get ? get(CLSID_SampleGrabber, IID_IClassFactory, reinterpret_cast<void **>(&factory))
-                         : E_FAIL;
+        HRESULT hr =
+            get ? get(CLSID_SampleGrabber, IID_IClassFactory, reinterpret_cast<void **>(&factory))
+                : E_FAIL;
         if (FAILED(hr))
             return hr;
         hr = factory->CreateInstance(this, IID_IUnknown, reinterpret_cast<void **>(&m_inner));
         factory->Release();
         if (FAILED(hr))
             return hr;
-        hr = m_inner->QueryInterface(IID_SampleGrabberInterface, reinterpret_cast<void **>(&m_grabber));
+        hr = m_inner->QueryInterface(IID_SampleGrabberInterface,
+                                     reinterpret_cast<void **>(&m_grabber));
         if (SUCCEEDED(hr))
             --m_refs;  // the reference the inner object's interface took on us
         return hr;

@@ -46,9 +46,20 @@ TEST(ViewerParseSetting, ReadsLikeAtoi)
     const struct {
         const char *text;
         int value;
-    } cases[] = {{"640", 640}, {"   42", 42}, {"\t\r\n 42", 42}, {"-17", -17}, {"+8", 8},
-                 {"12px", 12}, {"3.9", 3}, {"0x20", 0}, {"abc", 0}, {"w640", 0}, {"- 5", 0},
-                 {"", 0}, {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}};
+    } cases[] = {{"640", 640},
+                 {"   42", 42},
+                 {"\t\r\n 42", 42},
+                 {"-17", -17},
+                 {"+8", 8},
+                 {"12px", 12},
+                 {"3.9", 3},
+                 {"0x20", 0},
+                 {"abc", 0},
+                 {"w640", 0},
+                 {"- 5", 0},
+                 {"", 0},
+                 {"99999999999", INT_MAX},
+                 {"-99999999999", INT_MIN}};
     for (const auto &c : cases)
         EXPECT_EQ(c.value, ParseSetting(c.text)) << '"' << c.text << '"';
 }
@@ -117,7 +128,7 @@ TEST(ViewerFrameBuffer, HoldsEveryRowThatPaintingReads)
         {Header(161, 120, 24, 0), 484 * 120},
         {Header(161, 120, 24, 161 * 3 * 120), 484 * 120},
         {Header(33, 3, 1, 0), 8 * 3},
-        {Header(640, -480, 24, 0), 921600},  // top-down frames read the same rows
+        {Header(640, -480, 24, 0), 921600},        // top-down frames read the same rows
         {Header(640, 480, 24, 1000000), 1000000},  // a larger image size is kept
         {Header(0, 480, 24, 0), 0},
         {Header(640, 0, 24, 0), 0},

@@ -36,8 +36,8 @@ TEST(ViewerWindow, TitledAndBroughtToTheForeground)
 {
     moduleInstance = GetModuleHandleW(NULL);
     RegisterViewerClass();
-    frameHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 64 * 48 * 3,
-                                   0, 0, 0, 0};
+    frameHeader =
+        BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 64 * 48 * 3, 0, 0, 0, 0};
     std::vector<BYTE> pixels(64 * 48 * 3, 0x80);
     frameBuffer = pixels.data();
     stopFlag = STOP_RUNNING;
@@ -65,7 +65,8 @@ TEST(ViewerWindow, TitledAndBroughtToTheForeground)
     // DirectShowサンプルプログラム
     EXPECT_STREQ(L"DirectShow\x30B5\x30F3\x30D7\x30EB\x30D7\x30ED\x30B0\x30E9\x30E0", title);
     const LONG style = GetWindowLongW(window, GWL_STYLE);
-    EXPECT_EQ(WS_OVERLAPPEDWINDOW | WS_VISIBLE, style & (WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_POPUP));
+    EXPECT_EQ(WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+              style & (WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_POPUP));
     EXPECT_EQ(window, GetForegroundWindow());
 
     PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
