@@ -118,7 +118,6 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetCurrentSample(IMediaSample **sample) override
     {
-        Log("GetCurrentSample");
         return m_grabber->GetCurrentSample(sample);
     }
     HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB *callback, LONG which) override
