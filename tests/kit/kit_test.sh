@@ -16,11 +16,13 @@ wine=/usr/lib/wine/wine64
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
+# The fresh prefix is made while the kit is zipped.
+wineboot -i >/dev/null 2>&1 &
+boot=$!
 (cd "$build" && cpack -G ZIP -B "$work/package" >/dev/null)
 zip=$(ls "$work"/package/vireo-*-win64.zip)
 echo "kit: $(basename "$zip")"
-
-wineboot -i >/dev/null 2>&1 || true
+wait "$boot" || true
 wineserver -w
 wineserver -p
 drive="$WINEPREFIX/drive_c"
@@ -42,19 +44,21 @@ snapshot() {
 }
 snapshot > "$work/registry-before.txt"
 
+# The C sample builds against the unpacked package while install.cmd runs.
+{ cmake -S "$kit/samples" -B "$work/sample" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=Release &&
+  cmake --build "$work/sample" --target exposure_c; } >"$work/sample-build.log" 2>&1 &
+sample=$!
+
 out=$("$wine" cmd /c "$winkit\\install.cmd" 2>&1 | tr -d '\r') || fail "install.cmd: $out"
 echo "$out"
 [ "$out" = "install: vireoprop.ax registered" ] || fail "install.cmd said: $out"
 "$wine" reg query 'HKLM\Software\Classes\CLSID\{04F2A42A-479F-4511-8F03-1CE31876DBCC}\InprocServer32' \
   >/dev/null 2>&1 || fail "the handler's class is not registered"
 
-cmake -S "$kit/samples" -B "$work/sample" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-      -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=Release >"$work/sample-configure.log" 2>&1 ||
-  { cat "$work/sample-configure.log"; fail "the samples do not configure against the kit"; }
+wait "$sample" || { cat "$work/sample-build.log"; fail "the C sample does not build against the kit"; }
 grep -q "vireo_DIR:PATH=$kit/lib/cmake/vireo" "$work/sample/CMakeCache.txt" ||
   fail "find_package(vireo) did not find the unpacked kit"
-cmake --build "$work/sample" --target exposure_c >"$work/sample-build.log" 2>&1 ||
-  { cat "$work/sample-build.log"; fail "the C sample does not build against the kit"; }
 grep -q -- "$kit/include" "$work/sample/CMakeFiles/exposure_c.dir/includes_C.rsp" ||
   fail "the C sample was not compiled against the kit's include folder"
 
@@ -85,4 +89,7 @@ echo "$out (status $status)"
 [ "$status" -ne 0 ] || fail "install.cmd reported success for a broken module"
 echo "$out" | grep -q "^install: registering .* failed with code $status\$" || fail "install.cmd said: $out"
 
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+rm -rf "$WINEPREFIX"  # a fresh prefix takes over a gigabyte
 echo "kit: installed, used and removed"
