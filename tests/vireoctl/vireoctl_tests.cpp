@@ -198,6 +198,8 @@ TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
          "", 1},
         {L"-d 0 set A_GAIN 17", 0, 0, 0, 0, "A_GAIN = 17 [2.0000]", "", 1},
         {L"set EXPOSURE2VAL -3", 0, 0, 0, 0, "EXPOSURE2VAL = -3 [no selection]", "", 1},
+        // The gain factor of the lowest value, without a wrap in 32 bits.
+        {L"set A_GAIN -2147483648", 0, 0, 0, 0, "A_GAIN = -2147483648 [-134217727.0625]", "", 1},
         {L"set EXPOSURE 12x", 0, 0, 0, 2, "", "not a 32-bit decimal value: 12x", 0},
         {L"set EXPOSURE 2147483648", 0, 0, 0, 2, "", "not a 32-bit decimal value", 0},
         {L"set EXPOSURE", 0, 0, 0, 2, "", "set takes a control name and a value", 0},
