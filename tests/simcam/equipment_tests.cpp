@@ -2,6 +2,8 @@
 // control path, and what it reads back of a client in the event log.
 #include "simcam_test.h"
 
+#include <algorithm>
+
 namespace {
 
 using SimCamEquipment = SimCamTest;
@@ -55,14 +57,9 @@ TEST_F(SimCamEquipment, CapabilityListAndRecordSizeAsLaidOut)
 TEST_F(SimCamEquipment, SecondDeviceUnderItsOwnName)
 {
     ASSERT_EQ(S_OK, m_cam.RegisterSecondDevice(true));
-    std::vector<std::wstring> names = VideoInputDevices();
-    int first = 0, second = 0;
-    for (const std::wstring &n : names) {
-        first += n == SIMCAM_FRIENDLY_NAME;
-        second += n == SIMCAM_FRIENDLY_NAME2;
-    }
-    EXPECT_EQ(1, first);
-    EXPECT_EQ(1, second);
+    const std::vector<std::wstring> names = VideoInputDevices();
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), SIMCAM_FRIENDLY_NAME));
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), SIMCAM_FRIENDLY_NAME2));
 
     for (const CLSID *device : {&CLSID_SimCamFilter, &CLSID_SimCamFilter2}) {
         IBaseFilter *filter = NULL;

@@ -4,37 +4,28 @@ std::vector<std::wstring> VideoInputDevices()
 {
     std::vector<std::wstring> names;
     ICreateDevEnum *devices = NULL;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum, reinterpret_cast<void **>(&devices))))
-        return names;
     IEnumMoniker *monikers = NULL;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK &&
-        monikers) {
-        IMoniker *moniker = NULL;
+    IMoniker *moniker = NULL;
+    if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, reinterpret_cast<void **>(&devices))) &&
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
         while (monikers->Next(1, &moniker, NULL) == S_OK) {
             IPropertyBag *bag = NULL;
-            std::wstring name;
+            VARIANT v;
+            VariantInit(&v);
             if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
                                                  reinterpret_cast<void **>(&bag)))) {
-                VARIANT v;
-                VariantInit(&v);
-                if (SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR)
-                    name = v.bstrVal;
-                VariantClear(&v);
+                bag->Read(L"FriendlyName", &v, NULL);
                 bag->Release();
             }
-            names.push_back(name);
+            names.push_back(v.vt == VT_BSTR ? v.bstrVal : L"");
+            VariantClear(&v);
             moniker->Release();
         }
         monikers->Release();
     }
-    devices->Release();
+    SafeRelease(devices);
     return names;
-}
-
-IBaseFilter *BindSimCam()
-{
-    return SimCamBindFilter();
 }
 
 IPin *CapturePin(IBaseFilter *filter)
@@ -50,14 +41,10 @@ IPin *CapturePin(IBaseFilter *filter)
 
 LONG WaitForFrames(SimCamControl &cam, LONG count)
 {
-    LONG seen = 0;
-    for (int i = 0; i < 1000; ++i) {  // a guard against a stalled stream, not a timing check
-        seen = cam.FramesDelivered();
-        if (seen >= count)
-            break;
+    // A guard against a stalled stream, not a timing check.
+    for (int i = 0; i < 1000 && cam.FramesDelivered() < count; ++i)
         Sleep(10);
-    }
-    return seen;
+    return cam.FramesDelivered();
 }
 
 void SimCamTest::SetUp()
@@ -65,8 +52,7 @@ void SimCamTest::SetUp()
     ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
     ASSERT_TRUE(m_cam.IsOpen());
     m_cam.Reset();
-    m_registered = wintest::RegisterModule(L"simcam.ax");
-    ASSERT_TRUE(m_registered);
+    ASSERT_TRUE(m_registered = wintest::RegisterModule(L"simcam.ax"));
 }
 
 void SimCamTest::TearDown()
@@ -80,8 +66,7 @@ void SimCamTest::TearDown()
 void SimCamExtensionTest::SetUp()
 {
     SimCamTest::SetUp();
-    m_extension = wintest::RegisterModule(L"vireoprop.ax");
-    ASSERT_TRUE(m_extension);
+    ASSERT_TRUE(m_extension = wintest::RegisterModule(L"vireoprop.ax"));
 }
 
 void SimCamExtensionTest::TearDown()

@@ -21,8 +21,6 @@
 // Not in MinGW's qedit.h.
 static const CLSID CLSID_SampleGrabberFilter = {
     0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-static const CLSID CLSID_NullRendererFilter = {
-    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 template <typename T> void SafeRelease(T *&p)
 {
@@ -39,22 +37,25 @@ template <typename T> T *Query(IUnknown *from, REFIID iid)
     return SUCCEEDED(from->QueryInterface(iid, reinterpret_cast<void **>(&p))) ? p : NULL;
 }
 
-inline void FreeMediaType(AM_MEDIA_TYPE *mt)
+// A new in-process object's interface, or null.
+template <typename T> T *Create(REFCLSID clsid, REFIID iid)
 {
-    if (!mt)
-        return;
-    if (mt->pbFormat)
-        CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk)
-        mt->pUnk->Release();
-    mt->pbFormat = NULL;
-    mt->pUnk = NULL;
-    mt->cbFormat = 0;
+    T *p = NULL;
+    CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void **>(&p));
+    return p;
 }
 
-inline void DeleteMediaType(AM_MEDIA_TYPE *mt)
+inline void FreeMediaType(AM_MEDIA_TYPE *mt)
 {
-    FreeMediaType(mt);
+    CoTaskMemFree(mt->pbFormat);
+    if (mt->pUnk)
+        mt->pUnk->Release();
+}
+
+inline void DeleteMediaType(AM_MEDIA_TYPE *mt)  // null allowed
+{
+    if (mt)
+        FreeMediaType(mt);
     CoTaskMemFree(mt);
 }
 
@@ -68,7 +69,10 @@ std::vector<std::wstring> VideoInputDevices();
 
 // Binds the simulated camera's moniker (found by its friendly name) to its
 // filter; null when it is not there.
-IBaseFilter *BindSimCam();
+inline IBaseFilter *BindSimCam()
+{
+    return SimCamBindFilter();
+}
 
 // The filter's only pin.
 IPin *CapturePin(IBaseFilter *filter);
@@ -116,12 +120,9 @@ class GrabberCallback : public ISampleGrabberCB {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
     {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISampleGrabberCB)) {
-            *ppv = static_cast<ISampleGrabberCB *>(this);
-            return S_OK;
-        }
-        *ppv = NULL;
-        return E_NOINTERFACE;
+        const bool ours = riid == IID_IUnknown || riid == IID_ISampleGrabberCB;
+        *ppv = ours ? static_cast<ISampleGrabberCB *>(this) : NULL;
+        return ours ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -129,20 +130,14 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         REFERENCE_TIME t0 = 0, t1 = 0;
-        if (sample->GetTime(&t0, &t1) == S_OK) {
-            if (m_samples > 0 && t0 < m_lastStart)
-                ++m_backwards;
-            if (t1 <= t0)
-                ++m_badEnds;
-            if (m_samples == 0)
-                m_firstStart = t0;
-            m_lastStart = t0;
-            m_lastEnd = t1;
-        } else {
-            ++m_untimed;
-        }
-        if (sample->IsSyncPoint() != S_OK)
-            ++m_notSync;
+        // Untimed, ending before it starts, going back, or not a sync point.
+        if (sample->GetTime(&t0, &t1) != S_OK || t1 <= t0 || (m_samples && t0 < m_lastStart) ||
+            sample->IsSyncPoint() != S_OK)
+            ++m_odd;
+        if (!m_samples)
+            m_firstStart = t0;
+        m_lastStart = t0;
+        m_lastEnd = t1;
         m_lastLength = sample->GetActualDataLength();
         ++m_samples;
         if (m_hold) {
@@ -164,8 +159,7 @@ public:
     std::mutex m_mutex;
     bool m_hold = false;
     std::vector<IMediaSample *> m_held;
-    long m_samples = 0, m_backwards = 0, m_badEnds = 0, m_untimed = 0, m_notSync = 0;
-    long m_lastLength = 0;
+    long m_samples = 0, m_odd = 0, m_lastLength = 0;
     REFERENCE_TIME m_firstStart = 0, m_lastStart = 0, m_lastEnd = 0;
 };
 
@@ -185,28 +179,22 @@ struct ViewerGraph {
     // Smart Tee between them.
     void Build(LONG width, LONG height, bool direct = false)
     {
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER,
-                                         IID_IGraphBuilder, reinterpret_cast<void **>(&graph)));
-        ASSERT_EQ(S_OK,
-                  graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void **>(&control)));
+        graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        grabberFilter = Create<IBaseFilter>(CLSID_SampleGrabberFilter, IID_IBaseFilter);
+        builder =
+            Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+        ASSERT_TRUE(graph && grabberFilter && builder);
+        control = Query<IMediaControl>(graph, IID_IMediaControl);
+        grabber = Query<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
         source = BindSimCam();
-        ASSERT_TRUE(source != NULL);
+        ASSERT_TRUE(control && grabber && source);
         ASSERT_EQ(S_OK, graph->AddFilter(source, L"Video Capture"));
-        ASSERT_EQ(S_OK,
-                  CoCreateInstance(CLSID_SampleGrabberFilter, NULL, CLSCTX_INPROC_SERVER,
-                                   IID_IBaseFilter, reinterpret_cast<void **>(&grabberFilter)));
-        ASSERT_EQ(S_OK, grabberFilter->QueryInterface(IID_ISampleGrabber,
-                                                      reinterpret_cast<void **>(&grabber)));
-        AM_MEDIA_TYPE mt;
-        memset(&mt, 0, sizeof(mt));
+        AM_MEDIA_TYPE mt = {};
         mt.majortype = MEDIATYPE_Video;
         mt.subtype = MEDIASUBTYPE_RGB24;
         mt.formattype = FORMAT_VideoInfo;
         ASSERT_EQ(S_OK, grabber->SetMediaType(&mt));
         ASSERT_EQ(S_OK, graph->AddFilter(grabberFilter, L"SamGra"));
-        ASSERT_EQ(S_OK,
-                  CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC_SERVER,
-                                   IID_ICaptureGraphBuilder2, reinterpret_cast<void **>(&builder)));
         ASSERT_EQ(S_OK, builder->SetFiltergraph(graph));
         ASSERT_EQ(S_OK,
                   builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, source, IID_IAMStreamConfig,

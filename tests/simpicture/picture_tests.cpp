@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -19,11 +20,7 @@ namespace {
 const BYTE kGuard = 0xA5;
 const size_t kGuardBytes = 64;
 
-struct Rgb {
-    BYTE r, g, b;
-    bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
-    bool operator!=(const Rgb &o) const { return !(*this == o); }
-};
+using Rgb = std::array<BYTE, 3>;  // red, green, blue
 
 // One rendered frame with guard bytes after its end.
 struct Picture {
@@ -37,7 +34,7 @@ struct Picture {
     Rgb At(LONG x, LONG y) const
     {
         const BYTE *p = &bytes[(height - 1 - y) * Stride() + x * 3];
-        return Rgb{p[2], p[1], p[0]};
+        return Rgb{{p[2], p[1], p[0]}};
     }
     // The row padding and the guard bytes after the frame are untouched.
     bool Intact() const
@@ -54,25 +51,21 @@ struct Picture {
         double sum = 0;
         for (LONG y = y0; y < y1; ++y)
             for (LONG x = 0; x < width; ++x) {
-                Rgb c = At(x, y);
-                sum += c.r + c.g + c.b;
+                const Rgb c = At(x, y);
+                sum += c[0] + c[1] + c[2];
             }
         return sum / (3.0 * width * (y1 - y0));
     }
     // Bounding box of the pixels of one colour; false when there are none.
-    bool Find(Rgb colour, LONG *x0, LONG *y0, LONG *x1, LONG *y1) const
+    bool Find(Rgb colour, RECT *box) const
     {
-        *x0 = *y0 = LONG_MAX;
-        *x1 = *y1 = -1;
+        *box = RECT{LONG_MAX, LONG_MAX, -1, -1};
         for (LONG y = 0; y < height; ++y)
             for (LONG x = 0; x < width; ++x)
-                if (At(x, y) == colour) {
-                    *x0 = std::min(*x0, x);
-                    *y0 = std::min(*y0, y);
-                    *x1 = std::max(*x1, x);
-                    *y1 = std::max(*y1, y);
-                }
-        return *x1 >= 0;
+                if (At(x, y) == colour)
+                    *box = RECT{std::min(box->left, x), std::min(box->top, y),
+                                std::max(box->right, x), std::max(box->bottom, y)};
+        return box->right >= 0;
     }
 };
 
@@ -82,12 +75,7 @@ const Rgb kBlack = {0, 0, 0};
 
 class PictureTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_state.reset(new SimDriverState());
-        m_driver.reset(new SimDriver(m_state.get()));
-    }
-    void Set(ULONG id, LONG value) { m_driver->SetValue(id, value); }
+    void Set(ULONG id, LONG value) { m_driver.SetValue(id, value); }
     Picture Render(LONG width, LONG height, ULONG frame = 0,
                    const SimDriverState *state = NULL) const
     {
@@ -108,19 +96,19 @@ protected:
         return Render(320, 240, 7).Mean(120, 240);
     }
 
-    std::unique_ptr<SimDriverState> m_state;
-    std::unique_ptr<SimDriver> m_driver;
+    std::unique_ptr<SimDriverState> m_state{new SimDriverState()};
+    SimDriver m_driver{m_state.get()};
 };
 
 TEST_F(PictureTest, FlipAndMirrorTurnTheSceneButNotTheText)
 {
     const LONG w = 320, h = 240;
     const Picture plain = Render(w, h, 3);
-    LONG x0, y0, x1, y1;
-    ASSERT_TRUE(plain.Find(kBlock, &x0, &y0, &x1, &y1));
-    EXPECT_LT(x1, w / 2);  // the light square: left of centre, in the upper half
-    EXPECT_LT(y1, h / 2);
-    EXPECT_GT(x1 - x0, 20);
+    RECT box;
+    ASSERT_TRUE(plain.Find(kBlock, &box));
+    EXPECT_LT(box.right, w / 2);  // the light square: left of centre, in the upper half
+    EXPECT_LT(box.bottom, h / 2);
+    EXPECT_GT(box.right - box.left, 20);
     for (int turn = 1; turn <= 3; ++turn) {
         const bool flip = turn & 1, mirror = turn & 2;
         Set(FLIP, flip);
@@ -223,10 +211,10 @@ TEST_F(PictureTest, TheTextShowsFrameNumberAndSize)
     EXPECT_TRUE(DifferOnlyInText(a, Render(320, 232, 5), 30, 13, 30));
 
     // Larger frames get larger text.
-    LONG x0, y0, x1, y1, sx0, sy0, sx1, sy1;
-    ASSERT_TRUE(Render(1280, 720, 4).Find(Rgb{255, 255, 255}, &x0, &y0, &x1, &y1));
-    ASSERT_TRUE(a.Find(Rgb{255, 255, 255}, &sx0, &sy0, &sx1, &sy1));
-    EXPECT_GT(y1 - y0, 2 * (sy1 - sy0));
+    RECT large, small;
+    ASSERT_TRUE(Render(1280, 720, 4).Find(Rgb{{255, 255, 255}}, &large));
+    ASSERT_TRUE(a.Find(Rgb{{255, 255, 255}}, &small));
+    EXPECT_GT(large.bottom - large.top, 2 * (small.bottom - small.top));
 }
 
 TEST_F(PictureTest, LedShowsAsAGreenDot)
@@ -234,15 +222,15 @@ TEST_F(PictureTest, LedShowsAsAGreenDot)
     for (LONG w : {320, 640}) {
         const LONG h = w * 3 / 4;
         Picture off = Render(w, h, 2);
-        LONG x0, y0, x1, y1;
-        EXPECT_FALSE(off.Find(kLed, &x0, &y0, &x1, &y1));
+        RECT box;
+        EXPECT_FALSE(off.Find(kLed, &box));
         Set(LEDCTRL, 1);
         Set(FLIP, 1);  // the dot stays in its corner
         Picture on = Render(w, h, 2);
-        ASSERT_TRUE(on.Find(kLed, &x0, &y0, &x1, &y1));
-        EXPECT_GT(x0, w * 3 / 4);
-        EXPECT_LT(y1, h / 4);
-        EXPECT_GE(x1 - x0, 2);
+        ASSERT_TRUE(on.Find(kLed, &box));
+        EXPECT_GT(box.left, w * 3 / 4);
+        EXPECT_LT(box.bottom, h / 4);
+        EXPECT_GE(box.right - box.left, 2);
         Set(LEDCTRL, 0);
         Set(FLIP, 0);
     }

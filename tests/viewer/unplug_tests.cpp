@@ -42,18 +42,14 @@ protected:
         return done();
     }
 
-    // The camera's first record of the kind from capview, once there is one.
-    bool WaitForEvent(const CapviewRun &run, ULONG kind, SimEvent *event = NULL)
+    // The camera's records of the kind from capview.
+    std::vector<SimEvent> EventsOf(const CapviewRun &run, ULONG kind)
     {
-        return WaitUntil([&] {
-            for (const SimEvent &e : m_cam.Events(kind))
-                if (e.processId == run.ProcessId()) {
-                    if (event)
-                        *event = e;
-                    return true;
-                }
-            return false;
-        });
+        std::vector<SimEvent> mine;
+        for (const SimEvent &e : m_cam.Events(kind))
+            if (e.processId == run.ProcessId())
+                mine.push_back(e);
+        return mine;
     }
 
     // Q in the window ends capview with status 0 after its banner alone,
@@ -93,7 +89,7 @@ TEST_F(ViewerOnUnpluggedCamera, UnpluggedWhileShowingKeepsThePictureUntilQ)
     ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() > 3; }));
 
     ASSERT_EQ(S_OK, m_cam.Unplug());
-    ASSERT_TRUE(WaitForEvent(run, SIM_EVENT_DEVICE_LOST));
+    ASSERT_TRUE(WaitUntil([&] { return !EventsOf(run, SIM_EVENT_DEVICE_LOST).empty(); }));
     const LONG frames = m_cam.FramesDelivered();
     const std::vector<COLORREF> shown = Sample(window);
     EXPECT_GT(std::set<COLORREF>(shown.begin(), shown.end()).size(), 1u) << "no picture";
@@ -125,9 +121,8 @@ TEST_F(ViewerOnUnpluggedCamera, BusyAtStartEndsCleanlyWithQ)
     ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
     HWND window = run.WaitForViewerWindow();
     ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
-    SimEvent ran;
-    ASSERT_TRUE(WaitForEvent(run, SIM_EVENT_RUN, &ran));
-    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, ran.result);
+    ASSERT_TRUE(WaitUntil([&] { return !EventsOf(run, SIM_EVENT_RUN).empty(); }));
+    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, EventsOf(run, SIM_EVENT_RUN)[0].result);
     EXPECT_TRUE(run.Running());
     EXPECT_EQ(0, m_cam.FramesDelivered());
     QuitWithQ(run, window);
