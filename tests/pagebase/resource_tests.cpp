@@ -1,5 +1,5 @@
-// The module's resources read back as the loader sees them: dialog 100 byte
-// by byte, the message table, the version of the built module.
+// The module's resources as the loader uses them: dialog 100 built from its
+// template, the message table, the version of the built module.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -71,61 +71,6 @@ const Control kControls[] = {
     {283, L"Button", L"15fps", 191, 188, 33, 10, kRadio},
 };
 
-// Reads the little-endian fields of a resource, keeping track of the end.
-class Reader {
-public:
-    Reader(const BYTE *data, DWORD size) : m_data(data), m_size(size), m_pos(0) {}
-    WORD Word() { return static_cast<WORD>(Byte() | (Byte() << 8)); }
-    DWORD Dword()
-    {
-        DWORD low = Word();
-        return low | (static_cast<DWORD>(Word()) << 16);
-    }
-    short Short() { return static_cast<short>(Word()); }
-    BYTE Byte()
-    {
-        if (m_pos >= m_size) {
-            m_overrun = true;
-            return 0;
-        }
-        return m_data[m_pos++];
-    }
-    std::wstring String()
-    {
-        std::wstring s;
-        for (WORD c = Word(); c && !m_overrun; c = Word())
-            s += static_cast<wchar_t>(c);
-        return s;
-    }
-    // A name or an ordinal; ordinals of the predefined classes come back as
-    // those classes' names.
-    std::wstring NameOrOrdinal(bool isClass)
-    {
-        WORD first = Word();
-        if (first == 0xFFFF) {
-            WORD ord = Word();
-            static const wchar_t *names[] = {L"Button",  L"Edit",      L"Static",
-                                             L"ListBox", L"ScrollBar", L"ComboBox"};
-            if (isClass && ord >= 0x80 && ord <= 0x85)
-                return names[ord - 0x80];
-            return L"#" + std::to_wstring(ord);
-        }
-        std::wstring s;
-        for (WORD c = first; c && !m_overrun; c = Word())
-            s += static_cast<wchar_t>(c);
-        return s;
-    }
-    void Skip(DWORD n) { m_pos += n; }
-    void AlignDword() { m_pos = (m_pos + 3) & ~static_cast<DWORD>(3); }
-    bool Overrun() const { return m_overrun || m_pos > m_size; }
-
-private:
-    const BYTE *m_data;
-    DWORD m_size;
-    DWORD m_pos;
-    bool m_overrun = false;
-};
-
 std::string Narrow(const std::wstring &w)
 {
     std::string s;
@@ -146,55 +91,83 @@ protected:
     void SetUp() override { g_hInst = GetModuleHandleA(NULL); }
 };
 
-TEST_F(ModuleResources, DialogTemplateMatchesTheLayout)
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM)
 {
-    HRSRC res = FindResourceExW(g_hInst, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_CAMERA_SETTING),
-                                kLangUs);
-    ASSERT_TRUE(res != NULL) << "dialog 100 in language 1033";
-    const BYTE *data = static_cast<const BYTE *>(LockResource(LoadResource(g_hInst, res)));
-    ASSERT_TRUE(data != NULL);
-    Reader r(data, SizeofResource(g_hInst, res));
+    return FALSE;
+}
 
-    EXPECT_EQ(1, r.Word());       // dlgVer
-    EXPECT_EQ(0xFFFF, r.Word());  // extended template
-    EXPECT_EQ(0u, r.Dword());     // help id
-    EXPECT_EQ(0u, r.Dword());     // extended style
-    EXPECT_EQ(static_cast<DWORD>(WS_CHILD | DS_SETFONT), r.Dword());
-    WORD count = r.Word();
-    EXPECT_EQ(0, r.Short());
-    EXPECT_EQ(0, r.Short());
-    EXPECT_EQ(239, r.Short());
-    EXPECT_EQ(210, r.Short());
-    EXPECT_EQ(L"", r.NameOrOrdinal(false));  // menu
-    EXPECT_EQ(L"", r.NameOrOrdinal(false));  // window class
-    EXPECT_EQ(L"", r.String());              // caption
-    EXPECT_EQ(10, r.Word());                 // points
-    EXPECT_EQ(400, r.Word());                // weight
-    EXPECT_EQ(0, r.Byte());                  // italic
-    EXPECT_EQ(0, r.Byte());                  // character set
-    EXPECT_EQ(L"MS Sans Serif", r.String());
+// The dialog as the loader builds it from the template (its size is the page
+// base tests' measured size): its font and
+// every control in template order with id, class, caption, style and place.
+TEST_F(ModuleResources, DialogMatchesTheLayout)
+{
+    ASSERT_TRUE(FindResourceExW(g_hInst, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_CAMERA_SETTING),
+                                kLangUs) != NULL)
+        << "dialog 100 in language 1033";
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+    HWND host = wintest::CreateHostWindow();
+    HWND dlg =
+        CreateDialogParamW(g_hInst, MAKEINTRESOURCEW(IDD_CAMERA_SETTING), host, NoDialogProc, 0);
+    ASSERT_TRUE(dlg != NULL);
+    // DS_3DLOOK the platform gives every dialog.
+    EXPECT_EQ(static_cast<LONG>(WS_CHILD | DS_SETFONT),
+              GetWindowLongW(dlg, GWL_STYLE) & ~DS_3DLOOK);
+    EXPECT_EQ(0, GetWindowTextLengthW(dlg));
+    EXPECT_EQ(NULL, GetMenu(dlg));
+    LOGFONTW font = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0)), sizeof(font), &font);
+    HDC screen = GetDC(NULL);
+    EXPECT_EQ(-MulDiv(10, GetDeviceCaps(screen, LOGPIXELSY), 72), font.lfHeight);
+    ReleaseDC(NULL, screen);
+    EXPECT_EQ(400, font.lfWeight);
+    EXPECT_EQ(0, font.lfItalic);
+    EXPECT_EQ(std::wstring(L"MS Sans Serif"), std::wstring(font.lfFaceName));
 
-    const size_t expected = sizeof(kControls) / sizeof(kControls[0]);
-    ASSERT_EQ(expected, count);
-    for (size_t i = 0; i < expected; ++i) {
-        const Control &c = kControls[i];
-        SCOPED_TRACE("control #" + std::to_string(i + 1) + " id " + std::to_string(c.id));
-        r.AlignDword();
-        EXPECT_EQ(0u, r.Dword());  // help id
-        EXPECT_EQ(0u, r.Dword());  // extended style
-        DWORD style = r.Dword();
+    HWND item = GetWindow(dlg, GW_CHILD);
+    for (const Control &c : kControls) {
+        SCOPED_TRACE("control id " + std::to_string(c.id) + " " + Narrow(c.caption));
+        ASSERT_TRUE(item != NULL);
+        WCHAR text[64] = {0};
+        EXPECT_EQ(c.id, GetDlgCtrlID(item));
+        GetClassNameW(item, text, 64);
+        EXPECT_EQ(0, lstrcmpiW(c.cls, text)) << Narrow(text);
+        GetWindowTextW(item, text, 64);
+        EXPECT_EQ(std::wstring(c.caption), std::wstring(text));
+        // The platform gives a bordered edit a sunken edge instead of the
+        // border, and a combo box's scroll bar to its list.
+        DWORD style = static_cast<DWORD>(GetWindowLongW(item, GWL_STYLE));
+        DWORD ex = static_cast<DWORD>(GetWindowLongW(item, GWL_EXSTYLE)) & ~WS_EX_NOPARENTNOTIFY;
+        if (ex & WS_EX_CLIENTEDGE)
+            style |= WS_BORDER;
+        EXPECT_EQ(0u, ex & ~WS_EX_CLIENTEDGE);
+        EXPECT_EQ(0u, GetWindowContextHelpId(item));
+        RECT want = {c.x, c.y, c.cx, c.cy}, got;
+        MapDialogRect(dlg, &want);
+        GetWindowRect(item, &got);
+        COMBOBOXINFO combo = {};
+        combo.cbSize = sizeof(combo);
+        if (GetComboBoxInfo(item, &combo)) {
+            // The list scrolls once it holds more than it shows. Its height
+            // as the platform here reports it leaves out the field above, as
+            // tall as it was before the dialog's font came (a pixel more).
+            for (int i = 0; i < 30; ++i)
+                SendMessageW(item, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"item"));
+            style |= GetWindowLongW(combo.hwndList, GWL_STYLE) & WS_VSCROLL;
+            RECT list;
+            SendMessageW(item, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&list));
+            got.bottom += list.bottom - list.top;
+        }
         EXPECT_EQ(c.style, style) << std::hex << style;
-        EXPECT_EQ(c.x, r.Short());
-        EXPECT_EQ(c.y, r.Short());
-        EXPECT_EQ(c.cx, r.Short());
-        EXPECT_EQ(c.cy, r.Short());
-        EXPECT_EQ(c.id, static_cast<int>(r.Dword()));
-        std::wstring cls = r.NameOrOrdinal(true);
-        EXPECT_EQ(0, lstrcmpiW(c.cls, cls.c_str())) << Narrow(cls);
-        EXPECT_EQ(std::wstring(c.caption), r.NameOrOrdinal(false));
-        r.Skip(r.Word());  // creation data
-        ASSERT_FALSE(r.Overrun());
+        MapWindowPoints(NULL, dlg, reinterpret_cast<POINT *>(&got), 2);
+        EXPECT_EQ(want.left, got.left);
+        EXPECT_EQ(want.top, got.top);
+        EXPECT_EQ(want.right, got.right - got.left);
+        EXPECT_NEAR(want.bottom, got.bottom - got.top, combo.hwndList ? 1 : 0);
+        item = GetWindow(item, GW_HWNDNEXT);
     }
+    EXPECT_EQ(NULL, item) << "more controls than the layout";
+    DestroyWindow(host);
 }
 
 // Every message of the table, built from its form and its setting's token.
