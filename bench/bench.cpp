@@ -41,8 +41,9 @@ void PrintTable(const char *title, const std::vector<Row> &rows)
 {
     printf("\n%s\n\n", title);
     printf("| %-52s | %14s | %14s | %7s |\n", "measure", "figure", "floor", "ratio");
-    printf("|%s|%s|%s|%s|\n", std::string(54, '-').c_str(), std::string(15, '-').append(":").c_str(),
-           std::string(15, '-').append(":").c_str(), std::string(8, '-').append(":").c_str());
+    printf("|%s|%s|%s|%s|\n", std::string(54, '-').c_str(),
+           std::string(15, '-').append(":").c_str(), std::string(15, '-').append(":").c_str(),
+           std::string(8, '-').append(":").c_str());
     for (const Row &r : rows) {
         char figure[32], floor[32], ratio[16];
         snprintf(figure, sizeof(figure), "%.*f %s", r.decimals, r.figure, r.unit);
@@ -146,7 +147,8 @@ void HookModule(HMODULE module)
     const IMAGE_NT_HEADERS *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
     if (nt->Signature != IMAGE_NT_SIGNATURE)
         return;
-    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY &dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (!dir.VirtualAddress || !dir.Size)
         return;
     const IMAGE_IMPORT_DESCRIPTOR *desc =

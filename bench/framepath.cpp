@@ -295,8 +295,8 @@ void TimeDrawingCalls(HWND window, SizeFigures &f)
     for (int i = 0; i < 20; ++i)
         for (int k = 0; k < 2; ++k) {
             const double t0 = NowUs();
-            SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0,
-                              0, 0, static_cast<UINT>(height), bits[k],
+            SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0,
+                              0, static_cast<UINT>(height), bits[k],
                               reinterpret_cast<const BITMAPINFO *>(headers[k]), DIB_RGB_COLORS);
             GdiFlush();
             (k ? f.direct32Us : f.direct24Us).push_back(NowUs() - t0);
@@ -341,15 +341,15 @@ void AddRows(const char *size, const SizeFigures &f, DWORD interval, std::vector
     const std::string s(size);
     const double floorMedian = Median(f.floorUs);
     frameRows.push_back({s + " copy out of the grabber", Median(f.copyUs), floorMedian, "us", 1});
-    frameRows.push_back({s + " paint (WM_PAINT, SetDIBitsToDevice)", Median(f.paintUs),
-                         floorMedian, "us", 1});
+    frameRows.push_back(
+        {s + " paint (WM_PAINT, SetDIBitsToDevice)", Median(f.paintUs), floorMedian, "us", 1});
     frameRows.push_back({s + " - the drawing call alone, 24-bit frame", Median(f.direct24Us),
                          floorMedian, "us", 1});
-    frameRows.push_back({s + " - the drawing call alone, 32-bit copy", Median(f.direct32Us),
-                         floorMedian, "us", 1});
+    frameRows.push_back(
+        {s + " - the drawing call alone, 32-bit copy", Median(f.direct32Us), floorMedian, "us", 1});
     const double wanted = kRunUs / 1000.0 / interval;
-    loopRows.push_back({s + " refreshes in 3 s (the poll loop)", static_cast<double>(f.paints),
-                        wanted, "", 0});
+    loopRows.push_back(
+        {s + " refreshes in 3 s (the poll loop)", static_cast<double>(f.paints), wanted, "", 0});
     loopRows.push_back({s + " allocations per poll, poll loop",
                         f.polls ? static_cast<double>(f.pollAllocs) / f.polls : 0, 0, "", 2});
     loopRows.push_back({s + " allocations per frame, camera streaming",

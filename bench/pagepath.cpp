@@ -37,8 +37,8 @@ LONG_PTR g_pageProc = 0;
 
 INT_PTR CALLBACK TimedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    const INT_PTR result = CallWindowProcA(reinterpret_cast<WNDPROC>(g_pageProc), dialog, message,
-                                           wParam, lParam);
+    const INT_PTR result =
+        CallWindowProcA(reinterpret_cast<WNDPROC>(g_pageProc), dialog, message, wParam, lParam);
     if (message == WM_INITDIALOG) {
         g_initEnd = NowUs();
         SetWindowLongPtrA(dialog, DWLP_DLGPROC, g_pageProc);
@@ -98,8 +98,9 @@ HWND CreateHost()
     wc.hInstance = GetModuleHandleW(NULL);
     wc.lpszClassName = L"VireoBenchHost";
     RegisterClassW(&wc);
-    HWND host = CreateWindowExW(0, L"VireoBenchHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                0, 0, 700, 500, NULL, NULL, GetModuleHandleW(NULL), NULL);
+    HWND host =
+        CreateWindowExW(0, L"VireoBenchHost", L"host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
+                        700, 500, NULL, NULL, GetModuleHandleW(NULL), NULL);
     if (host)
         ShowWindow(host, SW_SHOWNOACTIVATE);
     return host;
@@ -301,8 +302,8 @@ void AddPageRows(const PageFigures &f, std::vector<Row> &rows)
     const double trackFloor = Median(f.trackFloorUs);
     rows.push_back({"one TB_THUMBTRACK, message to driver (1 request)", Median(f.trackUs),
                     trackFloor, "us", 1});
-    rows.push_back({"- its value text alone (SetDlgItemTextA)", Median(f.textUs), trackFloor,
-                    "us", 1});
+    rows.push_back(
+        {"- its value text alone (SetDlgItemTextA)", Median(f.textUs), trackFloor, "us", 1});
     rows.push_back({"- its request alone through IFace", Median(f.faceUs), trackFloor, "us", 1});
     rows.push_back({"- the same message ignored (TB_THUMBPOSITION)", Median(f.ignoredUs),
                     trackFloor, "us", 1});

@@ -13,6 +13,7 @@ took() { local s=$(( $(date +%s) - $1 )); echo "$((s / 60))m$((s % 60))s"; }
 start=$(date +%s)
 bash "$root/scripts/setup.sh"
 report+=("test: setup in $(took $start)")
+bash "$root/scripts/check-format.sh"
 start=$(date +%s)
 bash "$root/scripts/build.sh"
 case " $VIREO_ARCHES " in *" i686 "*) bash "$root/scripts/check-artefacts.sh" ;; esac

@@ -12,11 +12,11 @@
 
 enum { STOP_RUNNING = 0, STOP_REQUESTED = 2 };
 
-extern BITMAPINFOHEADER frameHeader;   // the connected video format's bitmap header
-extern BYTE *frameBuffer;              // the newest frame, laid out as frameHeader says
-extern std::atomic<LONG> stopFlag;     // STOP_RUNNING or STOP_REQUESTED
-extern std::atomic<HWND> viewerWindow; // null until the window exists
-extern HINSTANCE moduleInstance;       // the program's own instance
+extern BITMAPINFOHEADER frameHeader;    // the connected video format's bitmap header
+extern BYTE *frameBuffer;               // the newest frame, laid out as frameHeader says
+extern std::atomic<LONG> stopFlag;      // STOP_RUNNING or STOP_REQUESTED
+extern std::atomic<HWND> viewerWindow;  // null until the window exists
+extern HINSTANCE moduleInstance;        // the program's own instance
 
 // Set by the window thread when it could not create the window (it sets
 // stopFlag as well, so the main thread leaves its poll loop).

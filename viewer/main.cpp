@@ -188,8 +188,8 @@ void RequestFrameSize(IAMStreamConfig *config, const CapviewSettings &settings)
 // connected to the grabber.
 bool BuildGraph(CaptureGraph &g, const CapviewSettings &settings)
 {
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder,
-                                  Out(g.graph));
+    HRESULT hr =
+        CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, Out(g.graph));
     if (!g.graph)
         return Fail(g, "the filter graph could not be created (0x%08lX).", Code(hr));
     hr = g.graph->QueryInterface(IID_IMediaControl, Out(g.control));
@@ -214,8 +214,8 @@ bool BuildGraph(CaptureGraph &g, const CapviewSettings &settings)
     g.graph->AddFilter(g.grabberFilter.Get(), L"SamGra");
 
     // The capture graph builder on that graph.
-    hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
-                          Out(g.builder));
+    hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC,
+                          IID_ICaptureGraphBuilder2, Out(g.builder));
     if (!g.builder)
         return Fail(g, "the capture graph builder could not be created (0x%08lX).", Code(hr));
     g.builder->SetFiltergraph(g.graph.Get());

@@ -79,11 +79,10 @@ const char BANNER_QUIT[] =
     "\x82\xDC\x82\xB7\x81"
     "B\n";
 // ビデオキャプチャデバイスは存在しません\n
-const char NO_DEVICE_MESSAGE[] =
-    "\x83r\x83"
-    "f\x83I\x83L\x83\x83\x83v\x83`\x83\x83\x83"
-    "f\x83o\x83"
-    "C\x83X\x82\xCD\x91\xB6\x8D\xDD\x82\xB5\x82\xDC\x82\xB9\x82\xF1\n";
+const char NO_DEVICE_MESSAGE[] = "\x83r\x83"
+                                 "f\x83I\x83L\x83\x83\x83v\x83`\x83\x83\x83"
+                                 "f\x83o\x83"
+                                 "C\x83X\x82\xCD\x91\xB6\x8D\xDD\x82\xB5\x82\xDC\x82\xB9\x82\xF1\n";
 
 bool FrameBufferBytes(const BITMAPINFOHEADER &header, DWORD *bytes)
 {
@@ -91,9 +90,9 @@ bool FrameBufferBytes(const BITMAPINFOHEADER &header, DWORD *bytes)
     if (header.biWidth < 0)
         return false;
     const ULONGLONG width = static_cast<ULONGLONG>(header.biWidth);
-    const ULONGLONG rows = header.biHeight < 0 ? 0 - static_cast<ULONGLONG>(
-                                                         static_cast<LONGLONG>(header.biHeight))
-                                               : static_cast<ULONGLONG>(header.biHeight);
+    const ULONGLONG rows = header.biHeight < 0
+                               ? 0 - static_cast<ULONGLONG>(static_cast<LONGLONG>(header.biHeight))
+                               : static_cast<ULONGLONG>(header.biHeight);
     // width < 2^31 and bit count < 2^16: no overflow in 64 bits.
     const ULONGLONG stride = (width * header.biBitCount + 31) / 32 * 4;
     if (rows != 0 && stride > limit / rows)

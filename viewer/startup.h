@@ -43,11 +43,11 @@ CapviewSettings ReadSettings(const char *settingsPath);
 DWORD PollInterval(int dispInterval);
 
 // The console texts, code page 932 bytes.
-extern const char BANNER_TITLE[];        // "画像入力サンプルプログラム\n\n"
-extern const char BANNER_RESOLUTION[];   // "解像度 : %d x %d\n"
-extern const char BANNER_START[];        // "キーを入力するとキャプチャを開始します。\n"
-extern const char BANNER_QUIT[];         // "「q」キーを入力すると終了します。\n"
-extern const char NO_DEVICE_MESSAGE[];   // "ビデオキャプチャデバイスは存在しません\n"
+extern const char BANNER_TITLE[];       // "画像入力サンプルプログラム\n\n"
+extern const char BANNER_RESOLUTION[];  // "解像度 : %d x %d\n"
+extern const char BANNER_START[];  // "キーを入力するとキャプチャを開始します。\n"
+extern const char BANNER_QUIT[];        // "「q」キーを入力すると終了します。\n"
+extern const char NO_DEVICE_MESSAGE[];  // "ビデオキャプチャデバイスは存在しません\n"
 
 // Bytes the frame buffer needs for frames described by header: enough for
 // every row that painting reads (width x bit count rounded up to whole

@@ -78,7 +78,6 @@ LRESULT CALLBACK ViewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         stopFlag = STOP_REQUESTED;
         PostQuitMessage(0);
         return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }

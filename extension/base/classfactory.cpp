@@ -9,7 +9,9 @@ CClassFactory::CClassFactory(const CFactoryTemplate *pTemplate)
 {
 }
 
-CClassFactory::~CClassFactory() {}
+CClassFactory::~CClassFactory()
+{
+}
 
 HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID riid, void **ppv)
 {
@@ -39,7 +41,8 @@ ULONG STDMETHODCALLTYPE CClassFactory::Release()
     return static_cast<ULONG>(ref);
 }
 
-HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv)
+HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown *pUnkOuter, REFIID riid,
+                                                        void **ppv)
 {
     return CreateFromTemplate(m_pTemplate, pUnkOuter, riid, ppv);
 }

@@ -17,10 +17,10 @@ typedef void(CALLBACK *LPFNInitRoutine)(BOOL bLoading, const CLSID *rclsid);
 
 // One creatable class of the module.
 struct CFactoryTemplate {
-    const WCHAR *m_Name;                               // friendly name (registry)
-    const CLSID *m_ClsID;                              // class identifier
-    LPFNNewCOMObject m_lpfnNew;                        // creation function
-    LPFNInitRoutine m_lpfnInit;                        // load/unload routine, or null
+    const WCHAR *m_Name;                              // friendly name (registry)
+    const CLSID *m_ClsID;                             // class identifier
+    LPFNNewCOMObject m_lpfnNew;                       // creation function
+    LPFNInitRoutine m_lpfnInit;                       // load/unload routine, or null
     const AMOVIESETUP_FILTER *m_pAMovieSetup_Filter;  // filter setup data, or null
 
     BOOL IsClassID(REFCLSID rclsid) const { return IsEqualCLSID(*m_ClsID, rclsid); }

@@ -37,14 +37,8 @@ HRESULT TaskMemString(const WCHAR *text, int length, LPOLESTR *out)
 }  // namespace
 
 CBasePropertyPage::CBasePropertyPage(const char *name, IUnknown *outer, int dialogId, int titleId)
-    : CUnknown(name, outer),
-      m_hwnd(NULL),
-      m_Dlg(NULL),
-      m_bDirty(FALSE),
-      m_bObjectSet(FALSE),
-      m_TitleId(titleId),
-      m_DialogId(dialogId),
-      m_bReleasingControlParent(FALSE)
+    : CUnknown(name, outer), m_hwnd(NULL), m_Dlg(NULL), m_bDirty(FALSE), m_bObjectSet(FALSE),
+      m_TitleId(titleId), m_DialogId(dialogId), m_bReleasingControlParent(FALSE)
 {
 }
 

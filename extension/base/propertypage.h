@@ -45,8 +45,8 @@ public:
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG *lpMsg) override;
 
 protected:
-    HWND m_hwnd;                     // the page window created by Activate
-    HWND m_Dlg;                      // the dialog, recorded on WM_INITDIALOG
+    HWND m_hwnd;                                            // the page window created by Activate
+    HWND m_Dlg;                                             // the dialog, recorded on WM_INITDIALOG
     Microsoft::WRL::ComPtr<IPropertyPageSite> m_pPageSite;  // the frame's site, or null
     BOOL m_bDirty;
 

@@ -18,14 +18,15 @@ LONG CBaseObject::ObjectsActive()
 }
 
 CUnknown::CUnknown(const char *name, IUnknown *outer)
-    : CBaseObject(name),
-      m_cRef(0),
+    : CBaseObject(name), m_cRef(0),
       m_pUnknown(outer ? outer
                        : reinterpret_cast<IUnknown *>(static_cast<INonDelegatingUnknown *>(this)))
 {
 }
 
-CUnknown::~CUnknown() {}
+CUnknown::~CUnknown()
+{
+}
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {

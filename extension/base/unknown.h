@@ -56,13 +56,19 @@ private:
 
 // The delegating IUnknown of an object that derives from CUnknown and one or
 // more COM interfaces: everything goes to the owner.
-#define DECLARE_IUNKNOWN                                                              \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override        \
-    {                                                                                 \
-        return GetOwner()->QueryInterface(riid, ppv);                                 \
-    }                                                                                 \
-    ULONG STDMETHODCALLTYPE AddRef() override { return GetOwner()->AddRef(); }        \
-    ULONG STDMETHODCALLTYPE Release() override { return GetOwner()->Release(); }
+#define DECLARE_IUNKNOWN                                                       \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override \
+    {                                                                          \
+        return GetOwner()->QueryInterface(riid, ppv);                          \
+    }                                                                          \
+    ULONG STDMETHODCALLTYPE AddRef() override                                  \
+    {                                                                          \
+        return GetOwner()->AddRef();                                           \
+    }                                                                          \
+    ULONG STDMETHODCALLTYPE Release() override                                 \
+    {                                                                          \
+        return GetOwner()->Release();                                          \
+    }
 
 // The creation function of a class of the module: outer unknown (may be null)
 // and a result code owned by the caller; returns the non-delegating unknown.

@@ -38,7 +38,9 @@ CInterfaceHandler::CInterfaceHandler(IUnknown *owner, IKsPropertySet *propertySe
 {
 }
 
-CInterfaceHandler::~CInterfaceHandler() {}
+CInterfaceHandler::~CInterfaceHandler()
+{
+}
 
 HRESULT STDMETHODCALLTYPE CInterfaceHandler::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {

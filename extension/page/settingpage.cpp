@@ -13,16 +13,22 @@
 const WCHAR g_wszPageName[] = L"Zr58_K KSProxy Extension Property Page";
 static const char kPageObjectName[] = "Zr58_K KSProxy Extension Property Page";
 
-const char *const g_ShutterList[SHUTTER_COUNT + 1] = {
-    "1/10000( 100usec )", "1/5000( 200usec )", "1/2000( 500usec )", "1/1000( 1msec )",
-    "1/500( 2msec )",     "1/200( 5msec )",    "1/100( 10msec )",   "1/50( 20msec )",
-    "1/20( 50msec )",     "1/10( 100msec )",   ""};
+const char *const g_ShutterList[SHUTTER_COUNT + 1] = {"1/10000( 100usec )",
+                                                      "1/5000( 200usec )",
+                                                      "1/2000( 500usec )",
+                                                      "1/1000( 1msec )",
+                                                      "1/500( 2msec )",
+                                                      "1/200( 5msec )",
+                                                      "1/100( 10msec )",
+                                                      "1/50( 20msec )",
+                                                      "1/20( 50msec )",
+                                                      "1/10( 100msec )",
+                                                      ""};
 
 const int g_VgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_VGA_60FPS, IDC_VGA_50FPS, IDC_VGA_30FPS,
                                                    IDC_VGA_25FPS, IDC_VGA_15FPS, -1};
-const int g_QvgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_QVGA_60FPS, IDC_QVGA_50FPS,
-                                                    IDC_QVGA_30FPS, IDC_QVGA_25FPS,
-                                                    IDC_QVGA_15FPS, -1};
+const int g_QvgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_QVGA_60FPS, IDC_QVGA_50FPS, IDC_QVGA_30FPS,
+                                                    IDC_QVGA_25FPS, IDC_QVGA_15FPS, -1};
 
 namespace {
 
@@ -91,11 +97,11 @@ struct CameraSettingPage::Setting {
     ULONG id;
     SettingSlot CameraSettingPage::*slot;
     SettingKind kind;
-    int controlId;      // trackbar, check box, combo box; a rate row's first button
-    int textId;         // a trackbar's value text
-    UINT infoMessage;   // failed GET_ENABLE at load or SET_ENABLE in Default; insert: HRESULT
-    UINT valueMessage;  // failed GET_DATA at load
-    bool valueInsert;   // the value message takes the value before the HRESULT
+    int controlId;           // trackbar, check box, combo box; a rate row's first button
+    int textId;              // a trackbar's value text
+    UINT infoMessage;        // failed GET_ENABLE at load or SET_ENABLE in Default; insert: HRESULT
+    UINT valueMessage;       // failed GET_DATA at load
+    bool valueInsert;        // the value message takes the value before the HRESULT
     bool pauseAfterDefault;  // the Default action pauses after sending this one
     // The setting's handler, always sending; moveControl as the handlers take it.
     void (*apply)(CameraSettingPage &page, bool moveControl);
@@ -105,43 +111,40 @@ struct CameraSettingPage::Setting {
 // order in which the Default action sends them (PRIVACY after LEDCTRL).
 // Loading and the initial apply go by CameraControlIds (PRIVACY last).
 const CameraSettingPage::Setting CameraSettingPage::kSettings[CAMERA_CONTROL_COUNT] = {
-    {A_GAIN, &CameraSettingPage::m_aGain, SettingKind::Trackbar, IDC_AGAIN_TRACKBAR,
-     IDC_AGAIN_TEXT, MSG_ENABLE_A_GAIN, MSG_GET_A_GAIN, true, true,
+    {A_GAIN, &CameraSettingPage::m_aGain, SettingKind::Trackbar, IDC_AGAIN_TRACKBAR, IDC_AGAIN_TEXT,
+     MSG_ENABLE_A_GAIN, MSG_GET_A_GAIN, true, true,
      [](CameraSettingPage &p, bool move) { p.ApplyAGain(move, true); }},
     {A_AUTOGAIN, &CameraSettingPage::m_aAutoGain, SettingKind::CheckBox, IDC_AGAIN_AUTO, 0,
      MSG_ENABLE_A_AUTOGAIN, MSG_GET_A_AUTOGAIN, true, false,
      [](CameraSettingPage &p, bool move) { p.ApplyAAutoGain(move, true); }},
-    {D_GAIN, &CameraSettingPage::m_dGain, SettingKind::Trackbar, IDC_DGAIN_TRACKBAR,
-     IDC_DGAIN_TEXT, MSG_ENABLE_D_GAIN, MSG_GET_D_GAIN, true, true,
+    {D_GAIN, &CameraSettingPage::m_dGain, SettingKind::Trackbar, IDC_DGAIN_TRACKBAR, IDC_DGAIN_TEXT,
+     MSG_ENABLE_D_GAIN, MSG_GET_D_GAIN, true, true,
      [](CameraSettingPage &p, bool move) { p.ApplyDGain(move, true); }},
     {EXPOSURE, &CameraSettingPage::m_exposure, SettingKind::Trackbar, IDC_EXPOSURE_TRACKBAR,
      IDC_EXPOSURE_TEXT, MSG_ENABLE_EXPOSURE, MSG_GET_EXPOSURE, true, false,
      [](CameraSettingPage &p, bool move) { p.ApplyExposure(move, true); }},
-    {AEC, &CameraSettingPage::m_aec, SettingKind::CheckBox, IDC_EXPOSURE_AUTO, 0,
-     MSG_ENABLE_AEC, MSG_GET_AEC, true, true,
-     [](CameraSettingPage &p, bool move) { p.ApplyAec(move); }},
+    {AEC, &CameraSettingPage::m_aec, SettingKind::CheckBox, IDC_EXPOSURE_AUTO, 0, MSG_ENABLE_AEC,
+     MSG_GET_AEC, true, true, [](CameraSettingPage &p, bool move) { p.ApplyAec(move); }},
     {EXPOSURE2CTRL, &CameraSettingPage::m_exposure2Ctrl, SettingKind::CheckBox,
      IDC_EXPOSURE2_ENABLE, 0, MSG_ENABLE_EXPOSURE2CTRL, MSG_GET_EXPOSURE2CTRL, true, false,
      [](CameraSettingPage &p, bool move) { p.ApplyExposure2Ctrl(move); }},
-    {EXPOSURE2VAL, &CameraSettingPage::m_exposure2Val, SettingKind::ShutterList,
-     IDC_SHUTTER_LIST, 0, MSG_ENABLE_EXPOSURE2VAL, MSG_GET_EXPOSURE2VAL, true, false,
+    {EXPOSURE2VAL, &CameraSettingPage::m_exposure2Val, SettingKind::ShutterList, IDC_SHUTTER_LIST,
+     0, MSG_ENABLE_EXPOSURE2VAL, MSG_GET_EXPOSURE2VAL, true, false,
      [](CameraSettingPage &p, bool move) { p.ApplyExposure2Val(move); }},
     {FLIP, &CameraSettingPage::m_flip, SettingKind::CheckBox, IDC_FLIP, 0, MSG_ENABLE_FLIP,
      MSG_GET_FLIP, false, false, [](CameraSettingPage &p, bool move) { p.ApplyFlip(move); }},
-    {MIRROR, &CameraSettingPage::m_mirror, SettingKind::CheckBox, IDC_MIRROR, 0,
-     MSG_ENABLE_MIRROR, MSG_GET_MIRROR, false, false,
-     [](CameraSettingPage &p, bool move) { p.ApplyMirror(move); }},
-    {LEDCTRL, &CameraSettingPage::m_ledCtrl, SettingKind::CheckBox, IDC_LED, 0,
-     MSG_ENABLE_LEDCTRL, MSG_GET_LEDCTRL, true, false,
-     [](CameraSettingPage &p, bool move) { p.ApplyLedCtrl(move); }},
+    {MIRROR, &CameraSettingPage::m_mirror, SettingKind::CheckBox, IDC_MIRROR, 0, MSG_ENABLE_MIRROR,
+     MSG_GET_MIRROR, false, false, [](CameraSettingPage &p, bool move) { p.ApplyMirror(move); }},
+    {LEDCTRL, &CameraSettingPage::m_ledCtrl, SettingKind::CheckBox, IDC_LED, 0, MSG_ENABLE_LEDCTRL,
+     MSG_GET_LEDCTRL, true, false, [](CameraSettingPage &p, bool move) { p.ApplyLedCtrl(move); }},
     {PRIVACY, &CameraSettingPage::m_privacy, SettingKind::CheckBox, IDC_PRIVACY, 0,
      MSG_ENABLE_PRIVACY, MSG_GET_PRIVACY, false, false,
      [](CameraSettingPage &p, bool move) { p.ApplyPrivacy(move); }},
     {STROBECTRL, &CameraSettingPage::m_strobeCtrl, SettingKind::CheckBox, IDC_STROBE_ENABLE, 0,
      MSG_ENABLE_STROBECTRL, MSG_GET_STROBECTRL, true, false,
      [](CameraSettingPage &p, bool move) { p.ApplyStrobeCtrl(move); }},
-    {STROBEINVERT, &CameraSettingPage::m_strobeInvert, SettingKind::CheckBox, IDC_STROBE_INVERT,
-     0, MSG_ENABLE_STROBEINVERT, MSG_GET_STROBEINVERT, true, false,
+    {STROBEINVERT, &CameraSettingPage::m_strobeInvert, SettingKind::CheckBox, IDC_STROBE_INVERT, 0,
+     MSG_ENABLE_STROBEINVERT, MSG_GET_STROBEINVERT, true, false,
      [](CameraSettingPage &p, bool move) { p.ApplyStrobeInvert(move); }},
     {VGA_FPS, &CameraSettingPage::m_vgaFps, SettingKind::RateRow, IDC_VGA_60FPS, 0,
      MSG_ENABLE_VGA_FPS, MSG_GET_VGA_FPS, true, false,
@@ -150,7 +153,6 @@ const CameraSettingPage::Setting CameraSettingPage::kSettings[CAMERA_CONTROL_COU
      MSG_ENABLE_QVGA_FPS, MSG_GET_QVGA_FPS, true, false,
      [](CameraSettingPage &p, bool move) { p.ApplyQvgaFps(move); }},
 };
-
 
 static CameraSettingPage::PauseFunction s_pfnPause = Sleep;
 
@@ -191,23 +193,10 @@ CUnknown *CameraSettingPage::CreateInstance(IUnknown *outer, HRESULT *phr)
 }
 
 CameraSettingPage::CameraSettingPage(IUnknown *outer)
-    : CBasePropertyPage(kPageObjectName, outer, IDD_CAMERA_SETTING, IDS_TITLE),
-      m_aGain(),
-      m_aAutoGain(),
-      m_dGain(),
-      m_exposure(),
-      m_aec(),
-      m_exposure2Ctrl(),
-      m_exposure2Val(),
-      m_flip(),
-      m_mirror(),
-      m_ledCtrl(),
-      m_privacy(),
-      m_strobeCtrl(),
-      m_strobeInvert(),
-      m_vgaFps(),
-      m_qvgaFps(),
-      m_bActive(FALSE)
+    : CBasePropertyPage(kPageObjectName, outer, IDD_CAMERA_SETTING, IDS_TITLE), m_aGain(),
+      m_aAutoGain(), m_dGain(), m_exposure(), m_aec(), m_exposure2Ctrl(), m_exposure2Val(),
+      m_flip(), m_mirror(), m_ledCtrl(), m_privacy(), m_strobeCtrl(), m_strobeInvert(), m_vgaFps(),
+      m_qvgaFps(), m_bActive(FALSE)
 {
     // The dialog's trackbars are common controls.
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
@@ -370,8 +359,8 @@ void CameraSettingPage::LoadSettings()
     for (ULONG id : CameraControlIds) {
         const Setting &setting = *SettingById(id);
         SettingSlot &slot = this->*setting.slot;
-        HRESULT hr = GetSettingInfo(id, slot.enable, slot.defaultValue, slot.minValue,
-                                    slot.maxValue);
+        HRESULT hr =
+            GetSettingInfo(id, slot.enable, slot.defaultValue, slot.minValue, slot.maxValue);
         if (FAILED(hr)) {
             ReportError(setting.infoMessage, hr);
             continue;
@@ -631,10 +620,8 @@ void CameraSettingPage::OnScroll(UINT code, HWND control)
     case TB_PAGEDOWN:
     case TB_THUMBTRACK:
     case TB_TOP:
-    case TB_BOTTOM:
-        break;
-    default:
-        return;  // TB_THUMBPOSITION and TB_ENDTRACK close a move already sent
+    case TB_BOTTOM: break;
+    default: return;  // TB_THUMBPOSITION and TB_ENDTRACK close a move already sent
     }
     if (!control)
         return;

@@ -23,11 +23,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinst, DWORD reason, LPVOID)
         g_hInst = hinst;
         CallInitRoutines(TRUE);
         break;
-    case DLL_PROCESS_DETACH:
-        CallInitRoutines(FALSE);
-        break;
-    default:
-        break;
+    case DLL_PROCESS_DETACH: CallInitRoutines(FALSE); break;
+    default: break;
     }
     return TRUE;
 }
