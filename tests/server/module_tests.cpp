@@ -101,14 +101,6 @@ TEST_F(ModuleTest, ClassObjectsThroughTheExports)
     EXPECT_EQ(S_FALSE, m_canUnloadNow());  // the handler and the lock
 
     outer.inner = inner;
-    IFace *face = NULL;
-    ASSERT_EQ(S_OK, outer.QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));
-    ControlRequest rq = {LEDCTRL, SET_DATA, 1, 0};
-    EXPECT_EQ(S_OK, face->SetValue10h(&rq));
-    ASSERT_EQ(1u, outer.calls.size());
-    EXPECT_EQ(std::vector<BYTE>({29, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}),
-              outer.calls[0].dataBytes);
-    face->Release();
     outer.DropInner();
     EXPECT_EQ(1, outer.refs);
     EXPECT_EQ(S_FALSE, m_canUnloadNow());  // the lock alone
