@@ -4,21 +4,21 @@
 # only does what is missing.
 #
 # With i686 among VIREO_ARCHES (the default "x86_64 i686") it also prepares the
-# 32-bit runs. This kernel runs no 32-bit code, so 32-bit Wine runs under
-# user-mode emulation:
-#   - qemu-user from bookworm-backports (bookworm's own qemu 7.2 crashes Wine's
-#     background processes); the backports entry reuses the address of the
-#     machine's Debian source and is pinned so that only the emulator comes
-#     from it;
-#   - a binfmt_misc entry for i386 ELF files (flags PF), so that the programs
-#     Wine starts with execve run under the emulator too; the kernel forgets it
-#     on reboot, so every run checks it;
+# 32-bit runs:
 #   - wine32:i386 and wine32-preloader:i386. Their loader /usr/lib/wine/wine
 #     would make /usr/bin/wine (and wineboot) pick the 32-bit loader for every
 #     caller; it is kept non-executable with dpkg-statoverride (set before the
 #     package is unpacked, so 64-bit callers never see it), and the 32-bit runs
 #     use a private copy of the loader and its preloader in /usr/lib/vireo-wine32
-#     (beside /usr/lib/wine, so Wine finds its libraries and data as from there).
+#     (beside /usr/lib/wine, so Wine finds its libraries and data as from there);
+#   - for kernels that run no 32-bit code, user-mode emulation: qemu-user from
+#     bookworm-backports (bookworm's own qemu 7.2 crashes Wine's background
+#     processes; the backports entry reuses the address of the machine's Debian
+#     source and is pinned so that only the emulator comes from it), and a
+#     binfmt_misc entry for i386 ELF files (flags PF) so that the programs Wine
+#     starts with execve run under the emulator too. The entry is made only
+#     where the kernel does not run i386 programs itself, and checked on every
+#     run (the kernel forgets it on reboot).
 set -euo pipefail
 PACKAGES=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb googletest
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 file imagemagick x11-utils x11-apps xdotool
@@ -118,26 +118,6 @@ if [ ${#need[@]} -gt 0 ]; then
   apt_get install -y -qq --no-install-recommends wine32:i386 wine32-preloader:i386 >/dev/null
 fi
 
-# binfmt_misc: i386 ELF files run by qemu-i386. P keeps the program's own
-# argv[0] (qemu knows it is called so through the name ending in -binfmt-P);
-# F opens the emulator now, so it is found from any mount namespace.
-binfmt=/proc/sys/fs/binfmt_misc
-interp=/usr/libexec/qemu-binfmt/i386-binfmt-P
-if [ ! -e "$binfmt/register" ]; then
-  $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
-fi
-if [ -e "$binfmt/qemu-i386" ] &&
-   ! { grep -qx "interpreter $interp" "$binfmt/qemu-i386" && grep -q '^flags: .*P.*F' "$binfmt/qemu-i386" &&
-       grep -qx enabled "$binfmt/qemu-i386"; }; then
-  echo -1 | $SUDO tee "$binfmt/qemu-i386" >/dev/null
-fi
-if [ ! -e "$binfmt/qemu-i386" ]; then
-  echo "setup: registering qemu-i386 for i386 ELF files"
-  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-  mask='\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-  echo ":qemu-i386:M::$magic:$mask:$interp:PF" | $SUDO tee "$binfmt/register" >/dev/null
-fi
-
 # The private 32-bit loader.
 $SUDO mkdir -p "$loader_dir"
 for pair in wine:/usr/lib/wine/wine wine-preloader:/usr/lib/wine/wine-preloader.static; do
@@ -148,10 +128,42 @@ for pair in wine:/usr/lib/wine/wine wine-preloader:/usr/lib/wine/wine-preloader.
   fi
 done
 
+# binfmt_misc: i386 ELF files run by qemu-i386, where the kernel does not run
+# them itself (a kernel without IA32 emulation gives "Exec format error"). A
+# kernel that runs them gets no entry: the programs then run natively, much
+# faster, and an entry left from an earlier run is removed. P keeps the
+# program's own argv[0] (qemu knows it is called so through the name ending in
+# -binfmt-P); F opens the emulator now, so it is found from any mount namespace.
+binfmt=/proc/sys/fs/binfmt_misc
+interp=/usr/libexec/qemu-binfmt/i386-binfmt-P
+entry="$binfmt/qemu-i386"
+if [ ! -e "$binfmt/register" ]; then
+  $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
+fi
+native() { "$loader_dir/wine-preloader" >/dev/null 2>&1; [ $? -ne 126 ]; }
+if [ -e "$entry" ]; then
+  # Tried with the entry off for a moment.
+  echo 0 | $SUDO tee "$entry" >/dev/null
+  if native; then
+    echo "setup: the kernel runs i386 programs itself; removing the qemu-i386 entry"
+    echo -1 | $SUDO tee "$entry" >/dev/null
+  elif grep -qx "interpreter $interp" "$entry" && grep -q '^flags: .*P.*F' "$entry"; then
+    echo 1 | $SUDO tee "$entry" >/dev/null
+  else
+    echo -1 | $SUDO tee "$entry" >/dev/null
+  fi
+fi
+if [ ! -e "$entry" ] && ! native; then
+  echo "setup: registering qemu-i386 for i386 ELF files"
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":qemu-i386:M::$magic:$mask:$interp:PF" | $SUDO tee "$binfmt/register" >/dev/null
+fi
+
 # What the 32-bit runs rely on, checked.
 if [ -x /usr/lib/wine/wine ]; then
   echo "setup: /usr/lib/wine/wine is executable: /usr/bin/wine would pick the 32-bit loader" >&2; exit 1
 fi
 if ! out=$("$loader_dir/wine" --version 2>&1); then
-  echo "setup: the 32-bit Wine loader does not start under the emulator: $out" >&2; exit 1
+  echo "setup: the 32-bit Wine loader does not start: $out" >&2; exit 1
 fi

@@ -1,9 +1,10 @@
 #!/bin/bash
 # Installs what is missing, builds, checks the shipped 32-bit artefacts, then
 # runs every test of each width under Wine on a private Xvfb: build/x86_64
-# with 64-bit Wine, then build/i686 with 32-bit Wine under user-mode
-# emulation in a 32-bit prefix. VIREO_ARCHES=x86_64 keeps to the fast 64-bit
-# run. Extra arguments go to ctest (both widths).
+# with 64-bit Wine, then build/i686 with 32-bit Wine in a 32-bit prefix
+# (natively, or under user-mode emulation where the kernel runs no 32-bit
+# code). VIREO_ARCHES=x86_64 keeps to the fast 64-bit run. Extra arguments go
+# to ctest (both widths).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export VIREO_ARCHES="${VIREO_ARCHES:-x86_64 i686}"

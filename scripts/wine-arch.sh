@@ -1,8 +1,9 @@
 #!/bin/bash
 # Sourced: the Wine of one width ($vireo_arch, default x86_64).
 #   x86_64: the 64-bit loader, a 64-bit prefix.
-#   i686:   the 32-bit loader (the private copy that scripts/setup.sh lays out,
-#           run by qemu-i386 through binfmt_misc) in a 32-bit prefix.
+#   i686:   the 32-bit loader (the private copy that scripts/setup.sh lays out;
+#           natively, or under qemu-i386 through binfmt_misc where the kernel
+#           runs no 32-bit code) in a 32-bit prefix.
 # Both are served by the native 64-bit wineserver. Sets vireo_wine (the
 # loader) and vireo_wineserver, and exports what Wine reads.
 vireo_wineserver=/usr/lib/wine/wineserver64

@@ -1,6 +1,6 @@
 #!/bin/bash
-# kit_test.sh BUILD_DIR TOOLCHAIN_FILE: the kit of BUILD_DIR as a user gets
-# it. Zips it with cpack, unpacks the zip into a fresh Wine prefix, runs
+# kit_test.sh BUILD_DIR TOOLCHAIN_FILE: the kit of BUILD_DIR (either width,
+# in a prefix of that width) as a user gets it. Zips it with cpack, unpacks the zip into a fresh Wine prefix, runs
 # install.cmd, builds the C sample against the installed CMake package, runs
 # it and "vireoctl info" on the simulated camera, runs uninstall.cmd and
 # compares the registry with what it was before. An install.cmd beside a
@@ -12,22 +12,25 @@ work="$build/kit-test"
 rm -rf "$work"
 mkdir -p "$work"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+vireo_arch=$(basename "$toolchain" .cmake)
+vireo_arch=${vireo_arch#toolchain-}
+source "$(dirname "$0")/../../scripts/wine-arch.sh"
+wine="$vireo_wine"
+trap '"$vireo_wineserver" -k >/dev/null 2>&1 || true' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 # The fresh prefix is made while the kit is zipped.
-wineboot -i >/dev/null 2>&1 &
+"$wine" wineboot.exe -i >/dev/null 2>&1 &
 boot=$!
 (cd "$build" && cpack -G ZIP -B "$work/package" >/dev/null)
-zip=$(ls "$work"/package/vireo-*-win64.zip)
+zip=$(ls "$work"/package/vireo-*-win*.zip)
 echo "kit: $(basename "$zip")"
 wait "$boot" || true
-wineserver -w
-wineserver -p
+"$vireo_wineserver" -w
+"$vireo_wineserver" -p
 drive="$WINEPREFIX/drive_c"
 (cd "$drive" && cmake -E tar xf "$zip")
-kit=$(ls -d "$drive"/vireo-*-win64)
+kit=$(ls -d "$drive"/vireo-*-win*)
 winkit="C:\\$(basename "$kit")"
 
 # The test's camera; and the proxy's keys, which Windows itself has.
