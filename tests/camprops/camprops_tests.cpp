@@ -11,18 +11,6 @@ namespace {
 
 const DWORD kGuardMs = 30000;  // against a hang, not a timing check
 
-// Repeats test() every 10 ms until it holds or the guard time has passed.
-template <typename Test> bool WaitFor(Test test)
-{
-    const DWORD start = GetTickCount();
-    while (!test()) {
-        if (GetTickCount() - start > kGuardMs)
-            return false;
-        Sleep(10);
-    }
-    return true;
-}
-
 // camprops.exe started with its standard output and error in files.
 class CampropsRun {
 public:
@@ -190,7 +178,7 @@ public:
     // grey ramp is the bottom row; flipped, it is the top row.
     bool WaitForOrientation(bool flipped)
     {
-        return WaitFor([&] {
+        return wintest::WaitUntil([&] {
             std::vector<BYTE> f(kWidth * 3 * kHeight);
             long size = static_cast<long>(f.size());
             return grabber->GetCurrentBuffer(&size, reinterpret_cast<long *>(f.data())) == S_OK &&
@@ -214,7 +202,7 @@ TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
     CampropsRun run;
     ASSERT_TRUE(run.Start(L"\"" SIMCAM_FRIENDLY_NAME L"\""));
     FrameSearch found = {0, NULL, NULL};
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(wintest::WaitUntil([&] {
         found = FindPropertyFrame(run.ProcessId());
         return found.frame != NULL || !run.Running();
     }));

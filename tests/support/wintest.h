@@ -67,6 +67,19 @@ bool RegisterModule(const std::wstring &fileName, bool unregister = false);
 // Creates a hidden top-level window usable as a dialog parent.
 HWND CreateHostWindow(int width = 640, int height = 480);
 
+// Waits until done() holds, looking every 10 ms; false after guardMs. A
+// guard against a stalled program, never a timing check.
+template <typename Done> bool WaitUntil(Done done, DWORD guardMs = 30000)
+{
+    const ULONGLONG end = GetTickCount64() + guardMs;
+    while (!done()) {
+        if (GetTickCount64() > end)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
 // Sends every pending message of this thread to its window.
 void PumpMessages();
 

@@ -18,18 +18,7 @@
 
 namespace {
 
-// Waits until done() holds; a guard against a stalled program, not a
-// timing check.
-template <typename Done> bool WaitUntil(Done done, DWORD guardMs = 30000)
-{
-    const ULONGLONG end = GetTickCount64() + guardMs;
-    while (!done()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(10);
-    }
-    return true;
-}
+using wintest::WaitUntil;
 
 // The client area's top-left width x height pixels, top row first, as
 // 0x00RRGGBB.
@@ -236,11 +225,6 @@ struct ShowCase {
     std::vector<LONG> caps;  // the capability list (empty: the camera's own)
 };
 
-void PrintTo(const ShowCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 class ViewerShows : public ViewerOnCamera, public ::testing::WithParamInterface<ShowCase> {};
 
 TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
@@ -406,11 +390,6 @@ struct StopCase {
     const char *name;
     void (*request)(HWND window);
 };
-
-void PrintTo(const StopCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 void TypeKeys(const std::vector<WORD> &keys)
 {
@@ -610,11 +589,6 @@ struct MissingCase {
     enum { UNBINDABLE_DEVICE, NO_STREAM_CONFIG, NO_CONNECTION, CUT_FORMAT_BLOCK } what;
     const char *line;  // up to the result code, when the line gives one
 };
-
-void PrintTo(const MissingCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class ViewerMissing : public ViewerOnCamera, public ::testing::WithParamInterface<MissingCase> {
 protected:
