@@ -30,6 +30,10 @@ for arch in $VIREO_ARCHES; do
     vireo_build="$root/build/$arch"
     VIREO_HEADLESS=1 source "$root/scripts/wine-env.sh"
     trap vireo_wine_stop EXIT
+    # Wine closes its desktop a second after the last process on it ends; a
+    # test starting just then can find no display driver. The keeper holds
+    # the desktop for the run (the wineserver's end stops it).
+    "$vireo_wine" "$vireo_build/bin/desktop_keeper.exe" </dev/null >/dev/null 2>&1 &
     cd "$vireo_build"
     ctest --output-on-failure --timeout 300 "$@"
   ) || rc=$?
