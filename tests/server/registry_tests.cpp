@@ -6,6 +6,7 @@
 #include <olectl.h>
 
 #include "base/classfactory.h"
+#include "base/handles.h"
 #include "base/module.h"
 #include "control/vireoctl.h"
 #include "fakes.h"
@@ -26,22 +27,20 @@ std::wstring ProgramPath()
     return path;
 }
 
-// Creates HKLM\path as a volatile key: no non-volatile key can be made
-// below it. (Under Wine a key's security descriptor does not stop a
+// Creates HKLM\path, by default as a volatile key: no non-volatile key can
+// be made below one. (Under Wine a key's security descriptor does not stop a
 // process of the machine's user from writing, so this is the way to make a
 // key path unwritable that works there as well as on Windows.)
-LONG CreateVolatileKey(const std::wstring &path)
+LONG CreateKey(const std::wstring &path, DWORD options = REG_OPTION_VOLATILE)
 {
-    HKEY key = NULL;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, REG_OPTION_VOLATILE,
-                              KEY_READ, NULL, &key, NULL);
-    if (rc == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return rc;
+    RegKey key;
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, options, KEY_READ, NULL,
+                           key.Put(), NULL);
 }
 
 const HRESULT kChildMustBeVolatile =
     static_cast<HRESULT>(0x80070000UL | ERROR_CHILD_MUST_BE_VOLATILE);
+const HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -57,7 +56,7 @@ protected:
         g_failNothrowNew = false;
         DllUnregisterServer();
         RegDeleteKeyW(HKEY_LOCAL_MACHINE,
-                      (PropertyPagesKey() + L"\\" + GuidString(kOtherPage)).c_str());
+                      (kPropertyPagesKey + L"\\" + GuidString(kOtherPage)).c_str());
         RemoveModuleEntries();
         ExpectUnregistered();
         EXPECT_EQ(0, CBaseObject::ObjectsActive());
@@ -76,105 +75,89 @@ TEST_F(RegistryTest, RegisterTwiceWritesEveryEntryOnceAndUnregisterRemovesThem)
     ASSERT_EQ(S_OK, DllRegisterServer());
     ASSERT_EQ(S_OK, DllRegisterServer());
     ExpectRegistered(ProgramPath());
-    // The setup step created the page and let it go again.
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    EXPECT_EQ(1u, SubkeyCount(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage)));
-    EXPECT_EQ(2u, ValueCount(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet) + L"\\InprocServer32"));
-    EXPECT_EQ(1u, SubkeyCount(HKEY_LOCAL_MACHINE, SetKey()));
-    EXPECT_EQ(1u, SubkeyCount(HKEY_LOCAL_MACHINE, PropertyPagesKey()));
-    EXPECT_EQ(1u, ValueCount(HKEY_LOCAL_MACHINE, PageKey()));
-    EXPECT_EQ(2u, ValueCount(HKEY_LOCAL_MACHINE, HandlerKey()));
-    EXPECT_EQ(0u, SubkeyCount(HKEY_LOCAL_MACHINE, HandlerKey()));
+    // Subkeys and values of each key.
+    EXPECT_EQ(KeyCounts(1, 1), CountKey(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage)));
+    EXPECT_EQ(KeyCounts(0, 2),
+              CountKey(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet) + L"\\InprocServer32"));
+    EXPECT_EQ(KeyCounts(1, 0), CountKey(HKEY_LOCAL_MACHINE, kSetKey));
+    EXPECT_EQ(KeyCounts(1, 0), CountKey(HKEY_LOCAL_MACHINE, kPropertyPagesKey));
+    EXPECT_EQ(KeyCounts(0, 1), CountKey(HKEY_LOCAL_MACHINE, kPageKey));
+    EXPECT_EQ(KeyCounts(0, 2), CountKey(HKEY_LOCAL_MACHINE, kHandlerKey));
 
     EXPECT_EQ(S_OK, DllUnregisterServer());
     ExpectUnregistered();
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PropertyPagesKey()));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMediaSets));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMediaInterfaces));
 }
 
-TEST_F(RegistryTest, UnregisterWhenAbsentCreatesNothing)
+// Unregistering finds nothing, or what is left of a registration: it
+// removes what is there, reports the handler key's absence, creates nothing.
+TEST_F(RegistryTest, UnregisterRemovesWhatIsLeftAndCreatesNothing)
 {
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), DllUnregisterServer());
+    EXPECT_EQ(kFileNotFound, DllUnregisterServer());
     ExpectUnregistered();
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PropertyPagesKey()));
     EXPECT_EQ(m_hadMediaSets, KeyExists(HKEY_LOCAL_MACHINE, kMediaSets));
     EXPECT_EQ(m_hadMediaInterfaces, KeyExists(HKEY_LOCAL_MACHINE, kMediaInterfaces));
 
-    // Again, after a registration has made the parents exist.
     ASSERT_EQ(S_OK, DllRegisterServer());
-    ASSERT_EQ(S_OK, DllUnregisterServer());
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), DllUnregisterServer());
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet).c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, kHandlerKey.c_str()));
+    EXPECT_EQ(kFileNotFound, DllUnregisterServer());
+    ExpectUnregistered();
+    // Again, now that a registration has made the parents exist.
+    EXPECT_EQ(kFileNotFound, DllUnregisterServer());
     ExpectUnregistered();
 }
 
 TEST_F(RegistryTest, UnregisterBesideAnotherPage)
 {
     ASSERT_EQ(S_OK, DllRegisterServer());
-    std::wstring otherPage = PropertyPagesKey() + L"\\" + GuidString(kOtherPage);
-    HKEY key = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, otherPage.c_str(), 0, NULL, 0,
-                                             KEY_ALL_ACCESS, NULL, &key, NULL));
-    RegCloseKey(key);
+    std::wstring otherPage = kPropertyPagesKey + L"\\" + GuidString(kOtherPage);
+    ASSERT_EQ(ERROR_SUCCESS, CreateKey(otherPage, REG_OPTION_NON_VOLATILE));
 
     EXPECT_EQ(S_OK, DllUnregisterServer());
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PageKey()));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, otherPage));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, PropertyPagesKey()));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, SetKey()));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HandlerKey()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPageKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, otherPage));  // and the keys above it
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage)));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet)));
 }
 
-TEST_F(RegistryTest, UnregisterRemovesWhatIsLeftOfAPartialRegistration)
-{
-    ASSERT_EQ(S_OK, DllRegisterServer());
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet).c_str()));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, HandlerKey().c_str()));
-
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), DllUnregisterServer());
-    ExpectUnregistered();
-}
-
 TEST_F(RegistryTest, PageKeyFailureIsReportedAfterTheHandlerKey)
 {
-    ASSERT_EQ(ERROR_SUCCESS, CreateVolatileKey(SetKey()));
-    ASSERT_EQ(ERROR_SUCCESS, CreateVolatileKey(PropertyPagesKey()));
+    ASSERT_EQ(ERROR_SUCCESS, CreateKey(kSetKey));
+    ASSERT_EQ(ERROR_SUCCESS, CreateKey(kPropertyPagesKey));
 
     EXPECT_EQ(kChildMustBeVolatile, DllRegisterServer());
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PageKey()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPageKey));
     // The handler key was still written in full.
-    EXPECT_EQ(86u, ReadValue(HKEY_LOCAL_MACHINE, HandlerKey(), NULL).bytes.size());
-    EXPECT_EQ(16u, ReadValue(HKEY_LOCAL_MACHINE, HandlerKey(), L"IID").bytes.size());
+    EXPECT_EQ(86u, ReadValue(HKEY_LOCAL_MACHINE, kHandlerKey, NULL).bytes.size());
+    EXPECT_EQ(16u, ReadValue(HKEY_LOCAL_MACHINE, kHandlerKey, L"IID").bytes.size());
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet) + L"\\InprocServer32"));
 
     // Unregistration removes the handler key and the blocker's empty keys.
     EXPECT_EQ(S_OK, DllUnregisterServer());
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HandlerKey()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey));
 }
 
 TEST_F(RegistryTest, HandlerKeyFailureIsReturned)
 {
     // Put a volatile MediaInterfaces in place of the real one for the test.
-    ASSERT_EQ(0u, m_hadMediaInterfaces ? SubkeyCount(HKEY_LOCAL_MACHINE, kMediaInterfaces) : 0u)
+    ASSERT_EQ(0u, m_hadMediaInterfaces ? CountKey(HKEY_LOCAL_MACHINE, kMediaInterfaces).first : 0u)
         << "MediaInterfaces holds other extensions";
     if (m_hadMediaInterfaces) {
         ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, kMediaInterfaces));
     }
-    ASSERT_EQ(ERROR_SUCCESS, CreateVolatileKey(kMediaInterfaces));
+    ASSERT_EQ(ERROR_SUCCESS, CreateKey(kMediaInterfaces));
 
     HRESULT hr = DllRegisterServer();
-    bool handlerKey = KeyExists(HKEY_LOCAL_MACHINE, HandlerKey());
-    RegValue page = ReadValue(HKEY_LOCAL_MACHINE, PageKey(), NULL);
+    bool handlerKey = KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey);
+    RegValue page = ReadValue(HKEY_LOCAL_MACHINE, kPageKey, NULL);
 
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kMediaInterfaces);
     if (m_hadMediaInterfaces) {
-        HKEY key = NULL;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfaces, 0, NULL, 0,
-                                                 KEY_READ, NULL, &key, NULL));
-        RegCloseKey(key);
+        ASSERT_EQ(ERROR_SUCCESS, CreateKey(kMediaInterfaces, REG_OPTION_NON_VOLATILE));
     }
 
     EXPECT_EQ(kChildMustBeVolatile, hr);
@@ -194,6 +177,6 @@ TEST_F(RegistryTest, FailedClassSetupEndsRegistration)
     EXPECT_TRUE(
         KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage) + L"\\InprocServer32"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet)));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SetKey()));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HandlerKey()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSetKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey));
 }

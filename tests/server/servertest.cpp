@@ -4,6 +4,7 @@
 
 #include <objbase.h>
 
+#include "base/handles.h"
 #include "control/handler.h"
 #include "page/settingpage.h"
 
@@ -23,30 +24,16 @@ std::wstring ClassKey(REFGUID clsid)
 {
     return L"CLSID\\" + GuidString(clsid);
 }
-std::wstring SetKey()
-{
-    return std::wstring(kMediaSets) + L"\\" + GuidString(CameraPropertySet);
-}
-std::wstring PropertyPagesKey()
-{
-    return SetKey() + L"\\PropertyPages";
-}
-std::wstring PageKey()
-{
-    return PropertyPagesKey() + L"\\" + GuidString(CLSID_CameraSettingPage);
-}
-std::wstring HandlerKey()
-{
-    return std::wstring(kMediaInterfaces) + L"\\" + GuidString(CameraPropertySet);
-}
+const std::wstring kSetKey = std::wstring(kMediaSets) + L"\\" + GuidString(CameraPropertySet);
+const std::wstring kPropertyPagesKey = kSetKey + L"\\PropertyPages";
+const std::wstring kPageKey = kPropertyPagesKey + L"\\" + GuidString(CLSID_CameraSettingPage);
+const std::wstring kHandlerKey =
+    std::wstring(kMediaInterfaces) + L"\\" + GuidString(CameraPropertySet);
 
 bool KeyExists(HKEY root, const std::wstring &path)
 {
-    HKEY key = NULL;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    RegKey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 std::wstring RegValue::Text() const
@@ -61,53 +48,38 @@ std::wstring RegValue::Text() const
 RegValue ReadValue(HKEY root, const std::wstring &path, const wchar_t *name)
 {
     RegValue v;
-    HKEY key = NULL;
-    v.status = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key);
+    RegKey key;
+    v.status = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put());
     if (v.status != ERROR_SUCCESS)
         return v;
     DWORD size = 0;
-    v.status = RegQueryValueExW(key, name, NULL, &v.type, NULL, &size);
+    v.status = RegQueryValueExW(key.Get(), name, NULL, &v.type, NULL, &size);
     if (v.status == ERROR_SUCCESS) {
         v.bytes.resize(size);
-        v.status = RegQueryValueExW(key, name, NULL, &v.type, v.bytes.data(), &size);
+        v.status = RegQueryValueExW(key.Get(), name, NULL, &v.type, v.bytes.data(), &size);
         v.bytes.resize(size);
     }
-    RegCloseKey(key);
     return v;
 }
 
-static void CountKey(HKEY root, const std::wstring &path, DWORD *subkeys, DWORD *values)
+KeyCounts CountKey(HKEY root, const std::wstring &path)
 {
-    *subkeys = *values = 0xFFFFFFFF;
-    HKEY key = NULL;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    RegQueryInfoKeyW(key, NULL, NULL, NULL, subkeys, NULL, NULL, values, NULL, NULL, NULL, NULL);
-    RegCloseKey(key);
-}
-
-DWORD SubkeyCount(HKEY root, const std::wstring &path)
-{
-    DWORD subkeys, values;
-    CountKey(root, path, &subkeys, &values);
-    return subkeys;
-}
-
-DWORD ValueCount(HKEY root, const std::wstring &path)
-{
-    DWORD subkeys, values;
-    CountKey(root, path, &subkeys, &values);
-    return values;
+    KeyCounts n(0xFFFFFFFF, 0xFFFFFFFF);
+    RegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS)
+        RegQueryInfoKeyW(key.Get(), NULL, NULL, NULL, &n.first, NULL, NULL, &n.second, NULL, NULL,
+                         NULL, NULL);
+    return n;
 }
 
 void RemoveModuleEntries()
 {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage).c_str());
     RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet).c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, PageKey().c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, PropertyPagesKey().c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, SetKey().c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, HandlerKey().c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPageKey.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPropertyPagesKey.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSetKey.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kHandlerKey.c_str());
 }
 
 static void ExpectText(HKEY root, const std::wstring &path, const wchar_t *name,
@@ -139,10 +111,10 @@ void ExpectRegistered(const std::wstring &modulePath)
     }
 
     // 78 and 86 bytes with the terminating zero.
-    ExpectText(HKEY_LOCAL_MACHINE, PageKey(), NULL, L"Zr58_K KSProxy Extension Property Page");
-    ExpectText(HKEY_LOCAL_MACHINE, HandlerKey(), NULL,
+    ExpectText(HKEY_LOCAL_MACHINE, kPageKey, NULL, L"Zr58_K KSProxy Extension Property Page");
+    ExpectText(HKEY_LOCAL_MACHINE, kHandlerKey, NULL,
                L"Zr58_K KSProxy Extension Interface Handler");
-    RegValue iid = ReadValue(HKEY_LOCAL_MACHINE, HandlerKey(), L"IID");
+    RegValue iid = ReadValue(HKEY_LOCAL_MACHINE, kHandlerKey, L"IID");
     ASSERT_EQ(ERROR_SUCCESS, iid.status);
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), iid.type);
     const BYTE expected[16] = {0x2A, 0xA4, 0xF2, 0x04, 0x9F, 0x47, 0x11, 0x45,
@@ -154,8 +126,8 @@ void ExpectUnregistered()
 {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage)));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet)));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SetKey()));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HandlerKey()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSetKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey));
 }
 
 }  // namespace servertest

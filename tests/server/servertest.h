@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "control/vireoctl.h"
@@ -14,11 +15,11 @@ namespace servertest {
 std::wstring GuidString(REFGUID guid);
 
 // Registry paths of the module's entries.
-std::wstring ClassKey(REFGUID clsid);  // "CLSID\{...}" under HKCR
-std::wstring SetKey();                 // "...\MediaSets\{set}" under HKLM
-std::wstring PropertyPagesKey();       // SetKey() + "\PropertyPages"
-std::wstring PageKey();                // PropertyPagesKey() + "\{page}"
-std::wstring HandlerKey();             // "...\MediaInterfaces\{set}" under HKLM
+std::wstring ClassKey(REFGUID clsid);         // "CLSID\{...}" under HKCR
+extern const std::wstring kSetKey;            // "...\MediaSets\{set}" under HKLM
+extern const std::wstring kPropertyPagesKey;  // kSetKey + "\PropertyPages"
+extern const std::wstring kPageKey;           // kPropertyPagesKey + "\{page}"
+extern const std::wstring kHandlerKey;        // "...\MediaInterfaces\{set}" under HKLM
 extern const wchar_t kMediaSets[];
 extern const wchar_t kMediaInterfaces[];
 
@@ -32,8 +33,9 @@ struct RegValue {
 };
 RegValue ReadValue(HKEY root, const std::wstring &path, const wchar_t *name);
 
-DWORD SubkeyCount(HKEY root, const std::wstring &path);
-DWORD ValueCount(HKEY root, const std::wstring &path);
+// A key's subkeys and values; all bits set when it cannot be opened.
+typedef std::pair<DWORD, DWORD> KeyCounts;
+KeyCounts CountKey(HKEY root, const std::wstring &path);
 
 // Removes every entry the module may have written (test clean-up).
 void RemoveModuleEntries();
