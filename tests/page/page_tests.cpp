@@ -99,8 +99,7 @@ TEST_F(PageTest, ActivatingTwiceLoadsTwice)
     ASSERT_EQ(S_OK, Activate());
     EXPECT_TRUE(m_setting->IsActive());
     EXPECT_EQ(expected, Requests());
-    EXPECT_EQ(12, TrackbarPos(IDC_AGAIN_TRACKBAR));
-    EXPECT_EQ("1.6875", Text(IDC_AGAIN_TEXT));
+    EXPECT_EQ("1..32 @12 1.6875", Trackbar(IDC_AGAIN_TRACKBAR));
     EXPECT_EQ((std::vector<int>{IDC_VGA_50FPS, IDC_QVGA_25FPS}), CheckedRadios());
     EXPECT_TRUE(BoxTexts().empty());
 }
@@ -245,29 +244,12 @@ TEST_F(PageTest, LoadsAndAppliesEveryControl)
     EXPECT_EQ(16u, Request(30).dataLength);
 
     // What the user sees.
-    EXPECT_EQ(1, TrackbarMin(IDC_AGAIN_TRACKBAR));
-    EXPECT_EQ(32, TrackbarMax(IDC_AGAIN_TRACKBAR));
-    EXPECT_EQ(17, TrackbarPos(IDC_AGAIN_TRACKBAR));
-    EXPECT_EQ("2.0000", Text(IDC_AGAIN_TEXT));
-    EXPECT_EQ(4, TrackbarMin(IDC_DGAIN_TRACKBAR));
-    EXPECT_EQ(32, TrackbarMax(IDC_DGAIN_TRACKBAR));
-    EXPECT_EQ(5, TrackbarPos(IDC_DGAIN_TRACKBAR));
-    EXPECT_EQ("1.25", Text(IDC_DGAIN_TEXT));
-    EXPECT_EQ(-5, TrackbarMin(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_EQ(3330, TrackbarMax(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_EQ(1, TrackbarPos(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_EQ("0.1 msec", Text(IDC_EXPOSURE_TEXT));
+    EXPECT_EQ("1..32 @17 2.0000", Trackbar(IDC_AGAIN_TRACKBAR));
+    EXPECT_EQ("4..32 @5 1.25", Trackbar(IDC_DGAIN_TRACKBAR));
+    EXPECT_EQ("-5..3330 @1 0.1 msec", Trackbar(IDC_EXPOSURE_TRACKBAR));
     for (int id : {IDC_AGAIN_TRACKBAR, IDC_DGAIN_TRACKBAR, IDC_EXPOSURE_TRACKBAR})
         EXPECT_EQ(1, SendMessageW(Item(id), TBM_GETPAGESIZE, 0, 0)) << id;
-    EXPECT_FALSE(Checked(IDC_AGAIN_AUTO));
-    EXPECT_FALSE(Checked(IDC_EXPOSURE_AUTO));
-    EXPECT_TRUE(Checked(IDC_EXPOSURE2_ENABLE));
-    EXPECT_TRUE(Checked(IDC_FLIP));
-    EXPECT_FALSE(Checked(IDC_MIRROR));
-    EXPECT_TRUE(Checked(IDC_LED));
-    EXPECT_TRUE(Checked(IDC_PRIVACY));
-    EXPECT_TRUE(Checked(IDC_STROBE_ENABLE));
-    EXPECT_FALSE(Checked(IDC_STROBE_INVERT));
+    EXPECT_EQ("001101110", Checks());
     EXPECT_EQ((Log{"1/10000( 100usec )", "1/5000( 200usec )", "1/2000( 500usec )",
                    "1/1000( 1msec )", "1/500( 2msec )", "1/200( 5msec )", "1/100( 10msec )",
                    "1/50( 20msec )", "1/20( 50msec )", "1/10( 100msec )"}),
@@ -276,13 +258,7 @@ TEST_F(PageTest, LoadsAndAppliesEveryControl)
     EXPECT_EQ((std::vector<int>{IDC_VGA_60FPS, IDC_QVGA_15FPS}), CheckedRadios());
 
     // Manual gain, manual exposure from the shutter list.
-    EXPECT_TRUE(Enabled(IDC_AGAIN_TRACKBAR));
-    EXPECT_TRUE(Enabled(IDC_AGAIN_TEXT));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE_AUTO));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TEXT));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE2_ENABLE));
-    EXPECT_TRUE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("1110011", Enables());
     for (int id : {IDC_DGAIN_TRACKBAR, IDC_DGAIN_TEXT, IDC_FLIP, IDC_DEFAULT, IDC_VGA_15FPS})
         EXPECT_TRUE(Enabled(id)) << id;
     EXPECT_TRUE(BoxTexts().empty());
@@ -298,27 +274,17 @@ TEST_F(PageTest, AutomaticExposureDisablesTheExposureControls)
     EXPECT_EQ("1.00", Text(IDC_DGAIN_TEXT));
     EXPECT_EQ("28.4 msec", Text(IDC_EXPOSURE_TEXT));
     EXPECT_EQ(6, ShutterSelection());
-    EXPECT_TRUE(Checked(IDC_EXPOSURE_AUTO));
-    EXPECT_TRUE(Checked(IDC_EXPOSURE2_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_AGAIN_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_AGAIN_TEXT));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE_AUTO));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TEXT));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE2_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("111000000", Checks());
+    EXPECT_EQ("0010000", Enables());
 
     // Exposure "Auto" off: only AEC is sent, the states follow.
     ClearLog();
     Click(IDC_EXPOSURE_AUTO);
     EXPECT_EQ((Log{"SD 13=0"}), Requests());
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE2_ENABLE));
-    EXPECT_TRUE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("0010011", Enables());
     Click(IDC_EXPOSURE_AUTO);
     EXPECT_EQ((Log{"SD 13=0", "SD 13=1"}), Requests());
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE2_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("0010000", Enables());
 }
 
 TEST_F(PageTest, AbsentControlIsNeitherReadNorDrivenButStillWorks)
@@ -346,9 +312,7 @@ TEST_F(PageTest, AbsentControlIsNeitherReadNorDrivenButStillWorks)
     EXPECT_EQ("SD 29=0", Describe(Request(g_pauses[0].position - 1)));
 
     // The template's state, the range from the camera's reply.
-    EXPECT_EQ(4, TrackbarMin(IDC_DGAIN_TRACKBAR));
-    EXPECT_EQ(4, TrackbarPos(IDC_DGAIN_TRACKBAR));  // 0 lies below the range
-    EXPECT_EQ("0", Text(IDC_DGAIN_TEXT));
+    EXPECT_EQ("4..32 @4 0", Trackbar(IDC_DGAIN_TRACKBAR));  // 0 lies below the range
     EXPECT_FALSE(Checked(IDC_FLIP));
     EXPECT_EQ((std::vector<int>{IDC_QVGA_25FPS}), CheckedRadios());
 
@@ -389,8 +353,7 @@ TEST_F(PageTest, LoadFailuresAreReportedAndLoadingGoesOn)
     apply[11] = "SD 307=0";
     EXPECT_EQ(Concat(load, apply), Requests());
     EXPECT_TRUE(m_setting->IsActive());
-    EXPECT_EQ("0", Text(IDC_AGAIN_TEXT));
-    EXPECT_EQ(0, TrackbarPos(IDC_AGAIN_TRACKBAR));
+    EXPECT_EQ("0..0 @0 0", Trackbar(IDC_AGAIN_TRACKBAR));
     EXPECT_EQ("0.0 msec", Text(IDC_EXPOSURE_TEXT));
     EXPECT_FALSE(Checked(IDC_FLIP));
 
@@ -429,8 +392,7 @@ TEST_F(PageTest, SetFailuresDuringTheInitialApplyGoOn)
                    "Failed to set data QVGA_FPS to 3. Error 0x80070005."}),
               BoxTexts());
     EXPECT_EQ(45, LogCount());
-    EXPECT_EQ(-3, TrackbarPos(IDC_AGAIN_TRACKBAR));
-    EXPECT_EQ("0.7500", Text(IDC_AGAIN_TEXT));
+    EXPECT_EQ("-8..32 @-3 0.7500", Trackbar(IDC_AGAIN_TRACKBAR));
     EXPECT_TRUE(m_setting->IsActive());
 }
 
@@ -503,26 +465,13 @@ TEST_F(PageTest, DefaultWritesTheFactoryDefaults)
     EXPECT_EQ(0, memcmp(expected, first.block, 32));
     EXPECT_EQ(1, d.Control(MIRROR)->enable);  // the absent control got its SET_ENABLE
 
-    EXPECT_EQ("1.0000", Text(IDC_AGAIN_TEXT));
-    EXPECT_EQ(1, TrackbarPos(IDC_AGAIN_TRACKBAR));
-    EXPECT_EQ("1.00", Text(IDC_DGAIN_TEXT));
-    EXPECT_EQ(4, TrackbarPos(IDC_DGAIN_TRACKBAR));
-    EXPECT_EQ("28.4 msec", Text(IDC_EXPOSURE_TEXT));
-    EXPECT_EQ(284, TrackbarPos(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_TRUE(Checked(IDC_AGAIN_AUTO));
-    EXPECT_TRUE(Checked(IDC_EXPOSURE_AUTO));
-    for (int id : {IDC_EXPOSURE2_ENABLE, IDC_FLIP, IDC_MIRROR, IDC_LED, IDC_PRIVACY,
-                   IDC_STROBE_ENABLE, IDC_STROBE_INVERT})
-        EXPECT_FALSE(Checked(id)) << id;
+    EXPECT_EQ("1..32 @1 1.0000", Trackbar(IDC_AGAIN_TRACKBAR));
+    EXPECT_EQ("4..32 @4 1.00", Trackbar(IDC_DGAIN_TRACKBAR));
+    EXPECT_EQ("1..3330 @284 28.4 msec", Trackbar(IDC_EXPOSURE_TRACKBAR));
+    EXPECT_EQ("110000000", Checks());
     EXPECT_EQ(6, ShutterSelection());
     EXPECT_EQ((std::vector<int>{IDC_VGA_25FPS, IDC_QVGA_25FPS}), CheckedRadios());
-    EXPECT_FALSE(Enabled(IDC_AGAIN_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_AGAIN_TEXT));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TEXT));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE2_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_SHUTTER_LIST));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE_AUTO));
+    EXPECT_EQ("0010000", Enables());
     EXPECT_TRUE(BoxTexts().empty());
 }
 
@@ -645,7 +594,7 @@ TEST_F(PageTest, AutoGainSwitchesTheTrackbar)
     ASSERT_EQ(S_OK, Connect());
     ASSERT_EQ(S_OK, Activate());
     EXPECT_TRUE(Checked(IDC_AGAIN_AUTO));
-    EXPECT_FALSE(Enabled(IDC_AGAIN_TRACKBAR));
+    EXPECT_EQ("0010000", Enables());
     EXPECT_EQ(9, TrackbarPos(IDC_AGAIN_TRACKBAR));
     SendMessageW(Item(IDC_AGAIN_TRACKBAR), TBM_SETPOS, TRUE, 3);  // thumb moved, nothing sent
     ClearLog();
@@ -654,17 +603,14 @@ TEST_F(PageTest, AutoGainSwitchesTheTrackbar)
     Click(IDC_AGAIN_AUTO);
     EXPECT_EQ((Log{"SD 301=0", "SD 300=9"}), Requests());
     EXPECT_FALSE(Checked(IDC_AGAIN_AUTO));
-    EXPECT_TRUE(Enabled(IDC_AGAIN_TRACKBAR));
-    EXPECT_TRUE(Enabled(IDC_AGAIN_TEXT));
-    EXPECT_EQ(9, TrackbarPos(IDC_AGAIN_TRACKBAR));
-    EXPECT_EQ("1.5000", Text(IDC_AGAIN_TEXT));
+    EXPECT_EQ("1110000", Enables());
+    EXPECT_EQ("1..32 @9 1.5000", Trackbar(IDC_AGAIN_TRACKBAR));
 
     // On: only A_AUTOGAIN 1.
     ClearLog();
     Click(IDC_AGAIN_AUTO);
     EXPECT_EQ((Log{"SD 301=1"}), Requests());
-    EXPECT_FALSE(Enabled(IDC_AGAIN_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_AGAIN_TEXT));
+    EXPECT_EQ("0010000", Enables());
 
     // A failed A_AUTOGAIN still sends the gain.
     ClearLog();
@@ -682,24 +628,17 @@ TEST_F(PageTest, Exposure2EnableChoosesTheExposureSource)
     Driver().SetValue(EXPOSURE2VAL, 4);
     ASSERT_EQ(S_OK, Connect());
     ASSERT_EQ(S_OK, Activate());
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE_TEXT));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE2_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("0011110", Enables());
     ClearLog();
 
     Click(IDC_EXPOSURE2_ENABLE);
     EXPECT_EQ((Log{"SD 303=1", "SD 304=4"}), Requests());
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TEXT));
-    EXPECT_TRUE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("0010011", Enables());
 
     ClearLog();
     Click(IDC_EXPOSURE2_ENABLE);
     EXPECT_EQ((Log{"SD 303=0", "SD 12=150"}), Requests());
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_TRUE(Enabled(IDC_EXPOSURE_TEXT));
-    EXPECT_FALSE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("0011110", Enables());
 
     // With AEC on only EXPOSURE2CTRL goes out, and every exposure control
     // is disabled whatever it holds.
@@ -708,10 +647,7 @@ TEST_F(PageTest, Exposure2EnableChoosesTheExposureSource)
     CheckDlgButton(m_dlg, IDC_EXPOSURE2_ENABLE, BST_CHECKED);
     SendCommand(IDC_EXPOSURE2_ENABLE, BN_CLICKED, Item(IDC_EXPOSURE2_ENABLE));
     EXPECT_EQ((Log{"SD 13=1", "SD 303=1"}), Requests());
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TRACKBAR));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE_TEXT));
-    EXPECT_FALSE(Enabled(IDC_EXPOSURE2_ENABLE));
-    EXPECT_FALSE(Enabled(IDC_SHUTTER_LIST));
+    EXPECT_EQ("0010000", Enables());
 }
 
 TEST_F(PageTest, CheckBoxesRadioButtonsAndShutterListSendWhatTheyShow)

@@ -214,14 +214,32 @@ LONG PageTest::TrackbarPos(int id) const
     return static_cast<LONG>(SendMessageW(Item(id), TBM_GETPOS, 0, 0));
 }
 
-LONG PageTest::TrackbarMin(int id) const
+std::string PageTest::Trackbar(int id) const
 {
-    return static_cast<LONG>(SendMessageW(Item(id), TBM_GETRANGEMIN, 0, 0));
+    const int text = id == IDC_AGAIN_TRACKBAR   ? IDC_AGAIN_TEXT
+                     : id == IDC_DGAIN_TRACKBAR ? IDC_DGAIN_TEXT
+                                                : IDC_EXPOSURE_TEXT;
+    return std::to_string(SendMessageW(Item(id), TBM_GETRANGEMIN, 0, 0)) + ".." +
+           std::to_string(SendMessageW(Item(id), TBM_GETRANGEMAX, 0, 0)) + " @" +
+           std::to_string(TrackbarPos(id)) + " " + Text(text);
 }
 
-LONG PageTest::TrackbarMax(int id) const
+std::string PageTest::Checks() const
 {
-    return static_cast<LONG>(SendMessageW(Item(id), TBM_GETRANGEMAX, 0, 0));
+    std::string out;
+    for (int id : {IDC_AGAIN_AUTO, IDC_EXPOSURE_AUTO, IDC_EXPOSURE2_ENABLE, IDC_FLIP, IDC_MIRROR,
+                   IDC_LED, IDC_PRIVACY, IDC_STROBE_ENABLE, IDC_STROBE_INVERT})
+        out += Checked(id) ? '1' : '0';
+    return out;
+}
+
+std::string PageTest::Enables() const
+{
+    std::string out;
+    for (int id : {IDC_AGAIN_TRACKBAR, IDC_AGAIN_TEXT, IDC_EXPOSURE_AUTO, IDC_EXPOSURE_TRACKBAR,
+                   IDC_EXPOSURE_TEXT, IDC_EXPOSURE2_ENABLE, IDC_SHUTTER_LIST})
+        out += Enabled(id) ? '1' : '0';
+    return out;
 }
 
 std::string PageTest::Text(int id) const

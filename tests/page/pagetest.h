@@ -79,11 +79,18 @@ protected:
     // What the user sees.
     HWND Item(int id) const { return GetDlgItem(m_dlg, id); }
     LONG TrackbarPos(int id) const;
-    LONG TrackbarMin(int id) const;
-    LONG TrackbarMax(int id) const;
+    // "min..max @pos text": a trackbar and its value text.
+    std::string Trackbar(int id) const;
     std::string Text(int id) const;
     bool Checked(int id) const { return IsDlgButtonChecked(m_dlg, id) == BST_CHECKED; }
     bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+    // One '1' or '0' per control. Checks: the check boxes in this order
+    // (gain auto, exposure auto, exposure2 enable, flip, mirror, LED,
+    // privacy, strobe, strobe invert). Enables: the controls that the gain
+    // and exposure modes switch (gain trackbar, gain text, exposure auto,
+    // exposure trackbar, exposure text, exposure2 enable, shutter list).
+    std::string Checks() const;
+    std::string Enables() const;
     LONG ShutterSelection() const;
     std::vector<std::string> ShutterEntries() const;
     std::vector<int> CheckedRadios() const;  // checked buttons of both rows

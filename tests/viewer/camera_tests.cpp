@@ -8,6 +8,9 @@
 #include <dshow.h>
 #include <stddef.h>
 
+#include <wrl/client.h>
+
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
 using wintest::WaitUntil;
 
 // The client area's top-left width x height pixels, top row first, as
@@ -212,14 +216,13 @@ TEST_F(ViewerOnCamera, RefreshesOncePerDisplayInterval)
 
 // One run of capview on the camera: settings, camera state, what it should
 // show.
+enum { kRefuse = 1, kZeroImageSize = 2, kFlipMirrorLed = 4 };
 struct ShowCase {
     const char *name;
     const char *settings;  // capview.ini, or null for none
     int bannerWidth, bannerHeight;
     LONG frameWidth, frameHeight;
-    bool refuseSetFormat;
-    bool zeroImageSize;
-    bool flipMirrorLed;
+    unsigned camera;         // kRefuse, kZeroImageSize, kFlipMirrorLed
     int setFormats;          // capability entries that qualify (the camera's own: four)
     int recordSize;          // the capability record size reported (0: 128)
     std::vector<LONG> caps;  // the capability list (empty: the camera's own)
@@ -232,9 +235,9 @@ TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
     const ShowCase &c = GetParam();
     m_cam.SetCapsRecordSize(c.recordSize);
     m_cam.SetCapabilities(c.caps);
-    m_cam.RefuseSetFormat(c.refuseSetFormat);
-    m_cam.ForceZeroImageSize(c.zeroImageSize);
-    if (c.flipMirrorLed) {
+    m_cam.RefuseSetFormat((c.camera & kRefuse) != 0);
+    m_cam.ForceZeroImageSize((c.camera & kZeroImageSize) != 0);
+    if (c.camera & kFlipMirrorLed) {
         m_cam.SetValue(FLIP, 1);
         m_cam.SetValue(MIRROR, 1);
         m_cam.SetValue(LEDCTRL, 1);
@@ -273,7 +276,8 @@ TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
         EXPECT_EQ(c.bannerHeight, e.format.vih.bmiHeader.biHeight);
     }
     if (!set.empty()) {
-        EXPECT_EQ(c.zeroImageSize ? 0u : 640u * 480 * 3, set[0].format.vih.bmiHeader.biSizeImage);
+        EXPECT_EQ(c.camera & kZeroImageSize ? 0u : 640u * 480 * 3,
+                  set[0].format.vih.bmiHeader.biSizeImage);
     }
     // The camera joined the graph as "Video Capture" and streams through the
     // Smart Tee's preview pin into the grabber, "SamGra".
@@ -299,84 +303,22 @@ TEST_P(ViewerShows, TheConnectedFrameInAWindowOfItsSizeUntilQ)
             << call;
 }
 
-#define SIZE_320x240 "[CAMERA_PARAM]\r\nWIDTH=320\r\nHEIGHT=240\r\n"
+#define SIZE(w, h) "[CAMERA_PARAM]\r\nWIDTH=" #w "\r\nHEIGHT=" #h "\r\n"
+const char kNegativeInterval[] = "[CAMERA_PARAM]\r\nDISP_INTERVAL=-5\r\n";
+// Entries that do not qualify are passed over; the walk goes on to the end.
+const std::vector<LONG> kMixedCaps = {
+    0, SIM_CAPS_OTHER_TYPE, SIM_CAPS_SHORT_FORMAT, 1, SIM_CAPS_NULL_FORMAT, SIM_CAPS_FAILING, 3};
 const ShowCase kShowCases[] = {
-    {"NoSettingsFile", NULL, 640, 480, 640, 480, false, false, false, 4, 0, {}},
-    {"Requested320x240", SIZE_320x240, 320, 240, 320, 240, false, false, false, 4, 0, {}},
-    {"RefusedSizeKeepsTheCamerasOwn",
-     SIZE_320x240,
-     320,
-     240,
-     640,
-     480,
-     true,
-     false,
-     false,
-     4,
-     0,
-     {}},
-    {"SizeNotOfferedKeepsTheCamerasOwn",
-     "[CAMERA_PARAM]\r\nWIDTH=800\r\nHEIGHT=600\r\n",
-     800,
-     600,
-     640,
-     480,
-     false,
-     false,
-     false,
-     4,
-     0,
-     {}},
-    {"NegativeIntervalActsAsTheDefault",
-     "[CAMERA_PARAM]\r\nDISP_INTERVAL=-5\r\n",
-     640,
-     480,
-     640,
-     480,
-     false,
-     false,
-     false,
-     4,
-     0,
-     {}},
-    {"ZeroImageSize",
-     "[CAMERA_PARAM]\r\nWIDTH=160\r\nHEIGHT=120\r\n",
-     160,
-     120,
-     160,
-     120,
-     false,
-     true,
-     false,
-     4,
-     0,
-     {}},
-    {"FlippedMirroredWithLed", NULL, 640, 480, 640, 480, false, false, true, 4, 0, {}},
-    // Entries that do not qualify are passed over; the walk goes on to the end.
-    {"OnlyQualifyingCapsEntriesSetTheSize",
-     SIZE_320x240,
-     320,
-     240,
-     320,
-     240,
-     false,
-     false,
-     false,
-     3,
-     0,
-     {0, SIM_CAPS_OTHER_TYPE, SIM_CAPS_SHORT_FORMAT, 1, SIM_CAPS_NULL_FORMAT, SIM_CAPS_FAILING, 3}},
-    {"RecordSizeOtherThan128SetsNoSize",
-     SIZE_320x240,
-     320,
-     240,
-     640,
-     480,
-     false,
-     false,
-     false,
-     0,
-     127,
-     {}},
+    {"NoSettingsFile", NULL, 640, 480, 640, 480, 0, 4, 0, {}},
+    {"Requested320x240", SIZE(320, 240), 320, 240, 320, 240, 0, 4, 0, {}},
+    {"RefusedSizeKeepsTheCamerasOwn", SIZE(320, 240), 320, 240, 640, 480, kRefuse, 4, 0, {}},
+    {"SizeNotOfferedKeepsTheCamerasOwn", SIZE(800, 600), 800, 600, 640, 480, 0, 4, 0, {}},
+    {"NegativeIntervalActsAsTheDefault", kNegativeInterval, 640, 480, 640, 480, 0, 4, 0, {}},
+    {"ZeroImageSize", SIZE(160, 120), 160, 120, 160, 120, kZeroImageSize, 4, 0, {}},
+    {"FlippedMirroredWithLed", NULL, 640, 480, 640, 480, kFlipMirrorLed, 4, 0, {}},
+    {"OnlyQualifyingCapsEntriesSetTheSize", SIZE(320, 240), 320, 240, 320, 240, 0, 3, 0,
+     kMixedCaps},
+    {"RecordSizeOtherThan128SetsNoSize", SIZE(320, 240), 320, 240, 640, 480, 0, 0, 127, {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ViewerShows, ::testing::ValuesIn(kShowCases),
@@ -532,17 +474,14 @@ TEST_F(ViewerOnCamera, OpensTheCameraAfterTheConsoleKeyAndStopsOnlyOnQ)
 TEST_F(ViewerOnCamera, OpensOnlyTheFirstDeviceListed)
 {
     ASSERT_EQ(S_OK, m_cam.RegisterSecondDevice(true));
-    ICreateDevEnum *devEnum = NULL;
+    ComPtr<ICreateDevEnum> devEnum;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC,
-                                     IID_ICreateDevEnum, reinterpret_cast<void **>(&devEnum)));
-    IEnumMoniker *monikers = NULL;
+                                     IID_PPV_ARGS(&devEnum)));
+    ComPtr<IEnumMoniker> monikers;
+    ComPtr<IMoniker> first;
     ASSERT_EQ(S_OK, devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0));
-    IMoniker *first = NULL;
     ASSERT_EQ(S_OK, monikers->Next(1, &first, NULL));
-    const ULONG device = SimCamMonikerIsOurs(first) ? 0 : 1;
-    first->Release();
-    monikers->Release();
-    devEnum->Release();
+    const ULONG device = SimCamMonikerIsOurs(first.Get()) ? 0 : 1;
 
     CapviewRun run;
     ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
@@ -658,5 +597,68 @@ INSTANTIATE_TEST_SUITE_P(Cases, ViewerMissing, ::testing::ValuesIn(kMissingCases
                          [](const ::testing::TestParamInfo<MissingCase> &info) {
                              return std::string(info.param.name);
                          });
+
+// The camera goes away while capview shows it, is gone when it starts, or
+// another application holds it: no crash, the last picture stays, and Q
+// ends capview with status 0 after its banner alone, its filter gone.
+class ViewerOnUnpluggedCamera : public ViewerOnCamera {
+protected:
+    void QuitWithQ(CapviewRun &run, HWND window)
+    {
+        ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001));
+        EXPECT_EQ(0, run.WaitExit());
+        EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
+        EXPECT_EQ(0, m_cam.FiltersAlive());
+    }
+};
+
+TEST_F(ViewerOnUnpluggedCamera, UnpluggedWhileShowingKeepsThePictureUntilQ)
+{
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
+    ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() > 3; }));
+
+    ASSERT_EQ(S_OK, m_cam.Unplug());
+    ASSERT_TRUE(
+        WaitUntil([&] { return !EventsOf(run.ProcessId(), SIM_EVENT_DEVICE_LOST).empty(); }));
+    const LONG frames = m_cam.FramesDelivered();
+    const std::vector<DWORD> shown = ReadClient(window, 640, 480);
+    EXPECT_GT(std::set<DWORD>(shown.begin(), shown.end()).size(), 1u) << "no picture";
+    InvalidateRect(window, NULL, FALSE);
+    Sleep(200);
+    EXPECT_TRUE(run.Running());
+    EXPECT_EQ(shown, ReadClient(window, 640, 480));
+    EXPECT_EQ(frames, m_cam.FramesDelivered());
+
+    ASSERT_EQ(S_OK, m_cam.Plug());
+    QuitWithQ(run, window);
+}
+
+TEST_F(ViewerOnUnpluggedCamera, GoneAtStartIsNoDevice)
+{
+    ASSERT_EQ(S_OK, m_cam.Unplug());
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    EXPECT_EQ(0, run.WaitExit());
+    EXPECT_EQ(ExpectedBanner(640, 480) + ExpectedNoDeviceLine(), run.Output());
+}
+
+// The camera in use by another application: capview's run is refused and
+// its window stays black.
+TEST_F(ViewerOnUnpluggedCamera, BusyAtStartEndsCleanlyWithQ)
+{
+    m_cam.SetBusy(true);
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
+    ASSERT_TRUE(WaitUntil([&] { return !EventsOf(run.ProcessId(), SIM_EVENT_RUN).empty(); }));
+    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, EventsOf(run.ProcessId(), SIM_EVENT_RUN)[0].result);
+    EXPECT_TRUE(run.Running());
+    EXPECT_EQ(0, m_cam.FramesDelivered());
+    QuitWithQ(run, window);
+}
 
 }  // namespace
