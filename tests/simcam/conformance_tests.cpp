@@ -22,27 +22,28 @@ bool SameType(const AM_MEDIA_TYPE *a, const AM_MEDIA_TYPE *b)
 // GetFormat gives want.
 bool FormatIs(IAMStreamConfig *config, const AM_MEDIA_TYPE *want)
 {
-    AM_MEDIA_TYPE *mt = NULL;
-    const bool same = config->GetFormat(&mt) == S_OK && SameType(want, mt);
-    DeleteMediaType(mt);
-    return same;
+    const MediaTypePtr mt = Format(config);
+    return mt && SameType(want, mt.get());
+}
+
+// The types the pin offers (up to eight).
+std::vector<MediaTypePtr> Offered(IPin *pin)
+{
+    ComPtr<IEnumMediaTypes> types;
+    AM_MEDIA_TYPE *all[8] = {};
+    ULONG fetched = 0;
+    if (SUCCEEDED(pin->EnumMediaTypes(&types)))
+        types->Next(8, all, &fetched);
+    return std::vector<MediaTypePtr>(all, all + fetched);
 }
 
 // The pin's offered types lead with want; count: how many there are, or 0
 // for any number.
-bool OffersFirst(IPin *pin, const AM_MEDIA_TYPE *want, ULONG count = 0)
+bool OffersFirst(IPin *pin, const AM_MEDIA_TYPE *want, size_t count = 0)
 {
-    IEnumMediaTypes *types = NULL;
-    AM_MEDIA_TYPE *all[8] = {};
-    ULONG fetched = 0;
-    if (FAILED(pin->EnumMediaTypes(&types)))
-        return false;
-    types->Next(8, all, &fetched);
-    types->Release();
-    const bool same = fetched && SameType(want, all[0]) && (!count || count == fetched);
-    for (ULONG i = 0; i < fetched; ++i)
-        DeleteMediaType(all[i]);
-    return same;
+    const std::vector<MediaTypePtr> offered = Offered(pin);
+    return !offered.empty() && SameType(want, offered[0].get()) &&
+           (!count || count == offered.size());
 }
 
 // What a client strict about return codes accepts from a run: S_OK, or
@@ -68,8 +69,8 @@ FILTER_STATE StateAfter(char op)
 TEST_F(SimCamConformance, UnconnectedStateChangesAnswerS_OK)
 {
     BoundCam cam;
-    ASSERT_TRUE(cam.filter != NULL);
-    IBaseFilter *filter = cam.filter;
+    ASSERT_TRUE(cam.filter);
+    IBaseFilter *filter = cam.filter.Get();
     FILTER_STATE state = State_Running;
     EXPECT_EQ(S_OK, filter->GetState(0, &state));
     EXPECT_EQ(State_Stopped, state);
@@ -91,29 +92,24 @@ TEST_F(SimCamConformance, ConnectedStateCodesAndFormatsAroundTheConnection)
 {
     ViewerGraph g;
     ASSERT_NO_FATAL_FAILURE(g.Build(0, 0, true));
-    IPin *pin = CapturePin(g.source);
-    IPin *in = CapturePin(g.grabberFilter);
+    const ComPtr<IPin> out = FirstPin(g.source), in = FirstPin(g.grabberFilter);
+    IPin *pin = out.Get();
     ASSERT_EQ(S_OK, g.graph->Disconnect(pin));
-    ASSERT_EQ(S_OK, g.graph->Disconnect(in));
+    ASSERT_EQ(S_OK, g.graph->Disconnect(in.Get()));
 
-    IEnumMediaTypes *types = NULL;
-    AM_MEDIA_TYPE *offered[2] = {};
-    ULONG fetched = 0;
-    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&types));
-    ASSERT_EQ(S_OK, types->Next(2, offered, &fetched));
-    types->Release();
-    EXPECT_TRUE(FormatIs(g.config, offered[0]));
+    const std::vector<MediaTypePtr> offered = Offered(pin);
+    ASSERT_GE(offered.size(), 2u);
+    EXPECT_TRUE(FormatIs(g.config.Get(), offered[0].get()));
 
-    ASSERT_EQ(S_OK, g.graph->ConnectDirect(pin, in, offered[1]));
-    AM_MEDIA_TYPE connected;
+    ASSERT_EQ(S_OK, g.graph->ConnectDirect(pin, in.Get(), offered[1].get()));
+    OwnedMediaType connected;
     ASSERT_EQ(S_OK, pin->ConnectionMediaType(&connected));
-    EXPECT_TRUE(SameType(offered[1], &connected));
-    FreeMediaType(&connected);
-    EXPECT_TRUE(FormatIs(g.config, offered[1]));
-    EXPECT_TRUE(OffersFirst(pin, offered[0]));
+    EXPECT_TRUE(SameType(offered[1].get(), &connected));
+    EXPECT_TRUE(FormatIs(g.config.Get(), offered[1].get()));
+    EXPECT_TRUE(OffersFirst(pin, offered[0].get()));
 
-    IMediaFilter *filter = Query<IMediaFilter>(g.source, IID_IMediaFilter);
-    ASSERT_TRUE(filter != NULL);
+    const ComPtr<IMediaFilter> filter = Query<IMediaFilter>(g.source, IID_IMediaFilter);
+    ASSERT_TRUE(filter);
     for (const char *op = kSteps; *op; ++op) {
         const LONG before = m_cam.FramesDelivered();
         const HRESULT hr = *op == 'P'   ? g.control->Pause()
@@ -135,19 +131,13 @@ TEST_F(SimCamConformance, ConnectedStateCodesAndFormatsAroundTheConnection)
         FILTER_STATE own = State_Stopped;
         EXPECT_EQ(answer, filter->GetState(0, &own)) << *op;
     }
-    filter->Release();
-    EXPECT_TRUE(StrictRun(g.control));
+    EXPECT_TRUE(StrictRun(g.control.Get()));
     EXPECT_EQ(S_OK, g.control->Stop());
 
     EXPECT_EQ(S_OK, g.graph->Disconnect(pin));
     EXPECT_EQ(S_FALSE, g.graph->Disconnect(pin));
-    g.graph->Disconnect(in);
-    EXPECT_TRUE(FormatIs(g.config, offered[0]));
-    DeleteMediaType(offered[0]);
-    DeleteMediaType(offered[1]);
-    in->Release();
-    pin->Release();
-    EXPECT_EQ(0u, g.Teardown());
+    g.graph->Disconnect(in.Get());
+    EXPECT_TRUE(FormatIs(g.config.Get(), offered[0].get()));
 }
 
 // The viewer's graph through the Smart Tee's preview pin, as a capture
@@ -167,14 +157,13 @@ TEST_F(SimCamConformance, ViewerGraphsRunForAStrictClientAndAreRecorded)
         ViewerGraph g;
         ASSERT_NO_FATAL_FAILURE(g.Build(320, 240, c.direct));
         ASSERT_EQ(c.direct ? S_OK : VFW_S_NOPREVIEWPIN, g.rendered);
-        AM_MEDIA_TYPE connected;
+        OwnedMediaType connected;
         ASSERT_EQ(S_OK, g.grabber->GetConnectedMediaType(&connected));
         EXPECT_EQ(320, Bmi(&connected).biWidth);
         EXPECT_EQ(240, Bmi(&connected).biHeight);
         EXPECT_EQ(c.zeroImageSize ? 0u : 230400u, Bmi(&connected).biSizeImage);
-        FreeMediaType(&connected);
         ASSERT_EQ(S_OK, g.grabber->SetBufferSamples(TRUE));
-        EXPECT_TRUE(StrictRun(g.control));
+        EXPECT_TRUE(StrictRun(g.control.Get()));
         EXPECT_GE(WaitForFrames(m_cam, 3), 3);
         std::vector<BYTE> frame(230400 + 64, 0);
         long size = static_cast<long>(frame.size());
@@ -197,28 +186,26 @@ TEST_F(SimCamConformance, ViewerGraphsRunForAStrictClientAndAreRecorded)
         EXPECT_STREQ(L"Video Capture", join[0].text);
         std::vector<SimEvent> connect = m_cam.Events(SIM_EVENT_CONNECT);
         ASSERT_EQ(1u, connect.size());
-        EXPECT_TRUE(
-            IsEqualCLSID(c.direct ? CLSID_SampleGrabberFilter : CLSID_SmartTee, connect[0].peer));
+        EXPECT_TRUE(IsEqualCLSID(c.direct ? CLSID_SampleGrabber : CLSID_SmartTee, connect[0].peer));
         EXPECT_EQ(320, connect[0].format.vih.bmiHeader.biWidth);
         std::vector<SimEvent> started = m_cam.Events(SIM_EVENT_PAUSE);
         ASSERT_FALSE(started.empty());
         EXPECT_STREQ(c.direct ? L"SamGra" : L"Smart Tee/Preview>SamGra", started[0].text);
-        EXPECT_EQ(0u, g.Teardown());
     }
 }
 
 TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
 {
     BoundCam cam;
-    ASSERT_TRUE(cam.config != NULL);
-    IPin *pin = cam.pin;
-    IAMStreamConfig *config = cam.config;
+    ASSERT_TRUE(cam.config);
+    IPin *pin = cam.pin.Get();
+    IAMStreamConfig *config = cam.config.Get();
     EXPECT_EQ(E_POINTER, pin->QueryAccept(NULL));
     EXPECT_EQ(S_FALSE, config->GetStreamCaps(100000, NULL, NULL));
     EXPECT_EQ(S_FALSE, config->GetStreamCaps(-1, NULL, NULL));
 
-    AM_MEDIA_TYPE *base = NULL;
-    ASSERT_EQ(S_OK, config->GetFormat(&base));
+    const MediaTypePtr base = Format(config);
+    ASSERT_TRUE(base);
     VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(base->pbFormat);
     // Refusals: another major type, a size not offered, a subtype the camera
     // does not send, a size far too large; bit count and compression are not
@@ -257,7 +244,7 @@ TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
         EXPECT_EQ(c.accept, pin->QueryAccept(&mt)) << c.name;
         EXPECT_EQ(c.set, config->SetFormat(&mt)) << c.name;
         // What is set is the camera's own type of that size.
-        EXPECT_TRUE(FormatIs(config, base)) << c.name;
+        EXPECT_TRUE(FormatIs(config, base.get())) << c.name;
     }
     AM_MEDIA_TYPE empty;
     memset(&empty, 0, sizeof(empty));
@@ -268,7 +255,7 @@ TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
 
     // The test's refusal switch answers with the result it was given.
     m_cam.RefuseSetFormat(true, E_ACCESSDENIED);
-    EXPECT_EQ(E_ACCESSDENIED, config->SetFormat(base));
+    EXPECT_EQ(E_ACCESSDENIED, config->SetFormat(base.get()));
     m_cam.RefuseSetFormat(false);
 
     // The four sizes, whole 24-bit frames with rows of four-byte multiples;
@@ -279,26 +266,25 @@ TEST_F(SimCamConformance, StreamConfigAndQueryAcceptCodes)
     EXPECT_EQ(128, size);
     const SIZE sizes[] = {{640, 480}, {320, 240}, {1280, 720}, {160, 120}};
     for (int i = 0; i < count; ++i) {
-        AM_MEDIA_TYPE *entry = NULL;
         VIDEO_STREAM_CONFIG_CAPS caps;
-        ASSERT_EQ(S_OK, config->GetStreamCaps(i, &entry, reinterpret_cast<BYTE *>(&caps)));
+        HRESULT hr = E_FAIL;
+        const MediaTypePtr entry = StreamCaps(config, i, &caps, &hr);
+        ASSERT_EQ(S_OK, hr);
         ASSERT_EQ(88u, entry->cbFormat);
-        const BITMAPINFOHEADER &bmi = Bmi(entry);
+        const BITMAPINFOHEADER &bmi = Bmi(entry.get());
         EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, entry->subtype) && bmi.biBitCount == 24) << i;
         EXPECT_EQ(sizes[i].cx, bmi.biWidth);
         EXPECT_EQ(sizes[i].cy, bmi.biHeight);
         EXPECT_EQ(static_cast<DWORD>(((bmi.biWidth * 3 + 3) & ~3) * bmi.biHeight), bmi.biSizeImage);
         EXPECT_EQ(sizes[i].cx, caps.MaxOutputSize.cx);
         EXPECT_EQ(sizes[i].cy, caps.MaxOutputSize.cy);
-        EXPECT_EQ(S_OK, config->SetFormat(entry)) << i;
+        EXPECT_EQ(S_OK, config->SetFormat(entry.get())) << i;
         LONG width = 0, height = 0;
         EXPECT_TRUE(m_cam.CurrentFormat(&width, &height) && width == sizes[i].cx &&
                     height == sizes[i].cy);
-        EXPECT_TRUE(FormatIs(config, entry)) << i;
-        EXPECT_TRUE(OffersFirst(pin, entry, 1)) << i;
-        DeleteMediaType(entry);
+        EXPECT_TRUE(FormatIs(config, entry.get())) << i;
+        EXPECT_TRUE(OffersFirst(pin, entry.get(), 1)) << i;
     }
-    DeleteMediaType(base);
 }
 
 // The rate settings set the stream's rate at VGA and QVGA size; other sizes
@@ -323,16 +309,14 @@ TEST_F(SimCamConformance, RateSettingsSetTheStreamRateAtTheirSizes)
         ViewerGraph g;
         ASSERT_NO_FATAL_FAILURE(g.Build(c.width, c.height, true));
         ASSERT_EQ(S_OK, g.rendered);
-        AM_MEDIA_TYPE *mt = NULL;
-        ASSERT_EQ(S_OK, g.config->GetFormat(&mt));
+        const MediaTypePtr mt = Format(g.config.Get());
+        ASSERT_TRUE(mt);
         EXPECT_EQ(c.frameTime, reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat)->AvgTimePerFrame)
             << c.width;
-        DeleteMediaType(mt);
-        VIDEO_STREAM_CONFIG_CAPS caps;
-        ASSERT_EQ(S_OK, g.config->GetStreamCaps(0, &mt, reinterpret_cast<BYTE *>(&caps)));
+        VIDEO_STREAM_CONFIG_CAPS caps = {};
+        EXPECT_TRUE(StreamCaps(g.config.Get(), 0, &caps));
         EXPECT_LE(caps.MinFrameInterval, c.frameTime);
         EXPECT_GE(caps.MaxFrameInterval, c.frameTime);
-        DeleteMediaType(mt);
 
         GrabberCallback cb;
         ASSERT_EQ(S_OK, g.grabber->SetCallback(&cb, 0));
@@ -350,19 +334,17 @@ TEST_F(SimCamConformance, RateSettingsSetTheStreamRateAtTheirSizes)
             static_cast<double>(cb.m_lastStart - cb.m_firstStart) / (cb.m_samples - 1);
         EXPECT_GT(mean, c.frameTime * 0.8) << c.width;
         EXPECT_LT(mean, c.frameTime * 1.25) << c.width;
-        EXPECT_EQ(0u, g.Teardown());
     }
 
     // A client's interval at such a size sets the setting to the nearest rate.
     BoundCam cam;
-    ASSERT_TRUE(cam.config != NULL);
-    AM_MEDIA_TYPE *mt = NULL;
+    ASSERT_TRUE(cam.config);
     VIDEO_STREAM_CONFIG_CAPS caps;
-    ASSERT_EQ(S_OK, cam.config->GetStreamCaps(1, &mt, reinterpret_cast<BYTE *>(&caps)));  // 320x240
+    const MediaTypePtr mt = StreamCaps(cam.config.Get(), 1, &caps);  // 320x240
+    ASSERT_TRUE(mt);
     reinterpret_cast<VIDEOINFOHEADER *>(mt->pbFormat)->AvgTimePerFrame = 333333;
-    EXPECT_EQ(S_OK, cam.config->SetFormat(mt));
+    EXPECT_EQ(S_OK, cam.config->SetFormat(mt.get()));
     EXPECT_EQ(2, m_cam.Value(QVGA_FPS));  // "30fps"
-    DeleteMediaType(mt);
 }
 
 // One stream at a time: a second filter's run is refused as Windows refuses a
@@ -375,8 +357,8 @@ TEST_F(SimCamConformance, OneStreamAtATime)
     ViewerGraph first, second;
     ASSERT_NO_FATAL_FAILURE(first.Build(0, 0, true));
     ASSERT_NO_FATAL_FAILURE(second.Build(0, 0, true));
-    IMediaFilter *filter = Query<IMediaFilter>(second.source, IID_IMediaFilter);
-    ASSERT_TRUE(filter != NULL);
+    const ComPtr<IMediaFilter> filter = Query<IMediaFilter>(second.source, IID_IMediaFilter);
+    ASSERT_TRUE(filter);
     FILTER_STATE state = State_Stopped;
     ASSERT_EQ(S_OK, first.control->Run());
     EXPECT_EQ(GetCurrentProcessId(), m_cam.OwnerProcess());
@@ -398,12 +380,9 @@ TEST_F(SimCamConformance, OneStreamAtATime)
     m_cam.SetBusy(false);
     EXPECT_EQ(S_OK, filter->Run(0));
     EXPECT_EQ(S_OK, second.control->Stop());
-    filter->Release();
     std::vector<SimEvent> runs = m_cam.Events(SIM_EVENT_RUN);
     ASSERT_FALSE(runs.empty());
     EXPECT_EQ(S_OK, runs.back().result);
-    EXPECT_EQ(0u, second.Teardown());
-    EXPECT_EQ(0u, first.Teardown());
 }
 
 // Unplugged while streaming: the graph is told, frames stop, property
@@ -414,8 +393,8 @@ TEST_F(SimCamConformance, UnplugAndReturn)
 {
     ViewerGraph g;
     ASSERT_NO_FATAL_FAILURE(g.Build(160, 120, true));
-    IMediaEvent *events = Query<IMediaEvent>(g.graph, IID_IMediaEvent);
-    ASSERT_TRUE(events != NULL);
+    const ComPtr<IMediaEvent> events = Query<IMediaEvent>(g.graph, IID_IMediaEvent);
+    ASSERT_TRUE(events);
     // The camera's record of each EC_DEVICE_LOST it sent, then the graph's.
     auto waitDeviceLost = [&](LONG_PTR expected) {
         for (int i = 0;
@@ -426,7 +405,7 @@ TEST_F(SimCamConformance, UnplugAndReturn)
         while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
             events->FreeEventParams(code, p1, p2);  // frees nothing of this code's
             if (code == EC_DEVICE_LOST)
-                return p1 == reinterpret_cast<LONG_PTR>(static_cast<IUnknown *>(g.source)) &&
+                return p1 == reinterpret_cast<LONG_PTR>(static_cast<IUnknown *>(g.source.Get())) &&
                        p2 == expected;
         }
         return false;
@@ -437,8 +416,8 @@ TEST_F(SimCamConformance, UnplugAndReturn)
     ASSERT_EQ(S_OK, m_cam.Unplug());
     EXPECT_TRUE(waitDeviceLost(0));
     const LONG atLoss = m_cam.FramesDelivered();
-    IKsPropertySet *props = Query<IKsPropertySet>(g.source, IID_IKsPropertySet);
-    ASSERT_TRUE(props != NULL);
+    const ComPtr<IKsPropertySet> props = Query<IKsPropertySet>(g.source, IID_IKsPropertySet);
+    ASSERT_TRUE(props);
     ControlRequest rq = {FLIP, SET_DATA, 1, 0};
     EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
               props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
@@ -447,11 +426,10 @@ TEST_F(SimCamConformance, UnplugAndReturn)
               props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), &returned));
     EXPECT_EQ(2, m_cam.RefusedRequests());
     EXPECT_TRUE(VideoInputDevices().empty());
-    EXPECT_TRUE(BindSimCam() == NULL);
-    IBaseFilter *stale = NULL;
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
-              CoCreateInstance(CLSID_SimCamFilter, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               reinterpret_cast<void **>(&stale)));
+    EXPECT_FALSE(BindSimCam());
+    ComPtr<IBaseFilter> stale;
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, CoCreateInstance(CLSID_SimCamFilter, NULL, CLSCTX_INPROC_SERVER,
+                                                     IID_IBaseFilter, &stale));
     EXPECT_EQ(atLoss, m_cam.FramesDelivered());
     EXPECT_EQ(1, m_cam.FiltersAlive());
 
@@ -464,10 +442,7 @@ TEST_F(SimCamConformance, UnplugAndReturn)
 
     // The filter that lost its camera streams no more; a graph built afresh does.
     ASSERT_EQ(S_OK, g.control->Pause());
-    IMediaFilter *filter = Query<IMediaFilter>(g.source, IID_IMediaFilter);
-    ASSERT_TRUE(filter != NULL);
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, filter->Run(0));
-    filter->Release();
+    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, Query<IMediaFilter>(g.source, IID_IMediaFilter)->Run(0));
     EXPECT_EQ(S_OK, g.control->Stop());
     ViewerGraph fresh;
     ASSERT_NO_FATAL_FAILURE(fresh.Build(160, 120, true));
@@ -475,10 +450,6 @@ TEST_F(SimCamConformance, UnplugAndReturn)
     ASSERT_EQ(S_OK, fresh.control->Run());
     EXPECT_GE(WaitForFrames(m_cam, before + 2), before + 2);
     EXPECT_EQ(S_OK, fresh.control->Stop());
-    EXPECT_EQ(0u, fresh.Teardown());
-    props->Release();
-    events->Release();
-    EXPECT_EQ(0u, g.Teardown());
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ TEST_F(SimCamEquipment, CapabilityListAndRecordSizeAsLaidOut)
     m_cam.SetCapabilities(
         {SIM_CAPS_FAILING, SIM_CAPS_OTHER_TYPE, SIM_CAPS_SHORT_FORMAT, SIM_CAPS_NULL_FORMAT, 1});
     BoundCam cam;
-    ASSERT_TRUE(cam.config != NULL);
-    IAMStreamConfig *config = cam.config;
+    ASSERT_TRUE(cam.config);
+    IAMStreamConfig *config = cam.config.Get();
     int count = 0, size = 0;
     EXPECT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
     EXPECT_EQ(5, count);
@@ -36,9 +36,10 @@ TEST_F(SimCamEquipment, CapabilityListAndRecordSizeAsLaidOut)
         {S_FALSE, NULL, 0, false, 0},
     };
     for (int i = 0; i < 6; ++i) {
-        AM_MEDIA_TYPE *mt = NULL;
         BYTE caps[128];
-        EXPECT_EQ(expected[i].hr, config->GetStreamCaps(i, &mt, caps)) << i;
+        HRESULT hr = S_OK;
+        const MediaTypePtr mt = StreamCaps(config, i, caps, &hr);
+        EXPECT_EQ(expected[i].hr, hr) << i;
         ASSERT_EQ(expected[i].formattype != NULL, mt != NULL) << i;
         if (!mt)
             continue;
@@ -46,9 +47,8 @@ TEST_F(SimCamEquipment, CapabilityListAndRecordSizeAsLaidOut)
         EXPECT_EQ(expected[i].cbFormat, mt->cbFormat) << i;
         EXPECT_EQ(expected[i].block, mt->pbFormat != NULL) << i;
         if (mt->pbFormat && expected[i].formattype == &FORMAT_VideoInfo) {
-            EXPECT_EQ(expected[i].width, Bmi(mt).biWidth) << i;
+            EXPECT_EQ(expected[i].width, Bmi(mt.get()).biWidth) << i;
         }
-        DeleteMediaType(mt);
     }
 }
 
@@ -62,13 +62,12 @@ TEST_F(SimCamEquipment, SecondDeviceUnderItsOwnName)
     EXPECT_EQ(1, std::count(names.begin(), names.end(), SIMCAM_FRIENDLY_NAME2));
 
     for (const CLSID *device : {&CLSID_SimCamFilter, &CLSID_SimCamFilter2}) {
-        IBaseFilter *filter = NULL;
-        ASSERT_EQ(S_OK, CoCreateInstance(*device, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                         reinterpret_cast<void **>(&filter)));
+        ComPtr<IBaseFilter> filter = Create<IBaseFilter>(*device, IID_IBaseFilter);
+        ASSERT_TRUE(filter);
         CLSID clsid = GUID_NULL;
         EXPECT_EQ(S_OK, filter->GetClassID(&clsid));
         EXPECT_TRUE(IsEqualCLSID(*device, clsid));
-        EXPECT_EQ(0u, filter->Release());
+        EXPECT_EQ(0u, filter.Detach()->Release());
     }
     std::vector<SimEvent> created = m_cam.Events(SIM_EVENT_CREATE);
     ASSERT_EQ(2u, created.size());

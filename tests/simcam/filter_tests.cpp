@@ -40,17 +40,16 @@ TEST_F(SimCamDevice, StopsWhileTheDownstreamHoldsEveryBuffer)
     ASSERT_EQ(S_OK, g.control->Run());
     EXPECT_GE(WaitForFrames(m_cam, before + 2), before + 2);
     EXPECT_EQ(S_OK, g.control->Stop());
-    EXPECT_EQ(0u, g.Teardown());
 }
 
 // Behind the filter's IKsPropertySet: the simulated driver for the camera's
 // property set; every other set is refused as the proxy refuses it.
 TEST_F(SimCamDevice, FilterPropertySetReachesTheDriverAndRefusesOtherSets)
 {
-    IBaseFilter *filter = BindSimCam();
-    ASSERT_TRUE(filter != NULL);
-    IKsPropertySet *props = Query<IKsPropertySet>(filter, IID_IKsPropertySet);
-    ASSERT_TRUE(props != NULL);
+    BoundCam cam;
+    ASSERT_TRUE(cam.filter);
+    const ComPtr<IKsPropertySet> props = Query<IKsPropertySet>(cam.filter, IID_IKsPropertySet);
+    ASSERT_TRUE(props);
     union {
         ControlRequest rq;
         ControlReply reply;
@@ -80,8 +79,6 @@ TEST_F(SimCamDevice, FilterPropertySetReachesTheDriverAndRefusesOtherSets)
     EXPECT_EQ(refused, props->QuerySupported(other, 0, &support));
     EXPECT_EQ(refused, props->Get(AMPROPSETID_Pin, 0, block, 16, block, 16, &returned));
     EXPECT_EQ(3, m_cam.LogCount());  // the refused sets never reached the driver
-    props->Release();
-    EXPECT_EQ(0u, filter->Release());
 }
 
 }  // namespace

@@ -7,17 +7,28 @@ namespace {
 
 class SimCamHosting : public SimCamExtensionTest {};
 
+// The pages the filter lists; one null identifier when it cannot say.
+std::vector<CLSID> Pages(IBaseFilter *filter)
+{
+    CAUUID pages = {7, NULL};
+    const ComPtr<ISpecifyPropertyPages> specify =
+        Query<ISpecifyPropertyPages>(filter, IID_ISpecifyPropertyPages);
+    if (!specify || specify->GetPages(&pages) != S_OK || (pages.cElems && !pages.pElems))
+        return {GUID_NULL};
+    const std::vector<CLSID> list(pages.pElems, pages.pElems + pages.cElems);
+    CoTaskMemFree(pages.pElems);
+    return list;
+}
+
 TEST_F(SimCamHosting, FilterOffersIFaceAndThePageOnlyWithTheExtensionRegistered)
 {
-    IBaseFilter *filter = BindSimCam();
-    ASSERT_TRUE(filter != NULL);
-    IFace *face = Query<IFace>(filter, CameraPropertySet);
-    ASSERT_TRUE(face != NULL);
+    ComPtr<IBaseFilter> filter = BindSimCam();
+    ASSERT_TRUE(filter);
+    ComPtr<IFace> face = Query<IFace>(filter, CameraPropertySet);
+    ASSERT_TRUE(face);
     // IFace belongs to the filter: its IUnknown is the filter's.
-    IUnknown *a = Query<IUnknown>(face, IID_IUnknown), *b = Query<IUnknown>(filter, IID_IUnknown);
-    EXPECT_TRUE(a != NULL && a == b);
-    a->Release();
-    b->Release();
+    EXPECT_EQ(Query<IUnknown>(filter, IID_IUnknown).Get(),
+              Query<IUnknown>(face, IID_IUnknown).Get());
 
     ControlRequest rq = {EXPOSURE, SET_DATA, 432, 0};
     EXPECT_EQ(S_OK, face->SetValue10h(&rq));
@@ -35,39 +46,25 @@ TEST_F(SimCamHosting, FilterOffersIFaceAndThePageOnlyWithTheExtensionRegistered)
     EXPECT_EQ(E_ACCESSDENIED, face->SetValue10h(&gain));
 
     // The page of the camera's property set is listed.
-    ISpecifyPropertyPages *specify =
-        Query<ISpecifyPropertyPages>(filter, IID_ISpecifyPropertyPages);
-    ASSERT_TRUE(specify != NULL);
-    CAUUID pages = {0, NULL};
-    ASSERT_EQ(S_OK, specify->GetPages(&pages));
-    ASSERT_EQ(1u, pages.cElems);
-    EXPECT_TRUE(IsEqualCLSID(pages.pElems[0], CLSID_CameraSettingPage));
-    CoTaskMemFree(pages.pElems);
-    specify->Release();
+    EXPECT_EQ(std::vector<CLSID>{CLSID_CameraSettingPage}, Pages(filter.Get()));
 
     // Holding only IFace keeps the filter alive; its release lets the
     // filter and the inner handler go.
-    EXPECT_EQ(1u, filter->Release());
+    EXPECT_EQ(1u, filter.Detach()->Release());
     EXPECT_EQ(1, m_cam.FiltersAlive());
-    EXPECT_EQ(0u, face->Release());
+    EXPECT_EQ(0u, face.Detach()->Release());
     EXPECT_EQ(0, m_cam.FiltersAlive());
 
     // Without the extension's keys there is neither IFace nor a page.
     ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
     m_extension = false;
-    filter = BindSimCam();
-    ASSERT_TRUE(filter != NULL);
-    face = reinterpret_cast<IFace *>(1);
+    BoundCam cam;
+    ASSERT_TRUE(cam.filter);
+    IFace *none = reinterpret_cast<IFace *>(1);
     EXPECT_EQ(E_NOINTERFACE,
-              filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&face)));
-    EXPECT_TRUE(face == NULL);
-    specify = Query<ISpecifyPropertyPages>(filter, IID_ISpecifyPropertyPages);
-    ASSERT_TRUE(specify != NULL);
-    pages.cElems = 7;
-    EXPECT_EQ(S_OK, specify->GetPages(&pages));
-    EXPECT_EQ(0u, pages.cElems);
-    specify->Release();
-    EXPECT_EQ(0u, filter->Release());
+              cam.filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(&none)));
+    EXPECT_TRUE(none == NULL);
+    EXPECT_TRUE(Pages(cam.filter.Get()).empty());
 }
 
 }  // namespace

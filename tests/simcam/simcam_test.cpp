@@ -1,42 +1,40 @@
 #include "simcam_test.h"
 
+MediaTypePtr Format(IAMStreamConfig *config)
+{
+    AM_MEDIA_TYPE *mt = NULL;
+    config->GetFormat(&mt);
+    return MediaTypePtr(mt);
+}
+
+MediaTypePtr StreamCaps(IAMStreamConfig *config, int index, void *caps, HRESULT *hr)
+{
+    AM_MEDIA_TYPE *mt = NULL;
+    const HRESULT result = config->GetStreamCaps(index, &mt, static_cast<BYTE *>(caps));
+    if (hr)
+        *hr = result;
+    return MediaTypePtr(mt);
+}
+
 std::vector<std::wstring> VideoInputDevices()
 {
     std::vector<std::wstring> names;
-    ICreateDevEnum *devices = NULL;
-    IEnumMoniker *monikers = NULL;
-    IMoniker *moniker = NULL;
-    if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
-                                   IID_ICreateDevEnum, reinterpret_cast<void **>(&devices))) &&
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
-        while (monikers->Next(1, &moniker, NULL) == S_OK) {
-            IPropertyBag *bag = NULL;
-            VARIANT v;
-            VariantInit(&v);
-            if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
-                                                 reinterpret_cast<void **>(&bag)))) {
-                bag->Read(L"FriendlyName", &v, NULL);
-                bag->Release();
-            }
-            names.push_back(v.vt == VT_BSTR ? v.bstrVal : L"");
-            VariantClear(&v);
-            moniker->Release();
-        }
-        monikers->Release();
+    const ComPtr<ICreateDevEnum> devices =
+        Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    ComPtr<IEnumMoniker> monikers;
+    if (!devices ||
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK)
+        return names;
+    for (ComPtr<IMoniker> moniker; monikers->Next(1, &moniker, NULL) == S_OK;) {
+        ComPtr<IPropertyBag> bag;
+        VARIANT v;
+        VariantInit(&v);
+        if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, &bag)))
+            bag->Read(L"FriendlyName", &v, NULL);
+        names.push_back(v.vt == VT_BSTR ? v.bstrVal : L"");
+        VariantClear(&v);
     }
-    SafeRelease(devices);
     return names;
-}
-
-IPin *CapturePin(IBaseFilter *filter)
-{
-    IEnumPins *pins = NULL;
-    IPin *pin = NULL;
-    if (SUCCEEDED(filter->EnumPins(&pins))) {
-        pins->Next(1, &pin, NULL);
-        pins->Release();
-    }
-    return pin;
 }
 
 LONG WaitForFrames(SimCamControl &cam, LONG count)

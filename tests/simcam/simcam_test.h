@@ -15,49 +15,18 @@
 #include <string>
 #include <vector>
 
-#include "simcontrol.h"
+#include "simcam_graph.h"
 #include "wintest.h"
 
-// Not in MinGW's qedit.h.
-static const CLSID CLSID_SampleGrabberFilter = {
-    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+// A media type record of the test's own, freed with it.
+struct OwnedMediaType : AM_MEDIA_TYPE {
+    OwnedMediaType() : AM_MEDIA_TYPE() {}
+    ~OwnedMediaType() { FreeMediaType(*this); }
+};
 
-template <typename T> void SafeRelease(T *&p)
-{
-    if (p) {
-        p->Release();
-        p = NULL;
-    }
-}
-
-// The interface asked for, or null.
-template <typename T> T *Query(IUnknown *from, REFIID iid)
-{
-    T *p = NULL;
-    return SUCCEEDED(from->QueryInterface(iid, reinterpret_cast<void **>(&p))) ? p : NULL;
-}
-
-// A new in-process object's interface, or null.
-template <typename T> T *Create(REFCLSID clsid, REFIID iid)
-{
-    T *p = NULL;
-    CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void **>(&p));
-    return p;
-}
-
-inline void FreeMediaType(AM_MEDIA_TYPE *mt)
-{
-    CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk)
-        mt->pUnk->Release();
-}
-
-inline void DeleteMediaType(AM_MEDIA_TYPE *mt)  // null allowed
-{
-    if (mt)
-        FreeMediaType(mt);
-    CoTaskMemFree(mt);
-}
+// The current format, and a capability entry (caps: its record), owned.
+MediaTypePtr Format(IAMStreamConfig *config);
+MediaTypePtr StreamCaps(IAMStreamConfig *config, int index, void *caps, HRESULT *hr = NULL);
 
 inline const BITMAPINFOHEADER &Bmi(const AM_MEDIA_TYPE *mt)
 {
@@ -67,28 +36,19 @@ inline const BITMAPINFOHEADER &Bmi(const AM_MEDIA_TYPE *mt)
 // The friendly names of the video input devices, in enumeration order.
 std::vector<std::wstring> VideoInputDevices();
 
-// Binds the simulated camera's moniker (found by its friendly name) to its
-// filter; null when it is not there.
-inline IBaseFilter *BindSimCam()
-{
-    return SimCamBindFilter();
-}
-
-// The filter's only pin.
-IPin *CapturePin(IBaseFilter *filter);
-
 // The camera's filter bound through its moniker, its pin and the pin's
 // IAMStreamConfig; on leaving, the filter's last reference goes.
 struct BoundCam {
-    IBaseFilter *filter = BindSimCam();
-    IPin *pin = filter ? CapturePin(filter) : NULL;
-    IAMStreamConfig *config = pin ? Query<IAMStreamConfig>(pin, IID_IAMStreamConfig) : NULL;
+    ComPtr<IBaseFilter> filter = BindSimCam();
+    ComPtr<IPin> pin = filter ? FirstPin(filter) : nullptr;
+    ComPtr<IAMStreamConfig> config =
+        pin ? Query<IAMStreamConfig>(pin, IID_IAMStreamConfig) : nullptr;
     ~BoundCam()
     {
-        SafeRelease(config);
-        SafeRelease(pin);
+        config.Reset();
+        pin.Reset();
         if (filter) {
-            EXPECT_EQ(0u, filter->Release());
+            EXPECT_EQ(0u, filter.Detach()->Release());
         }
     }
 };
@@ -140,10 +100,8 @@ public:
         m_lastEnd = t1;
         m_lastLength = sample->GetActualDataLength();
         ++m_samples;
-        if (m_hold) {
-            sample->AddRef();
+        if (m_hold)
             m_held.push_back(sample);
-        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE *, long) override { return S_OK; }
@@ -151,27 +109,25 @@ public:
     void ReleaseHeld()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (IMediaSample *s : m_held)
-            s->Release();
         m_held.clear();
     }
 
     std::mutex m_mutex;
     bool m_hold = false;
-    std::vector<IMediaSample *> m_held;
+    std::vector<ComPtr<IMediaSample>> m_held;
     long m_samples = 0, m_odd = 0, m_lastLength = 0;
     REFERENCE_TIME m_firstStart = 0, m_lastStart = 0, m_lastEnd = 0;
 };
 
 // The viewer's graph: device -> (Smart Tee) -> sample grabber for RGB24.
 struct ViewerGraph {
-    IGraphBuilder *graph = NULL;
-    IMediaControl *control = NULL;
-    ICaptureGraphBuilder2 *builder = NULL;
-    IBaseFilter *source = NULL;
-    IBaseFilter *grabberFilter = NULL;
-    ISampleGrabber *grabber = NULL;
-    IAMStreamConfig *config = NULL;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IBaseFilter> source;
+    ComPtr<IBaseFilter> grabberFilter;
+    ComPtr<ISampleGrabber> grabber;
+    ComPtr<IAMStreamConfig> config;
     HRESULT rendered = E_FAIL;
 
     // direct: the grabber straight on the camera's pin (ConnectDirect)
@@ -180,7 +136,7 @@ struct ViewerGraph {
     void Build(LONG width, LONG height, bool direct = false)
     {
         graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-        grabberFilter = Create<IBaseFilter>(CLSID_SampleGrabberFilter, IID_IBaseFilter);
+        grabberFilter = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
         builder =
             Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
         ASSERT_TRUE(graph && grabberFilter && builder);
@@ -188,52 +144,46 @@ struct ViewerGraph {
         grabber = Query<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
         source = BindSimCam();
         ASSERT_TRUE(control && grabber && source);
-        ASSERT_EQ(S_OK, graph->AddFilter(source, L"Video Capture"));
-        AM_MEDIA_TYPE mt = {};
-        mt.majortype = MEDIATYPE_Video;
-        mt.subtype = MEDIASUBTYPE_RGB24;
-        mt.formattype = FORMAT_VideoInfo;
+        ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Video Capture"));
+        AM_MEDIA_TYPE mt = GrabberMediaType();
         ASSERT_EQ(S_OK, grabber->SetMediaType(&mt));
-        ASSERT_EQ(S_OK, graph->AddFilter(grabberFilter, L"SamGra"));
-        ASSERT_EQ(S_OK, builder->SetFiltergraph(graph));
-        ASSERT_EQ(S_OK,
-                  builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, source, IID_IAMStreamConfig,
-                                         reinterpret_cast<void **>(&config)));
+        ASSERT_EQ(S_OK, graph->AddFilter(grabberFilter.Get(), L"SamGra"));
+        ASSERT_EQ(S_OK, builder->SetFiltergraph(graph.Get()));
+        ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, source.Get(),
+                                               IID_IAMStreamConfig, &config));
         if (width) {
-            AM_MEDIA_TYPE *current = NULL;
-            ASSERT_EQ(S_OK, config->GetFormat(&current));
+            const MediaTypePtr current = Format(config.Get());
+            ASSERT_TRUE(current != NULL);
             VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
             vih->bmiHeader.biWidth = width;
             vih->bmiHeader.biHeight = height;
-            EXPECT_EQ(S_OK, config->SetFormat(current));
-            DeleteMediaType(current);
+            EXPECT_EQ(S_OK, config->SetFormat(current.get()));
         }
         if (!direct) {
-            rendered = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source, NULL,
-                                             grabberFilter);
+            rendered = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(),
+                                             NULL, grabberFilter.Get());
             return;
         }
-        IPin *out = CapturePin(source);
-        IPin *in = CapturePin(grabberFilter);  // the grabber's first pin is its input
+        const ComPtr<IPin> out = FirstPin(source), in = FirstPin(grabberFilter);
         ASSERT_TRUE(out && in);
-        rendered = graph->ConnectDirect(out, in, NULL);
-        out->Release();
-        in->Release();
+        rendered = graph->ConnectDirect(out.Get(), in.Get(), NULL);
     }
 
-    // Releases everything; returns what the last release of the source gave.
+    // On leaving, the source's last reference goes.
+    ~ViewerGraph()
+    {
+        if (source) {
+            EXPECT_EQ(0u, Teardown());
+        }
+    }
+
+    // Releases everything; returns what the last release of the source gave
+    // (the graph has let it go: the reference from binding is the last).
     ULONG Teardown()
     {
-        SafeRelease(config);
-        SafeRelease(builder);
-        SafeRelease(grabber);
-        SafeRelease(grabberFilter);
-        SafeRelease(control);
-        SafeRelease(graph);
-        // The graph has let the source go: the reference from binding is the last.
-        ULONG left = source ? source->Release() : 0;
-        source = NULL;
-        return left;
+        IBaseFilter *last = source.Detach();
+        *this = ViewerGraph();
+        return last ? last->Release() : 0;
     }
 };
 
