@@ -11,81 +11,20 @@ namespace {
 
 const DWORD kGuardMs = 30000;  // against a hang, not a timing check
 
-// camprops.exe started with its standard output and error in files.
-class CampropsRun {
-public:
-    CampropsRun()
-    {
-        ZeroMemory(&m_pi, sizeof(m_pi));
-        WCHAR temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        WCHAR name[MAX_PATH];
-        GetTempFileNameW(temp, L"cpo", 0, name);
-        m_out = name;
-        GetTempFileNameW(temp, L"cpe", 0, name);
-        m_err = name;
-    }
-    ~CampropsRun()
-    {
-        wintest::EndProcess(m_pi);
-        DeleteFileW(m_out.c_str());
-        DeleteFileW(m_err.c_str());
-    }
-
-    bool Start(const std::wstring &arguments)
-    {
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-        HANDLE out =
-            CreateFileW(m_out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-        HANDLE err =
-            CreateFileW(m_err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, NULL);
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        si.hStdOutput = out;
-        si.hStdError = err;
-        std::wstring command = L"\"" + wintest::BinDir() + L"camprops.exe\"";
-        if (!arguments.empty())
-            command += L" " + arguments;
-        std::vector<WCHAR> line(command.begin(), command.end());
-        line.push_back(0);
-        const BOOL started =
-            CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &m_pi);
-        CloseHandle(out);
-        CloseHandle(err);
-        return started != FALSE;
-    }
-
-    DWORD ProcessId() const { return m_pi.dwProcessId; }
-
-    // The exit status, or -2 when the program still runs after the guard time.
-    int WaitExit()
-    {
-        if (WaitForSingleObject(m_pi.hProcess, kGuardMs) != WAIT_OBJECT_0)
-            return -2;
-        DWORD code = 0;
-        GetExitCodeProcess(m_pi.hProcess, &code);
-        return static_cast<int>(code);
-    }
-
-    bool Running() const { return WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT; }
-    std::string Output() const { return wintest::ReadFileBytes(m_out); }
-    std::string Errors() const { return wintest::ReadFileBytes(m_err); }
-
-private:
-    PROCESS_INFORMATION m_pi;
-    std::wstring m_out, m_err;
-};
+// camprops.exe started with its arguments.
+bool StartCamprops(wintest::ProgramRun &run, const std::wstring &arguments)
+{
+    return run.Start(L"\"" + wintest::BinDir() + L"camprops.exe\" " + arguments);
+}
 
 // Runs camprops with the arguments to its end; the exit status (-2 when it
 // did not end by itself: it waits for a user).
 int RunToEnd(const std::wstring &arguments, std::string *out, std::string *err)
 {
-    CampropsRun run;
-    if (!run.Start(arguments))
+    wintest::ProgramRun run;
+    if (!StartCamprops(run, arguments))
         return -1;
-    const int status = run.WaitExit();
+    const int status = run.WaitExit(kGuardMs);
     *out = run.Output();
     *err = run.Errors();
     return status;
@@ -199,8 +138,8 @@ TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
     ASSERT_NO_FATAL_FAILURE(graph.Run());
     ASSERT_TRUE(graph.WaitForOrientation(false));
 
-    CampropsRun run;
-    ASSERT_TRUE(run.Start(L"\"" SIMCAM_FRIENDLY_NAME L"\""));
+    wintest::ProgramRun run;
+    ASSERT_TRUE(StartCamprops(run, L"\"" SIMCAM_FRIENDLY_NAME L"\""));
     FrameSearch found = {0, NULL, NULL};
     ASSERT_TRUE(wintest::WaitUntil([&] {
         found = FindPropertyFrame(run.ProcessId());
@@ -241,7 +180,7 @@ TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
     HWND ok = GetDlgItem(found.frame, IDOK);
     ASSERT_TRUE(ok != NULL);
     ASSERT_TRUE(PostMessageW(ok, BM_CLICK, 0, 0));
-    EXPECT_EQ(0, run.WaitExit());
+    EXPECT_EQ(0, run.WaitExit(kGuardMs));
     EXPECT_EQ("", run.Errors());
     EXPECT_EQ(1, m_cam.Value(FLIP));  // the page rolls nothing back
     int released = 0;

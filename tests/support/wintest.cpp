@@ -147,40 +147,92 @@ LONG CALLBACK DebugOutputCatcher::Handler(EXCEPTION_POINTERS *info)
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-int RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+ProgramRun::ProgramRun()
 {
-    std::vector<WCHAR> cmd(commandLine.begin(), commandLine.end());
-    cmd.push_back(0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(NULL, cmd.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return -1;
-    int result;
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 1);
-        result = -2;
-    } else {
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        result = static_cast<int>(code);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return result;
+    ZeroMemory(&m_pi, sizeof(m_pi));
+    WCHAR temp[MAX_PATH], name[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    GetTempFileNameW(temp, L"pro", 0, name);
+    m_out = name;
+    GetTempFileNameW(temp, L"pre", 0, name);
+    m_err = name;
 }
 
-void EndProcess(PROCESS_INFORMATION &pi)
+ProgramRun::~ProgramRun()
 {
-    if (!pi.hProcess)
+    End();
+    DeleteFileW(m_out.c_str());
+    DeleteFileW(m_err.c_str());
+}
+
+bool ProgramRun::Start(const std::wstring &commandLine, DWORD flags, const WCHAR *folder)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE out = CreateFileW(m_out.c_str(), GENERIC_WRITE, share, &sa, CREATE_ALWAYS, 0, NULL);
+    HANDLE err = CreateFileW(m_err.c_str(), GENERIC_WRITE, share, &sa, CREATE_ALWAYS, 0, NULL);
+    HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, share, &sa, OPEN_EXISTING, 0, NULL);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    std::vector<WCHAR> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    const BOOL started =
+        CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, flags, NULL, folder, &si, &m_pi);
+    CloseHandle(out);
+    CloseHandle(err);
+    CloseHandle(nul);
+    return started != FALSE;
+}
+
+bool ProgramRun::Running() const
+{
+    return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+int ProgramRun::WaitExit(DWORD timeoutMs)
+{
+    if (!m_pi.hProcess || WaitForSingleObject(m_pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        return -2;
+    DWORD code = 0;
+    GetExitCodeProcess(m_pi.hProcess, &code);
+    return static_cast<int>(code);
+}
+
+void ProgramRun::End()
+{
+    if (!m_pi.hProcess)
         return;
-    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(pi.hProcess, 99);
-        WaitForSingleObject(pi.hProcess, 10000);
+    if (Running()) {
+        TerminateProcess(m_pi.hProcess, 99);
+        WaitForSingleObject(m_pi.hProcess, 10000);
     }
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    ZeroMemory(&pi, sizeof(pi));
+    CloseHandle(m_pi.hProcess);
+    CloseHandle(m_pi.hThread);
+    ZeroMemory(&m_pi, sizeof(m_pi));
+}
+
+bool ProgramRun::WaitForOutput(size_t bytes, DWORD timeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (Output().size() < bytes) {
+        if (!Running() || GetTickCount64() > end)
+            return Output().size() >= bytes;
+        Sleep(10);
+    }
+    return true;
+}
+
+int RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+{
+    ProgramRun run;
+    if (!run.Start(commandLine))
+        return -1;
+    return run.WaitExit(timeoutMs);
 }
 
 bool RegisterModule(const std::wstring &fileName, bool unregister)

@@ -52,13 +52,41 @@ private:
     void *m_handle;
 };
 
-// Runs a command line, waits up to timeoutMs, returns its exit code (or -1
-// when it could not start, -2 on time-out after killing it).
-int RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000);
+// The whole content of a file (shared for reading and writing, so a file
+// another process still writes can be read); empty when it cannot be opened.
+std::string ReadFileBytes(const std::wstring &path);
 
-// Ends a started program that still runs (exit code 99) and closes its
-// handles; nothing when pi holds no process.
-void EndProcess(PROCESS_INFORMATION &pi);
+// A program started with its standard output and error in files of its
+// own and no input; ended (exit code 99) if it still runs, and its files
+// removed, when the object goes.
+class ProgramRun {
+public:
+    ProgramRun();
+    ~ProgramRun();
+    // flags: CreateProcess creation flags; folder: its working folder (null:
+    // this process's).
+    bool Start(const std::wstring &commandLine, DWORD flags = 0, const WCHAR *folder = NULL);
+    DWORD ProcessId() const { return m_pi.dwProcessId; }
+    HANDLE Process() const { return m_pi.hProcess; }
+    bool Running() const;
+    // The exit status, or -2 when it still runs after timeoutMs.
+    int WaitExit(DWORD timeoutMs = 60000);
+    void End();
+    std::string Output() const { return ReadFileBytes(m_out); }
+    std::string Errors() const { return ReadFileBytes(m_err); }
+    // Waits until the output holds at least bytes bytes or the program ended.
+    bool WaitForOutput(size_t bytes, DWORD timeoutMs = 60000);
+
+private:
+    ProgramRun(const ProgramRun &);
+    ProgramRun &operator=(const ProgramRun &);
+    PROCESS_INFORMATION m_pi;
+    std::wstring m_out, m_err;
+};
+
+// Runs a command line, waits up to timeoutMs, returns its exit code (or -1
+// when it could not start, -2 on time-out after ending it).
+int RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 60000);
 
 // Registers (or unregisters) a module of the build folder with regsvr32 /s;
 // true when regsvr32 reported success.
@@ -82,10 +110,6 @@ template <typename Done> bool WaitUntil(Done done, DWORD guardMs = 30000)
 
 // Sends every pending message of this thread to its window.
 void PumpMessages();
-
-// The whole content of a file (shared for reading and writing, so a file
-// another process still writes can be read); empty when it cannot be opened.
-std::string ReadFileBytes(const std::wstring &path);
 
 }  // namespace wintest
 

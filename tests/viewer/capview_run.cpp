@@ -56,19 +56,15 @@ BOOL CALLBACK FindWindowOf(HWND window, LPARAM param)
 
 CapviewRun::CapviewRun() : m_folder(NewFolder())
 {
-    ZeroMemory(&m_pi, sizeof(m_pi));
-    m_output = m_folder + "\\out.bin";
     CopyFileW((wintest::BinDir() + L"capview.exe").c_str(),
               Wide(m_folder + "\\capview.exe").c_str(), FALSE);
 }
 
 CapviewRun::~CapviewRun()
 {
-    wintest::EndProcess(m_pi);
-    DeleteFileA((m_folder + "\\capview.exe").c_str());
-    DeleteFileA((m_folder + "\\capview.ini").c_str());
-    DeleteFileA(m_output.c_str());
-    DeleteFileA((m_folder + "\\grabber.log").c_str());
+    End();
+    for (const char *file : {"capview.exe", "capview.ini", "grabber.log"})
+        DeleteFileA((m_folder + "\\" + file).c_str());
     RemoveDirectoryA(m_folder.c_str());
 }
 
@@ -83,39 +79,16 @@ void CapviewRun::WriteSettings(const std::string &text)
 
 bool CapviewRun::Start(KeyFeed feed)
 {
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-    HANDLE out = CreateFileA(m_output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nul;
-    si.hStdOutput = out;
-    si.hStdError = nul;
-    std::string cmd = "\"" + m_folder + "\\capview.exe\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back(0);
     SetEnvironmentVariableA("VIREO_GRABBER_LOG", (m_folder + "\\grabber.log").c_str());
-    const DWORD flags = feed == KEY_FROM_CONSOLE ? CREATE_NEW_CONSOLE : DETACHED_PROCESS;
-    BOOL ok = CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, flags, NULL, m_folder.c_str(),
-                             &si, &m_pi);
-    CloseHandle(out);
-    CloseHandle(nul);
-    return ok != FALSE;
-}
-
-bool CapviewRun::Running()
-{
-    return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+    return ProgramRun::Start(L"\"" + Wide(m_folder) + L"\\capview.exe\"",
+                             feed == KEY_FROM_CONSOLE ? CREATE_NEW_CONSOLE : DETACHED_PROCESS,
+                             Wide(m_folder).c_str());
 }
 
 bool CapviewRun::PressKey(WCHAR key)
 {
     FreeConsole();
-    if (!AttachConsole(m_pi.dwProcessId))
+    if (!AttachConsole(ProcessId()))
         return false;
     HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
@@ -142,7 +115,7 @@ std::wstring CapviewRun::ConsoleText()
 {
     std::wstring text;
     FreeConsole();
-    if (!AttachConsole(m_pi.dwProcessId))
+    if (!AttachConsole(ProcessId()))
         return L"(no console)";
     HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
@@ -165,15 +138,6 @@ std::wstring CapviewRun::ConsoleText()
     return text;
 }
 
-int CapviewRun::WaitExit(DWORD timeoutMs)
-{
-    if (WaitForSingleObject(m_pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
-        return -2;
-    DWORD code = 0;
-    GetExitCodeProcess(m_pi.hProcess, &code);
-    return static_cast<int>(code);
-}
-
 std::vector<std::string> CapviewRun::GrabberCalls() const
 {
     std::vector<std::string> lines;
@@ -183,25 +147,9 @@ std::vector<std::string> CapviewRun::GrabberCalls() const
     return lines;
 }
 
-std::string CapviewRun::Output() const
-{
-    return wintest::ReadFileBytes(Wide(m_output));
-}
-
-bool CapviewRun::WaitForOutput(size_t bytes, DWORD timeoutMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (Output().size() < bytes) {
-        if (!Running() || GetTickCount64() > end)
-            return Output().size() >= bytes;
-        Sleep(10);
-    }
-    return true;
-}
-
 HWND CapviewRun::FindViewerWindow() const
 {
-    std::pair<DWORD, HWND> search(m_pi.dwProcessId, static_cast<HWND>(NULL));
+    std::pair<DWORD, HWND> search(ProcessId(), static_cast<HWND>(NULL));
     EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&search));
     return search.second;
 }

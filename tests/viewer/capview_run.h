@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-class CapviewRun {
+#include "wintest.h"
+
+class CapviewRun : public wintest::ProgramRun {
 public:
     enum KeyFeed {
         KEY_FROM_NO_CONSOLE,  // no console: the key wait returns at once
@@ -22,9 +24,6 @@ public:
     void WriteSettings(const std::string &text);
 
     bool Start(KeyFeed feed);
-    DWORD ProcessId() const { return m_pi.dwProcessId; }
-    HANDLE Process() const { return m_pi.hProcess; }
-    bool Running();
 
     // Types one key into the program's console.
     bool PressKey(WCHAR key = L'x');
@@ -33,18 +32,9 @@ public:
     // file, so only an echo could show there); blanks trimmed.
     std::wstring ConsoleText();
 
-    // Waits for the end; returns the exit status, or -2 after timeoutMs.
-    int WaitExit(DWORD timeoutMs = 60000);
-
     // The sample grabber's calls as the grabber in the camera tests logs
     // them, one line each.
     std::vector<std::string> GrabberCalls() const;
-
-    // Everything the program wrote to its standard output so far.
-    std::string Output() const;
-
-    // Waits until the output holds at least bytes bytes or the program ended.
-    bool WaitForOutput(size_t bytes, DWORD timeoutMs = 60000);
 
     // The program's viewer window (class "TlxDirectShow"), or null.
     HWND FindViewerWindow() const;
@@ -52,15 +42,8 @@ public:
     // timeoutMs passed first.
     HWND WaitForViewerWindow(DWORD timeoutMs = 60000);
 
-    const std::string &Folder() const { return m_folder; }
-
 private:
-    CapviewRun(const CapviewRun &);
-    CapviewRun &operator=(const CapviewRun &);
-
     std::string m_folder;
-    std::string m_output;
-    PROCESS_INFORMATION m_pi;
 };
 
 // The banner capview prints for a requested size, as its console stream
