@@ -184,7 +184,7 @@ struct ViewerRun {
     {
         moduleInstance = GetModuleHandleW(NULL);
         RegisterViewerClass();  // once per process; later calls fail harmlessly
-        stopFlag = STOP_RUNNING;
+        stopFlag = kStopRunning;
         viewerWindow = NULL;
         thread = CreateThread(NULL, 0, ViewerThread, NULL, 0, &threadId);
         if (!thread)
@@ -209,7 +209,7 @@ struct ViewerRun {
             CloseHandle(thread);
         }
         viewerWindow = NULL;
-        stopFlag = STOP_RUNNING;
+        stopFlag = kStopRunning;
     }
 };
 
@@ -248,7 +248,7 @@ void TimePolls(const Graph &g, HWND window, DWORD bufferBytes, DWORD interval, S
     f.floorUs.reserve(kTimedPolls);
     g_paintCount = 0;
     g_timing = true;
-    for (int i = 0; i < kTimedPolls && stopFlag != STOP_REQUESTED; ++i) {
+    for (int i = 0; i < kTimedPolls && stopFlag != kStopRequested; ++i) {
         InvalidateRect(window, NULL, FALSE);
         Sleep(interval);
         const double t0 = NowUs();
@@ -316,7 +316,7 @@ void CountedRun(const Graph &g, DWORD windowThreadId, DWORD bufferBytes, DWORD i
     const LONG busyBefore = allocs::BusyBlocks();
     LONG copied = 0;
     allocs::Start();
-    for (const double end = NowUs() + kRunUs; stopFlag != STOP_REQUESTED && NowUs() < end;) {
+    for (const double end = NowUs() + kRunUs; stopFlag != kStopRequested && NowUs() < end;) {
         if (HWND w = viewerWindow)
             InvalidateRect(w, NULL, FALSE);
         if (interval != 0)
@@ -372,7 +372,7 @@ bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<R
     char size[32];
     snprintf(size, sizeof(size), "%ldx%ld", static_cast<long>(width), static_cast<long>(height));
     SizeFigures figures;
-    const DWORD interval = PollInterval(CAPVIEW_DEFAULT_INTERVAL);
+    const DWORD interval = PollInterval(kDefaultPollInterval);
     {
         // Declared in this order so that, as in capview, the graph stops and
         // goes first, then the window closes, then the frame buffer is freed.

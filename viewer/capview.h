@@ -10,11 +10,11 @@
 
 #include <atomic>
 
-enum { STOP_RUNNING = 0, STOP_REQUESTED = 2 };
+enum { kStopRunning = 0, kStopRequested = 2 };
 
 extern BITMAPINFOHEADER frameHeader;    // the connected video format's bitmap header
 extern BYTE *frameBuffer;               // the newest frame, laid out as frameHeader says
-extern std::atomic<LONG> stopFlag;      // STOP_RUNNING or STOP_REQUESTED
+extern std::atomic<LONG> stopFlag;      // kStopRunning or kStopRequested
 extern std::atomic<HWND> viewerWindow;  // null until the window exists
 extern HINSTANCE moduleInstance;        // the program's own instance
 

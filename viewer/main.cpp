@@ -122,20 +122,20 @@ int Abandon(CaptureGraph &g)
 // The settings beside the program, then the banner.
 CapviewSettings ReadSettingsAndShowBanner()
 {
-    char programPath[CAPVIEW_PATH_CHARS] = {0};
-    char settingsPath[CAPVIEW_PATH_CHARS] = {0};
-    if (GetModuleFileNameA(NULL, programPath, CAPVIEW_PATH_CHARS) != 0) {
-        programPath[CAPVIEW_PATH_CHARS - 1] = '\0';
+    char programPath[kPathChars] = {0};
+    char settingsPath[kPathChars] = {0};
+    if (GetModuleFileNameA(NULL, programPath, kPathChars) != 0) {
+        programPath[kPathChars - 1] = '\0';
         BuildSettingsPath(programPath, settingsPath);
     }
-    CapviewSettings settings = {640, 480, CAPVIEW_DEFAULT_INTERVAL};
+    CapviewSettings settings = {640, 480, kDefaultPollInterval};
     if (settingsPath[0])
         settings = ReadSettings(settingsPath);
 
-    printf("%s", BANNER_TITLE);
-    printf(BANNER_RESOLUTION, settings.width, settings.height);
-    printf("%s", BANNER_START);
-    printf("%s", BANNER_QUIT);
+    printf("%s", kBannerTitle);
+    printf(kBannerResolution, settings.width, settings.height);
+    printf("%s", kBannerStart);
+    printf("%s", kBannerQuit);
     fflush(stdout);
     return settings;
 }
@@ -265,7 +265,7 @@ bool StartViewer(CaptureGraph &g)
 {
     moduleInstance = GetModuleHandleW(NULL);
     RegisterViewerClass();
-    stopFlag = STOP_RUNNING;
+    stopFlag = kStopRunning;
     viewerWindow = NULL;
     DWORD threadId = 0;
     HANDLE thread = CreateThread(NULL, 0, ViewerThread, NULL, 0, &threadId);
@@ -296,7 +296,7 @@ void RunAndPoll(CaptureGraph &g, const CapviewSettings &settings)
     CopyNewestFrame(g);
 
     const DWORD interval = PollInterval(settings.dispInterval);
-    while (stopFlag != STOP_REQUESTED) {
+    while (stopFlag != kStopRequested) {
         // A null window would invalidate the whole desktop.
         if (HWND window = viewerWindow)
             InvalidateRect(window, NULL, FALSE);
@@ -324,7 +324,7 @@ int main()
     g.devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory,
                                      g.monikers.ReleaseAndGetAddressOf(), 0);
     if (!g.monikers) {
-        printf("%s", NO_DEVICE_MESSAGE);
+        printf("%s", kNoDeviceMessage);
         fflush(stdout);
         g.devEnum.Reset();
         CoUninitialize();

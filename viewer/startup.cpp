@@ -8,16 +8,16 @@
 
 bool BuildSettingsPath(const char *programPath, char *settingsPath)
 {
-    char drive[CAPVIEW_PATH_CHARS] = {0};
-    char dir[CAPVIEW_PATH_CHARS] = {0};
-    char base[CAPVIEW_PATH_CHARS] = {0};
+    char drive[kPathChars] = {0};
+    char dir[kPathChars] = {0};
+    char base[kPathChars] = {0};
     settingsPath[0] = '\0';
-    if (_splitpath_s(programPath, drive, CAPVIEW_PATH_CHARS, dir, CAPVIEW_PATH_CHARS, base,
-                     CAPVIEW_PATH_CHARS, NULL, 0) != 0)
+    if (_splitpath_s(programPath, drive, kPathChars, dir, kPathChars, base, kPathChars, NULL, 0) !=
+        0)
         return false;
 
     size_t dirLength = 0;
-    if (FAILED(StringCchLengthA(dir, CAPVIEW_PATH_CHARS, &dirLength)))
+    if (FAILED(StringCchLengthA(dir, kPathChars, &dirLength)))
         return false;
     if (dirLength > 0 && dir[dirLength - 1] == '\\')
         dir[dirLength - 1] = '\0';
@@ -25,7 +25,7 @@ bool BuildSettingsPath(const char *programPath, char *settingsPath)
     bool whole = true;
     const char *parts[] = {drive, dir, "\\", base, ".ini"};
     for (const char *part : parts)
-        whole = SUCCEEDED(StringCchCatA(settingsPath, CAPVIEW_PATH_CHARS, part)) && whole;
+        whole = SUCCEEDED(StringCchCatA(settingsPath, kPathChars, part)) && whole;
     return whole;
 }
 
@@ -38,19 +38,18 @@ int ParseSetting(const char *text)
 
 CapviewSettings ReadSettings(const char *settingsPath)
 {
-    char section[CAPVIEW_SECTION_CHARS];
-    StringCchPrintfA(section, CAPVIEW_SECTION_CHARS, "%s", "CAMERA_PARAM");
+    char section[kSectionChars];
+    StringCchPrintfA(section, kSectionChars, "%s", "CAMERA_PARAM");
 
-    char value[CAPVIEW_VALUE_CHARS];
+    char value[kValueChars];
     ZeroMemory(value, sizeof(value));
 
     CapviewSettings settings;
-    GetPrivateProfileStringA(section, "WIDTH", "640", value, CAPVIEW_VALUE_CHARS, settingsPath);
+    GetPrivateProfileStringA(section, "WIDTH", "640", value, kValueChars, settingsPath);
     settings.width = ParseSetting(value);
-    GetPrivateProfileStringA(section, "HEIGHT", "480", value, CAPVIEW_VALUE_CHARS, settingsPath);
+    GetPrivateProfileStringA(section, "HEIGHT", "480", value, kValueChars, settingsPath);
     settings.height = ParseSetting(value);
-    GetPrivateProfileStringA(section, "DISP_INTERVAL", "30", value, CAPVIEW_VALUE_CHARS,
-                             settingsPath);
+    GetPrivateProfileStringA(section, "DISP_INTERVAL", "30", value, kValueChars, settingsPath);
     settings.dispInterval = ParseSetting(value);
     return settings;
 }
@@ -58,31 +57,31 @@ CapviewSettings ReadSettings(const char *settingsPath)
 DWORD PollInterval(int dispInterval)
 {
     if (dispInterval < 0)
-        return CAPVIEW_DEFAULT_INTERVAL;
+        return kDefaultPollInterval;
     return static_cast<DWORD>(dispInterval);
 }
 
 // 画像入力サンプルプログラム\n\n
-const char BANNER_TITLE[] =
+const char kBannerTitle[] =
     "\x89\xE6\x91\x9C\x93\xFC\x97\xCD\x83T\x83\x93\x83v\x83\x8B\x83v\x83\x8D\x83O\x83\x89\x83\x80"
     "\n\n";
 // 解像度 : %d x %d\n
-const char BANNER_RESOLUTION[] = "\x89\xF0\x91\x9C\x93x : %d x %d\n";
+const char kBannerResolution[] = "\x89\xF0\x91\x9C\x93x : %d x %d\n";
 // キーを入力するとキャプチャを開始します。\n
-const char BANNER_START[] =
+const char kBannerStart[] =
     "\x83L\x81[\x82\xF0\x93\xFC\x97\xCD\x82\xB7\x82\xE9\x82\xC6\x83L\x83\x83\x83v\x83`\x83\x83"
     "\x82\xF0\x8AJ\x8En\x82\xB5\x82\xDC\x82\xB7\x81"
     "B\n";
 // 「q」キーを入力すると終了します。\n
-const char BANNER_QUIT[] =
+const char kBannerQuit[] =
     "\x81uq\x81v\x83L\x81[\x82\xF0\x93\xFC\x97\xCD\x82\xB7\x82\xE9\x82\xC6\x8FI\x97\xB9\x82\xB5"
     "\x82\xDC\x82\xB7\x81"
     "B\n";
 // ビデオキャプチャデバイスは存在しません\n
-const char NO_DEVICE_MESSAGE[] = "\x83r\x83"
-                                 "f\x83I\x83L\x83\x83\x83v\x83`\x83\x83\x83"
-                                 "f\x83o\x83"
-                                 "C\x83X\x82\xCD\x91\xB6\x8D\xDD\x82\xB5\x82\xDC\x82\xB9\x82\xF1\n";
+const char kNoDeviceMessage[] = "\x83r\x83"
+                                "f\x83I\x83L\x83\x83\x83v\x83`\x83\x83\x83"
+                                "f\x83o\x83"
+                                "C\x83X\x82\xCD\x91\xB6\x8D\xDD\x82\xB5\x82\xDC\x82\xB9\x82\xF1\n";
 
 bool FrameBufferBytes(const BITMAPINFOHEADER &header, DWORD *bytes)
 {

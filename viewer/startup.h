@@ -7,13 +7,13 @@
 #include <windows.h>
 
 enum {
-    CAPVIEW_PATH_CHARS = MAX_PATH,  // program path, its parts, the settings path
-    CAPVIEW_SECTION_CHARS = 20,     // the section name buffer
-    CAPVIEW_VALUE_CHARS = 255       // the buffer that receives one setting's text
+    kPathChars = MAX_PATH,  // program path, its parts, the settings path
+    kSectionChars = 20,     // the section name buffer
+    kValueChars = 255       // the buffer that receives one setting's text
 };
 
 // The default pause between two frame polls, in milliseconds.
-enum { CAPVIEW_DEFAULT_INTERVAL = 30 };
+enum { kDefaultPollInterval = 30 };
 
 struct CapviewSettings {
     int width;         // requested frame width
@@ -24,7 +24,7 @@ struct CapviewSettings {
 // The settings path of a program: the program's own folder and base name
 // with ".ini" (C:\Tools\capview.exe reads C:\Tools\capview.ini, and
 // C:\capview.exe reads C:\capview.ini). settingsPath receives
-// CAPVIEW_PATH_CHARS characters at most; each part is appended with that
+// kPathChars characters at most; each part is appended with that
 // bound. Returns false when the path had to be cut short.
 bool BuildSettingsPath(const char *programPath, char *settingsPath);
 
@@ -43,11 +43,11 @@ CapviewSettings ReadSettings(const char *settingsPath);
 DWORD PollInterval(int dispInterval);
 
 // The console texts, code page 932 bytes.
-extern const char BANNER_TITLE[];       // "画像入力サンプルプログラム\n\n"
-extern const char BANNER_RESOLUTION[];  // "解像度 : %d x %d\n"
-extern const char BANNER_START[];  // "キーを入力するとキャプチャを開始します。\n"
-extern const char BANNER_QUIT[];        // "「q」キーを入力すると終了します。\n"
-extern const char NO_DEVICE_MESSAGE[];  // "ビデオキャプチャデバイスは存在しません\n"
+extern const char kBannerTitle[];       // "画像入力サンプルプログラム\n\n"
+extern const char kBannerResolution[];  // "解像度 : %d x %d\n"
+extern const char kBannerStart[];  // "キーを入力するとキャプチャを開始します。\n"
+extern const char kBannerQuit[];       // "「q」キーを入力すると終了します。\n"
+extern const char kNoDeviceMessage[];  // "ビデオキャプチャデバイスは存在しません\n"
 
 // Bytes the frame buffer needs for frames described by header: enough for
 // every row that painting reads (width x bit count rounded up to whole

@@ -4,7 +4,7 @@
 
 BITMAPINFOHEADER frameHeader;
 BYTE *frameBuffer = NULL;
-std::atomic<LONG> stopFlag(STOP_RUNNING);
+std::atomic<LONG> stopFlag(kStopRunning);
 std::atomic<HWND> viewerWindow(NULL);
 HINSTANCE moduleInstance = NULL;
 std::atomic<bool> viewerWindowFailed(false);

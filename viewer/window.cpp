@@ -3,9 +3,9 @@
 
 #include <limits.h>
 
-static const WCHAR VIEWER_CLASS[] = L"TlxDirectShow";
+static const WCHAR kViewerClass[] = L"TlxDirectShow";
 // DirectShowサンプルプログラム
-static const WCHAR VIEWER_TITLE[] =
+static const WCHAR kViewerTitle[] =
     L"DirectShow\x30B5\x30F3\x30D7\x30EB\x30D7\x30ED\x30B0\x30E9\x30E0";
 
 // The frame size plus the window's border, kept inside the range of int.
@@ -22,7 +22,7 @@ ATOM RegisterViewerClass()
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = ViewerWindowProc;
     wc.hInstance = moduleInstance;
-    wc.lpszClassName = VIEWER_CLASS;
+    wc.lpszClassName = kViewerClass;
     wc.cbWndExtra = 10;
     return RegisterClassExW(&wc);
 }
@@ -35,13 +35,13 @@ DWORD WINAPI ViewerThread(LPVOID)
     const int width = OuterSize(frameHeader.biWidth, 2 * frameX);
     const int height = OuterSize(frameHeader.biHeight, 2 * frameY + caption);
 
-    HWND window = CreateWindowExW(0, VIEWER_CLASS, VIEWER_TITLE, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+    HWND window = CreateWindowExW(0, kViewerClass, kViewerTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                   CW_USEDEFAULT, CW_USEDEFAULT, width, height, NULL, NULL,
                                   moduleInstance, NULL);
     if (!window) {
         // Nothing could ever ask the main thread to stop: tell it now.
         viewerWindowFailed = true;
-        stopFlag = STOP_REQUESTED;
+        stopFlag = kStopRequested;
         return 0;
     }
     viewerWindow = window;
@@ -70,12 +70,12 @@ LRESULT CALLBACK ViewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
     case WM_KEYDOWN:
         if (wParam == 0x51) {  // Q, with or without Shift
-            stopFlag = STOP_REQUESTED;
+            stopFlag = kStopRequested;
             PostQuitMessage(0);
         }
         return 0;
     case WM_DESTROY:
-        stopFlag = STOP_REQUESTED;
+        stopFlag = kStopRequested;
         PostQuitMessage(0);
         return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);

@@ -6,7 +6,7 @@
 #include <vfwmsgs.h>
 #include <wrl/client.h>
 
-const WCHAR g_wszHandlerName[] = L"Zr58_K KSProxy Extension Interface Handler";
+const WCHAR kHandlerName[] = L"Zr58_K KSProxy Extension Interface Handler";
 static const char kHandlerObjectName[] = "Zr58_K KSProxy Extension Interface Handler";
 
 CUnknown *CInterfaceHandler::CreateInstance(IUnknown *outer, HRESULT *phr)

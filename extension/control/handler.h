@@ -9,7 +9,7 @@
 
 struct IKsPropertySet;
 
-extern const WCHAR g_wszHandlerName[];  // friendly name, registry and class table
+extern const WCHAR kHandlerName[];  // friendly name, registry and class table
 
 class CInterfaceHandler : public CUnknown, public IFace {
 public:

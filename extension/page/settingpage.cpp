@@ -10,25 +10,25 @@
 #include "../base/module.h"
 #include "../resources/resource.h"
 
-const WCHAR g_wszPageName[] = L"Zr58_K KSProxy Extension Property Page";
+const WCHAR kPageName[] = L"Zr58_K KSProxy Extension Property Page";
 static const char kPageObjectName[] = "Zr58_K KSProxy Extension Property Page";
 
-const char *const g_ShutterList[SHUTTER_COUNT + 1] = {"1/10000( 100usec )",
-                                                      "1/5000( 200usec )",
-                                                      "1/2000( 500usec )",
-                                                      "1/1000( 1msec )",
-                                                      "1/500( 2msec )",
-                                                      "1/200( 5msec )",
-                                                      "1/100( 10msec )",
-                                                      "1/50( 20msec )",
-                                                      "1/20( 50msec )",
-                                                      "1/10( 100msec )",
-                                                      ""};
+const char *const kShutterList[SHUTTER_COUNT + 1] = {"1/10000( 100usec )",
+                                                     "1/5000( 200usec )",
+                                                     "1/2000( 500usec )",
+                                                     "1/1000( 1msec )",
+                                                     "1/500( 2msec )",
+                                                     "1/200( 5msec )",
+                                                     "1/100( 10msec )",
+                                                     "1/50( 20msec )",
+                                                     "1/20( 50msec )",
+                                                     "1/10( 100msec )",
+                                                     ""};
 
-const int g_VgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_VGA_60FPS, IDC_VGA_50FPS, IDC_VGA_30FPS,
-                                                   IDC_VGA_25FPS, IDC_VGA_15FPS, -1};
-const int g_QvgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_QVGA_60FPS, IDC_QVGA_50FPS, IDC_QVGA_30FPS,
-                                                    IDC_QVGA_25FPS, IDC_QVGA_15FPS, -1};
+const int kVgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_VGA_60FPS, IDC_VGA_50FPS, IDC_VGA_30FPS,
+                                                  IDC_VGA_25FPS, IDC_VGA_15FPS, -1};
+const int kQvgaFpsButtons[FRAME_RATE_COUNT + 1] = {IDC_QVGA_60FPS, IDC_QVGA_50FPS, IDC_QVGA_30FPS,
+                                                   IDC_QVGA_25FPS, IDC_QVGA_15FPS, -1};
 
 namespace {
 
@@ -154,12 +154,12 @@ const CameraSettingPage::Setting CameraSettingPage::kSettings[CAMERA_CONTROL_COU
      [](CameraSettingPage &p, bool move) { p.ApplyQvgaFps(move); }},
 };
 
-static CameraSettingPage::PauseFunction s_pfnPause = Sleep;
+static CameraSettingPage::PauseFunction g_pause = Sleep;
 
 CameraSettingPage::PauseFunction CameraSettingPage::SetPauseFunction(PauseFunction pause)
 {
-    PauseFunction previous = s_pfnPause;
-    s_pfnPause = pause ? pause : Sleep;
+    PauseFunction previous = g_pause;
+    g_pause = pause ? pause : Sleep;
     return previous;
 }
 
@@ -351,7 +351,7 @@ void CameraSettingPage::InitControls(HWND dialog)
         slot.trackbar = trackbar;
         SetDlgItemInt(dialog, setting.textId, 0, FALSE);
     }
-    FillComboBox(dialog, IDC_SHUTTER_LIST, g_ShutterList, m_exposure2Val.value);
+    FillComboBox(dialog, IDC_SHUTTER_LIST, kShutterList, m_exposure2Val.value);
 }
 
 void CameraSettingPage::LoadSettings()
@@ -388,7 +388,7 @@ void CameraSettingPage::ApplyInitialValues()
             continue;
         setting.apply(*this, true);
         if (++calls % kApplyCallsPerPause == 0)
-            s_pfnPause(kPauseMilliseconds);
+            g_pause(kPauseMilliseconds);
     }
     m_bActive = TRUE;
     UpdateControlStates();
@@ -411,7 +411,7 @@ void CameraSettingPage::RestoreDefaults()
         slot.value = slot.defaultValue;
         setting.apply(*this, true);
         if (setting.pauseAfterDefault)
-            s_pfnPause(kPauseMilliseconds);
+            g_pause(kPauseMilliseconds);
     }
 }
 
@@ -554,14 +554,14 @@ void CameraSettingPage::ApplyStrobeInvert(bool moveControl)
 void CameraSettingPage::ApplyVgaFps(bool moveControl)
 {
     if (moveControl)
-        SetRadioGroup(m_Dlg, m_vgaFps.value, g_VgaFpsButtons);
+        SetRadioGroup(m_Dlg, m_vgaFps.value, kVgaFpsButtons);
     SendValue(VGA_FPS, m_vgaFps.value, MSG_SET_VGA_FPS);
 }
 
 void CameraSettingPage::ApplyQvgaFps(bool moveControl)
 {
     if (moveControl)
-        SetRadioGroup(m_Dlg, m_qvgaFps.value, g_QvgaFpsButtons);
+        SetRadioGroup(m_Dlg, m_qvgaFps.value, kQvgaFpsButtons);
     SendValue(QVGA_FPS, m_qvgaFps.value, MSG_SET_QVGA_FPS);
 }
 

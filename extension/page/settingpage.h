@@ -11,7 +11,7 @@
 #include "../base/unknown.h"
 #include "../control/vireoctl.h"
 
-extern const WCHAR g_wszPageName[];  // "Zr58_K KSProxy Extension Property Page"
+extern const WCHAR kPageName[];  // "Zr58_K KSProxy Extension Property Page"
 
 // The page's record of one camera setting.
 struct SettingSlot {
@@ -25,10 +25,10 @@ struct SettingSlot {
 
 // Combo box 269: EXPOSURE2VAL is the index into this list; an empty string
 // ends it.
-extern const char *const g_ShutterList[SHUTTER_COUNT + 1];
+extern const char *const kShutterList[SHUTTER_COUNT + 1];
 // The frame-rate rows: VGA_FPS and QVGA_FPS are the position in the row.
-extern const int g_VgaFpsButtons[FRAME_RATE_COUNT + 1];
-extern const int g_QvgaFpsButtons[FRAME_RATE_COUNT + 1];
+extern const int kVgaFpsButtons[FRAME_RATE_COUNT + 1];
+extern const int kQvgaFpsButtons[FRAME_RATE_COUNT + 1];
 
 // Checks the button at the index's position of an id list ended by -1 (or 0)
 // and clears every other button of the list.

@@ -3,7 +3,7 @@
 #include "../control/handler.h"
 #include "../page/settingpage.h"
 
-const CFactoryTemplate ClassTable[CLASS_TABLE_COUNT] = {
-    {g_wszPageName, &CLSID_CameraSettingPage, CameraSettingPage::CreateInstance, NULL, NULL},
-    {g_wszHandlerName, &CameraPropertySet, CInterfaceHandler::CreateInstance, NULL, NULL},
+const CFactoryTemplate ClassTable[kClassTableCount] = {
+    {kPageName, &CLSID_CameraSettingPage, CameraSettingPage::CreateInstance, NULL, NULL},
+    {kHandlerName, &CameraPropertySet, CInterfaceHandler::CreateInstance, NULL, NULL},
 };

@@ -4,9 +4,9 @@
 
 #include "../base/classfactory.h"
 
-enum { CLASS_TABLE_COUNT = 2 };
+enum { kClassTableCount = 2 };
 
 // 0: the "Camera Setting" page, 1: the interface handler.
-extern const CFactoryTemplate ClassTable[CLASS_TABLE_COUNT];
+extern const CFactoryTemplate ClassTable[kClassTableCount];
 
 #endif  // VIREO_SERVER_CLASSTABLE_H

@@ -9,7 +9,7 @@
 
 static void CallInitRoutines(BOOL bLoading)
 {
-    for (int i = 0; i < CLASS_TABLE_COUNT; i++) {
+    for (int i = 0; i < kClassTableCount; i++) {
         if (ClassTable[i].m_lpfnInit)
             ClassTable[i].m_lpfnInit(bLoading, ClassTable[i].m_ClsID);
     }
@@ -39,7 +39,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv)
     if (!ppv)
         return E_POINTER;
 
-    for (int i = 0; i < CLASS_TABLE_COUNT; i++) {
+    for (int i = 0; i < kClassTableCount; i++) {
         if (!ClassTable[i].IsClassID(rclsid))
             continue;
         CClassFactory *factory = new (std::nothrow) CClassFactory(&ClassTable[i]);

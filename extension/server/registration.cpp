@@ -22,7 +22,7 @@ const WCHAR kMediaSets[] = L"System\\CurrentControlSet\\Control\\MediaSets";
 const WCHAR kMediaInterfaces[] = L"System\\CurrentControlSet\\Control\\MediaInterfaces";
 const WCHAR kPropertyPages[] = L"PropertyPages";
 
-enum { KEY_PATH_CHARS = 1024, GUID_CHARS = 39 };
+enum { kKeyPathChars = 1024, kGuidChars = 39 };
 
 // A registry call's error code as a result: 0 is success, anything else the
 // platform's code in the low 16 bits of a Win32 failure.
@@ -33,21 +33,21 @@ HRESULT FromRegistryError(LONG code)
     return static_cast<HRESULT>(0x80070000UL | (static_cast<ULONG>(code) & 0xFFFFUL));
 }
 
-// Joins the pieces with backslashes into path (KEY_PATH_CHARS characters),
+// Joins the pieces with backslashes into path (kKeyPathChars characters),
 // cutting it short where the buffer ends.
 void JoinPath(WCHAR *path, std::initializer_list<const WCHAR *> pieces)
 {
     path[0] = 0;
     for (const WCHAR *piece : pieces) {
         if (path[0])
-            StringCchCatW(path, KEY_PATH_CHARS, L"\\");
-        StringCchCatW(path, KEY_PATH_CHARS, piece);
+            StringCchCatW(path, kKeyPathChars, L"\\");
+        StringCchCatW(path, kKeyPathChars, piece);
     }
 }
 
 void GuidText(REFGUID guid, WCHAR *text)
 {
-    if (StringFromGUID2(guid, text, GUID_CHARS) == 0)
+    if (StringFromGUID2(guid, text, kGuidChars) == 0)
         text[0] = 0;
 }
 
@@ -71,14 +71,14 @@ LONG CreateKey(HKEY root, const WCHAR *path, HKEY *key)
 // "CLSID\{...}" of a class.
 void ClassKeyPath(const CFactoryTemplate &entry, WCHAR *path)
 {
-    WCHAR guid[GUID_CHARS];
+    WCHAR guid[kGuidChars];
     GuidText(*entry.m_ClsID, guid);
     JoinPath(path, {L"CLSID", guid});
 }
 
 HRESULT WriteClassEntries(const CFactoryTemplate &entry, const WCHAR *modulePath)
 {
-    WCHAR path[KEY_PATH_CHARS];
+    WCHAR path[kKeyPathChars];
     ClassKeyPath(entry, path);
 
     RegKey classKey, serverKey;
@@ -127,7 +127,7 @@ HRESULT ModulePath(WCHAR *path, DWORD chars)
 // "...\MediaSets\{set}\PropertyPages\{page}" = page name.
 HRESULT WritePageKey()
 {
-    WCHAR set[GUID_CHARS], page[GUID_CHARS], path[KEY_PATH_CHARS];
+    WCHAR set[kGuidChars], page[kGuidChars], path[kKeyPathChars];
     GuidText(CameraPropertySet, set);
     GuidText(CLSID_CameraSettingPage, page);
     JoinPath(path, {kMediaSets, set, kPropertyPages, page});
@@ -142,7 +142,7 @@ HRESULT WritePageKey()
 // "...\MediaInterfaces\{set}" = handler name, "IID" = the set's 16 bytes.
 HRESULT WriteHandlerKey()
 {
-    WCHAR set[GUID_CHARS], path[KEY_PATH_CHARS];
+    WCHAR set[kGuidChars], path[kKeyPathChars];
     GuidText(CameraPropertySet, set);
     JoinPath(path, {kMediaInterfaces, set});
 
@@ -166,7 +166,7 @@ LONG OpenKey(HKEY root, const WCHAR *path, HKEY *key)
 // above it that are left empty. Pages of other modules keep theirs.
 void RemovePageKey()
 {
-    WCHAR set[GUID_CHARS], page[GUID_CHARS], path[KEY_PATH_CHARS];
+    WCHAR set[kGuidChars], page[kGuidChars], path[kKeyPathChars];
     GuidText(CameraPropertySet, set);
     GuidText(CLSID_CameraSettingPage, page);
     JoinPath(path, {kMediaSets, set});
@@ -191,7 +191,7 @@ void RemovePageKey()
 
 HRESULT RemoveHandlerKey()
 {
-    WCHAR set[GUID_CHARS];
+    WCHAR set[kGuidChars];
     GuidText(CameraPropertySet, set);
     RegKey interfacesKey;
     LONG rc = OpenKey(HKEY_LOCAL_MACHINE, kMediaInterfaces, interfacesKey.Put());
@@ -204,12 +204,12 @@ HRESULT RemoveHandlerKey()
 
 STDAPI DllRegisterServer()
 {
-    WCHAR modulePath[KEY_PATH_CHARS];
-    HRESULT hr = ModulePath(modulePath, KEY_PATH_CHARS);
+    WCHAR modulePath[kKeyPathChars];
+    HRESULT hr = ModulePath(modulePath, kKeyPathChars);
     if (FAILED(hr))
         return hr;
 
-    for (int i = 0; i < CLASS_TABLE_COUNT; i++) {
+    for (int i = 0; i < kClassTableCount; i++) {
         hr = WriteClassEntries(ClassTable[i], modulePath);
         if (SUCCEEDED(hr) && ClassTable[i].m_lpfnNew)
             hr = RunClassSetup(ClassTable[i], true);
@@ -228,13 +228,13 @@ STDAPI DllUnregisterServer()
 {
     // COM class entries, last class first. A class whose key is already
     // gone has nothing left to remove; the others are still removed.
-    for (int i = CLASS_TABLE_COUNT - 1; i >= 0; i--) {
+    for (int i = kClassTableCount - 1; i >= 0; i--) {
         HRESULT hr = S_OK;
         if (ClassTable[i].m_lpfnNew)
             hr = RunClassSetup(ClassTable[i], false);
         if (FAILED(hr))
             break;
-        WCHAR path[KEY_PATH_CHARS];
+        WCHAR path[kKeyPathChars];
         ClassKeyPath(ClassTable[i], path);
         LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)

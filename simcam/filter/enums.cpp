@@ -7,11 +7,7 @@ namespace {
 
 class CSimPinEnum : public CSimObject<IEnumPins> {
 public:
-    CSimPinEnum(CSimCamFilter *filter, ULONG position) : m_filter(filter), m_position(position)
-    {
-        m_filter->AddRef();
-    }
-    ~CSimPinEnum() override { m_filter->Release(); }
+    CSimPinEnum(CSimCamFilter *filter, ULONG position) : m_filter(filter), m_position(position) {}
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin **pins, ULONG *fetched) override
     {
@@ -40,11 +36,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Clone(IEnumPins **ppEnum) override
     {
-        return SimCreatePinEnum(m_filter, m_position, ppEnum);
+        return SimCreatePinEnum(m_filter.Get(), m_position, ppEnum);
     }
 
 private:
-    CSimCamFilter *const m_filter;
+    const Microsoft::WRL::ComPtr<CSimCamFilter> m_filter;  // the filter stays while it is walked
     ULONG m_position;
 };
 
@@ -54,11 +50,9 @@ public:
                  ULONG position)
         : m_pin(pin), m_count(count), m_zero(zeroImageSize), m_position(position)
     {
-        for (int i = 0; i < count && i < SIM_FORMAT_COUNT; ++i)
+        for (int i = 0; i < count && i < kSimFormatCount; ++i)
             m_formats[i] = formats[i];
-        m_pin->AddRef();
     }
-    ~CSimTypeEnum() override { m_pin->Release(); }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE **types, ULONG *fetched) override
     {
@@ -93,12 +87,12 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes **ppEnum) override
     {
-        return SimCreateTypeEnum(m_pin, m_formats, m_count, m_zero, m_position, ppEnum);
+        return SimCreateTypeEnum(m_pin.Get(), m_formats, m_count, m_zero, m_position, ppEnum);
     }
 
 private:
-    CSimCamPin *const m_pin;
-    SimFormat m_formats[SIM_FORMAT_COUNT];
+    const Microsoft::WRL::ComPtr<CSimCamPin> m_pin;  // the pin stays while it is walked
+    SimFormat m_formats[kSimFormatCount];
     int m_count;
     bool m_zero;
     ULONG m_position;

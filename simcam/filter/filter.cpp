@@ -94,7 +94,7 @@ void CSimCamFilter::HostExtensions()
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfacesKey, 0, KEY_READ, root.Receive()) !=
         ERROR_SUCCESS)
         return;
-    for (DWORD index = 0; m_hostedCount < MAX_HOSTED; ++index) {
+    for (DWORD index = 0; m_hostedCount < kMaxHosted; ++index) {
         WCHAR name[64];
         DWORD nameLength = ARRAYSIZE(name);
         LONG rc = RegEnumKeyExW(root.Get(), index, name, &nameLength, NULL, NULL, NULL, NULL);
@@ -539,8 +539,8 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetPages(CAUUID *pages)
         return E_POINTER;
     pages->cElems = 0;
     pages->pElems = NULL;
-    enum { MAX_PAGES = 16 };
-    GUID found[MAX_PAGES];
+    enum { kMaxPages = 16 };
+    GUID found[kMaxPages];
     ULONG count = 0;
     const GUID *sets[] = {&CameraPropertySet};
     for (size_t s = 0; s < ARRAYSIZE(sets); ++s) {
@@ -554,7 +554,7 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetPages(CAUUID *pages)
         SimRegKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
             continue;
-        for (DWORD index = 0; count < MAX_PAGES; ++index) {
+        for (DWORD index = 0; count < kMaxPages; ++index) {
             WCHAR name[64];
             DWORD nameLength = ARRAYSIZE(name);
             LONG rc = RegEnumKeyExW(key.Get(), index, name, &nameLength, NULL, NULL, NULL, NULL);

@@ -292,13 +292,13 @@ private:
     CSimCamPin m_pin;
 
     // Extensions hosted as the kernel-streaming proxy hosts them.
-    enum { MAX_HOSTED = 8 };
+    enum { kMaxHosted = 8 };
     struct Hosted {
         IID iid = GUID_NULL;
         // The inner object's own (non-delegating) IUnknown.
         Microsoft::WRL::ComPtr<IUnknown> inner;
     };
-    Hosted m_hosted[MAX_HOSTED];
+    Hosted m_hosted[kMaxHosted];
     int m_hostedCount;
 
     friend class CSimCamPin;

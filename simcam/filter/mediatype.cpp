@@ -5,10 +5,10 @@
 #include "picture.h"
 #include "control/vireoctl.h"
 
-const SimFrameSize kSimFrameSizes[SIM_FORMAT_COUNT] = {
+const SimFrameSize kSimFrameSizes[kSimFormatCount] = {
     {640, 480}, {320, 240}, {1280, 720}, {160, 120}};
 
-const LONG kSimRates[SIM_RATE_COUNT] = {60, 50, 30, 25, 15};
+const LONG kSimRates[kSimRateCount] = {60, 50, 30, 25, 15};
 
 REFERENCE_TIME SimRateTime(LONG ratePerSecond)
 {
@@ -27,7 +27,7 @@ ULONG SimRateControl(LONG width, LONG height)
 LONG SimNearestRate(REFERENCE_TIME frameTime)
 {
     LONG best = 0;
-    for (LONG i = 1; i < SIM_RATE_COUNT; ++i) {
+    for (LONG i = 1; i < kSimRateCount; ++i) {
         const REFERENCE_TIME d = SimRateTime(kSimRates[i]) - frameTime;
         const REFERENCE_TIME b = SimRateTime(kSimRates[best]) - frameTime;
         if ((d < 0 ? -d : d) < (b < 0 ? -b : b))
@@ -133,7 +133,7 @@ bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, Sim
     const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat);
     const BITMAPINFOHEADER &bmi = vih->bmiHeader;
     bool sizeOffered = false;
-    for (int i = 0; i < SIM_FORMAT_COUNT; ++i)
+    for (int i = 0; i < kSimFormatCount; ++i)
         if (kSimFrameSizes[i].width == bmi.biWidth && kSimFrameSizes[i].height == bmi.biHeight)
             sizeOffered = true;
     if (!sizeOffered)
@@ -141,7 +141,7 @@ bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, Sim
     REFERENCE_TIME frameTime = vih->AvgTimePerFrame;
     if (frameTime == 0)
         frameTime = fallbackTime;
-    else if (frameTime < SIM_MIN_FRAME_TIME || frameTime > SIM_MAX_FRAME_TIME)
+    else if (frameTime < kSimMinFrameTime || frameTime > kSimMaxFrameTime)
         return false;
     if (format) {
         format->width = bmi.biWidth;

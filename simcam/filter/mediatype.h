@@ -14,14 +14,14 @@ struct SimFrameSize {
     LONG width;
     LONG height;
 };
-enum { SIM_FORMAT_COUNT = 4 };
-extern const SimFrameSize kSimFrameSizes[SIM_FORMAT_COUNT];
+enum { kSimFormatCount = 4 };
+extern const SimFrameSize kSimFrameSizes[kSimFormatCount];
 
 // Frame intervals in 100 ns units: 30 frames a second by default, 15 to 60
 // accepted.
-static const REFERENCE_TIME SIM_DEFAULT_FRAME_TIME = 333333;
-static const REFERENCE_TIME SIM_MIN_FRAME_TIME = 166666;
-static const REFERENCE_TIME SIM_MAX_FRAME_TIME = 666667;
+static const REFERENCE_TIME kSimDefaultFrameTime = 333333;
+static const REFERENCE_TIME kSimMinFrameTime = 166666;
+static const REFERENCE_TIME kSimMaxFrameTime = 666667;
 
 // A format of the camera: what one RGB24 media type of it says.
 struct SimFormat {
@@ -82,8 +82,8 @@ bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, Sim
 // setting's order, and the frame interval a setting gives for a size:
 // 640x480 follows VGA_FPS, 320x240 QVGA_FPS; other sizes, and a setting out
 // of the list, keep formatTime.
-enum { SIM_RATE_COUNT = 5 };
-extern const LONG kSimRates[SIM_RATE_COUNT];
+enum { kSimRateCount = 5 };
+extern const LONG kSimRates[kSimRateCount];
 REFERENCE_TIME SimRateTime(LONG ratePerSecond);
 // The setting (VGA_FPS, QVGA_FPS) that sets the rate at a size; 0 for none.
 ULONG SimRateControl(LONG width, LONG height);

@@ -20,7 +20,7 @@ CSimCamPin::CSimCamPin(CSimCamFilter *filter)
 {
     m_format.width = kSimFrameSizes[0].width;
     m_format.height = kSimFrameSizes[0].height;
-    m_format.frameTime = SIM_DEFAULT_FRAME_TIME;
+    m_format.frameTime = kSimDefaultFrameTime;
     m_connFormat = m_format;
 }
 
@@ -86,7 +86,7 @@ REFERENCE_TIME CSimCamPin::RateTime(const SimFormat &format, const SimDriverStat
     const ULONG id = SimRateControl(format.width, format.height);
     for (int i = 0; id && i < CAMERA_CONTROL_COUNT; ++i) {
         const SimControl &c = driver.controls[i];
-        if (c.id == id && c.value >= 0 && c.value < SIM_RATE_COUNT)
+        if (c.id == id && c.value >= 0 && c.value < kSimRateCount)
             return SimRateTime(kSimRates[c.value]);
     }
     return format.frameTime;
@@ -108,13 +108,13 @@ int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
     if (capacity > 0)
         formats[count++] = m_format;
     if (!m_formatSet) {
-        for (int i = 0; i < SIM_FORMAT_COUNT && count < capacity; ++i) {
+        for (int i = 0; i < kSimFormatCount && count < capacity; ++i) {
             if (kSimFrameSizes[i].width == m_format.width &&
                 kSimFrameSizes[i].height == m_format.height)
                 continue;
             formats[count].width = kSimFrameSizes[i].width;
             formats[count].height = kSimFrameSizes[i].height;
-            formats[count].frameTime = SIM_DEFAULT_FRAME_TIME;
+            formats[count].frameTime = kSimDefaultFrameTime;
             ++count;
         }
     }
@@ -158,8 +158,8 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::Connect(IPin *receivePin, const AM_MEDIA_T
     } else if (!stopped) {
         hr = VFW_E_NOT_STOPPED;
     } else {
-        SimFormat formats[SIM_FORMAT_COUNT];
-        const int count = OfferedFormats(formats, SIM_FORMAT_COUNT);
+        SimFormat formats[kSimFormatCount];
+        const int count = OfferedFormats(formats, kSimFormatCount);
         const bool zero = ZeroImageSize();
         for (int i = 0; i < count && FAILED(hr); ++i) {
             SimMediaType offered;
@@ -418,15 +418,15 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::QueryAccept(const AM_MEDIA_TYPE *mt)
 {
     if (!mt)
         return E_POINTER;
-    return SimParseMediaType(mt, SIM_DEFAULT_FRAME_TIME, NULL) ? S_OK : S_FALSE;
+    return SimParseMediaType(mt, kSimDefaultFrameTime, NULL) ? S_OK : S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamPin::EnumMediaTypes(IEnumMediaTypes **ppEnum)
 {
     if (!ppEnum)
         return E_POINTER;
-    SimFormat formats[SIM_FORMAT_COUNT];
-    const int count = OfferedFormats(formats, SIM_FORMAT_COUNT);
+    SimFormat formats[kSimFormatCount];
+    const int count = OfferedFormats(formats, kSimFormatCount);
     return SimCreateTypeEnum(this, formats, count, ZeroImageSize(), 0, ppEnum);
 }
 
@@ -616,7 +616,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetNumberOfCapabilities(int *count, int *s
         return E_POINTER;
     SimCamLock lock(m_filter->Block());
     const SimCamShared *s = m_filter->Block().Shared();
-    *count = s->capsCount ? s->capsCount : static_cast<LONG>(SIM_FORMAT_COUNT);
+    *count = s->capsCount ? s->capsCount : static_cast<LONG>(kSimFormatCount);
     *size =
         s->capsRecordSize ? s->capsRecordSize : static_cast<LONG>(sizeof(VIDEO_STREAM_CONFIG_CAPS));
     return S_OK;
@@ -663,11 +663,11 @@ static void FillStreamCaps(BYTE *caps, const SimFormat &format, REFGUID formatTy
     c.MinOutputSize = c.MaxOutputSize = extent;
     c.CropGranularityX = c.CropGranularityY = 1;
     c.CropAlignX = c.CropAlignY = 1;
-    c.MinFrameInterval = SIM_MIN_FRAME_TIME;
-    c.MaxFrameInterval = SIM_MAX_FRAME_TIME;
+    c.MinFrameInterval = kSimMinFrameTime;
+    c.MaxFrameInterval = kSimMaxFrameTime;
     const LONGLONG bits = static_cast<LONGLONG>(SimFrameBytes(format.width, format.height)) * 8;
-    c.MinBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MAX_FRAME_TIME);
-    c.MaxBitsPerSecond = static_cast<LONG>(bits * 10000000 / SIM_MIN_FRAME_TIME);
+    c.MinBitsPerSecond = static_cast<LONG>(bits * 10000000 / kSimMaxFrameTime);
+    c.MaxBitsPerSecond = static_cast<LONG>(bits * 10000000 / kSimMinFrameTime);
     memcpy(caps, &c, sizeof(c));
 }
 
@@ -680,7 +680,7 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetStreamCaps(int index, AM_MEDIA_TYPE **m
     {
         SimCamLock lock(m_filter->Block());
         const SimCamShared *s = m_filter->Block().Shared();
-        const int count = s->capsCount ? s->capsCount : static_cast<LONG>(SIM_FORMAT_COUNT);
+        const int count = s->capsCount ? s->capsCount : static_cast<LONG>(kSimFormatCount);
         if (index < 0 || index >= count)
             return S_FALSE;
         if (s->capsCount)
@@ -692,10 +692,10 @@ HRESULT STDMETHODCALLTYPE CSimCamPin::GetStreamCaps(int index, AM_MEDIA_TYPE **m
     if (entry == SIM_CAPS_FAILING)
         return E_FAIL;
     SimFormat format;
-    const int size = entry >= 0 && entry < SIM_FORMAT_COUNT ? entry : 1;
+    const int size = entry >= 0 && entry < kSimFormatCount ? entry : 1;
     format.width = kSimFrameSizes[size].width;
     format.height = kSimFrameSizes[size].height;
-    format.frameTime = SIM_DEFAULT_FRAME_TIME;
+    format.frameTime = kSimDefaultFrameTime;
     format.frameTime = RateTime(format);
     SimMediaTypePtr type(SimCreateMediaType(format, ZeroImageSize()));
     if (!type || FAILED(MakeOddEntry(type.get(), entry)))

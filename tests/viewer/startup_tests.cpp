@@ -23,7 +23,7 @@ TEST(ViewerSettingsPath, LiesBesideTheProgramWithTheIniExtension)
                  {"C:\\v1.2\\cap.view.exe", "C:\\v1.2\\cap.view.ini"},  // only the last extension
                  {"C:\\capview.exe", "C:\\capview.ini"}};               // a drive's root folder
     for (const auto &c : cases) {
-        char path[CAPVIEW_PATH_CHARS];
+        char path[kPathChars];
         EXPECT_TRUE(BuildSettingsPath(c.program, path)) << c.program;
         EXPECT_STREQ(c.settings, path);
     }
@@ -34,11 +34,11 @@ TEST(ViewerSettingsPath, TooLongIsCutAtTheBufferAndReported)
     // The longest program path (259 characters), without an extension:
     // ".ini" makes it longer than the buffer.
     const std::string program = "C:\\" + std::string(248, 'd') + "\\capview";
-    char path[CAPVIEW_PATH_CHARS + 8];
+    char path[kPathChars + 8];
     memset(path, 'x', sizeof(path));
     EXPECT_FALSE(BuildSettingsPath(program.c_str(), path));
-    EXPECT_LT(strlen(path), static_cast<size_t>(CAPVIEW_PATH_CHARS));
-    EXPECT_EQ(std::string(8, 'x'), std::string(path + CAPVIEW_PATH_CHARS, 8));
+    EXPECT_LT(strlen(path), static_cast<size_t>(kPathChars));
+    EXPECT_EQ(std::string(8, 'x'), std::string(path + kPathChars, 8));
 }
 
 TEST(ViewerParseSetting, ReadsLikeAtoi)

@@ -40,7 +40,7 @@ TEST(ViewerWindow, TitledAndBroughtToTheForeground)
         BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 64 * 48 * 3, 0, 0, 0, 0};
     std::vector<BYTE> pixels(64 * 48 * 3, 0x80);
     frameBuffer = pixels.data();
-    stopFlag = STOP_RUNNING;
+    stopFlag = kStopRunning;
     viewerWindow = NULL;
 
     // Another window of the process is in the foreground when the viewer
@@ -71,7 +71,7 @@ TEST(ViewerWindow, TitledAndBroughtToTheForeground)
 
     PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(thread, 30000));
-    EXPECT_EQ(STOP_REQUESTED, stopFlag.load());
+    EXPECT_EQ(kStopRequested, stopFlag.load());
     CloseHandle(thread);
     DestroyWindow(other);
     frameBuffer = NULL;

@@ -8,6 +8,8 @@
 
 namespace vireoctl {
 
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 const char kUsage[] =
@@ -163,51 +165,41 @@ std::string Narrow(const std::wstring &text)
 std::vector<Device> EnumerateDevices()
 {
     std::vector<Device> devices;
-    ICreateDevEnum *enumerator = NULL;
+    ComPtr<ICreateDevEnum> enumerator;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum, reinterpret_cast<void **>(&enumerator))))
+                                IID_ICreateDevEnum,
+                                reinterpret_cast<void **>(enumerator.GetAddressOf()))))
         return devices;
-    IEnumMoniker *monikers = NULL;
-    if (enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) == S_OK) {
-        IMoniker *moniker = NULL;
-        while (monikers->Next(1, &moniker, NULL) == S_OK) {
-            Device device = {L"", moniker};
-            IPropertyBag *bag = NULL;
-            if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
-                                                 reinterpret_cast<void **>(&bag)))) {
-                VARIANT name;
-                VariantInit(&name);
-                if (SUCCEEDED(bag->Read(L"FriendlyName", &name, NULL)) && V_VT(&name) == VT_BSTR)
-                    device.name = V_BSTR(&name);
-                VariantClear(&name);
-                bag->Release();
-            }
-            devices.push_back(device);
+    ComPtr<IEnumMoniker> monikers;
+    if (enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(),
+                                          0) != S_OK)
+        return devices;
+    Device device;
+    while (monikers->Next(1, device.moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
+        device.name.clear();
+        ComPtr<IPropertyBag> bag;
+        if (SUCCEEDED(device.moniker->BindToStorage(
+                NULL, NULL, IID_IPropertyBag, reinterpret_cast<void **>(bag.GetAddressOf())))) {
+            VARIANT name;
+            VariantInit(&name);
+            if (SUCCEEDED(bag->Read(L"FriendlyName", &name, NULL)) && V_VT(&name) == VT_BSTR)
+                device.name = V_BSTR(&name);
+            VariantClear(&name);
         }
-        monikers->Release();
+        devices.push_back(device);
     }
-    enumerator->Release();
     return devices;
-}
-
-void ReleaseDevices(std::vector<Device> &devices)
-{
-    for (Device &device : devices)
-        device.moniker->Release();
-    devices.clear();
 }
 
 HRESULT OpenFace(IMoniker *moniker, IFace **face)
 {
     *face = NULL;
-    IBaseFilter *filter = NULL;
-    HRESULT hr =
-        moniker->BindToObject(NULL, NULL, IID_IBaseFilter, reinterpret_cast<void **>(&filter));
+    ComPtr<IBaseFilter> filter;  // IFace holds the filter
+    HRESULT hr = moniker->BindToObject(NULL, NULL, IID_IBaseFilter,
+                                       reinterpret_cast<void **>(filter.GetAddressOf()));
     if (FAILED(hr))
         return hr;
-    hr = filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(face));
-    filter->Release();  // IFace holds the filter
-    return hr;
+    return filter->QueryInterface(CameraPropertySet, reinterpret_cast<void **>(face));
 }
 
 int Info(IFace *face, FILE *out, FILE *err)
@@ -353,10 +345,8 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
 int List(std::vector<Device> &devices, FILE *out)
 {
     for (size_t i = 0; i < devices.size(); ++i) {
-        IFace *face = NULL;
-        HRESULT hr = OpenFace(devices[i].moniker, &face);
-        if (face)
-            face->Release();
+        // The interface, when there is one, is let go at the end of the statement.
+        const HRESULT hr = OpenFace(devices[i].moniker.Get(), ComPtr<IFace>().GetAddressOf());
         fprintf(out, "%u  %s  IFace: %s\n", static_cast<unsigned>(i),
                 Narrow(devices[i].name).c_str(), SUCCEEDED(hr) ? "yes" : "no");
     }
@@ -407,25 +397,24 @@ int Main(int argc, wchar_t **argv, FILE *out, FILE *err)
     } else if (line.command == L"list") {
         status = List(devices, out);
     } else if ((status = Choose(devices, line.device, &index, err)) == STATUS_OK) {
-        IFace *face = NULL;
-        HRESULT hr = OpenFace(devices[index].moniker, &face);
+        ComPtr<IFace> face;
+        HRESULT hr = OpenFace(devices[index].moniker.Get(), face.GetAddressOf());
         if (FAILED(hr)) {
             fprintf(err, "vireoctl: %s offers no IFace (0x%08lX); is vireoprop.ax registered?\n",
                     Narrow(devices[index].name).c_str(), static_cast<unsigned long>(hr));
             status = STATUS_NO_IFACE;
         } else {
             if (line.command == L"info")
-                status = Info(face, out, err);
+                status = Info(face.Get(), out, err);
             else if (line.command == L"get")
-                status = Get(face, line.control, out, err);
+                status = Get(face.Get(), line.control, out, err);
             else if (line.command == L"set")
-                status = Set(face, line.control, line.value, out, err);
+                status = Set(face.Get(), line.control, line.value, out, err);
             else
-                status = Defaults(face, out, err);
-            face->Release();
+                status = Defaults(face.Get(), out, err);
         }
     }
-    ReleaseDevices(devices);
+    devices.clear();  // the monikers go before COM does
     CoUninitialize();
     return status;
 }

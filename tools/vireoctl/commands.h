@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <stdio.h>
+#include <wrl/client.h>
 
 #include <string>
 #include <vector>
@@ -36,10 +37,9 @@ bool ParseValue(const std::wstring &text, LONG *value);
 // The video input devices, in the system device enumerator's order.
 struct Device {
     std::wstring name;
-    IMoniker *moniker;
+    Microsoft::WRL::ComPtr<IMoniker> moniker;
 };
 std::vector<Device> EnumerateDevices();  // COM initialised by the caller
-void ReleaseDevices(std::vector<Device> &devices);
 
 // Binds a device's filter and asks it for IFace.
 HRESULT OpenFace(IMoniker *moniker, IFace **face);
