@@ -15,10 +15,8 @@
 #include <algorithm>
 #include <memory>
 
-#include <wrl/client.h>
-
 #include "capview.h"
-#include "grabber.h"
+#include "graph.h"
 #include "simcontrol.h"
 #include "startup.h"
 
@@ -53,114 +51,32 @@ LRESULT CALLBACK TimedViewerProc(HWND window, UINT message, WPARAM wParam, LPARA
     return result;
 }
 
-using Microsoft::WRL::ComPtr;
-
-template <class T> void **Out(ComPtr<T> &owner)
-{
-    return reinterpret_cast<void **>(owner.ReleaseAndGetAddressOf());
-}
-
-// The objects of capview's graph, stopped and released in capview's order.
-struct Graph {
-    ComPtr<ICreateDevEnum> devEnum;
-    ComPtr<IBaseFilter> source;
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
-    ComPtr<IBaseFilter> grabberFilter;
-    ComPtr<ISampleGrabber> grabber;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ComPtr<IAMStreamConfig> config;
-
-    ~Graph()
-    {
-        if (control)
-            control->Stop();
-        if (grabber)
-            grabber->SetBufferSamples(FALSE);
-        control.Reset();
-        devEnum.Reset();
-        config.Reset();
-        grabber.Reset();
-        grabberFilter.Reset();
-        source.Reset();
-        graph.Reset();
-        builder.Reset();
-    }
+// capview's graph, stopped and released in capview's order when it goes.
+struct Graph : CaptureGraph {
+    ~Graph() { TearDown(*this); }
 };
 
-// The first video input device, as capview takes it; false (with a line
-// saying why) when it is not the simulated camera.
-bool BindFirstDevice(Graph &g)
+// capview's graph of the first video input device at the requested size,
+// with its frame buffer; false (with a line saying why) when it could not be
+// built, the first device is not the simulated camera or the connected size
+// is not the one asked for.
+bool BuildViewerGraph(Graph &g, LONG width, LONG height)
 {
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC, IID_ICreateDevEnum,
-                                Out(g.devEnum))))
-        return false;
-    ComPtr<IEnumMoniker> monikers;
-    g.devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
-    if (!monikers) {
-        printf("frame path: no video input device (is simcam.ax registered?)\n");
-        return false;
-    }
-    ComPtr<IMoniker> moniker;
-    monikers->Next(1, moniker.GetAddressOf(), NULL);
-    if (!moniker)
-        return false;
-    if (!SimCamMonikerIsOurs(moniker.Get())) {
-        printf("frame path: the first video input device is not the simulated camera\n");
-        return false;
-    }
-    moniker->BindToObject(NULL, NULL, IID_IBaseFilter, Out(g.source));
-    return g.source != NULL;
-}
-
-// capview's graph: device, grabber taking RGB24, the requested size, the
-// preview stream rendered into the grabber. Fills frameHeader.
-bool BuildGraph(Graph &g, LONG width, LONG height)
-{
-    if (!BindFirstDevice(g))
-        return false;
-    CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC, IID_IGraphBuilder, Out(g.graph));
-    if (!g.graph)
-        return false;
-    g.graph->QueryInterface(IID_IMediaControl, Out(g.control));
-    g.graph->AddFilter(g.source.Get(), L"Video Capture");
-    CoCreateInstance(CLSID_SampleGrabber, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                     Out(g.grabberFilter));
-    if (!g.control || !g.grabberFilter)
-        return false;
-    g.grabberFilter->QueryInterface(IID_SampleGrabberInterface, Out(g.grabber));
-    if (!g.grabber)
-        return false;
-    AM_MEDIA_TYPE mt = GrabberMediaType();
-    g.grabber->SetMediaType(&mt);
-    g.graph->AddFilter(g.grabberFilter.Get(), L"SamGra");
-    CoCreateInstance(CLSID_CaptureGraphBuilder2, NULL, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
-                     Out(g.builder));
-    if (!g.builder)
-        return false;
-    g.builder->SetFiltergraph(g.graph.Get());
-    g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, NULL, g.source.Get(), IID_IAMStreamConfig,
-                             Out(g.config));
-    if (!g.config)
-        return false;
-    AM_MEDIA_TYPE *format = NULL;
-    g.config->GetFormat(&format);
-    const MediaTypePtr current(format);
-    if (current && current->pbFormat && current->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        VIDEOINFOHEADER *vih = reinterpret_cast<VIDEOINFOHEADER *>(current->pbFormat);
-        vih->bmiHeader.biWidth = width;
-        vih->bmiHeader.biHeight = height;
-        g.config->SetFormat(current.get());
-    }
-    if (FAILED(g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.source.Get(),
-                                       NULL, g.grabberFilter.Get())))
-        return false;
-    const bool connected = SUCCEEDED(g.grabber->GetConnectedMediaType(&mt)) && mt.pbFormat &&
-                           mt.cbFormat >= sizeof(VIDEOINFOHEADER);
-    if (connected)
-        frameHeader = reinterpret_cast<VIDEOINFOHEADER *>(mt.pbFormat)->bmiHeader;
-    FreeMediaType(mt);
-    return connected && frameHeader.biWidth == width && frameHeader.biHeight == height;
+    const CapviewSettings settings = {static_cast<int>(width), static_cast<int>(height),
+                                      kDefaultPollInterval};
+    const bool built =
+        EnumerateVideoInputs(g) &&
+        (g.monikers || Fail(g, "no video input device (is simcam.ax registered?)")) &&
+        OpenFirstDevice(g) &&
+        (SimCamMonikerIsOurs(g.moniker.Get()) ||
+         Fail(g, "the first video input device is not the simulated camera")) &&
+        BuildGraph(g, settings) && PrepareFrameBuffer(g) &&
+        ((frameHeader.biWidth == width && frameHeader.biHeight == height) ||
+         Fail(g, "the connected frame is %ldx%ld", static_cast<long>(frameHeader.biWidth),
+              static_cast<long>(frameHeader.biHeight)));
+    if (!built)
+        printf("frame path: %s\n", g.failure);
+    return built;
 }
 
 // A block of the process heap, freed with its owner.
@@ -169,9 +85,9 @@ struct HeapBlockDeleter {
 };
 typedef std::unique_ptr<BYTE, HeapBlockDeleter> HeapBlock;
 
-BYTE *HeapBytes(DWORD bytes, DWORD flags = 0)
+BYTE *HeapBytes(DWORD bytes)
 {
-    return static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), flags, bytes));
+    return static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), 0, bytes));
 }
 
 // The viewer window's thread, as capview starts it, with the paint timed.
@@ -221,22 +137,15 @@ struct SizeFigures {
     std::vector<std::string> callers;
 };
 
-// capview's poll: one copy out of the grabber into the whole frame buffer.
-HRESULT Poll(const Graph &g, LONG *copied, DWORD bufferBytes)
-{
-    *copied = static_cast<LONG>(bufferBytes);
-    return g.grabber->GetCurrentBuffer(copied, reinterpret_cast<LONG *>(frameBuffer));
-}
-
 // Timed polls after a warm-up: the copy out of the grabber, then the floor
 // with the bytes it copied; the paints are timed on the window thread.
-void TimePolls(const Graph &g, HWND window, DWORD bufferBytes, DWORD interval, SizeFigures &f)
+void TimePolls(const Graph &g, HWND window, DWORD interval, SizeFigures &f)
 {
-    LONG copied = 0;
+    const DWORD bufferBytes = g.bufferBytes;
     for (const double end = NowUs() + kWarmUpUs; NowUs() < end;) {
         InvalidateRect(window, NULL, FALSE);
         Sleep(interval);
-        Poll(g, &copied, bufferBytes);
+        CopyNewestFrame(g);
     }
     // The memcpy floor copies between two buffers of the same size.
     const HeapBlock floorFrom(HeapBytes(bufferBytes)), floorTo(HeapBytes(bufferBytes));
@@ -252,11 +161,11 @@ void TimePolls(const Graph &g, HWND window, DWORD bufferBytes, DWORD interval, S
         InvalidateRect(window, NULL, FALSE);
         Sleep(interval);
         const double t0 = NowUs();
-        const HRESULT hr = Poll(g, &copied, bufferBytes);
+        const LONG copied = CopyNewestFrame(g);
         const double t1 = NowUs();
         memcpy(floorTo.get(), floorFrom.get(), static_cast<size_t>(copied));
         const double t2 = NowUs();
-        if (hr == S_OK) {
+        if (copied > 0) {
             f.copyUs.push_back(t1 - t0);
             f.floorUs.push_back(t2 - t1);
         }
@@ -306,22 +215,20 @@ void TimeDrawingCalls(HWND window, SizeFigures &f)
 
 // The counted run: capview's poll loop as it is, for kRunUs, with the heap
 // allocations of each thread counted.
-void CountedRun(const Graph &g, DWORD windowThreadId, DWORD bufferBytes, DWORD interval,
-                SizeFigures &f)
+void CountedRun(const Graph &g, DWORD windowThreadId, DWORD interval, SizeFigures &f)
 {
     SimCamControl cam;
     allocs::Hook();
     g_paints = 0;
     const LONG framesBefore = cam.FramesDelivered();
     const LONG busyBefore = allocs::BusyBlocks();
-    LONG copied = 0;
     allocs::Start();
     for (const double end = NowUs() + kRunUs; stopFlag != kStopRequested && NowUs() < end;) {
         if (HWND w = viewerWindow)
             InvalidateRect(w, NULL, FALSE);
         if (interval != 0)
             Sleep(interval);
-        Poll(g, &copied, bufferBytes);
+        CopyNewestFrame(g);
         ++f.polls;
     }
     allocs::Stop();
@@ -377,32 +284,19 @@ bool RunSize(LONG width, LONG height, std::vector<Row> &frameRows, std::vector<R
         // Declared in this order so that, as in capview, the graph stops and
         // goes first, then the window closes, then the frame buffer is freed.
         struct FrameBufferOwner {
-            ~FrameBufferOwner()
-            {
-                HeapFree(GetProcessHeap(), 0, frameBuffer);
-                frameBuffer = NULL;
-            }
+            ~FrameBufferOwner() { FreeFrameBuffer(); }
         } bufferOwner;
         ViewerRun viewer;
         Graph g;
-        DWORD bufferBytes = 0;
-        if (!BuildGraph(g, width, height)) {
-            printf("frame path: the %s graph could not be built\n", size);
-            return false;
-        }
-        if (!FrameBufferBytes(frameHeader, &bufferBytes))
-            return false;
-        frameBuffer = HeapBytes(bufferBytes, HEAP_ZERO_MEMORY);
-        if (!frameBuffer || !viewer.Start())
+        if (!BuildViewerGraph(g, width, height) || !viewer.Start())
             return false;
 
         g.grabber->SetBufferSamples(TRUE);
         g.control->Run();
-        LONG copied = 0;
-        Poll(g, &copied, bufferBytes);
-        TimePolls(g, viewer.window, bufferBytes, interval, figures);
+        CopyNewestFrame(g);
+        TimePolls(g, viewer.window, interval, figures);
         TimeDrawingCalls(viewer.window, figures);
-        CountedRun(g, viewer.threadId, bufferBytes, interval, figures);
+        CountedRun(g, viewer.threadId, interval, figures);
     }
     AddRows(size, figures, interval, frameRows, loopRows);
     return true;
