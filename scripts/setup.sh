@@ -18,7 +18,10 @@
 #     binfmt_misc entry for i386 ELF files (flags PF) so that the programs Wine
 #     starts with execve run under the emulator too. The entry is made only
 #     where the kernel does not run i386 programs itself, and checked on every
-#     run (the kernel forgets it on reboot).
+#     run (the kernel forgets it on reboot). VIREO_I386=emulated makes it on a
+#     kernel that runs them too (binfmt_misc comes before the kernel's own
+#     loader), to try the emulated runs there; the next run without it
+#     removes it again.
 set -euo pipefail
 PACKAGES=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb googletest
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 file imagemagick x11-utils x11-apps xdotool
@@ -141,10 +144,12 @@ if [ ! -e "$binfmt/register" ]; then
   $SUDO mount -t binfmt_misc binfmt_misc "$binfmt"
 fi
 native() { "$loader_dir/wine-preloader" >/dev/null 2>&1; [ $? -ne 126 ]; }
+emulated=0
+[ "${VIREO_I386:-}" = emulated ] && emulated=1
 if [ -e "$entry" ]; then
   # Tried with the entry off for a moment.
   echo 0 | $SUDO tee "$entry" >/dev/null
-  if native; then
+  if native && [ $emulated -eq 0 ]; then
     echo "setup: the kernel runs i386 programs itself; removing the qemu-i386 entry"
     echo -1 | $SUDO tee "$entry" >/dev/null
   elif grep -qx "interpreter $interp" "$entry" && grep -q '^flags: .*P.*F' "$entry"; then
@@ -153,7 +158,7 @@ if [ -e "$entry" ]; then
     echo -1 | $SUDO tee "$entry" >/dev/null
   fi
 fi
-if [ ! -e "$entry" ] && ! native; then
+if [ ! -e "$entry" ] && { [ $emulated -eq 1 ] || ! native; }; then
   echo "setup: registering qemu-i386 for i386 ELF files"
   magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
   mask='\xff\xff\xff\xff\xff\xfe\xfe\xfc\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'

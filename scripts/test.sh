@@ -44,7 +44,12 @@ for arch in $VIREO_ARCHES; do
   retried=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*' \
               "$root/build/$arch/ctest.log" 2>/dev/null | sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' \
               | sort -u | tr '\n' ' ' || true)
-  report+=("test: $arch tests $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)")
+  how=""
+  if [ "$arch" = i686 ]; then
+    how=" (natively)"
+    grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null && how=" (under qemu-i386)"
+  fi
+  report+=("test: $arch tests $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)$how")
   [ -z "$retried" ] || report+=("test: $arch failed at least once (run again): $retried")
   [ $rc -eq 0 ] || status=1
 done

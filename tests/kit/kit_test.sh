@@ -92,7 +92,7 @@ echo "$out (status $status)"
 [ "$status" -ne 0 ] || fail "install.cmd reported success for a broken module"
 echo "$out" | grep -q "^install: registering .* failed with code $status\$" || fail "install.cmd said: $out"
 
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w
+"$vireo_wineserver" -k >/dev/null 2>&1 || true
+"$vireo_wineserver" -w
 rm -rf "$WINEPREFIX"  # a fresh prefix takes over a gigabyte
 echo "kit: installed, used and removed"

@@ -18,6 +18,7 @@
 #include "commands.h"
 #include "fakes.h"
 #include "page/settingpage.h"
+#include "picture.h"
 #include "resources/resource.h"
 #include "simcontrol.h"
 #include "wintest.h"
@@ -224,6 +225,12 @@ TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
     Run(L"set EXPOSURE 100");
     EXPECT_EQ(std::vector<std::string>{exposure100}, Sent());
     EXPECT_EQ(100, m_cam.Value(EXPOSURE));  // and the camera holds it
+
+    // And the camera sends it: with PRIVACY on, black frames.
+    Run(L"set PRIVACY 1");
+    std::vector<BYTE> frame(SimFrameBytes(8, 8), 0xAA);  // rows of 24 bytes: no padding
+    SimRenderFrame(frame.data(), 8, 8, 1, m_cam.Block().Shared()->driver);
+    EXPECT_EQ(std::vector<BYTE>(frame.size(), 0), frame);
 }
 
 TEST_F(VireoctlTest, NoDeviceAndNoInterfaceHaveTheirOwnStatus)
