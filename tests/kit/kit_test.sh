@@ -31,6 +31,7 @@ wait "$boot" || true
 drive="$WINEPREFIX/drive_c"
 (cd "$drive" && cmake -E tar xf "$zip")
 kit=$(ls -d "$drive"/vireo-*-win*)
+! grep -l '\.debug_info' "$kit"/bin/* || fail "the kit's programs carry debugging sections"
 winkit="C:\\$(basename "$kit")"
 
 # The test's camera; and the proxy's keys, which Windows itself has.
