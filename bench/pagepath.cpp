@@ -15,7 +15,7 @@
 
 #include <wrl/client.h>
 
-#include "control/vireoctl.h"
+#include "vireoctl.h"
 #include "resources/resource.h"
 #include "simcontrol.h"
 

@@ -9,7 +9,7 @@
 
 #include "../base/propertypage.h"
 #include "../base/unknown.h"
-#include "../control/vireoctl.h"
+#include "vireoctl.h"
 
 extern const WCHAR kPageName[];  // "Zr58_K KSProxy Extension Property Page"
 

@@ -13,7 +13,7 @@
 
 #include "../base/handles.h"
 #include "../base/module.h"
-#include "../control/vireoctl.h"
+#include "vireoctl.h"
 #include "classtable.h"
 
 namespace {

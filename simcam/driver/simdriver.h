@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "control/vireoctl.h"
+#include "vireoctl.h"
 
 // Codes the kernel-streaming proxy returns for what a driver does not know.
 static const HRESULT SIM_E_PROP_SET_UNSUPPORTED = static_cast<HRESULT>(0x80070492);

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "picture.h"
-#include "control/vireoctl.h"
+#include "vireoctl.h"
 
 const SimFrameSize kSimFrameSizes[kSimFormatCount] = {
     {640, 480}, {320, 240}, {1280, 720}, {160, 120}};

@@ -14,7 +14,7 @@
 
 #include "base/classfactory.h"
 #include "base/module.h"
-#include "control/vireoctl.h"
+#include "vireoctl.h"
 #include "server/classtable.h"
 #include "fakes.h"
 

@@ -8,7 +8,7 @@
 #include <ocidl.h>
 #include <wrl/client.h>
 
-#include "control/vireoctl.h"
+#include "vireoctl.h"
 #include "fakes.h"
 #include "servertest.h"
 #include "wintest.h"

@@ -8,7 +8,7 @@
 #include "base/classfactory.h"
 #include "base/handles.h"
 #include "base/module.h"
-#include "control/vireoctl.h"
+#include "vireoctl.h"
 #include "fakes.h"
 #include "servertest.h"
 

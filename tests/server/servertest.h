@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "control/vireoctl.h"
+#include "vireoctl.h"
 
 namespace servertest {
 
