@@ -34,6 +34,7 @@ if exist "%RESULTS%" rmdir /s /q "%RESULTS%"
 mkdir "%RESULTS%"
 set /a PASSED=0, FAILED=0, SKIPPED=0
 set "FAILURES="
+set "AGAIN="
 set ARGS=%*
 for /f "usebackq delims=" %%t in ("tests.txt") do call :run %%t
 
@@ -43,7 +44,9 @@ if defined LEFT (
   set /a FAILED+=1
   set "FAILURES=!FAILURES! registry-left-clean"
 )
-if defined FAILURES for %%f in (!FAILURES!) do echo run-tests: FAILED %%f
+if defined AGAIN echo run-tests: passed when run again:!AGAIN!
+rem (%FAILURES%, not !FAILURES!: Wine's "for" splits a delayed value into no words.)
+if defined FAILURES for %%f in (%FAILURES%) do echo run-tests: FAILED %%f
 if !SKIPPED! gtr 0 (
   echo !PASSED! passed, !FAILED! failed, !SKIPPED! skipped
 ) else (
@@ -53,12 +56,32 @@ if !FAILED! gtr 0 exit /b 1
 exit /b 0
 
 rem :run NAME: one test program; its console output in results\NAME.txt.
+rem A program with a failed case runs once more, whole (a process that fails
+rem to start now and then fails a case under Wine); a case counts as failed
+rem when it fails both runs; the first run's output stays as NAME.first.*.
 :run
 set "T=%~1"
 echo run-tests: %T%
+call :program
+if !BAD! equ 0 goto tally
+set "FIRST=!RUNFAIL!"
+move /y "%RESULTS%\%T%.txt" "%RESULTS%\%T%.first.txt" >nul
+move /y "%RESULTS%\%T%.xml" "%RESULTS%\%T%.first.xml" >nul 2>&1
+echo run-tests: %T% again, after:!FIRST!
+call :program
+if !BAD! equ 0 set "AGAIN=!AGAIN!!FIRST!"
+:tally
+set "FAILURES=!FAILURES!!RUNFAIL!"
+set /a PASSED+=OK, FAILED+=BAD, SKIPPED+=SKIP
+exit /b 0
+
+rem :program: runs %T% once; OK, BAD and SKIP count its cases, RUNFAIL names
+rem the failed ones.
+:program
 "%HERE%%T%.exe" --gtest_output=xml:"%RESULTS%\%T%.xml" %ARGS% >"%RESULTS%\%T%.txt" 2>&1
 set RC=!ERRORLEVEL!
 set /a OK=0, BAD=0, SKIP=0
+set "RUNFAIL="
 rem Each case ends with "[       OK ] Suite.Case (12 ms)", "[  FAILED  ] ..."
 rem or "[  SKIPPED ] ..."; the summary's lines that name them again carry no
 rem time. (find, not findstr: Wine's findstr matches nothing here.)
@@ -68,14 +91,13 @@ for /f "usebackq tokens=1-4,*" %%a in (`type "%RESULTS%\%T%.txt" ^| find " ms)"`
 rem A program that ends with a failure but names no failed case crashed, or
 rem a case never ended; one that ran no case (with no filter given) is broken.
 if !RC! neq 0 if !BAD! equ 0 (
-  set "FAILURES=!FAILURES! %T%:exit-code-!RC!"
+  set "RUNFAIL=!RUNFAIL! %T%:exit-code-!RC!"
   set /a BAD+=1
 )
 if not defined ARGS if !OK! equ 0 if !BAD! equ 0 if !SKIP! equ 0 (
-  set "FAILURES=!FAILURES! %T%:no-test-ran"
+  set "RUNFAIL=!RUNFAIL! %T%:no-test-ran"
   set /a BAD+=1
 )
-set /a PASSED+=OK, FAILED+=BAD, SKIPPED+=SKIP
 exit /b 0
 
 rem :case "[]" OUTCOME NAME: one line of a program's output that ended a case.
@@ -88,7 +110,7 @@ if "%~2"=="SKIPPED" set /a SKIP+=1
 if not "%~2"=="FAILED" exit /b 0
 set "NAME=%~3"
 if "%NAME:~-1%"=="," set "NAME=%NAME:~0,-1%"
-set "FAILURES=%FAILURES% %T%:%NAME%"
+set "RUNFAIL=%RUNFAIL% %T%:%NAME%"
 set /a BAD+=1
 exit /b 0
 
