@@ -9,7 +9,9 @@
 #   2. a second run in the same prefix passes the same way (nothing left
 #      behind that breaks a rerun);
 #   3. with one case made to fail (the package's own contents check told to
-#      expect a file that is not there), it exits 1 and names that case.
+#      expect a file that is not there), it exits 1 and names that case;
+#   4. with the simulated camera registered before, it stops with 2 and names
+#      its key.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 vireo_arch="${1:-x86_64}"
@@ -77,6 +79,16 @@ grep -qx 'run-tests: FAILED package_tests:PackageContents\.[A-Za-z]*' "$work/fai
 grep -q 'not-in-the-package.dll is not beside the tests' \
   "$WINEPREFIX/drive_c/$name/results/package_tests.txt" || fail "a failing case: no reason in its output"
 echo "test-package: one case made to fail: exit 1, $(grep 'FAILED' "$work/failing.log")"
+
+# A machine where the simulated camera is registered already: the script
+# stops before any test (they would leave it unregistered) and names the key.
+"$vireo_wine" regsvr32 /s "C:\\$name\\simcam.ax" || fail "simcam.ax of the package not registered"
+rc=$(run registered)
+"$vireo_wine" regsvr32 /s /u "C:\\$name\\simcam.ax" || fail "simcam.ax of the package not unregistered"
+[ "$rc" -eq 2 ] || fail "simulated camera registered before: run-tests.cmd exited $rc"
+grep -q '^run-tests: already registered on this machine:.*{D0AF50DC-6191-401C-AD58-C7AED26E8597}' \
+  "$work/registered.log" || fail "simulated camera registered before: $(head -3 "$work/registered.log")"
+echo "test-package: with the simulated camera registered before: exit 2, nothing run"
 echo "test-package: $name passed twice in a fresh prefix, in $(( $(date +%s) - start ))s"
 vireo_wine_stop
 trap - EXIT
