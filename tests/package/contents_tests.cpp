@@ -34,8 +34,8 @@ WORD PeMachine(const std::wstring &path)
         DWORD signature = 0;
         IMAGE_FILE_HEADER header = {};
         if (ReadFile(file, &signature, sizeof signature, &read, NULL) && read == sizeof signature &&
-            signature == IMAGE_NT_SIGNATURE && ReadFile(file, &header, sizeof header, &read, NULL) &&
-            read == sizeof header)
+            signature == IMAGE_NT_SIGNATURE &&
+            ReadFile(file, &header, sizeof header, &read, NULL) && read == sizeof header)
             machine = header.Machine;
     }
     CloseHandle(file);
