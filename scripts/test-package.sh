@@ -16,7 +16,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 vireo_arch="${1:-x86_64}"
 build="$root/build/$vireo_arch"
-zip=$(ls "$build"/package/vireo-tests-*.zip)
+zip=$(ls "$build"/tests-package/vireo-tests-*.zip)
 name=$(basename "$zip" .zip)
 work="$build/package-test"
 fail() { echo "test-package: FAIL: $*"; exit 1; }
@@ -26,7 +26,7 @@ fail() { echo "test-package: FAIL: $*"; exit 1; }
 # (ctest names a parameterised case with its parameter after "  # ".)
 (cd "$build" && ctest -N) | sed -nE 's/^ *Test +#[0-9]+: (.*)$/\1/p' | sed 's/  # GetParam() = .*$//' |
   sort > "$build/ctest-tests.txt"
-sort "$build/package/$name.host-only.txt" | grep -v '^$' > "$build/host-only.txt" || true
+sort "$build/tests-package/$name.host-only.txt" | grep -v '^$' > "$build/host-only.txt" || true
 comm -23 "$build/ctest-tests.txt" "$build/host-only.txt" > "$build/package-expected.txt"
 expected=$(wc -l < "$build/package-expected.txt")
 [ "$expected" -gt 0 ] || fail "ctest lists no test in $build"
