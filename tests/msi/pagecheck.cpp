@@ -82,14 +82,17 @@ int wmain(int argc, wchar_t **argv)
                 run.Errors().c_str());
         return 10;
     }
-    printf("FLIP %d\n", static_cast<int>(SendDlgItemMessageW(found.page, IDC_FLIP, BM_GETCHECK, 0, 0)));
-    printf("EXPOSURE %d %s\n",
-           static_cast<int>(SendDlgItemMessageW(found.page, IDC_EXPOSURE_TRACKBAR, TBM_GETPOS, 0, 0)),
-           ItemText(found.page, IDC_EXPOSURE_TEXT).c_str());
+    printf("FLIP %d\n",
+           static_cast<int>(SendDlgItemMessageW(found.page, IDC_FLIP, BM_GETCHECK, 0, 0)));
+    printf(
+        "EXPOSURE %d %s\n",
+        static_cast<int>(SendDlgItemMessageW(found.page, IDC_EXPOSURE_TRACKBAR, TBM_GETPOS, 0, 0)),
+        ItemText(found.page, IDC_EXPOSURE_TEXT).c_str());
     fflush(stdout);
     PostMessageW(GetDlgItem(found.frame, IDOK), BM_CLICK, 0, 0);
     const int status = run.WaitExit(kGuardMs);
     if (status != 0)
-        fprintf(stderr, "pagecheck: the launcher ended with %d: %s\n", status, run.Errors().c_str());
+        fprintf(stderr, "pagecheck: the launcher ended with %d: %s\n", status,
+                run.Errors().c_str());
     return status;
 }
