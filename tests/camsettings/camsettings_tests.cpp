@@ -222,4 +222,65 @@ TEST_F(Camsettings, RefusalsEndAtOnceWithAStatusAndAMessage)
     EXPECT_EQ("camsettings: no camera found: no video input device is connected\r\n", err);
 }
 
+struct BoxSearch {
+    DWORD processId;
+    HWND box;
+};
+
+// A visible message box of the process.
+BOOL CALLBACK FindBox(HWND window, LPARAM param)
+{
+    BoxSearch *search = reinterpret_cast<BoxSearch *>(param);
+    DWORD pid = 0;
+    WCHAR cls[16] = {0};
+    GetWindowThreadProcessId(window, &pid);
+    GetClassNameW(window, cls, 16);
+    if (pid == search->processId && IsWindowVisible(window) && lstrcmpW(cls, L"#32770") == 0) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Started from the Start menu the launcher has no standard streams: the
+// refusal is a message box titled "Camera Settings", and closing it ends the
+// program with the same status.
+TEST_F(Camsettings, WithoutStreamsTheRefusalIsAMessageBox)
+{
+    ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+    m_registered = false;
+
+    std::wstring command = L"\"" + wintest::BinDir() + L"camsettings.exe\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL,
+                               &si, &pi));
+    BoxSearch search = {pi.dwProcessId, NULL};
+    const bool shown = wintest::WaitUntil([&] {
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        return search.box != NULL || WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+    });
+    std::wstring title, text;
+    if (search.box) {
+        WCHAR buffer[256] = {0};
+        GetWindowTextW(search.box, buffer, 256);
+        title = buffer;
+        GetDlgItemTextW(search.box, 0xFFFF, buffer, 256);
+        text = buffer;
+        PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+    }
+    DWORD status = 99;
+    if (WaitForSingleObject(pi.hProcess, kGuardMs) != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 99);
+    GetExitCodeProcess(pi.hProcess, &status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+
+    EXPECT_TRUE(shown && search.box != NULL);
+    EXPECT_EQ(L"Camera Settings", title);
+    EXPECT_EQ(L"camsettings: no camera found: no video input device is connected", text);
+    EXPECT_EQ(2u, status);
+}
+
 }  // namespace
