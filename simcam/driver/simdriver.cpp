@@ -33,6 +33,11 @@ void SimDriver::Reset()
 {
     memset(m_state, 0, sizeof(*m_state));
     m_state->magic = kStateMagic;
+    ResetControls();
+}
+
+void SimDriver::ResetControls()
+{
     for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
         SimControl &c = m_state->controls[i];
         c.id = kDefaults[i].id;
@@ -42,6 +47,14 @@ void SimDriver::Reset()
         c.maxValue = kDefaults[i].maxValue;
         c.value = kDefaults[i].defaultValue;
     }
+}
+
+LONG SimDriver::FactoryValue(ULONG id)
+{
+    for (const ControlDefaults &d : kDefaults)
+        if (d.id == id)
+            return d.defaultValue;
+    return 0;
 }
 
 SimControl *SimDriver::Control(ULONG id)

@@ -72,6 +72,9 @@ public:
 
     // Factory state: every control present, at its default, no faults, empty log.
     void Reset();
+    // The controls alone back to the factory state (presence, range, value).
+    void ResetControls();
+    static LONG FactoryValue(ULONG id);  // 0 for an unknown id
 
     // IKsPropertySet, for set CameraPropertySet (any other set is refused).
     HRESULT Get(REFGUID set, ULONG property, const void *instance, ULONG instanceLength, void *data,
