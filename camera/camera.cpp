@@ -27,9 +27,9 @@ struct VireoCamera {
 };
 
 extern "C" const VireoDefaultStep VireoDefaultSequence[CAMERA_CONTROL_COUNT] = {
-    {A_GAIN, 1},     {A_AUTOGAIN, 0},   {D_GAIN, 1},        {EXPOSURE, 0},   {AEC, 1},
-    {EXPOSURE2CTRL, 0}, {EXPOSURE2VAL, 0}, {FLIP, 0},       {MIRROR, 0},     {LEDCTRL, 0},
-    {PRIVACY, 0},    {STROBECTRL, 0},   {STROBEINVERT, 0},  {VGA_FPS, 0},    {QVGA_FPS, 0}};
+    {A_GAIN, 1},        {A_AUTOGAIN, 0},   {D_GAIN, 1},       {EXPOSURE, 0}, {AEC, 1},
+    {EXPOSURE2CTRL, 0}, {EXPOSURE2VAL, 0}, {FLIP, 0},         {MIRROR, 0},   {LEDCTRL, 0},
+    {PRIVACY, 0},       {STROBECTRL, 0},   {STROBEINVERT, 0}, {VGA_FPS, 0},  {QVGA_FPS, 0}};
 
 namespace {
 
@@ -133,7 +133,7 @@ HRESULT WhyNoInterface()
         return VIREO_E_NO_IFACE;
 #endif
     return !HandlerRegistered(own) && HandlerRegistered(other) ? VIREO_E_OTHER_WIDTH
-                                                              : VIREO_E_NO_IFACE;
+                                                               : VIREO_E_NO_IFACE;
 }
 
 HRESULT Open(unsigned index, const wchar_t *wanted, VireoCamera **camera)

@@ -1,5 +1,6 @@
 #include "simdriver.h"
 
+#include <stdio.h>
 #include <string.h>
 
 static const ULONG kStateMagic = 0x4D414353;  // "SCAM"
@@ -253,4 +254,20 @@ HRESULT SimDriver::Set(REFGUID set, ULONG property, const void *instance, ULONG 
     }
     Log(true, property, data, instanceLength, dataLength, false, hr);
     return hr;
+}
+
+void SimDescribeRequest(const SimRequest &r, char *text, size_t size)
+{
+    const unsigned long id = r.ControlId();
+    if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_ENABLE)
+        snprintf(text, size, "GE %lu", id);
+    else if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_DATA)
+        snprintf(text, size, "GD %lu", id);
+    else if (r.isSet && r.property == VALUE10H && r.Kind() == SET_DATA)
+        snprintf(text, size, "SD %lu=%ld", id, static_cast<long>(r.Value()));
+    else if (r.isSet && r.property == VALUE20H && r.Kind() == SET_ENABLE)
+        snprintf(text, size, "SE %lu=%ld", id, static_cast<long>(r.Word(3)));
+    else
+        snprintf(text, size, "? set=%lu property=%lu", static_cast<unsigned long>(r.isSet),
+                 static_cast<unsigned long>(r.property));
 }

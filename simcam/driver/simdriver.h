@@ -56,6 +56,11 @@ struct SimRequest {
     LONG Word(int i) const { return *reinterpret_cast<const LONG *>(block + 4 * i); }
 };
 
+// A request in a form that reads well in a test's failure: "GE 300"
+// GET_ENABLE, "GD 300" GET_DATA, "SD 300=5" SET_DATA, "SE 300=1" SET_ENABLE
+// with its default; anything else "? set=1 property=2". text holds 64.
+void SimDescribeRequest(const SimRequest &r, char *text, size_t size);
+
 struct SimDriverState {
     ULONG magic;
     SimControl controls[CAMERA_CONTROL_COUNT];

@@ -39,6 +39,7 @@ const char kUsage[] =
     "             the other width only.\n";
 
 const char kProfileHeader[] = "# vireoctl profile";
+const ULONG kNoRequest = 0xFFFFFFFF;  // GET_ENABLE is 0
 
 const char *RequestName(ULONG kind)
 {
@@ -404,7 +405,7 @@ int Info(VireoCamera *camera, bool json, FILE *out, FILE *err)
         VireoRange range;
         HRESULT hr = VireoCameraRange(camera, id, &range);
         LONG current = 0;
-        ULONG failed = 0;  // the request that was refused
+        ULONG failed = kNoRequest;  // the request that was refused
         if (FAILED(hr))
             failed = GET_ENABLE;
         else if (range.enable && FAILED(hr = VireoCameraGet(camera, id, &current)))
