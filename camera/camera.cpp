@@ -8,6 +8,7 @@
 #include <dshow.h>
 #include <new>
 #include <string.h>
+#include <strsafe.h>
 #include <wchar.h>
 #include <wrl/client.h>
 
@@ -83,10 +84,8 @@ void FriendlyName(IMoniker *moniker, WCHAR *name, size_t size)
         return;
     VARIANT value;
     VariantInit(&value);
-    if (SUCCEEDED(bag->Read(L"FriendlyName", &value, NULL)) && V_VT(&value) == VT_BSTR) {
-        wcsncpy(name, V_BSTR(&value), size - 1);
-        name[size - 1] = L'\0';
-    }
+    if (SUCCEEDED(bag->Read(L"FriendlyName", &value, NULL)) && V_VT(&value) == VT_BSTR)
+        StringCchCopyW(name, size, V_BSTR(&value));  // cut to size, terminated
     VariantClear(&value);
 }
 
@@ -259,10 +258,8 @@ HRESULT VireoCameraDeviceName(unsigned index, wchar_t *name, unsigned size)
     WCHAR found[kNameCapacity];
     ComPtr<IMoniker> moniker;
     HRESULT hr = FindDevice(index, NULL, &moniker, found, kNameCapacity);
-    if (SUCCEEDED(hr)) {
-        wcsncpy(name, found, size - 1);
-        name[size - 1] = L'\0';
-    }
+    if (SUCCEEDED(hr))
+        StringCchCopyW(name, size, found);  // cut to size, terminated
     return hr;
 }
 
