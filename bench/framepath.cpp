@@ -100,7 +100,7 @@ struct ViewerRun {
     {
         moduleInstance = GetModuleHandleW(NULL);
         RegisterViewerClass();  // once per process; later calls fail harmlessly
-        stopFlag = kStopRunning;
+        ClearStop();
         viewerWindow = NULL;
         thread = CreateThread(NULL, 0, ViewerThread, NULL, 0, &threadId);
         if (!thread)
@@ -125,7 +125,7 @@ struct ViewerRun {
             CloseHandle(thread);
         }
         viewerWindow = NULL;
-        stopFlag = kStopRunning;
+        ClearStop();
     }
 };
 
@@ -226,8 +226,7 @@ void CountedRun(const Graph &g, DWORD windowThreadId, DWORD interval, SizeFigure
     for (const double end = NowUs() + kRunUs; stopFlag != kStopRequested && NowUs() < end;) {
         if (HWND w = viewerWindow)
             InvalidateRect(w, NULL, FALSE);
-        if (interval != 0)
-            Sleep(interval);
+        PauseBetweenPolls(interval);
         CopyNewestFrame(g);
         ++f.polls;
     }

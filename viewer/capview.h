@@ -22,6 +22,16 @@ extern HINSTANCE moduleInstance;        // the program's own instance
 // stopFlag as well, so the main thread leaves its poll loop).
 extern std::atomic<bool> viewerWindowFailed;
 
+// A stop request: the window thread sets stopFlag and wakes the main thread
+// from its pause between two polls, so that the camera is let go at once
+// whatever the display interval.
+void RequestStop();
+// Clears a stop request before a window thread starts.
+void ClearStop();
+// The pause between two polls: interval milliseconds, or until a stop is
+// requested, whichever comes first.
+void PauseBetweenPolls(DWORD interval);
+
 // The viewer window class "TlxDirectShow"; registered by the main thread.
 ATOM RegisterViewerClass();
 

@@ -54,7 +54,7 @@ bool StartViewer(CaptureGraph &g)
 {
     moduleInstance = GetModuleHandleW(NULL);
     RegisterViewerClass();
-    stopFlag = kStopRunning;
+    ClearStop();
     viewerWindow = NULL;
     DWORD threadId = 0;
     HANDLE thread = CreateThread(NULL, 0, ViewerThread, NULL, 0, &threadId);
@@ -78,8 +78,7 @@ void RunAndPoll(CaptureGraph &g, const CapviewSettings &settings)
         // A null window would invalidate the whole desktop.
         if (HWND window = viewerWindow)
             InvalidateRect(window, NULL, FALSE);
-        if (interval != 0)
-            Sleep(interval);
+        PauseBetweenPolls(interval);
         CopyNewestFrame(g);
     }
 }

@@ -41,7 +41,7 @@ DWORD WINAPI ViewerThread(LPVOID)
     if (!window) {
         // Nothing could ever ask the main thread to stop: tell it now.
         viewerWindowFailed = true;
-        stopFlag = kStopRequested;
+        RequestStop();
         return 0;
     }
     viewerWindow = window;
@@ -70,12 +70,12 @@ LRESULT CALLBACK ViewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
     case WM_KEYDOWN:
         if (wParam == 0x51) {  // Q, with or without Shift
-            stopFlag = kStopRequested;
+            RequestStop();
             PostQuitMessage(0);
         }
         return 0;
     case WM_DESTROY:
-        stopFlag = kStopRequested;
+        RequestStop();
         PostQuitMessage(0);
         return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);

@@ -16,6 +16,7 @@
 
 #include "capview_run.h"
 #include "picture.h"
+#include "simcam_graph.h"
 #include "simcontrol.h"
 #include "wintest.h"
 
@@ -163,6 +164,28 @@ protected:
             if (e.processId == pid && (!kind || e.kind == kind))
                 mine.push_back(e);
         return mine;
+    }
+
+    // The next program on the camera, this test's own graph, runs and owns
+    // it. (Wine's graph does not pass on a filter's refused Run, so the
+    // camera's owner tells.)
+    void ExpectCameraFreeForTheNextProgram()
+    {
+        const ComPtr<IGraphBuilder> graph =
+            Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        const ComPtr<IBaseFilter> grabber =
+            Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+        const ComPtr<IBaseFilter> source = BindSimCam();
+        ASSERT_TRUE(graph && grabber && source);
+        ASSERT_EQ(S_OK, graph->AddFilter(source.Get(), L"Video Capture"));
+        ASSERT_EQ(S_OK, graph->AddFilter(grabber.Get(), L"SamGra"));
+        ASSERT_EQ(S_OK,
+                  graph->ConnectDirect(FirstPin(source).Get(), FirstPin(grabber).Get(), NULL));
+        const ComPtr<IMediaControl> control = Query<IMediaControl>(graph, IID_IMediaControl);
+        ASSERT_TRUE(control != nullptr);
+        control->Run();
+        EXPECT_EQ(GetCurrentProcessId(), m_cam.OwnerProcess());
+        control->Stop();
     }
 
     SimCamControl m_cam;
@@ -331,6 +354,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ViewerShows, ::testing::ValuesIn(kShowCases),
 struct StopCase {
     const char *name;
     void (*request)(HWND window);
+    const char *settings = nullptr;  // capview.ini, or null for the defaults
 };
 
 void TypeKeys(const std::vector<WORD> &keys)
@@ -372,6 +396,8 @@ class ViewerStops : public ViewerOnCamera, public ::testing::WithParamInterface<
 TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
 {
     CapviewRun run;
+    if (GetParam().settings)
+        run.WriteSettings(GetParam().settings);
     ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
     HWND window = run.WaitForViewerWindow();
     ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
@@ -379,7 +405,9 @@ TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
     ASSERT_TRUE(WaitUntil([&] { return m_cam.FramesDelivered() > started; }));
 
     GetParam().request(window);
-    EXPECT_EQ(0, run.WaitExit());
+    // Against a hang only: a stop that waited out a ten-minute display
+    // interval would miss this by far.
+    EXPECT_EQ(0, run.WaitExit(30000));
     EXPECT_EQ(ExpectedBanner(640, 480), run.Output());
     // Buffering off at the end.
     ASSERT_FALSE(run.GrabberCalls().empty());
@@ -407,10 +435,25 @@ TEST_P(ViewerStops, WithStatus0AfterTheCameraStopped)
     EXPECT_GT(events[stop].graphRefs, 1u);
     EXPECT_EQ(static_cast<int>(events.size()) - 1, release) << "not released last";
     EXPECT_EQ(0, m_cam.FiltersAlive());
+
+    ExpectCameraFreeForTheNextProgram();
 }
 
+void PostQ(HWND w)
+{
+    PostMessageW(w, WM_KEYDOWN, 'Q', 0x00100001);
+}
+void PostClose(HWND w)
+{
+    PostMessageW(w, WM_CLOSE, 0, 0);
+}
+// A display interval of ten minutes: the stop ends the pause between two polls.
+const char kLongInterval[] = "[CAMERA_PARAM]\r\nDISP_INTERVAL=600000\r\n";
+
 const StopCase kStopCases[] = {
-    {"QPosted", [](HWND w) { PostMessageW(w, WM_KEYDOWN, 'Q', 0x00100001); }},
+    {"QPosted", PostQ},
+    {"QPostedDuringALongInterval", PostQ, kLongInterval},
+    {"WindowClosedDuringALongInterval", PostClose, kLongInterval},
     {"ShiftQTyped",
      [](HWND w) {
          ASSERT_TRUE(Focus(w)) << "the viewer window never had the focus";
@@ -421,7 +464,7 @@ const StopCase kStopCases[] = {
          ASSERT_TRUE(Focus(w)) << "the viewer window never had the focus";
          TypeKeys({'Q'});
      }},
-    {"WindowClosed", [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }},
+    {"WindowClosed", PostClose},
     {"AltF4Typed",
      [](HWND w) {
          ASSERT_TRUE(Focus(w)) << "the viewer window never had the focus";

@@ -40,7 +40,7 @@ TEST(ViewerWindow, TitledAndBroughtToTheForeground)
         BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 64 * 48 * 3, 0, 0, 0, 0};
     std::vector<BYTE> pixels(64 * 48 * 3, 0x80);
     frameBuffer = pixels.data();
-    stopFlag = kStopRunning;
+    ClearStop();
     viewerWindow = NULL;
 
     // Another window of the process is in the foreground when the viewer
