@@ -118,14 +118,14 @@ void RegisterHandlerInOtherView(bool add)
 #endif
     HKEY key = NULL;
     if (add) {
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                                 (std::wstring(kHandlerClass) + L"\\InprocServer32")
-                                                     .c_str(),
-                                                 0, NULL, 0, KEY_WRITE | other, NULL, &key, NULL));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                  (std::wstring(kHandlerClass) + L"\\InprocServer32").c_str(), 0,
+                                  NULL, 0, KEY_WRITE | other, NULL, &key, NULL));
         RegCloseKey(key);
     } else {
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kHandlerClass) + L"\\InprocServer32").c_str(),
-                        other, 0);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
+                        (std::wstring(kHandlerClass) + L"\\InprocServer32").c_str(), other, 0);
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kHandlerClass, other, 0);
     }
 }
@@ -226,8 +226,10 @@ TEST_F(CameraTest, RequestsAndTheirAnswers)
          },
          E_ACCESSDENIED,
          {"GD 302"}},
-        {"unknown control", [&] { return VireoCameraSet(m_camera, 99, 1); },
-         VIREO_E_UNKNOWN_CONTROL, {}},
+        {"unknown control",
+         [&] { return VireoCameraSet(m_camera, 99, 1); },
+         VIREO_E_UNKNOWN_CONTROL,
+         {}},
         {"no value", [&] { return VireoCameraGet(m_camera, EXPOSURE, NULL); }, E_POINTER, {}},
         {"no camera", [&] { return VireoCameraRange(NULL, EXPOSURE, &range); }, E_POINTER, {}},
     };
@@ -310,9 +312,8 @@ TEST_F(CameraTest, SequencesFollowTheDefaultOrderWithItsPauses)
         std::vector<std::string> requests;  // the sequence without its pauses, refusals marked
         for (const std::string &s : c.sequence)
             if (s.compare(0, 5, "pause") != 0)
-                requests.push_back(s == "SE 302=4" || s.compare(0, 6, "SD 16=") == 0
-                                       ? s + " refused"
-                                       : s);
+                requests.push_back(
+                    s == "SE 302=4" || s.compare(0, 6, "SD 16=") == 0 ? s + " refused" : s);
         EXPECT_EQ(requests, watched);
     }
     for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
