@@ -1,11 +1,11 @@
 #!/bin/bash
 # The viewer on the simulated camera. Installs what is missing, builds,
 # registers the extension and the simulated camera in the project's own Wine
-# prefix and starts capview (with --props, camprops beside it, showing the
+# prefix and starts capview (with --props, camsettings beside it, showing the
 # camera's "Camera Setting" page).
 #
 # On a display (DISPLAY set): the windows stay until you press Q in the
-# viewer window (camprops ends when you close its frame).
+# viewer window (camsettings ends when you close its frame).
 # Without one: everything runs on a private Xvfb; once the picture is live a
 # screenshot of the screen is written (build/capview-screenshot.png, or the
 # file given with --shot FILE), then the viewer is ended with Q.
@@ -80,12 +80,12 @@ wait_window() {
   return 1
 }
 
-# Starts camprops once the viewer window is there and puts its frame beside
+# Starts camsettings once the viewer window is there and puts its frame beside
 # the viewer, so that both can be seen at once.
 start_props() {
   local viewer frame width
   viewer=$(wait_window 'DirectShow' "$1") || return 0
-  "$wine" camprops.exe &
+  "$wine" camsettings.exe &
   props_pid=$!
   frame=$(wait_window 'Vireo Simulated Camera' 30) || return 0
   width=$(xdotool getwindowgeometry --shell "$viewer" | sed -n 's/^WIDTH=//p')
@@ -135,9 +135,9 @@ if [ "$props" -eq 1 ]; then
   xdotool key Escape
   for _ in $(seq 1 50); do kill -0 "$props_pid" 2>/dev/null || break; sleep 0.2; done
   if kill -0 "$props_pid" 2>/dev/null; then
-    echo "run.sh: camprops did not end on Escape" >&2
+    echo "run.sh: camsettings did not end on Escape" >&2
   else
-    wait "$props_pid" && echo "run.sh: camprops ended with status 0" || echo "run.sh: camprops ended with status $?"
+    wait "$props_pid" && echo "run.sh: camsettings ended with status 0" || echo "run.sh: camsettings ended with status $?"
   fi
   props_pid=""
 fi

@@ -200,6 +200,29 @@ HRESULT RemoveHandlerKey()
     return FromRegistryError(rc);
 }
 
+// The registry view of the other width: the 32-bit one for the 64-bit module,
+// the 64-bit one for the 32-bit module (on 32-bit Windows, which has one
+// view, that is this module's own).
+const REGSAM kOtherView =
+#ifdef _WIN64
+    KEY_WOW64_32KEY;
+#else
+    KEY_WOW64_64KEY;
+#endif
+
+// Whether the other width of this module still has its handler class
+// registered. The proxy's keys under HKLM\System are not redirected: both
+// widths share them, and the other width's applications still need them.
+bool OtherWidthRegistered()
+{
+    WCHAR path[kKeyPathChars];
+    ClassKeyPath(ClassTable[1], path);
+    StringCchCatW(path, kKeyPathChars, L"\\InprocServer32");
+    RegKey key;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_QUERY_VALUE | kOtherView, key.Put()) ==
+           ERROR_SUCCESS;
+}
+
 }  // namespace
 
 STDAPI DllRegisterServer()
@@ -240,6 +263,10 @@ STDAPI DllUnregisterServer()
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
             break;
     }
+
+    // The shared keys go with the last width to be unregistered.
+    if (OtherWidthRegistered())
+        return S_OK;
 
     // Keys are only opened here, never created: removing what is not there
     // leaves nothing behind.

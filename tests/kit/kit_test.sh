@@ -94,6 +94,30 @@ snapshot > "$work/registry-after.txt"
 diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "the registry differs after uninstall.cmd"
 grep -q 'MediaSets' "$work/registry-before.txt" || fail "the registry snapshot is empty"
 
+# A second uninstall (or one for the other width) succeeds and says so.
+out=$("$wine" cmd /c "$winkit\\uninstall.cmd" 2>&1 | tr -d '\r') || fail "uninstall.cmd again: $out"
+echo "$out"
+echo "$out" | grep -q '^uninstall: vireoprop.ax is not registered (.*): nothing to remove$' ||
+  fail "uninstall.cmd again said: $out"
+
+# Without administrator rights both scripts stop before regsvr32, with their
+# own status: here a net.exe that refuses "net session", as Windows' does for
+# a user who is not elevated (Wine's own always answers).
+mkdir -p "$drive/notadmin"
+cp "$build/bin/net_refusing.exe" "$drive/notadmin/net.exe"
+for script in install uninstall; do
+  status=0
+  out=$("$wine" cmd /c "set PATH=C:\\notadmin;%PATH% & $winkit\\$script.cmd" 2>&1 | tr -d '\r') ||
+    status=$?
+  echo "$out (status $status)"
+  # 740, of which the shell sees the low eight bits.
+  [ "$status" -eq $((740 % 256)) ] || fail "$script.cmd without administrator rights: status $status"
+  echo "$out" | grep -q "^$script: administrator rights are needed: run $script.cmd from an elevated prompt" ||
+    fail "$script.cmd without administrator rights said: $out"
+done
+snapshot > "$work/registry-after.txt"
+diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "a refused script changed the registry"
+
 # A module that cannot be registered: install.cmd names the failure's code.
 mkdir -p "$drive/broken/bin"
 cp "$kit/install.cmd" "$drive/broken/"

@@ -180,3 +180,51 @@ TEST_F(RegistryTest, FailedClassSetupEndsRegistration)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSetKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey));
 }
+
+// The proxy's keys under HKLM\System serve both widths: they stay while the
+// other registry view still registers the handler class, and go with the
+// last width. On 32-bit Windows the "other" view is this one, which the
+// unregistration empties first, so the keys go at once.
+TEST_F(RegistryTest, SharedKeysStayWhileTheOtherWidthIsRegistered)
+{
+#ifdef _WIN64
+    const REGSAM otherView = KEY_WOW64_32KEY;
+    const BOOL twoViews = TRUE;
+#else
+    const REGSAM otherView = KEY_WOW64_64KEY;
+    BOOL twoViews = FALSE;
+    IsWow64Process(GetCurrentProcess(), &twoViews);
+#endif
+    const std::wstring otherServer = ClassKey(CameraPropertySet) + L"\\InprocServer32";
+    ASSERT_EQ(S_OK, DllRegisterServer());
+    {
+        RegKey other;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_CLASSES_ROOT, otherServer.c_str(), 0, NULL,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | otherView, NULL,
+                                  other.Put(), NULL));
+    }
+
+    EXPECT_EQ(S_OK, DllUnregisterServer());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_CameraSettingPage)));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet)));
+    EXPECT_EQ(twoViews != FALSE, KeyExists(HKEY_LOCAL_MACHINE, kPageKey));
+    EXPECT_EQ(twoViews != FALSE, KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey));
+    if (twoViews) {
+        EXPECT_EQ(16u, ReadValue(HKEY_LOCAL_MACHINE, kHandlerKey, L"IID").bytes.size());
+        // Unregistering again while nothing of this width is registered
+        // changes nothing either.
+        EXPECT_EQ(S_OK, DllUnregisterServer());
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kPageKey));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kHandlerKey));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegDeleteKeyExW(HKEY_CLASSES_ROOT, otherServer.c_str(), otherView, 0));
+        ASSERT_EQ(
+            ERROR_SUCCESS,
+            RegDeleteKeyExW(HKEY_CLASSES_ROOT, ClassKey(CameraPropertySet).c_str(), otherView, 0));
+    }
+
+    // The other width gone, the last unregistration takes the shared keys.
+    EXPECT_EQ(twoViews ? S_OK : kFileNotFound, DllUnregisterServer());
+    ExpectUnregistered();
+}

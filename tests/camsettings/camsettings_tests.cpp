@@ -1,4 +1,4 @@
-// camprops.exe as a user meets it: started on the simulated camera, its
+// camsettings.exe, the kit's "Camera Settings" launcher, as a user meets it: started on the simulated camera, its
 // property frame found among the process's windows, a check box of the
 // "Camera Setting" page clicked, the frame closed with its OK button. The
 // test watches the camera through its control path and through a capture
@@ -11,18 +11,18 @@ namespace {
 
 const DWORD kGuardMs = 30000;  // against a hang, not a timing check
 
-// camprops.exe started with its arguments.
-bool StartCamprops(wintest::ProgramRun &run, const std::wstring &arguments)
+// camsettings.exe started with its arguments.
+bool StartLauncher(wintest::ProgramRun &run, const std::wstring &arguments)
 {
-    return run.Start(L"\"" + wintest::BinDir() + L"camprops.exe\" " + arguments);
+    return run.Start(L"\"" + wintest::BinDir() + L"camsettings.exe\" " + arguments);
 }
 
-// Runs camprops with the arguments to its end; the exit status (-2 when it
+// Runs the launcher with the arguments to its end; the exit status (-2 when it
 // did not end by itself: it waits for a user).
 int RunToEnd(const std::wstring &arguments, std::string *out, std::string *err)
 {
     wintest::ProgramRun run;
-    if (!StartCamprops(run, arguments))
+    if (!StartLauncher(run, arguments))
         return -1;
     const int status = run.WaitExit(kGuardMs);
     *out = run.Output();
@@ -130,16 +130,16 @@ public:
 
 // The simulated camera (registered by the base) and the extension
 // registered for one test; each is unregistered again unless the test did it.
-class Camprops : public SimCamExtensionTest {};
+class Camsettings : public SimCamExtensionTest {};
 
-TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
+TEST_F(Camsettings, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
 {
     PictureGraph graph;
     ASSERT_NO_FATAL_FAILURE(graph.Run());
     ASSERT_TRUE(graph.WaitForOrientation(false));
 
     wintest::ProgramRun run;
-    ASSERT_TRUE(StartCamprops(run, L"\"" SIMCAM_FRIENDLY_NAME L"\""));
+    ASSERT_TRUE(StartLauncher(run, L"\"" SIMCAM_FRIENDLY_NAME L"\""));
     FrameSearch found = {0, NULL, NULL};
     ASSERT_TRUE(wintest::WaitUntil([&] {
         found = FindPropertyFrame(run.ProcessId());
@@ -192,16 +192,16 @@ TEST_F(Camprops, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
 
 // Each refusal ends the program at once with its status and one line on the
 // error stream; none opens a window that would wait for a user.
-TEST_F(Camprops, RefusalsEndAtOnceWithAStatusAndAMessage)
+TEST_F(Camsettings, RefusalsEndAtOnceWithAStatusAndAMessage)
 {
     std::string out, err;
     EXPECT_EQ(0, RunToEnd(L"--help", &out, &err));
-    EXPECT_EQ(0u, out.find("usage: camprops [device-name]"));
+    EXPECT_EQ(0u, out.find("usage: camsettings [device-name]"));
     EXPECT_EQ(1, RunToEnd(L"one two", &out, &err));
-    EXPECT_EQ(0u, err.find("usage: camprops"));
+    EXPECT_EQ(0u, err.find("usage: camsettings"));
 
     EXPECT_EQ(3, RunToEnd(L"\"No Such Camera\"", &out, &err));
-    EXPECT_EQ("camprops: no video input device named \"No Such Camera\"\r\n", err);
+    EXPECT_EQ("camsettings: no video input device named \"No Such Camera\"\r\n", err);
     EXPECT_EQ("", out);
     // A name matches whole, not as a prefix.
     EXPECT_EQ(3, RunToEnd(L"\"Vireo Simulated\"", &out, &err));
@@ -210,13 +210,77 @@ TEST_F(Camprops, RefusalsEndAtOnceWithAStatusAndAMessage)
     ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
     m_extension = false;
     EXPECT_EQ(5, RunToEnd(L"", &out, &err));
-    EXPECT_EQ("camprops: the device \"Vireo Simulated Camera\" has no property pages\r\n", err);
+    EXPECT_EQ(
+        "camsettings: the device \"Vireo Simulated Camera\" offers no \"Camera Setting\" page "
+        "(is the camera kit installed?)\r\n",
+        err);
     EXPECT_EQ(0, m_cam.FiltersAlive());  // the filter it bound was released
 
     ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
     m_registered = false;
     EXPECT_EQ(2, RunToEnd(L"", &out, &err));
-    EXPECT_EQ("camprops: no video input device found\r\n", err);
+    EXPECT_EQ("camsettings: no camera found: no video input device is connected\r\n", err);
+}
+
+struct BoxSearch {
+    DWORD processId;
+    HWND box;
+};
+
+// A visible message box of the process.
+BOOL CALLBACK FindBox(HWND window, LPARAM param)
+{
+    BoxSearch *search = reinterpret_cast<BoxSearch *>(param);
+    DWORD pid = 0;
+    WCHAR cls[16] = {0};
+    GetWindowThreadProcessId(window, &pid);
+    GetClassNameW(window, cls, 16);
+    if (pid == search->processId && IsWindowVisible(window) && lstrcmpW(cls, L"#32770") == 0) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Started from the Start menu the launcher has no standard streams: the
+// refusal is a message box titled "Camera Settings", and closing it ends the
+// program with the same status.
+TEST_F(Camsettings, WithoutStreamsTheRefusalIsAMessageBox)
+{
+    ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+    m_registered = false;
+
+    std::wstring command = L"\"" + wintest::BinDir() + L"camsettings.exe\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL,
+                               &si, &pi));
+    BoxSearch search = {pi.dwProcessId, NULL};
+    const bool shown = wintest::WaitUntil([&] {
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        return search.box != NULL || WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+    });
+    std::wstring title, text;
+    if (search.box) {
+        WCHAR buffer[256] = {0};
+        GetWindowTextW(search.box, buffer, 256);
+        title = buffer;
+        GetDlgItemTextW(search.box, 0xFFFF, buffer, 256);
+        text = buffer;
+        PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+    }
+    DWORD status = 99;
+    if (WaitForSingleObject(pi.hProcess, kGuardMs) != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 99);
+    GetExitCodeProcess(pi.hProcess, &status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+
+    EXPECT_TRUE(shown && search.box != NULL);
+    EXPECT_EQ(L"Camera Settings", title);
+    EXPECT_EQ(L"camsettings: no camera found: no video input device is connected", text);
+    EXPECT_EQ(2u, status);
 }
 
 }  // namespace

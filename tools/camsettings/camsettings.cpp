@@ -1,22 +1,29 @@
-// camprops: opens the property frame of a video input device, the way an
-// application's "Video Capture Filter..." dialog does.
+// camsettings: the kit's "Camera Settings" launcher. Opens the property frame
+// of a video input device, the way an application's "Video Capture
+// Filter..." dialog does, so that a user reaches the camera's "Camera
+// Setting" page without a capture program.
 //
-//     camprops.exe [device-name]
-//     camprops.exe --help
+//     camsettings.exe [device-name]
+//     camsettings.exe --help
 //
 // Without a name it takes the first video input device that the system
 // device enumerator lists; with one, the device whose friendly name equals it
 // exactly. The frame shows every page the device's filter lists (with
-// vireoprop.ax registered the simulated camera lists "Camera Setting") and
-// stays until the user closes it.
+// vireoprop.ax registered the camera lists "Camera Setting") and stays until
+// the user closes it.
 //
 // Exit status: 0 after the frame was closed (or after --help), otherwise one
-// of the codes below, with one line on the standard error stream.
+// of the codes below, with one line of text. The program has no console of
+// its own (it starts from the Start menu): the line goes to the standard
+// error stream when it has one (a script's redirection or pipe), else into a
+// message box.
 #include <windows.h>
 #include <dshow.h>
 #include <olectl.h>
 
 #include <wrl/client.h>
+
+#include "vireoctl.h"
 
 #include <cwchar>
 #include <memory>
@@ -33,23 +40,29 @@ enum ExitCode {
     EXIT_NO_DEVICE = 2,  // no video input device at all
     EXIT_NOT_FOUND = 3,  // no device of the given name
     EXIT_BIND = 4,       // the device's filter could not be created
-    EXIT_NO_PAGES = 5,   // the filter lists no property pages
+    EXIT_NO_PAGES = 5,   // the filter lists no "Camera Setting" page
     EXIT_FRAME = 6,      // the property frame could not be shown
     EXIT_COM = 7         // COM or the system device enumerator unavailable
 };
 
 const wchar_t kUsage[] =
-    L"usage: camprops [device-name]   (shows the property pages of the named video input "
+    L"usage: camsettings [device-name]   (shows the property pages of the named video input "
     L"device, or of the first one)";
+const wchar_t kTitle[] = L"Camera Settings";
+const wchar_t kNoDevice[] = L"no camera found: no video input device is connected";
 
 // Writes one line to a standard stream: as UTF-16 to a console, in the
-// console's (or the ANSI) code page to a file or pipe.
+// console's (or the ANSI) code page to a file or pipe; without the stream, in
+// a message box.
 void WriteLine(DWORD stream, const std::wstring &text)
 {
     const std::wstring line = text + L"\r\n";
     HANDLE out = GetStdHandle(stream);
-    if (out == NULL || out == INVALID_HANDLE_VALUE)
+    if (out == NULL || out == INVALID_HANDLE_VALUE || GetFileType(out) == FILE_TYPE_UNKNOWN) {
+        const UINT icon = stream == STD_ERROR_HANDLE ? MB_ICONERROR : MB_ICONINFORMATION;
+        MessageBoxW(NULL, text.c_str(), kTitle, MB_OK | icon);
         return;
+    }
     DWORD mode = 0, written = 0;
     if (GetConsoleMode(out, &mode)) {
         WriteConsoleW(out, line.c_str(), static_cast<DWORD>(line.size()), &written, NULL);
@@ -70,7 +83,7 @@ void WriteLine(DWORD stream, const std::wstring &text)
 
 int Fail(ExitCode code, const std::wstring &text)
 {
-    WriteLine(STD_ERROR_HANDLE, L"camprops: " + text);
+    WriteLine(STD_ERROR_HANDLE, L"camsettings: " + text);
     return code;
 }
 
@@ -116,7 +129,7 @@ int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &na
     ComPtr<IEnumMoniker> monikers;
     hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
     if (hr != S_OK || !monikers)
-        return Fail(EXIT_NO_DEVICE, L"no video input device found");
+        return Fail(EXIT_NO_DEVICE, kNoDevice);
 
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
@@ -129,7 +142,16 @@ int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &na
     }
     if (wanted)
         return Fail(EXIT_NOT_FOUND, L"no video input device named " + Quoted(wanted));
-    return Fail(EXIT_NO_DEVICE, L"no video input device found");
+    return Fail(EXIT_NO_DEVICE, kNoDevice);
+}
+
+// The "Camera Setting" page comes from the kit's extension; without it a
+// device lists none, or only pages of its own, and the launcher has nothing
+// to show.
+std::wstring NoPages(const std::wstring &name)
+{
+    return L"the device " + Quoted(name) +
+           L" offers no \"Camera Setting\" page (is the camera kit installed?)";
 }
 
 struct CoTaskMemDeleter {
@@ -157,15 +179,18 @@ int ShowDevicePages(const wchar_t *wanted)
     hr = filter->QueryInterface(IID_ISpecifyPropertyPages,
                                 reinterpret_cast<void **>(specify.GetAddressOf()));
     if (FAILED(hr) || !specify)
-        return Fail(EXIT_NO_PAGES, L"the device " + Quoted(name) + L" has no property pages");
+        return Fail(EXIT_NO_PAGES, NoPages(name));
     CAUUID pages = {0, NULL};
     hr = specify->GetPages(&pages);
     const std::unique_ptr<GUID, CoTaskMemDeleter> ownedPages(pages.pElems);
     specify.Reset();
     if (FAILED(hr))
         return Fail(EXIT_NO_PAGES, L"cannot list the property pages of " + Quoted(name), hr);
-    if (pages.cElems == 0)
-        return Fail(EXIT_NO_PAGES, L"the device " + Quoted(name) + L" has no property pages");
+    bool settingPage = false;
+    for (ULONG i = 0; i < pages.cElems; ++i)
+        settingPage = settingPage || IsEqualGUID(pages.pElems[i], CLSID_CameraSettingPage);
+    if (!settingPage)
+        return Fail(EXIT_NO_PAGES, NoPages(name));
 
     ComPtr<IUnknown> object;
     hr = filter.As(&object);

@@ -1,0 +1,221 @@
+#!/bin/bash
+# msi_test.sh x64|x86: a Windows Installer package of build/msi (scripts/msi.sh)
+# as a user's machine gets it, in a fresh Wine prefix of its platform (x64: a
+# 64-bit prefix, which runs both widths, with both registry views and both
+# Program Files folders; x86: a 32-bit prefix), the simulated camera
+# registered for each width the prefix has:
+#   1. regsvr32 of each width's module at the place the package installs it:
+#      the registry the package must write. x64: unregistering one width
+#      leaves the other its IFace and its page; unregistering the other
+#      leaves no key of the module (the registry is as before), in both
+#      orders.
+#   2. an older package (1.10.0), then this one over it: one entry in
+#      Programs and Features, this version's files, and in both registry
+#      views exactly the entries regsvr32 wrote (apart from the installer's
+#      own bookkeeping). Each width's vireoctl reads the camera through
+#      IFace; each width's launcher opens the "Camera Setting" page, whose
+#      controls show what the camera holds. The Start-menu shortcut is there.
+#   3. repair puts back a deleted program and a deleted registry value.
+#   4. silent removal: the exported registry (both views, HKLM\System) and
+#      the file tree are as before the install.
+# Wine's msiexec is the installer; the prefix is a copy of the machine's
+# ready, never-used prefix of that width (scripts/wine-env.sh).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+pkg="${1:?usage: msi_test.sh x64|x86}"
+case "$pkg" in
+  x64) vireo_arch=x86_64 widths="x86_64 i686" views="64 32" ;;
+  x86) vireo_arch=i686 widths="i686" views="" ;;
+  *) echo "msi_test: no package $pkg" >&2; exit 2 ;;
+esac
+msidir="${VIREO_MSI_OUT:-$root/build/msi}"
+msi=$(ls "$msidir"/vireo-*-"$pkg".msi)
+version=$(basename "$msi" | sed -E 's/^vireo-(.*)-[^-]*\.msi$/\1/')
+work="$root/build/msi-test-$pkg"
+rm -rf "$work"
+mkdir -p "$work"
+vireo_build="$work"
+VIREO_HEADLESS=1 source "$root/scripts/wine-env.sh"
+trap vireo_wine_stop EXIT
+"$vireo_wine" "$root/build/$vireo_arch/bin/desktop_keeper.exe" </dev/null >/dev/null 2>&1 &
+
+drive="$WINEPREFIX/drive_c"
+handler='{04F2A42A-479F-4511-8F03-1CE31876DBCC}'
+w() { "$vireo_wine" "$@" </dev/null; }
+# A path as Windows names it: C:\... inside the prefix's drive, Z:\... elsewhere.
+winpath() {
+  local p="$1" d="Z:"
+  case "$p" in "$drive"/*) p="${p#"$drive"}" d="C:" ;; esac
+  p="${p//\//\\}"
+  echo "$d$p"
+}
+fail() { echo "msi($pkg): FAIL: $*"; exit 1; }
+step() { echo "msi($pkg): $*"; }
+
+# Where the package puts a width's programs.
+bindir() {
+  if [ "$pkg" = x64 ] && [ "$1" = i686 ]; then
+    echo "$drive/Program Files (x86)/Vireo/bin"
+  else
+    echo "$drive/Program Files/Vireo/bin"
+  fi
+}
+
+# The registry as reg exports it, and the file tree, leaving out what the
+# installer keeps for itself (its product and component records, the cached
+# package, the Programs and Features entry, checked on their own below) and
+# the display entries Wine writes anew whenever its desktop starts.
+filter() {
+  awk '/^\[/ { k = $0
+               skip = index(k, "\\Classes\\Installer]") || index(k, "\\Classes\\Installer\\") ||
+                      index(k, "\\CurrentVersion\\Installer]") ||
+                      index(k, "\\CurrentVersion\\Installer\\") ||
+                      index(k, "\\CurrentVersion\\Uninstall\\{") || index(k, "\\Control\\Video\\") }
+       !skip && !/^"DriverDateData"=/'
+}
+export_key() {  # export_key KEY FILE [VIEW]
+  w reg export "$1" "$(winpath "$2.reg")" ${3:+/reg:$3} /y >/dev/null || fail "reg export $1 $3"
+  iconv -f UTF-16LE -t UTF-8 "$2.reg" | tr -d '\r' | filter >"$2"
+  rm -f "$2.reg"
+}
+snapshot() {  # snapshot NAME
+  local dir="$work/$1"
+  mkdir -p "$dir"
+  if [ -n "$views" ]; then
+    for view in $views; do export_key 'HKLM\Software' "$dir/software-$view.txt" "$view"; done
+  else
+    export_key 'HKLM\Software' "$dir/software.txt"
+  fi
+  export_key 'HKLM\System' "$dir/system.txt"
+  (cd "$drive" && find . -path ./windows/Installer -prune -o -printf '%p %s\n' | sort) \
+    >"$dir/files.txt"
+}
+same() {  # same A B [what]: the snapshots' registry (and file tree) are equal
+  local f
+  for f in "$work/$1"/*.txt; do
+    [ "${3:-}" != registry ] || [ "$(basename "$f")" != files.txt ] || continue
+    diff -u "$f" "$work/$2/$(basename "$f")" >"$work/diff.txt" ||
+      { head -40 "$work/diff.txt"; fail "$2 differs from $1 in $(basename "$f")"; }
+  done
+}
+
+# Each width's vireoctl reads all fifteen controls through IFace; that
+# width's launcher then opens the page, whose exposure control and text show
+# what vireoctl read.
+check_width() {  # check_width WIDTH BINDIR
+  local out current shown
+  out=$(w "$2/vireoctl.exe" info 2>&1 | tr -d '\r') || fail "$1 vireoctl info: $out"
+  [ "$(echo "$out" | grep -c ' enable 1 ')" -eq 15 ] || fail "$1 vireoctl info: $out"
+  current=$(echo "$out" | sed -n -E 's/^EXPOSURE .* current ([0-9]+) \[(.*)\]$/\1 \2/p')
+  [ -n "$current" ] || fail "$1 vireoctl info: no EXPOSURE: $out"
+  out=$(w "$root/build/$1/bin/pagecheck.exe" "$(winpath "$2")\\camsettings.exe" 2>&1 |
+        tr -d '\r') || fail "$1 launcher: $out"
+  echo "$out" | grep -qx "EXPOSURE $current" || fail "$1 page shows: $out (vireoctl: $current)"
+  step "$1: vireoctl reads the camera through IFace, the launcher's page shows EXPOSURE $current"
+}
+lacks_iface() {  # lacks_iface WIDTH BINDIR: vireoctl finds no IFace (status 4)
+  local status=0
+  w "$2/vireoctl.exe" info >/dev/null 2>&1 || status=$?
+  [ "$status" -eq 4 ] || fail "$1 vireoctl info: status $status, not 4 (no IFace)"
+}
+product_entries() {  # the Programs and Features entries of the product, one per line
+  w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+    tr -d '\r' | grep -c 'DisplayName    REG_SZ    Vireo Camera Support$' || true
+}
+entry_value() {  # entry_value NAME: the value of the product's entry
+  w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+    tr -d '\r' | awk -v name="$1" '
+      /^HKEY_/ { key = $0 }
+      $1 == "DisplayName" && $0 ~ /Vireo Camera Support$/ { found = key }
+      $1 == name { v[key] = $3 }
+      END { print v[found] }'
+}
+
+# The proxy's parent keys, which Windows has; the simulated camera of each
+# width.
+for key in MediaSets MediaInterfaces; do
+  w reg add "HKLM\\System\\CurrentControlSet\\Control\\$key" /f >/dev/null
+done
+for width in $widths; do
+  w regsvr32 /s "$(winpath "$root/build/$width/bin/simcam.ax")" || fail "simcam.ax ($width)"
+done
+snapshot before
+
+# 1. regsvr32 of the modules at the package's places.
+for width in $widths; do
+  mkdir -p "$(bindir "$width")"
+  cp "$msidir/stage-$width/bin/"{vireoprop.ax,vireoctl.exe,camsettings.exe} "$(bindir "$width")/"
+done
+register() {  # register WIDTH [/u]
+  w regsvr32 /s ${2:-} "$(winpath "$(bindir "$1")/vireoprop.ax")" || fail "regsvr32 ${2:-} ($1)"
+}
+for width in $widths; do register "$width"; done
+snapshot regsvr32
+if [ "$pkg" = x64 ]; then
+  for first in x86_64 i686; do
+    other=i686
+    [ "$first" = x86_64 ] || other=x86_64
+    register "$first" /u
+    lacks_iface "$first" "$(bindir "$first")"
+    check_width "$other" "$(bindir "$other")"
+    register "$other" /u
+    snapshot "without-$other"
+    same before "without-$other" registry
+    step "regsvr32 /u of $first left $other its IFace and page; of $other too: no key left"
+    for width in $widths; do register "$width"; done
+  done
+  for width in $widths; do register "$width" /u; done
+else
+  register i686 /u
+fi
+rm -rf "$drive/Program Files/Vireo" "$drive/Program Files (x86)/Vireo"
+snapshot unregistered
+same before unregistered
+
+# 2. An older package, then this one over it (a major upgrade).
+VIREO_MSI_VERSION=1.10.0 VIREO_MSI_OUT="$work/older" bash "$root/scripts/msi.sh" >/dev/null
+w msiexec /i "$(winpath "$work/older/vireo-1.10.0-$pkg.msi")" /qn || fail "msiexec /i (1.10.0)"
+[ "$(entry_value DisplayVersion)" = 1.10.0 ] || fail "1.10.0 is not in Programs and Features"
+w msiexec /i "$(winpath "$msi")" /qn || fail "msiexec /i"
+[ "$(product_entries)" -eq 1 ] || fail "$(product_entries) entries in Programs and Features"
+[ "$(entry_value DisplayVersion)" = "$version" ] || fail "version $(entry_value DisplayVersion)"
+[ "$(entry_value Publisher)" = Zr58_K ] || fail "publisher $(entry_value Publisher)"
+size=$(entry_value Size)
+[ "${size:-0}" -gt 0 ] || fail "no size in Programs and Features"
+grep -q "support $version" "$drive/Program Files/Vireo/readme.txt" || fail "the readme is not $version's"
+step "upgraded from 1.10.0: one entry, Vireo Camera Support $version by Zr58_K, $size KB"
+snapshot installed
+same regsvr32 installed registry
+step "the package wrote exactly the entries regsvr32 writes ($(echo $widths))"
+for width in $widths; do
+  check_width "$width" "$(bindir "$width")"
+  for file in "$(bindir "$width")"/*; do
+    strings -el "$file" | grep -cx 1.11.0.0 >/dev/null || fail "$file has no version 1.11.0.0"
+  done
+done
+link=$(ls "$drive"/ProgramData/Microsoft/Windows/"Start Menu"/Programs/Vireo/*.lnk \
+          "$drive"/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs/Vireo/*.lnk \
+          2>/dev/null || true)
+[ "$(basename "$link")" = "Camera Settings.lnk" ] || fail "Start-menu shortcut: $link"
+{ strings -a "$link"; strings -a -el "$link"; } | grep -ci 'Vireo\\bin\\camsettings.exe' >/dev/null || fail "the shortcut's target"
+
+# 3. Repair.
+rm "$(bindir i686)/vireoctl.exe"
+w reg delete "HKLM\\Software\\Classes\\CLSID\\$handler\\InprocServer32" /f /reg:32 >/dev/null
+# The properties that msiexec /famus sets (Wine's msiexec answers /f with
+# "unknown product", 1605).
+w msiexec /i "$(winpath "$msi")" REINSTALL=ALL REINSTALLMODE=amus /qn || fail "repair"
+snapshot repaired
+same installed repaired
+step "repair put back vireoctl.exe and the handler's registration"
+
+# 4. Silent removal.
+w msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x"
+[ "$(product_entries)" -eq 0 ] || fail "the entry stays in Programs and Features"
+snapshot removed
+same before removed
+step "removed: registry ($([ -n "$views" ] && echo "both views, " )HKLM\\System) and files as before"
+"$vireo_wineserver" -k >/dev/null 2>&1 || true
+"$vireo_wineserver" -w
+rm -rf "$WINEPREFIX"
+echo "msi($pkg): passed"
