@@ -38,6 +38,15 @@
 #include <unknwn.h>
 #include <stddef.h>
 
+/* The kit's version: this header, the extension and the programs ship
+ * together. VIREO_VERSION compares as a number (0x010B00 is 1.11.0). */
+#define VIREO_VERSION_MAJOR 1
+#define VIREO_VERSION_MINOR 11
+#define VIREO_VERSION_PATCH 0
+#define VIREO_VERSION_STRING "1.11.0"
+#define VIREO_VERSION \
+    ((VIREO_VERSION_MAJOR << 16) | (VIREO_VERSION_MINOR << 8) | VIREO_VERSION_PATCH)
+
 /* Constant data with one copy per program, whichever source files include
  * the header. */
 #ifdef __cplusplus
@@ -232,9 +241,23 @@ C_ASSERT(offsetof(ControlRequest32, reserved) == 16);
  * comes back unchanged. A get hands the caller's block to the driver as
  * instance data and as the reply buffer; the returned byte count is written
  * only when the call succeeds. The method order is part of the interface. */
+/* C's DECLARE_INTERFACE makes the typedef itself (a second one is an error
+ * before C11), so only C++ declares the name ahead. */
+#ifndef __IFace_FWD_DEFINED__
+#define __IFace_FWD_DEFINED__
+#ifdef __cplusplus
+typedef interface IFace IFace;
+#endif
+#endif
+
+#ifndef __IFace_INTERFACE_DEFINED__
+#define __IFace_INTERFACE_DEFINED__
+/* The identifier rides on the declaration itself, so that __uuidof(IFace)
+ * and IID_PPV_ARGS work in C++: MSVC reads it from __declspec(uuid), which
+ * DECLARE_INTERFACE_IID_ puts there; MinGW-w64 from __CRT_UUID_DECL below. */
 #undef INTERFACE
 #define INTERFACE IFace
-DECLARE_INTERFACE_(IFace, IUnknown)
+DECLARE_INTERFACE_IID_(IFace, IUnknown, "04F2A42A-479F-4511-8F03-1CE31876DBCC")
 {
 #if !defined(__cplusplus) || defined(CINTERFACE)
     STDMETHOD(QueryInterface)(THIS_ REFIID riid, void **ppv) PURE;
@@ -255,7 +278,6 @@ DECLARE_INTERFACE_(IFace, IUnknown)
 #undef INTERFACE
 
 #if defined(__cplusplus) && !defined(CINTERFACE) && defined(__CRT_UUID_DECL)
-/* __uuidof(IFace) and IID_PPV_ARGS with MinGW-w64 as with MSVC. */
 __CRT_UUID_DECL(IFace, 0x04F2A42A, 0x479F, 0x4511, 0x8F, 0x03, 0x1C, 0xE3, 0x18, 0x76, 0xDB, 0xCC)
 #endif
 
@@ -288,5 +310,6 @@ __CRT_UUID_DECL(IFace, 0x04F2A42A, 0x479F, 0x4511, 0x8F, 0x03, 0x1C, 0xE3, 0x18,
 #define IFace_SetValue50h(p, block) (p)->SetValue50h(block)
 #define IFace_GetValue50h(p, block, returned) (p)->GetValue50h(block, returned)
 #endif
+#endif /* __IFace_INTERFACE_DEFINED__ */
 
 #endif /* VIREOCTL_H */

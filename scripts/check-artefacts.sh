@@ -25,7 +25,7 @@ fi
 zip=$(ls "$root"/build/i686/package/vireo-*-win32.zip)
 listing=$(cmake -E tar tf "$zip")
 for f in bin/capview.exe bin/vireoprop.ax bin/vireoctl.exe include/vireoctl.h \
-         lib/cmake/vireo/vireoConfig.cmake lib/cmake/vireo/vireoTargets.cmake \
+         include/vireocamera.h lib/libvireocamera.a lib/cmake/vireo/vireoConfig.cmake lib/cmake/vireo/vireoTargets.cmake \
          samples/CMakeLists.txt samples/exposure_c.c samples/exposure_cpp.cpp install.cmd uninstall.cmd; do
   grep -q "^vireo-[^/]*-win32/$f\$" <<<"$listing" || { echo "check: $(basename "$zip") lacks $f"; fail=1; }
 done

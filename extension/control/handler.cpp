@@ -66,6 +66,10 @@ HRESULT CInterfaceHandler::GetBlock(ULONG property, void *block, ULONG size, DWO
 {
     GUID set = CameraPropertySet;
     *local = 0;
+    // Without somewhere to put the count the reply cannot be reported: the
+    // caller's mistake is answered here, before the driver sees anything.
+    if (!returned)
+        return E_POINTER;
     HRESULT hr = m_pKsPropertySet->Get(set, property, block, size, block, size, local);
     if (SUCCEEDED(hr))
         *returned = *local;

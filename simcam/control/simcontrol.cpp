@@ -12,10 +12,60 @@ SimCamBlock::SimCamBlock() : m_mapping(NULL), m_mutex(NULL), m_shared(NULL)
 {
 }
 
+namespace {
+
+struct SavedValue {
+    ULONG id;
+    LONG value;
+};
+
+// Leaves the control values in the registry, or removes them when every one
+// is at its factory value; the caller holds the lock.
+void SaveSettings(SimDriverState *state)
+{
+    SavedValue saved[CAMERA_CONTROL_COUNT];
+    bool factory = true;
+    for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
+        saved[i].id = state->controls[i].id;
+        saved[i].value = state->controls[i].value;
+        factory = factory && saved[i].value == SimDriver::FactoryValue(saved[i].id);
+    }
+    SimRegKey key;
+    if (factory) {
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, SIMCAM_SETTINGS_KEY, 0, KEY_SET_VALUE,
+                          key.Receive()) == ERROR_SUCCESS)
+            RegDeleteValueW(key.Get(), L"Values");
+        return;
+    }
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, SIMCAM_SETTINGS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL,
+                        key.Receive(), NULL) == ERROR_SUCCESS)
+        RegSetValueExW(key.Get(), L"Values", 0, REG_BINARY, reinterpret_cast<const BYTE *>(saved),
+                       sizeof(saved));
+}
+
+// Takes up the values a process left; the caller holds the lock.
+void RestoreSettings(SimDriverState *state)
+{
+    SavedValue saved[CAMERA_CONTROL_COUNT];
+    DWORD size = sizeof(saved);
+    if (RegGetValueW(HKEY_CURRENT_USER, SIMCAM_SETTINGS_KEY, L"Values", RRF_RT_REG_BINARY, NULL,
+                     saved, &size) != ERROR_SUCCESS)
+        return;
+    SimDriver driver(state);
+    for (DWORD i = 0; i < size / sizeof(saved[0]); ++i)
+        driver.SetValue(saved[i].id, saved[i].value);
+}
+
+}  // namespace
+
 SimCamBlock::~SimCamBlock()
 {
-    if (m_shared)
+    if (m_shared) {
+        Lock();
+        SaveSettings(&m_shared->driver);
+        Unlock();
         UnmapViewOfFile(m_shared);
+    }
     if (m_mapping)
         CloseHandle(m_mapping);
     if (m_mutex)
@@ -47,6 +97,7 @@ bool SimCamBlock::Open()
         m_shared->refuseResult = E_FAIL;
         SimDriver driver(&m_shared->driver);
         driver.Reset();
+        RestoreSettings(&m_shared->driver);
         m_shared->magic = kSharedMagic;
     }
     return true;
@@ -128,6 +179,16 @@ static HRESULT MapDevice(int device, bool add)
     return hr;
 }
 
+void SimCamForgetSettings()
+{
+    SimCamBlock block;
+    if (!block.Open())
+        return;
+    SimCamLock lock(block);
+    SimDriver(&block.Shared()->driver).ResetControls();
+    SaveSettings(&block.Shared()->driver);
+}
+
 HRESULT SimCamRegisterDevice(int device, bool add)
 {
     const HRESULT co = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
@@ -149,6 +210,7 @@ void SimCamControl::Reset()
     SimCamLock lock(m_block);
     SimCamShared *s = m_block.Shared();
     SimDriver(&s->driver).Reset();
+    SaveSettings(&s->driver);
     s->refuseSetFormat = 0;
     s->refuseResult = E_FAIL;
     s->zeroImageSize = 0;
@@ -302,6 +364,9 @@ HRESULT SimCamControl::Unplug()
     {
         SimCamLock lock(m_block);
         m_block.Shared()->unplugged = 1;
+        // Without power the camera forgets its settings.
+        SimDriver(&m_block.Shared()->driver).ResetControls();
+        SaveSettings(&m_block.Shared()->driver);
     }
     return SimCamRegisterDevice(0, false);
 }

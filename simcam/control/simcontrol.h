@@ -14,7 +14,11 @@
 //     releases in order, the frames it delivered, the current format size.
 // The block lives as long as one process holds it open; a test that keeps a
 // SimCamControl open while it starts other programs sees what the camera does
-// inside them.
+// inside them. The control values outlive it, as a powered camera keeps its
+// settings: each process that lets the block go leaves them in the registry
+// (HKCU, SIMCAM_SETTINGS_KEY), and the next block to be laid out takes them
+// up. Unplugging the camera, registering or unregistering simcam.ax and
+// SimCamControl::Reset give the factory values.
 //
 // Typical use in a test:
 //
@@ -65,6 +69,11 @@ static const GUID CLSID_SimCamFilter = {
 // Names of the shared block and of its mutex (session-local).
 #define SIMCAM_SHARED_NAME L"Local\\VireoSimCamState"
 #define SIMCAM_MUTEX_NAME L"Local\\VireoSimCamLock"
+
+// Where the control values wait while no process holds the block: value
+// "Values" (REG_BINARY, pairs of control id and value), absent while every
+// control is at its factory value.
+#define SIMCAM_SETTINGS_KEY L"Software\\Vireo\\Simulated Camera"
 
 // The second simulated device: the same camera under another name and
 // class, registered only on request (SimCamControl::RegisterSecondDevice).
@@ -254,6 +263,10 @@ SimEvent &SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, UL
 // Fills a record of the media type mt (which may be null).
 void SimCamRecordMediaType(SimMediaRecord *record, const AM_MEDIA_TYPE *mt);
 
+// The camera's settings back to the factory values: in the block when a
+// process holds it, and in the registry. For unplugging and (un)registering.
+void SimCamForgetSettings();
+
 // Adds (add true) or removes the video input category entry of a device
 // (0 the first, 1 the second), through the filter mapper; COM is initialised
 // for the call when the thread has not done it. The class entry is left as
@@ -271,9 +284,9 @@ public:
     // faults, empty log), switches off (the capability list the camera's
     // own, plugged in, not busy), frame count and events cleared. The
     // current format, the count of live filters and the streaming filter are
-    // kept: they describe objects that exist. Reset touches no registry
-    // entry: after an Unplug, Plug (or registering simcam.ax) brings the
-    // category entry back.
+    // kept: they describe objects that exist. Of the registry Reset touches
+    // only the saved control values: after an Unplug, Plug (or registering
+    // simcam.ax) brings the category entry back.
     void Reset();
 
     // The simulated driver. LockDriver takes the lock and returns the driver

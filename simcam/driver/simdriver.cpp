@@ -1,5 +1,6 @@
 #include "simdriver.h"
 
+#include <stdio.h>
 #include <string.h>
 
 static const ULONG kStateMagic = 0x4D414353;  // "SCAM"
@@ -33,6 +34,11 @@ void SimDriver::Reset()
 {
     memset(m_state, 0, sizeof(*m_state));
     m_state->magic = kStateMagic;
+    ResetControls();
+}
+
+void SimDriver::ResetControls()
+{
     for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
         SimControl &c = m_state->controls[i];
         c.id = kDefaults[i].id;
@@ -42,6 +48,14 @@ void SimDriver::Reset()
         c.maxValue = kDefaults[i].maxValue;
         c.value = kDefaults[i].defaultValue;
     }
+}
+
+LONG SimDriver::FactoryValue(ULONG id)
+{
+    for (const ControlDefaults &d : kDefaults)
+        if (d.id == id)
+            return d.defaultValue;
+    return 0;
 }
 
 SimControl *SimDriver::Control(ULONG id)
@@ -240,4 +254,20 @@ HRESULT SimDriver::Set(REFGUID set, ULONG property, const void *instance, ULONG 
     }
     Log(true, property, data, instanceLength, dataLength, false, hr);
     return hr;
+}
+
+void SimDescribeRequest(const SimRequest &r, char *text, size_t size)
+{
+    const unsigned long id = r.ControlId();
+    if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_ENABLE)
+        snprintf(text, size, "GE %lu", id);
+    else if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_DATA)
+        snprintf(text, size, "GD %lu", id);
+    else if (r.isSet && r.property == VALUE10H && r.Kind() == SET_DATA)
+        snprintf(text, size, "SD %lu=%ld", id, static_cast<long>(r.Value()));
+    else if (r.isSet && r.property == VALUE20H && r.Kind() == SET_ENABLE)
+        snprintf(text, size, "SE %lu=%ld", id, static_cast<long>(r.Word(3)));
+    else
+        snprintf(text, size, "? set=%lu property=%lu", static_cast<unsigned long>(r.isSet),
+                 static_cast<unsigned long>(r.property));
 }

@@ -56,6 +56,11 @@ struct SimRequest {
     LONG Word(int i) const { return *reinterpret_cast<const LONG *>(block + 4 * i); }
 };
 
+// A request in a form that reads well in a test's failure: "GE 300"
+// GET_ENABLE, "GD 300" GET_DATA, "SD 300=5" SET_DATA, "SE 300=1" SET_ENABLE
+// with its default; anything else "? set=1 property=2". text holds 64.
+void SimDescribeRequest(const SimRequest &r, char *text, size_t size);
+
 struct SimDriverState {
     ULONG magic;
     SimControl controls[CAMERA_CONTROL_COUNT];
@@ -72,6 +77,9 @@ public:
 
     // Factory state: every control present, at its default, no faults, empty log.
     void Reset();
+    // The controls alone back to the factory state (presence, range, value).
+    void ResetControls();
+    static LONG FactoryValue(ULONG id);  // 0 for an unknown id
 
     // IKsPropertySet, for set CameraPropertySet (any other set is refused).
     HRESULT Get(REFGUID set, ULONG property, const void *instance, ULONG instanceLength, void *data,

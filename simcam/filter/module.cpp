@@ -122,12 +122,14 @@ STDAPI DllRegisterServer()
     HRESULT hr = WriteClassEntry();
     if (FAILED(hr))
         return hr;
+    SimCamForgetSettings();  // a camera plugged in anew starts from the factory values
     return SimCamRegisterDevice(0, true);
 }
 
 // Removes the device and, when a test registered it, the second device.
 STDAPI DllUnregisterServer()
 {
+    SimCamForgetSettings();
     HRESULT hr = SimCamRegisterDevice(0, false);
     const HRESULT second = SimCamRegisterDevice(1, false);
     if (SUCCEEDED(hr))

@@ -151,6 +151,17 @@ TEST_F(HandlerTest, ResultsComeBackUnchangedAndCountOnlyOnSuccess)
     }
 }
 
+TEST_F(HandlerTest, NullCountIsRefusedBeforeTheDriver)
+{
+    typedef HRESULT (STDMETHODCALLTYPE IFace::*Get)(void *, DWORD *);
+    for (Get get : {&IFace::GetValue10h, &IFace::GetValue20h, &IFace::GetValue30h,
+                    &IFace::GetValue40h, &IFace::GetValue50h}) {
+        BYTE block[80] = {0};
+        EXPECT_EQ(E_POINTER, (face.Get()->*get)(block, NULL));
+    }
+    EXPECT_TRUE(filter.calls.empty());
+}
+
 TEST_F(HandlerTest, OnlyGetValue50hTracesAndAlways)
 {
     wintest::DebugOutputCatcher debug;

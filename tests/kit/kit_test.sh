@@ -1,9 +1,10 @@
 #!/bin/bash
 # kit_test.sh BUILD_DIR TOOLCHAIN_FILE: the kit of BUILD_DIR (either width,
 # in a prefix of that width) as a user gets it. Zips it with cpack, unpacks the zip into a fresh Wine prefix, runs
-# install.cmd, builds the C sample against the installed CMake package, runs
-# it and "vireoctl info" on the simulated camera, runs uninstall.cmd and
-# compares the registry with what it was before. An install.cmd beside a
+# install.cmd, builds the C89 and C++ samples against the installed CMake
+# package (find_package(vireo), vireo::camera), runs them and "vireoctl info"
+# on the simulated camera, runs uninstall.cmd and compares the registry with
+# what it was before. An install.cmd beside a
 # broken module reports the failure with its code.
 set -euo pipefail
 build="$1"
@@ -48,10 +49,10 @@ snapshot() {
 }
 snapshot > "$work/registry-before.txt"
 
-# The C sample builds against the unpacked package while install.cmd runs.
+# The samples build against the unpacked package while install.cmd runs.
 { cmake -S "$kit/samples" -B "$work/sample" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
         -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=Release &&
-  cmake --build "$work/sample" --target exposure_c; } >"$work/sample-build.log" 2>&1 &
+  cmake --build "$work/sample"; } >"$work/sample-build.log" 2>&1 &
 sample=$!
 
 out=$("$wine" cmd /c "$winkit\\install.cmd" 2>&1 | tr -d '\r') || fail "install.cmd: $out"
@@ -60,16 +61,26 @@ echo "$out"
 "$wine" reg query 'HKLM\Software\Classes\CLSID\{04F2A42A-479F-4511-8F03-1CE31876DBCC}\InprocServer32' \
   >/dev/null 2>&1 || fail "the handler's class is not registered"
 
-wait "$sample" || { cat "$work/sample-build.log"; fail "the C sample does not build against the kit"; }
+wait "$sample" || { cat "$work/sample-build.log"; fail "the samples do not build against the kit"; }
 grep -q "vireo_DIR:PATH=$kit/lib/cmake/vireo" "$work/sample/CMakeCache.txt" ||
   fail "find_package(vireo) did not find the unpacked kit"
 grep -q -- "$kit/include" "$work/sample/CMakeFiles/exposure_c.dir/includes_C.rsp" ||
   fail "the C sample was not compiled against the kit's include folder"
+grep -q -- "-std=c90" "$work/sample/CMakeFiles/exposure_c.dir/flags.make" ||
+  fail "the C sample was not compiled as C89"
+for sample in exposure_c exposure_cpp; do
+  cat "$work/sample/CMakeFiles/$sample.dir/link"* | grep -q -- "$kit/lib/libvireocamera.a" ||
+    fail "$sample was not linked with the kit's camera library"
+done
 
-out=$("$wine" "$work/sample/exposure_c.exe" 2>&1 | tr -d '\r') || fail "exposure_c: $out"
+# The C program writes 500; the C++ program, a program later, reads it and
+# writes the factory value back.
+out=$("$wine" "$work/sample/exposure_c.exe" 500 2>&1 | tr -d '\r') || fail "exposure_c: $out"
 echo "$out"
-echo "$out" | grep -qx 'read EXPOSURE = 284 (28.4 msec)' || fail "exposure_c read: $out"
-echo "$out" | grep -qx 'wrote EXPOSURE = 284' || fail "exposure_c wrote: $out"
+[ "$out" = $'read EXPOSURE = 284 (28.4 msec)\nwrote EXPOSURE = 500' ] || fail "exposure_c: $out"
+out=$("$wine" "$work/sample/exposure_cpp.exe" 284 2>&1 | tr -d '\r') || fail "exposure_cpp: $out"
+echo "$out"
+[ "$out" = $'read EXPOSURE = 500 (50.0 msec)\nwrote EXPOSURE = 284' ] || fail "exposure_cpp: $out"
 
 out=$("$wine" "$kit/bin/vireoctl.exe" info 2>&1 | tr -d '\r') || fail "vireoctl info: $out"
 echo "$out"

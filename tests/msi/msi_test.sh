@@ -113,10 +113,10 @@ check_width() {  # check_width WIDTH BINDIR
   echo "$out" | grep -qx "EXPOSURE $current" || fail "$1 page shows: $out (vireoctl: $current)"
   step "$1: vireoctl reads the camera through IFace, the launcher's page shows EXPOSURE $current"
 }
-lacks_iface() {  # lacks_iface WIDTH BINDIR: vireoctl finds no IFace (status 4)
+lacks_iface() {  # lacks_iface WIDTH BINDIR: vireoctl finds IFace only for the other width (status 5)
   local status=0
   w "$2/vireoctl.exe" info >/dev/null 2>&1 || status=$?
-  [ "$status" -eq 4 ] || fail "$1 vireoctl info: status $status, not 4 (no IFace)"
+  [ "$status" -eq 5 ] || fail "$1 vireoctl info: status $status, not 5 (IFace only for the other width)"
 }
 product_entries() {  # the Programs and Features entries of the product, one per line
   w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |

@@ -2,6 +2,8 @@
 // IFace is the real interface handler over the simulated driver.
 #include "pagetest.h"
 
+#include "vireocamera.h"
+
 #include <vfwmsgs.h>
 
 #include <algorithm>
@@ -444,25 +446,34 @@ TEST_F(PageTest, DefaultWritesTheFactoryDefaults)
     ClearLog();
 
     Click(IDC_DEFAULT);
-    EXPECT_EQ((Log{"SE 300=1",  "SE 301=1", "SE 302=4", "SE 12=284", "SE 13=1",  "SE 303=0",
-                   "SE 304=6",  "SE 16=0",  "SE 17=0",  "SE 29=0",   "SE 18=0",  "SE 305=0",
-                   "SE 306=0",  "SE 307=3", "SE 308=3", "SD 300=1",  "SD 301=1", "SD 302=4",
-                   "SD 12=284", "SD 13=1",  "SD 303=0", "SD 304=6",  "SD 16=0",  "SD 17=0",
-                   "SD 29=0",   "SD 18=0",  "SD 305=0", "SD 306=0",  "SD 307=3", "SD 308=3"}),
-              Requests());
-    // Pauses after the A_GAIN, D_GAIN and AEC handlers.
-    ASSERT_EQ(3u, g_pauses.size());
-    EXPECT_EQ(16, g_pauses[0].position);
-    EXPECT_EQ(18, g_pauses[1].position);
-    EXPECT_EQ(20, g_pauses[2].position);
+    // The camera library's Default sequence is the reference: every
+    // SET_ENABLE with the factory default, then every SET_DATA of it, with
+    // a pause after the marked controls.
+    Log expected;
+    std::vector<LONG> pausesAt;
+    for (const VireoDefaultStep &s : VireoDefaultSequence)
+        expected.push_back("SE " + std::to_string(s.controlId) + "=" +
+                           std::to_string(CameraControlFactoryDefault(s.controlId)));
+    for (const VireoDefaultStep &s : VireoDefaultSequence) {
+        expected.push_back("SD " + std::to_string(s.controlId) + "=" +
+                           std::to_string(CameraControlFactoryDefault(s.controlId)));
+        if (s.pauseAfter)
+            pausesAt.push_back(static_cast<LONG>(expected.size()));
+    }
+    EXPECT_EQ(expected, Requests());
+    ASSERT_EQ(3u, g_pauses.size());  // after A_GAIN, D_GAIN and AEC
+    for (size_t i = 0; i < g_pauses.size(); ++i) {
+        EXPECT_EQ(pausesAt[i], g_pauses[i].position);
+        EXPECT_EQ(static_cast<DWORD>(VIREO_DEFAULT_PAUSE_MS), g_pauses[i].milliseconds);
+    }
 
     const SimRequest &first = Request(0);
     EXPECT_EQ(1u, first.isSet);
     EXPECT_EQ(static_cast<ULONG>(VALUE20H), first.property);
     EXPECT_EQ(32u, first.dataLength);
     EXPECT_EQ(0u, first.instanceLength);
-    const BYTE expected[32] = {0x2C, 0x01, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    EXPECT_EQ(0, memcmp(expected, first.block, 32));
+    const BYTE firstBlock[32] = {0x2C, 0x01, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(0, memcmp(firstBlock, first.block, 32));
     EXPECT_EQ(1, d.Control(MIRROR)->enable);  // the absent control got its SET_ENABLE
 
     EXPECT_EQ("1..32 @1 1.0000", Trackbar(IDC_AGAIN_TRACKBAR));

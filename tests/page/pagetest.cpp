@@ -39,19 +39,7 @@ TestFilter::TestFilter(bool aggregateHandler)
 std::string Describe(const SimRequest &r)
 {
     char text[64];
-    if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_ENABLE)
-        snprintf(text, sizeof(text), "GE %lu", static_cast<unsigned long>(r.ControlId()));
-    else if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_DATA)
-        snprintf(text, sizeof(text), "GD %lu", static_cast<unsigned long>(r.ControlId()));
-    else if (r.isSet && r.property == VALUE10H && r.Kind() == SET_DATA)
-        snprintf(text, sizeof(text), "SD %lu=%ld", static_cast<unsigned long>(r.ControlId()),
-                 static_cast<long>(r.Value()));
-    else if (r.isSet && r.property == VALUE20H && r.Kind() == SET_ENABLE)
-        snprintf(text, sizeof(text), "SE %lu=%ld", static_cast<unsigned long>(r.ControlId()),
-                 static_cast<long>(r.Word(3)));
-    else
-        snprintf(text, sizeof(text), "? set=%lu property=%lu", static_cast<unsigned long>(r.isSet),
-                 static_cast<unsigned long>(r.property));
+    SimDescribeRequest(r, text, sizeof(text));
     return text;
 }
 

@@ -1,13 +1,16 @@
-// vireoctl on the simulated camera: statuses, messages and the bytes that
-// reach the driver, info against what the page loads, and the Default
-// sequence against the page's own, pauses included.
+// vireoctl on the simulated camera: statuses, messages and the requests
+// that reach the driver, info against what the page loads, the JSON
+// documents, profiles saved and loaded, and the camera's settings kept
+// between programs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <commctrl.h>
 #include <dshow.h>
 
+#include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -33,16 +36,10 @@ struct Result {
     std::string err;
 };
 
-// One driver request, every byte of it, or a pause of the sender.
 std::string Entry(const SimRequest &r)
 {
-    std::string text = (r.isSet ? "set " : "get ") + std::to_string(r.property) + " " +
-                       std::to_string(r.instanceLength) + "/" + std::to_string(r.dataLength) + ":";
-    char hex[4];
-    for (ULONG i = 0; i < r.dataLength && i < sizeof(r.block); ++i) {
-        snprintf(hex, sizeof(hex), " %02X", r.block[i]);
-        text += hex;
-    }
+    char text[64];
+    SimDescribeRequest(r, text, sizeof(text));
     return text;
 }
 
@@ -65,6 +62,67 @@ void WINAPI RecordPause(DWORD milliseconds)
     g_sequence.push_back("pause " + std::to_string(milliseconds));
 }
 
+// vireoctl.exe with these arguments, its output and its status.
+Result RunProgram(const std::wstring &args)
+{
+    wintest::ProgramRun run;
+    const bool started = run.Start(L"\"" + wintest::BinDir() + L"vireoctl.exe\" " + args);
+    return {started ? run.WaitExit() : -1, run.Output(), run.Errors()};
+}
+
+// vireoctl in this process, its pauses recorded among the requests in
+// g_sequence; the output goes nowhere.
+int RunHere(const std::wstring &args)
+{
+    int argc = 0;
+    std::wstring line = L"vireoctl " + args;
+    LPWSTR *argv = CommandLineToArgvW(line.c_str(), &argc);
+    FILE *nul = fopen("NUL", "w");
+    g_sequence.clear();
+    g_logged = g_cam->LogCount();
+    const int status = vireoctl::Main(argc, argv, nul, nul, RecordPause);
+    Collect();
+    fclose(nul);
+    LocalFree(argv);
+    return status;
+}
+
+// The Default button's order with its pauses, each control written the
+// value of values (by control id).
+std::vector<std::string> DefaultOrder(const std::map<ULONG, LONG> &values)
+{
+    std::vector<std::string> out;
+    for (const VireoDefaultStep &s : VireoDefaultSequence) {
+        out.push_back("SD " + std::to_string(s.controlId) + "=" +
+                      std::to_string(values.at(s.controlId)));
+        if (s.pauseAfter)
+            out.push_back("pause " + std::to_string(VIREO_DEFAULT_PAUSE_MS));
+    }
+    return out;
+}
+
+// A file in the test's temporary folder, removed when the owner goes.
+class TempFile {
+public:
+    explicit TempFile(const char *text = NULL)
+    {
+        wchar_t folder[MAX_PATH], name[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        GetTempFileNameW(folder, L"vct", 0, name);
+        m_path = name;
+        if (text) {
+            FILE *f = _wfopen(name, L"wb");
+            fputs(text, f);
+            fclose(f);
+        }
+    }
+    ~TempFile() { DeleteFileW(m_path.c_str()); }
+    const std::wstring &Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
+
 class VireoctlTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -83,14 +141,6 @@ protected:
         wintest::RegisterModule(L"simcam.ax", true);
         g_cam = NULL;
         CoUninitialize();
-    }
-
-    // vireoctl.exe with these arguments, its output and its status.
-    Result Run(const std::wstring &args)
-    {
-        wintest::ProgramRun run;
-        const bool started = run.Start(L"\"" + wintest::BinDir() + L"vireoctl.exe\" " + args);
-        return {started ? run.WaitExit() : -1, run.Output(), run.Errors()};
     }
 
     std::vector<std::string> Sent()
@@ -175,82 +225,386 @@ private:
 
 TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
 {
-    const std::string exposure100 = "set 0 0/16: 0C 00 00 00 01 00 00 00 64 00 00 00 00 00 00 00";
     struct Case {
         const wchar_t *args;
-        ULONG faultProperty, faultControl, faultKind;
+        ULONG faultControl, faultKind;  // on property 0, or SET_ENABLE on property 1
+        HRESULT faultResult;            // S_OK: no fault
         int status;
         const char *out;  // expected in stdout
         const char *err;  // expected in stderr
-        int sent;         // requests that reach the driver
+        std::vector<std::string> sent;
     } cases[] = {
-        {L"set privacy 1", 0, 0, 0, 0, "PRIVACY = 1 [on]", "", 1},
-        {L"-d \"vireo simulated camera\" get exposure", 0, 0, 0, 0, "EXPOSURE = 284 [28.4 msec]",
-         "", 1},
-        {L"-d 0 set A_GAIN 17", 0, 0, 0, 0, "A_GAIN = 17 [2.0000]", "", 1},
-        {L"set EXPOSURE2VAL -3", 0, 0, 0, 0, "EXPOSURE2VAL = -3 [no selection]", "", 1},
+        {L"set privacy 1", 0, 0, 0, 0, "PRIVACY = 1 [on]", "", {"GE 18", "SD 18=1", "GD 18"}},
+        {L"-d \"vireo simulated camera\" get exposure",
+         0,
+         0,
+         0,
+         0,
+         "EXPOSURE = 284 [28.4 msec]",
+         "",
+         {"GD 12"}},
+        {L"set A_GAIN 17 -d 0",
+         0,
+         0,
+         0,
+         0,
+         "A_GAIN = 17 [2.0000]",
+         "",
+         {"GE 300", "SD 300=17", "GD 300"}},
+        // Several controls, in the order given.
+        {L"get EXPOSURE FLIP",
+         0,
+         0,
+         0,
+         0,
+         "EXPOSURE = 284 [28.4 msec]\r\nFLIP = 0 [off]\r\n",
+         "",
+         {"GD 12", "GD 16"}},
+        {L"set EXPOSURE=500 FLIP=1",
+         0,
+         0,
+         0,
+         0,
+         "EXPOSURE = 500 [50.0 msec]\r\nFLIP = 1 [on]\r\n",
+         "",
+         {"GE 12", "SD 12=500", "GD 12", "GE 16", "SD 16=1", "GD 16"}},
+        // What the camera holds is printed, not what was sent.
+        {L"set FLIP=1",
+         FLIP,
+         SET_DATA,
+         S_FALSE,
+         0,
+         "FLIP = 0 [off]",
+         "",
+         {"GE 16", "SD 16=1", "GD 16"}},
+        // Outside the camera's range: refused, unless forced.
+        {L"set a_gain 100",
+         0,
+         0,
+         0,
+         2,
+         "",
+         "vireoctl: A_GAIN 100 is outside the camera's range 1..32 (--force",
+         {"GE 300"}},
+        {L"set flip 2", 0, 0, 0, 2, "", "FLIP 2 is outside the camera's range 0..1", {"GE 16"}},
+        {L"set vga_fps 9",
+         0,
+         0,
+         0,
+         2,
+         "",
+         "VGA_FPS 9 is outside the camera's range 0..4",
+         {"GE 307"}},
+        {L"set EXPOSURE2VAL -3 --force",
+         0,
+         0,
+         0,
+         0,
+         "EXPOSURE2VAL = -3 [no selection]",
+         "",
+         {"SD 304=-3", "GD 304"}},
         // The gain factor of the lowest value, without a wrap in 32 bits.
-        {L"set A_GAIN -2147483648", 0, 0, 0, 0, "A_GAIN = -2147483648 [-134217727.0625]", "", 1},
-        {L"set EXPOSURE 12x", 0, 0, 0, 2, "", "not a 32-bit decimal value: 12x", 0},
-        {L"set EXPOSURE 2147483648", 0, 0, 0, 2, "", "not a 32-bit decimal value", 0},
-        {L"set EXPOSURE", 0, 0, 0, 2, "", "set takes a control name and a value", 0},
-        {L"get NOPE", 0, 0, 0, 2, "", "unknown control NOPE", 0},
-        {L"-d 1 info", 0, 0, 0, 2, "", "no video input device 1 ", 0},
-        {L"-d \"Other Camera\" defaults", 0, 0, 0, 2, "", "no video input device Other Camera", 0},
-        {L"reset", 0, 0, 0, 2, "", "unknown command reset", 0},
-        {L"set EXPOSURE 100", VALUE10H, EXPOSURE, SET_DATA, 1, "",
-         "vireoctl: EXPOSURE SET_DATA 100 failed: 0x80070005", 1},
-        {L"get AEC", VALUE10H, AEC, GET_DATA, 1, "", "vireoctl: AEC GET_DATA failed: 0x80070005",
-         1},
+        {L"--force set A_GAIN -2147483648",
+         0,
+         0,
+         0,
+         0,
+         "A_GAIN = -2147483648 [-134217727.0625]",
+         "",
+         {"SD 300=-2147483648", "GD 300"}},
+        // The first refusal stops the rest, with its status.
+        {L"set EXPOSURE=500 A_GAIN=100 FLIP=1",
+         0,
+         0,
+         0,
+         2,
+         "EXPOSURE = 500",
+         "A_GAIN 100 is outside",
+         {"GE 12", "SD 12=500", "GD 12", "GE 300"}},
+        {L"get AEC EXPOSURE",
+         AEC,
+         GET_DATA,
+         E_ACCESSDENIED,
+         1,
+         "",
+         "vireoctl: AEC GET_DATA failed: 0x80070005",
+         {"GD 13"}},
+        {L"set EXPOSURE 100",
+         EXPOSURE,
+         SET_DATA,
+         E_ACCESSDENIED,
+         1,
+         "",
+         "vireoctl: EXPOSURE SET_DATA 100 failed: 0x80070005",
+         {"GE 12", "SD 12=100"}},
+        // Nothing is sent for a command line that does not hold.
+        {L"set EXPOSURE 12x", 0, 0, 0, 2, "", "not a 32-bit decimal value: 12x", {}},
+        {L"set EXPOSURE=2147483648", 0, 0, 0, 2, "", "not a 32-bit decimal value", {}},
+        {L"set EXPOSURE", 0, 0, 0, 2, "", "set takes NAME=VALUE pairs", {}},
+        {L"get EXPOSURE NOPE", 0, 0, 0, 2, "", "unknown control NOPE", {}},
+        {L"-d 1 info", 0, 0, 0, 2, "", "no video input device 1 ", {}},
+        {L"-d \"Other Camera\" defaults", 0, 0, 0, 2, "", "no video input device Other Camera", {}},
+        {L"reset", 0, 0, 0, 2, "", "unknown command reset", {}},
+        {L"--json set FLIP=1", 0, 0, 0, 2, "", "--json goes with list, info and get", {}},
+        {L"get FLIP --force", 0, 0, 0, 2, "", "--force goes with set and load", {}},
+        {L"save", 0, 0, 0, 2, "", "save takes one file name", {}},
+        {L"--verbose list", 0, 0, 0, 2, "", "unknown option --verbose", {}},
+        {L"set FLIP=1 -h", 0, 0, 0, 0, "Exit status: 0 done", "", {}},
+        {L"--version", 0, 0, 0, 0, "vireoctl " VIREO_VERSION_STRING "\r\n", "", {}},
         // A refused GET_ENABLE: that control is listed as failed, the others still are.
-        {L"info", VALUE10H, A_GAIN, GET_ENABLE, 1, "PRIVACY       enable 1",
-         "vireoctl: A_GAIN GET_ENABLE failed: 0x80070005", 29},
+        {L"info",
+         A_GAIN,
+         GET_ENABLE,
+         E_ACCESSDENIED,
+         1,
+         "PRIVACY       enable 1",
+         "vireoctl: A_GAIN GET_ENABLE failed: 0x80070005",
+         {}},
         // Every SET_ENABLE refused: each is reported, and every value is still sent.
-        {L"defaults", VALUE20H, SIM_ANY, SET_ENABLE, 1, "QVGA_FPS = 3 [25fps]",
-         "vireoctl: QVGA_FPS SET_ENABLE 3 failed: 0x80070005", 30},
+        {L"defaults",
+         SIM_ANY,
+         SET_ENABLE,
+         E_ACCESSDENIED,
+         1,
+         "QVGA_FPS = 3 [25fps]",
+         "vireoctl: QVGA_FPS SET_ENABLE 3 failed: 0x80070005",
+         {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(vireoctl::Narrow(c.args));
         m_cam.Reset();
-        if (c.faultKind || c.faultControl)
-            m_cam.AddFault(c.faultProperty, c.faultControl, c.faultKind, E_ACCESSDENIED);
-        Result r = Run(c.args);
+        if (c.faultResult)
+            m_cam.AddFault(c.faultKind == SET_ENABLE ? VALUE20H : VALUE10H, c.faultControl,
+                           c.faultKind, c.faultResult);
+        Result r = RunProgram(c.args);
         EXPECT_EQ(c.status, r.status) << r.out << r.err;
         EXPECT_NE(std::string::npos, r.out.find(c.out)) << r.out;
         EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
         EXPECT_TRUE(*c.err || r.err.empty()) << r.err;
-        EXPECT_EQ(c.sent, m_cam.LogCount());
+        if (!c.sent.empty() || c.status != 1) {  // info's and defaults' are counted below
+            EXPECT_EQ(c.sent, Sent());
+        }
     }
-    m_cam.Reset();
-    Run(L"set EXPOSURE 100");
-    EXPECT_EQ(std::vector<std::string>{exposure100}, Sent());
-    EXPECT_EQ(100, m_cam.Value(EXPOSURE));  // and the camera holds it
+    EXPECT_EQ(30, m_cam.LogCount());  // the refused defaults: every request went
 
-    // And the camera sends it: with PRIVACY on, black frames.
-    Run(L"set PRIVACY 1");
+    // And the camera sends what was set: with PRIVACY on, black frames.
+    m_cam.Reset();
+    RunProgram(L"set PRIVACY 1");
     std::vector<BYTE> frame(SimFrameBytes(8, 8), 0xAA);  // rows of 24 bytes: no padding
     SimRenderFrame(frame.data(), 8, 8, 1, m_cam.Block().Shared()->driver);
     EXPECT_EQ(std::vector<BYTE>(frame.size(), 0), frame);
 }
 
-TEST_F(VireoctlTest, NoDeviceAndNoInterfaceHaveTheirOwnStatus)
+TEST_F(VireoctlTest, EachMissingPieceHasItsOwnStatus)
 {
     wintest::RegisterModule(L"vireoprop.ax", true);
-    Result r = Run(L"list");
+    Result r = RunProgram(L"list");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("0  Vireo Simulated Camera  IFace: no\r\n", r.out);
-    r = Run(L"get AEC");
+    r = RunProgram(L"get AEC");
     EXPECT_EQ(4, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("Vireo Simulated Camera offers no IFace (0x80004002)"))
-        << r.err;
+    EXPECT_EQ("vireoctl: Vireo Simulated Camera: the device offers no IFace: the extension "
+              "vireoprop.ax is not registered\r\n",
+              r.err);
+
+    // The extension of the other width only: its own status and words, not
+    // the advice to register what is registered.
+#ifdef _WIN64
+    const REGSAM other = KEY_WOW64_32KEY;
+    const char *words = "registered for 32-bit programs only";
+#else
+    const REGSAM other = KEY_WOW64_64KEY;
+    const char *words = "registered for 64-bit programs only";
+#endif
+    BOOL wow64 = sizeof(void *) == 8;
+    if (!wow64)
+        IsWow64Process(GetCurrentProcess(), &wow64);
+    const std::wstring server =
+        L"Software\\Classes\\CLSID\\{04F2A42A-479F-4511-8F03-1CE31876DBCC}\\InprocServer32";
+    HKEY key = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, server.c_str(), 0, NULL, 0,
+                                             KEY_WRITE | other, NULL, &key, NULL));
+    RegCloseKey(key);
+    r = RunProgram(L"get AEC");
+    const Result listed = RunProgram(L"list");
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, server.c_str(), other, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, server.substr(0, server.rfind(L'\\')).c_str(), other, 0);
+    if (wow64) {
+        EXPECT_EQ(5, r.status);
+        EXPECT_NE(std::string::npos, r.err.find(words)) << r.err;
+        EXPECT_EQ("0  Vireo Simulated Camera  IFace: other width\r\n", listed.out);
+    } else {  // 32-bit Windows: one registry view, and the key was written into it
+        EXPECT_EQ(4, r.status) << r.err;
+    }
 
     wintest::RegisterModule(L"simcam.ax", true);
     for (const wchar_t *args : {L"list", L"info", L"-d 0 set AEC 0"}) {
-        r = Run(args);
+        r = RunProgram(args);
         EXPECT_EQ(3, r.status) << vireoctl::Narrow(args);
         EXPECT_EQ("vireoctl: no video input device\r\n", r.err);
     }
     EXPECT_EQ(0, m_cam.LogCount());
+}
+
+TEST_F(VireoctlTest, JsonDocuments)
+{
+    m_cam.SetValue(FLIP, 1);
+    m_cam.AddFault(VALUE10H, A_GAIN, GET_DATA, E_ACCESSDENIED);
+    struct Case {
+        const wchar_t *args;
+        int status;
+        const char *expected;  // the document, or the part of it that is checked
+    } cases[] = {
+        {L"--json list", 0,
+         R"({"devices": [{"index": 0, "name": "Vireo Simulated Camera", "iface": "yes"}]})"},
+        {L"get EXPOSURE FLIP --json", 0,
+         R"({"device": "Vireo Simulated Camera", "controls": [
+             {"name": "EXPOSURE", "id": 12, "value": 284, "shown": "28.4 msec"},
+             {"name": "FLIP", "id": 16, "value": 1, "shown": "on"}]})"},
+        // A refusal ends the reading; what was read is still one document.
+        {L"get FLIP A_GAIN EXPOSURE --json", 1,
+         R"({"device": "Vireo Simulated Camera", "controls": [
+             {"name": "FLIP", "id": 16, "value": 1, "shown": "on"}]})"},
+        {L"--json info", 1, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(vireoctl::Narrow(c.args));
+        Result r = RunProgram(c.args);
+        EXPECT_EQ(c.status, r.status) << r.err;
+        nlohmann::json document = nlohmann::json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(document.is_discarded()) << r.out;
+        if (c.expected) {
+            EXPECT_EQ(nlohmann::json::parse(c.expected), document);
+            continue;
+        }
+        ASSERT_EQ(15u, document["controls"].size());
+        std::map<std::string, nlohmann::json> controls;
+        for (const nlohmann::json &control : document["controls"])
+            controls[control["name"].get<std::string>()] = control;
+        EXPECT_EQ(nlohmann::json::parse(R"({"name": "EXPOSURE", "id": 12, "enable": 1,
+            "default": 284, "minimum": 1, "maximum": 3330, "current": 284,
+            "shown": "28.4 msec"})"),
+                  controls["EXPOSURE"]);
+        EXPECT_EQ(nlohmann::json::parse(R"({"request": "GET_DATA", "result": "0x80070005"})"),
+                  controls["A_GAIN"]["error"]);
+        EXPECT_FALSE(controls["A_GAIN"].contains("current"));
+    }
+}
+
+TEST_F(VireoctlTest, SavedProfileLoadsBackInTheDefaultOrder)
+{
+    std::map<ULONG, LONG> saved, changed;
+    for (ULONG id : CameraControlIds) {
+        SimControl c;
+        m_cam.GetControl(id, &c);
+        saved[id] = id == EXPOSURE ? 500 : c.maxValue;
+        changed[id] = c.minValue;
+        m_cam.SetValue(id, saved[id]);
+    }
+    TempFile profile;
+    Result r = RunProgram(L"save \"" + profile.Path() + L"\"");
+    ASSERT_EQ(0, r.status) << r.err;
+    for (const auto &v : changed)
+        m_cam.SetValue(v.first, v.second);
+
+    EXPECT_EQ(0, RunHere(L"load \"" + profile.Path() + L"\""));
+    for (const auto &v : saved)
+        EXPECT_EQ(v.second, m_cam.Value(v.first)) << CameraControlName(v.first);
+    // Every range asked first, then every value in the Default order with its pauses.
+    std::vector<std::string> expected;
+    for (ULONG id : CameraControlIds)
+        expected.push_back("GE " + std::to_string(id));
+    const std::vector<std::string> writes = DefaultOrder(saved);
+    expected.insert(expected.end(), writes.begin(), writes.end());
+    EXPECT_EQ(expected, g_sequence);
+
+    // defaults: the library's Default sequence, pauses included.
+    std::map<ULONG, LONG> factory;
+    for (ULONG id : CameraControlIds)
+        factory[id] = CameraControlFactoryDefault(id);
+    EXPECT_EQ(0, RunHere(L"defaults"));
+    const std::vector<std::string> values = DefaultOrder(factory);
+    EXPECT_EQ(values, std::vector<std::string>(g_sequence.begin() + 15, g_sequence.end()));
+}
+
+TEST_F(VireoctlTest, RefusedProfilesSendNothing)
+{
+    TempFile profile;
+    ASSERT_EQ(0, RunProgram(L"save \"" + profile.Path() + L"\"").status);
+    std::string text;
+    {
+        FILE *f = _wfopen(profile.Path().c_str(), L"rb");
+        char chunk[1024];
+        size_t n;
+        while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0)
+            text.append(chunk, n);
+        fclose(f);
+    }
+    ASSERT_NE(std::string::npos, text.find("\ndevice=Vireo Simulated Camera\n")) << text;
+    ASSERT_NE(std::string::npos, text.find("\nEXPOSURE=284\n")) << text;
+    auto replaced = [&](const std::string &from, const std::string &to) {
+        std::string t = text;
+        t.replace(t.find(from), from.size(), to);
+        return t;
+    };
+    struct Case {
+        std::string profile;
+        const char *err;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {replaced("device=Vireo Simulated Camera", "device=Other Camera"),
+         "the profile is of Other Camera, not of Vireo Simulated Camera",
+         {}},
+        {replaced("EXPOSURE=284", "EXPOSURE 284"), "line 6: not NAME=VALUE", {}},
+        {replaced("EXPOSURE=284", "EXPOSURE=28x"), "not a 32-bit decimal value: 28x", {}},
+        {replaced("EXPOSURE=284", "SHUTTER=284"), "unknown control SHUTTER", {}},
+        {replaced("EXPOSURE=284", "FLIP=0"), "FLIP a second time", {}},
+        {replaced("\nEXPOSURE=284", ""), "no value of EXPOSURE", {}},
+        {replaced("device=Vireo Simulated Camera\n", ""), "no device line", {}},
+        // Out of range: the ranges up to it are asked for, nothing is written.
+        {replaced("D_GAIN=4", "D_GAIN=40"),
+         "D_GAIN 40 is outside the camera's range 4..32",
+         {"GE 300", "GE 301", "GE 302"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.err);
+        TempFile file(c.profile.c_str());
+        m_cam.ClearLog();
+        Result r = RunProgram(L"load \"" + file.Path() + L"\"");
+        EXPECT_EQ(2, r.status);
+        EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+        EXPECT_EQ(c.sent, Sent());
+    }
+    m_cam.ClearLog();
+    EXPECT_EQ(2, RunProgram(L"load \"" + profile.Path() + L".missing\"").status);
+    EXPECT_EQ(0, m_cam.LogCount());
+}
+
+// As a powered camera: what one program sets, the next reads; unplugging
+// or registering the camera anew gives the factory values. No block is
+// held here between the programs.
+TEST(SimulatedCameraSettings, KeptWhilePluggedAcrossPrograms)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
+    ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax"));
+    ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax"));
+    const std::function<void()> forget[] = {
+        [] {
+            SimCamControl cam;
+            cam.Unplug();
+            cam.Plug();
+        },
+        [] { wintest::RegisterModule(L"simcam.ax"); },
+    };
+    for (const auto &again : forget) {
+        EXPECT_EQ("EXPOSURE = 500 [50.0 msec]\r\n", RunProgram(L"set EXPOSURE 500").out);
+        EXPECT_EQ("EXPOSURE = 500 [50.0 msec]\r\n", RunProgram(L"get EXPOSURE").out);
+        again();
+        EXPECT_EQ("EXPOSURE = 284 [28.4 msec]\r\n", RunProgram(L"get EXPOSURE").out);
+    }
+    wintest::RegisterModule(L"vireoprop.ax", true);
+    wintest::RegisterModule(L"simcam.ax", true);
+    CoUninitialize();
 }
 
 TEST_F(VireoctlTest, InfoShowsWhatThePageLoads)
@@ -265,7 +619,7 @@ TEST_F(VireoctlTest, InfoShowsWhatThePageLoads)
         m_cam.SetValue(v.id, v.value);
     m_cam.SetRange(EXPOSURE, 2, 4000);
     m_cam.SetRange(A_GAIN, 3, 40);
-    Result r = Run(L"info");
+    Result r = RunProgram(L"info");
     ASSERT_EQ(0, r.status) << r.err;
 
     // "NAME  enable E  default ...  minimum N [..]  maximum X [..]  current V [shown]"
@@ -305,48 +659,4 @@ TEST_F(VireoctlTest, InfoShowsWhatThePageLoads)
     EXPECT_EQ("2.0000", shown["A_GAIN"]);  // the values set above, as the page shows them
     EXPECT_EQ("no selection", shown["QVGA_FPS"]);
     EXPECT_TRUE(boxes.Texts().empty());
-}
-
-TEST_F(VireoctlTest, DefaultsSendWhatThePageDefaultButtonSends)
-{
-    std::vector<std::string> pageSequence, toolSequence;
-    CameraSettingPage::PauseFunction previous = CameraSettingPage::SetPauseFunction(RecordPause);
-    {
-        wintest::MessageBoxCatcher boxes;
-        Page page;
-        ASSERT_NE(nullptr, page.Dialog());
-        g_sequence.clear();
-        g_logged = m_cam.LogCount();
-        SendDlgItemMessageW(page.Dialog(), IDC_DEFAULT, BM_CLICK, 0, 0);
-        Collect();
-        pageSequence = g_sequence;
-    }
-    CameraSettingPage::SetPauseFunction(previous);
-
-    m_cam.Reset();
-    ComPtr<IBaseFilter> filter;
-    *filter.ReleaseAndGetAddressOf() = SimCamBindFilter();
-    ASSERT_NE(nullptr, filter.Get());
-    ComPtr<IFace> face;
-    ASSERT_EQ(S_OK, filter.As(&face));
-    FILE *nul = fopen("NUL", "w");
-    g_sequence.clear();
-    g_logged = m_cam.LogCount();
-    EXPECT_EQ(0, vireoctl::Defaults(face.Get(), nul, nul, RecordPause));
-    Collect();
-    toolSequence = g_sequence;
-    fclose(nul);
-
-    ASSERT_EQ(33u, pageSequence.size()) << "30 requests and 3 pauses";
-    EXPECT_EQ(pageSequence, toolSequence);
-
-    // The program sends the same requests.
-    m_cam.Reset();
-    Result r = Run(L"defaults");
-    EXPECT_EQ(0, r.status) << r.err;
-    std::vector<std::string> requests;
-    for (const std::string &s : pageSequence)
-        if (s.compare(0, 5, "pause") != 0)
-            requests.push_back(s);
-    EXPECT_EQ(requests, Sent());
 }

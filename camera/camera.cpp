@@ -1,0 +1,402 @@
+// camera.cpp - the camera library: finding a video input device, binding its
+// capture filter, asking it for IFace, and the requests of one control.
+//
+// The library is linked into C programs too, so it asks nothing of the C++
+// runtime: no operator new, no exceptions, no standard library.
+#include "vireocamera.h"
+
+#include <dshow.h>
+#include <new>
+#include <string.h>
+#include <strsafe.h>
+#include <wchar.h>
+#include <wrl/client.h>
+
+#include "handles.h"
+
+using Microsoft::WRL::ComPtr;
+
+enum { kNameCapacity = 256 };
+
+struct VireoCamera {
+    ComPtr<IFace> face;  // holds the capture filter
+    WCHAR name[kNameCapacity];
+    bool uninitialize;  // COM was initialised by the opening
+    VireoStepFunction step;
+    void *stepContext;
+    VireoPauseFunction pause;
+};
+
+extern "C" const VireoDefaultStep VireoDefaultSequence[CAMERA_CONTROL_COUNT] = {
+    {A_GAIN, 1},        {A_AUTOGAIN, 0},   {D_GAIN, 1},       {EXPOSURE, 0}, {AEC, 1},
+    {EXPOSURE2CTRL, 0}, {EXPOSURE2VAL, 0}, {FLIP, 0},         {MIRROR, 0},   {LEDCTRL, 0},
+    {PRIVACY, 0},       {STROBECTRL, 0},   {STROBEINVERT, 0}, {VGA_FPS, 0},  {QVGA_FPS, 0}};
+
+namespace {
+
+// COM for the calling thread, for as long as the owner lives, unless the
+// thread had it already.
+class ComScope {
+public:
+    ComScope() : m_hr(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(m_hr))
+            CoUninitialize();
+    }
+    ComScope(const ComScope &) = delete;
+    ComScope &operator=(const ComScope &) = delete;
+    // Usable: initialised now, before, or in the other apartment model.
+    bool Usable() const { return SUCCEEDED(m_hr) || m_hr == RPC_E_CHANGED_MODE; }
+    // Hands the initialisation over to a camera, which gives it back.
+    bool Keep()
+    {
+        const bool ours = SUCCEEDED(m_hr);
+        m_hr = E_FAIL;
+        return ours;
+    }
+
+private:
+    HRESULT m_hr;
+};
+
+// The video input devices' monikers, in the enumerator's order.
+HRESULT Devices(ComPtr<IEnumMoniker> *monikers)
+{
+    ComPtr<ICreateDevEnum> enumerator;
+    HRESULT hr =
+        CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                         reinterpret_cast<void **>(enumerator.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    hr = enumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory,
+                                           monikers->ReleaseAndGetAddressOf(), 0);
+    // S_FALSE and no enumerator: the category is empty.
+    return hr == S_OK && *monikers ? S_OK : (FAILED(hr) ? hr : VIREO_E_NO_DEVICE);
+}
+
+void FriendlyName(IMoniker *moniker, WCHAR *name, size_t size)
+{
+    name[0] = L'\0';
+    ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
+                                      reinterpret_cast<void **>(bag.GetAddressOf()))))
+        return;
+    VARIANT value;
+    VariantInit(&value);
+    if (SUCCEEDED(bag->Read(L"FriendlyName", &value, NULL)) && V_VT(&value) == VT_BSTR)
+        StringCchCopyW(name, size, V_BSTR(&value));  // cut to size, terminated
+    VariantClear(&value);
+}
+
+// The device of that index, or the first of that name; its friendly name.
+HRESULT FindDevice(unsigned index, const wchar_t *wanted, ComPtr<IMoniker> *found, WCHAR *name,
+                   size_t size)
+{
+    ComPtr<IEnumMoniker> monikers;
+    HRESULT hr = Devices(&monikers);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IMoniker> moniker;
+    for (unsigned i = 0; monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK; ++i) {
+        FriendlyName(moniker.Get(), name, size);
+        if (wanted ? _wcsicmp(name, wanted) == 0 : i == index) {
+            *found = moniker;
+            return S_OK;
+        }
+    }
+    return VIREO_E_NO_SUCH_DEVICE;
+}
+
+// Whether the handler's class is registered in one registry view.
+bool HandlerRegistered(REGSAM view)
+{
+    RegKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                         L"Software\\Classes\\CLSID\\{04F2A42A-479F-4511-8F03-1CE31876DBCC}"
+                         L"\\InprocServer32",
+                         0, KEY_READ | view, key.Put()) == ERROR_SUCCESS;
+}
+
+// A device without IFace: the extension missing, or registered in the other
+// width's view of the registry only (a 64-bit program cannot load a 32-bit
+// module, nor the reverse). A 32-bit program on 32-bit Windows has one view.
+HRESULT WhyNoInterface()
+{
+#ifdef _WIN64
+    const REGSAM own = KEY_WOW64_64KEY, other = KEY_WOW64_32KEY;
+#else
+    const REGSAM own = KEY_WOW64_32KEY, other = KEY_WOW64_64KEY;
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        return VIREO_E_NO_IFACE;
+#endif
+    return !HandlerRegistered(own) && HandlerRegistered(other) ? VIREO_E_OTHER_WIDTH
+                                                               : VIREO_E_NO_IFACE;
+}
+
+HRESULT Open(unsigned index, const wchar_t *wanted, VireoCamera **camera)
+{
+    if (!camera)
+        return E_POINTER;
+    *camera = NULL;
+    ComScope com;
+    if (!com.Usable())
+        return E_UNEXPECTED;
+    void *memory = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(VireoCamera));
+    if (!memory)
+        return E_OUTOFMEMORY;
+    VireoCamera *opened = new (memory) VireoCamera();
+    ComPtr<IMoniker> moniker;
+    HRESULT hr = FindDevice(index, wanted, &moniker, opened->name, kNameCapacity);
+    ComPtr<IBaseFilter> filter;
+    if (SUCCEEDED(hr) &&
+        FAILED(moniker->BindToObject(NULL, NULL, IID_IBaseFilter,
+                                     reinterpret_cast<void **>(filter.GetAddressOf()))))
+        hr = VIREO_E_CANNOT_OPEN;
+    if (SUCCEEDED(hr) && FAILED(filter.As(&opened->face)))
+        hr = WhyNoInterface();
+    if (FAILED(hr)) {
+        VireoCameraClose(opened);
+        return hr;
+    }
+    opened->uninitialize = com.Keep();
+    *camera = opened;
+    return S_OK;
+}
+
+bool Known(ULONG id)
+{
+    return CameraControlName(id) != NULL;
+}
+
+HRESULT Query(VireoCamera *camera, ULONG id, ULONG kind, ControlReply *reply)
+{
+    if (!camera || !reply)
+        return E_POINTER;
+    if (!Known(id))
+        return VIREO_E_UNKNOWN_CONTROL;
+    // The block goes out with the request and comes back with the reply.
+    ControlRequest request = {id, kind, 0, 0};
+    DWORD returned = 0;
+    const HRESULT hr = camera->face->GetValue10h(&request, &returned);
+    if (SUCCEEDED(hr))
+        memcpy(reply, &request, sizeof(*reply));
+    return hr;
+}
+
+HRESULT SendDefault(VireoCamera *camera, ULONG id, LONG defaultValue)
+{
+    ControlRequest32 request;
+    memset(&request, 0, sizeof(request));
+    request.controlId = id;
+    request.kind = SET_ENABLE;
+    request.enable = 1;
+    request.defaultValue = defaultValue;
+    return camera->face->SetValue20h(&request);
+}
+
+void Report(VireoCamera *camera, ULONG id, ULONG kind, LONG value, HRESULT hr, HRESULT *first)
+{
+    if (FAILED(hr) && SUCCEEDED(*first))
+        *first = hr;
+    if (camera->step) {
+        const VireoStep step = {id, kind, value, hr};
+        camera->step(camera->stepContext, &step);
+    }
+}
+
+// SET_DATA of every control in the Default sequence, with its pauses; the
+// value of control CameraControlIds[i] is values[i].
+HRESULT SendValues(VireoCamera *camera, const LONG *values, HRESULT first)
+{
+    for (const VireoDefaultStep &s : VireoDefaultSequence) {
+        size_t i = 0;
+        while (CameraControlIds[i] != s.controlId)
+            ++i;
+        ControlRequest request = {s.controlId, SET_DATA, values[i], 0};
+        Report(camera, s.controlId, SET_DATA, values[i], camera->face->SetValue10h(&request),
+               &first);
+        if (s.pauseAfter)
+            (camera->pause ? camera->pause : Sleep)(VIREO_DEFAULT_PAUSE_MS);
+    }
+    return first;
+}
+
+}  // namespace
+
+extern "C" {
+
+HRESULT VireoCameraDeviceCount(unsigned *count)
+{
+    if (!count)
+        return E_POINTER;
+    *count = 0;
+    ComScope com;
+    if (!com.Usable())
+        return E_UNEXPECTED;
+    ComPtr<IEnumMoniker> monikers;
+    HRESULT hr = Devices(&monikers);
+    if (hr == VIREO_E_NO_DEVICE)
+        return S_OK;
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK)
+        ++*count;
+    return S_OK;
+}
+
+HRESULT VireoCameraDeviceName(unsigned index, wchar_t *name, unsigned size)
+{
+    if (!name || !size)
+        return E_POINTER;
+    name[0] = L'\0';
+    ComScope com;
+    if (!com.Usable())
+        return E_UNEXPECTED;
+    WCHAR found[kNameCapacity];
+    ComPtr<IMoniker> moniker;
+    HRESULT hr = FindDevice(index, NULL, &moniker, found, kNameCapacity);
+    if (SUCCEEDED(hr))
+        StringCchCopyW(name, size, found);  // cut to size, terminated
+    return hr;
+}
+
+HRESULT VireoCameraOpenIndex(unsigned index, VireoCamera **camera)
+{
+    return Open(index, NULL, camera);
+}
+
+HRESULT VireoCameraOpenName(const wchar_t *name, VireoCamera **camera)
+{
+    if (!name) {
+        if (camera)
+            *camera = NULL;
+        return E_POINTER;
+    }
+    return Open(0, name, camera);
+}
+
+void VireoCameraClose(VireoCamera *camera)
+{
+    if (!camera)
+        return;
+    const bool uninitialize = camera->uninitialize;
+    camera->~VireoCamera();  // IFace and the filter go before COM does
+    HeapFree(GetProcessHeap(), 0, camera);
+    if (uninitialize)
+        CoUninitialize();
+}
+
+const wchar_t *VireoCameraName(const VireoCamera *camera)
+{
+    return camera ? camera->name : L"";
+}
+
+IFace *VireoCameraInterface(const VireoCamera *camera)
+{
+    return camera ? camera->face.Get() : NULL;
+}
+
+HRESULT VireoCameraGet(VireoCamera *camera, ULONG id, LONG *value)
+{
+    if (!value)
+        return E_POINTER;
+    ControlReply reply;
+    const HRESULT hr = Query(camera, id, GET_DATA, &reply);
+    if (SUCCEEDED(hr))
+        *value = reply.enableOrValue;
+    return hr;
+}
+
+HRESULT VireoCameraRange(VireoCamera *camera, ULONG id, VireoRange *range)
+{
+    if (!range)
+        return E_POINTER;
+    ControlReply reply;
+    const HRESULT hr = Query(camera, id, GET_ENABLE, &reply);
+    if (SUCCEEDED(hr)) {
+        range->enable = reply.enableOrValue;
+        range->defaultValue = reply.defaultValue;
+        range->minValue = reply.minValue;
+        range->maxValue = reply.maxValue;
+    }
+    return hr;
+}
+
+HRESULT VireoCameraSet(VireoCamera *camera, ULONG id, LONG value)
+{
+    if (!camera)
+        return E_POINTER;
+    if (!Known(id))
+        return VIREO_E_UNKNOWN_CONTROL;
+    ControlRequest request = {id, SET_DATA, value, 0};
+    return camera->face->SetValue10h(&request);
+}
+
+HRESULT VireoCameraDefaults(VireoCamera *camera)
+{
+    if (!camera)
+        return E_POINTER;
+    HRESULT first = S_OK;
+    LONG values[CAMERA_CONTROL_COUNT];
+    for (const VireoDefaultStep &s : VireoDefaultSequence) {
+        const LONG value = CameraControlFactoryDefault(s.controlId);
+        Report(camera, s.controlId, SET_ENABLE, value, SendDefault(camera, s.controlId, value),
+               &first);
+    }
+    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+        values[i] = CameraControlFactoryDefault(CameraControlIds[i]);
+    return SendValues(camera, values, first);
+}
+
+HRESULT VireoCameraSetAll(VireoCamera *camera, const LONG values[CAMERA_CONTROL_COUNT])
+{
+    if (!camera || !values)
+        return E_POINTER;
+    return SendValues(camera, values, S_OK);
+}
+
+void VireoCameraWatch(VireoCamera *camera, VireoStepFunction step, void *context)
+{
+    if (camera) {
+        camera->step = step;
+        camera->stepContext = context;
+    }
+}
+
+void VireoCameraSetPause(VireoCamera *camera, VireoPauseFunction pause)
+{
+    if (camera)
+        camera->pause = pause;
+}
+
+const char *VireoCameraMessage(HRESULT result)
+{
+    switch (result) {
+    case VIREO_E_NO_DEVICE: return "the machine has no video input device";
+    case VIREO_E_NO_SUCH_DEVICE: return "no video input device of that index or name";
+    case VIREO_E_CANNOT_OPEN:
+        return "the device could not be opened (its driver is missing or it is gone)";
+    case VIREO_E_NO_IFACE:
+        return "the device offers no IFace: the extension vireoprop.ax is not registered";
+    case VIREO_E_OTHER_WIDTH:
+#ifdef _WIN64
+        return "the device offers no IFace to 64-bit programs: vireoprop.ax is registered "
+               "for 32-bit programs only (register the 64-bit vireoprop.ax, or use a 32-bit "
+               "program)";
+#else
+        return "the device offers no IFace to 32-bit programs: vireoprop.ax is registered "
+               "for 64-bit programs only (register the 32-bit vireoprop.ax, or use a 64-bit "
+               "program)";
+#endif
+    case VIREO_E_UNKNOWN_CONTROL: return "no control of that id";
+    case E_POINTER: return "a required pointer was null";
+    case E_OUTOFMEMORY: return "out of memory";
+    case E_UNEXPECTED: return "COM could not be initialised";
+    default: return SUCCEEDED(result) ? "done" : "the camera refused the request";
+    }
+}
+
+}  // extern "C"
