@@ -30,48 +30,6 @@ int RunToEnd(const std::wstring &arguments, std::string *out, std::string *err)
     return status;
 }
 
-struct FrameSearch {
-    DWORD processId;
-    HWND frame;
-    HWND flip;
-};
-
-BOOL CALLBACK FindFlip(HWND window, LPARAM param)
-{
-    FrameSearch *search = reinterpret_cast<FrameSearch *>(param);
-    WCHAR cls[16] = {0};
-    GetClassNameW(window, cls, 16);
-    if (GetDlgCtrlID(window) == IDC_FLIP && lstrcmpiW(cls, L"Button") == 0) {
-        search->flip = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK FindFrame(HWND window, LPARAM param)
-{
-    FrameSearch *search = reinterpret_cast<FrameSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != search->processId || !IsWindowVisible(window))
-        return TRUE;
-    EnumChildWindows(window, FindFlip, param);  // every descendant, the page's controls among them
-    if (search->flip) {
-        search->frame = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The visible top-level window of the process that holds the page's FLIP
-// check box (the frame is shown only once its pages are initialised).
-FrameSearch FindPropertyFrame(DWORD processId)
-{
-    FrameSearch search = {processId, NULL, NULL};
-    EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&search));
-    return search;
-}
-
 std::wstring WindowText(HWND window)
 {
     WCHAR text[256] = {0};
@@ -140,22 +98,23 @@ TEST_F(Camsettings, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
 
     wintest::ProgramRun run;
     ASSERT_TRUE(StartLauncher(run, L"\"" SIMCAM_FRIENDLY_NAME L"\""));
-    FrameSearch found = {0, NULL, NULL};
+    wintest::WindowWithControl found = {NULL, NULL};
     ASSERT_TRUE(wintest::WaitUntil([&] {
-        found = FindPropertyFrame(run.ProcessId());
-        return found.frame != NULL || !run.Running();
+        found = wintest::FindWindowWithControl(run.ProcessId(), IDC_FLIP);
+        return found.topLevel != NULL || !run.Running();
     }));
-    ASSERT_TRUE(found.frame != NULL) << run.Errors();
-    EXPECT_NE(std::wstring::npos, WindowText(found.frame).find(SIMCAM_FRIENDLY_NAME));
-    EXPECT_EQ(std::wstring(L"FLIP"), WindowText(found.flip));
-    EXPECT_EQ(BST_UNCHECKED, SendMessageW(found.flip, BM_GETCHECK, 0, 0));
+    ASSERT_TRUE(found.topLevel != NULL) << run.Errors();
+    EXPECT_NE(std::wstring::npos, WindowText(found.topLevel).find(SIMCAM_FRIENDLY_NAME));
+    EXPECT_EQ(std::wstring(L"FLIP"), WindowText(found.control));
+    EXPECT_EQ(BST_UNCHECKED, SendMessageW(found.control, BM_GETCHECK, 0, 0));
     ASSERT_EQ(0, m_cam.Value(FLIP));
 
     // A click on FLIP goes to the camera at once.
     const LONG before = m_cam.LogCount();
     DWORD_PTR ignored = 0;
-    ASSERT_TRUE(SendMessageTimeoutW(found.flip, BM_CLICK, 0, 0, SMTO_NORMAL, kGuardMs, &ignored));
-    EXPECT_EQ(BST_CHECKED, SendMessageW(found.flip, BM_GETCHECK, 0, 0));
+    ASSERT_TRUE(
+        SendMessageTimeoutW(found.control, BM_CLICK, 0, 0, SMTO_NORMAL, kGuardMs, &ignored));
+    EXPECT_EQ(BST_CHECKED, SendMessageW(found.control, BM_GETCHECK, 0, 0));
     EXPECT_EQ(1, m_cam.Value(FLIP));
     std::vector<SimRequest> log = m_cam.Log();
     const LONG after = m_cam.LogCount();
@@ -177,7 +136,7 @@ TEST_F(Camsettings, FlipOnThePageTurnsThePictureAndOkEndsTheProgram)
     EXPECT_TRUE(graph.WaitForOrientation(true));
 
     // OK closes the frame; the program releases the camera and ends with 0.
-    HWND ok = GetDlgItem(found.frame, IDOK);
+    HWND ok = GetDlgItem(found.topLevel, IDOK);
     ASSERT_TRUE(ok != NULL);
     ASSERT_TRUE(PostMessageW(ok, BM_CLICK, 0, 0));
     EXPECT_EQ(0, run.WaitExit(kGuardMs));

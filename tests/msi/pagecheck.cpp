@@ -19,37 +19,6 @@ namespace {
 
 const DWORD kGuardMs = 60000;  // against a hang, not a timing check
 
-struct FrameSearch {
-    DWORD processId;
-    HWND frame;
-    HWND page;
-};
-
-BOOL CALLBACK FindPage(HWND window, LPARAM param)
-{
-    FrameSearch *search = reinterpret_cast<FrameSearch *>(param);
-    if (GetDlgCtrlID(window) == IDC_FLIP) {
-        search->page = GetParent(window);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK FindFrame(HWND window, LPARAM param)
-{
-    FrameSearch *search = reinterpret_cast<FrameSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != search->processId || !IsWindowVisible(window))
-        return TRUE;
-    EnumChildWindows(window, FindPage, param);
-    if (search->page) {
-        search->frame = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 std::string ItemText(HWND dialog, int id)
 {
     char text[128] = {0};
@@ -70,26 +39,25 @@ int wmain(int argc, wchar_t **argv)
         fprintf(stderr, "pagecheck: the launcher does not start\n");
         return 2;
     }
-    FrameSearch found = {run.ProcessId(), NULL, NULL};
+    wintest::WindowWithControl found = {NULL, NULL};
     wintest::WaitUntil(
         [&] {
-            EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&found));
-            return found.frame != NULL || !run.Running();
+            found = wintest::FindWindowWithControl(run.ProcessId(), IDC_FLIP);
+            return found.topLevel != NULL || !run.Running();
         },
         kGuardMs);
-    if (!found.frame) {
+    if (!found.topLevel) {
         fprintf(stderr, "pagecheck: no \"Camera Setting\" page appeared (launcher: %s)\n",
                 run.Errors().c_str());
         return 10;
     }
-    printf("FLIP %d\n",
-           static_cast<int>(SendDlgItemMessageW(found.page, IDC_FLIP, BM_GETCHECK, 0, 0)));
-    printf(
-        "EXPOSURE %d %s\n",
-        static_cast<int>(SendDlgItemMessageW(found.page, IDC_EXPOSURE_TRACKBAR, TBM_GETPOS, 0, 0)),
-        ItemText(found.page, IDC_EXPOSURE_TEXT).c_str());
+    const HWND page = GetParent(found.control);
+    printf("FLIP %d\n", static_cast<int>(SendDlgItemMessageW(page, IDC_FLIP, BM_GETCHECK, 0, 0)));
+    printf("EXPOSURE %d %s\n",
+           static_cast<int>(SendDlgItemMessageW(page, IDC_EXPOSURE_TRACKBAR, TBM_GETPOS, 0, 0)),
+           ItemText(page, IDC_EXPOSURE_TEXT).c_str());
     fflush(stdout);
-    PostMessageW(GetDlgItem(found.frame, IDOK), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(found.topLevel, IDOK), BM_CLICK, 0, 0);
     const int status = run.WaitExit(kGuardMs);
     if (status != 0)
         fprintf(stderr, "pagecheck: the launcher ended with %d: %s\n", status,

@@ -267,6 +267,46 @@ void PumpMessages()
     }
 }
 
+namespace {
+
+struct ControlSearch {
+    DWORD processId;
+    int controlId;
+    WindowWithControl found;
+};
+
+BOOL CALLBACK FindControl(HWND window, LPARAM param)
+{
+    ControlSearch *search = reinterpret_cast<ControlSearch *>(param);
+    if (GetDlgCtrlID(window) != search->controlId)
+        return TRUE;
+    search->found.control = window;
+    return FALSE;
+}
+
+BOOL CALLBACK FindTopLevel(HWND window, LPARAM param)
+{
+    ControlSearch *search = reinterpret_cast<ControlSearch *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->processId || !IsWindowVisible(window))
+        return TRUE;
+    EnumChildWindows(window, FindControl, param);  // every descendant
+    if (!search->found.control)
+        return TRUE;
+    search->found.topLevel = window;
+    return FALSE;
+}
+
+}  // namespace
+
+WindowWithControl FindWindowWithControl(DWORD processId, int controlId)
+{
+    ControlSearch search = {processId, controlId, {NULL, NULL}};
+    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 std::string ReadFileBytes(const std::wstring &path)
 {
     std::string bytes;

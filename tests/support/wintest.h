@@ -111,6 +111,16 @@ template <typename Done> bool WaitUntil(Done done, DWORD guardMs = 30000)
 // Sends every pending message of this thread to its window.
 void PumpMessages();
 
+// A visible top-level window of process processId holding, at any depth, a
+// control of the given id (a property frame holding a page's check box,
+// say); both null while there is none. A frame is shown only once its pages
+// are initialised.
+struct WindowWithControl {
+    HWND topLevel;
+    HWND control;
+};
+WindowWithControl FindWindowWithControl(DWORD processId, int controlId);
+
 }  // namespace wintest
 
 #endif  // VIREO_TESTS_WINTEST_H
