@@ -28,8 +28,9 @@ extern std::atomic<bool> viewerWindowFailed;
 void RequestStop();
 // Clears a stop request before a window thread starts.
 void ClearStop();
-// The pause between two polls: interval milliseconds, or until a stop is
-// requested, whichever comes first.
+// The pause between two polls: interval milliseconds, or, for a pause long
+// enough to be noticed (over 100 ms), until a stop is requested, whichever
+// comes first.
 void PauseBetweenPolls(DWORD interval);
 
 // The viewer window class "TlxDirectShow"; registered by the main thread.

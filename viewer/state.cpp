@@ -29,10 +29,15 @@ void ClearStop()
 
 void PauseBetweenPolls(DWORD interval)
 {
+    // A short pause is over before anyone could notice the stop waiting for
+    // it, and a plain sleep keeps the refresh closest to its interval (a
+    // timed wait on an event oversleeps a little more under Wine); a longer
+    // one waits on the stop event, which ends it the moment the stop comes.
+    enum { kUnnoticedPauseMs = 100 };
     if (interval == 0)
         return;
-    if (g_stopEvent)
-        WaitForSingleObject(g_stopEvent, interval);
-    else
+    if (interval <= kUnnoticedPauseMs || !g_stopEvent)
         Sleep(interval);
+    else
+        WaitForSingleObject(g_stopEvent, interval);
 }
