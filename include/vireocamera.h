@@ -43,6 +43,14 @@ extern "C" {
  * vireoprop.ax seen from a 64-bit program, or the reverse) */
 #define VIREO_E_UNKNOWN_CONTROL MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0A06)
 /* not one of the fifteen control ids */
+#define VIREO_E_BAD_PROFILE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0A07)
+/* the profile's text is refused (VireoProfileProblem says where and why) */
+#define VIREO_E_OTHER_CAMERA MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0A08)
+/* the profile was saved from another camera */
+#define VIREO_E_OUT_OF_RANGE MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0A09)
+/* a value lies outside the range the camera reports for its control */
+#define VIREO_S_SKIPPED MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, 0x0A0A)
+/* a step not sent: the camera reports the control disabled */
 
 typedef struct VireoCamera VireoCamera;
 
@@ -59,15 +67,35 @@ HRESULT VireoCameraDeviceCount(unsigned *count);
 /* The friendly name of device index (cut to size characters, terminated). */
 HRESULT VireoCameraDeviceName(unsigned index, wchar_t *name, unsigned size);
 
-/* Opens a device by its index or by its friendly name (case-insensitive). */
+/* Camera identity. Every device has an id: its device path (the moniker's
+ * DevicePath, the kernel-streaming interface's symbolic link, such as
+ * "\\?\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000#{65e8773d-...}\global")
+ * with its trailing "#{interface class}\reference" part dropped, so that the
+ * capture, video and camera interfaces of one camera, and the dbcc_name of
+ * WM_DEVICECHANGE, give one id. Ids compare case-insensitively. A device
+ * with no path is known by its friendly name. Two cameras of one model share
+ * a friendly name, never an id. */
+enum { VIREO_ID_CAPACITY = 512 };
+/* The id of device index (cut to size characters, terminated). */
+HRESULT VireoCameraDeviceId(unsigned index, wchar_t *id, unsigned size);
+/* The id of a device path or a dbcc_name: the path without its interface
+ * class part (cut to size characters, terminated). */
+void VireoCameraIdFromPath(const wchar_t *path, wchar_t *id, unsigned size);
+/* Non-zero when a and b (ids or device paths) name one camera. */
+int VireoCameraSameId(const wchar_t *a, const wchar_t *b);
+
+/* Opens a device by its index, its friendly name (case-insensitive; of two
+ * devices of one name, the first) or its id (or device path). */
 HRESULT VireoCameraOpenIndex(unsigned index, VireoCamera **camera);
 HRESULT VireoCameraOpenName(const wchar_t *name, VireoCamera **camera);
+HRESULT VireoCameraOpenId(const wchar_t *id, VireoCamera **camera);
 /* Lets the camera go; a null camera is ignored. */
 void VireoCameraClose(VireoCamera *camera);
 
-/* The opened device's friendly name; IFace itself (no reference added),
- * for requests beyond the ones below. */
+/* The opened device's friendly name and id; IFace itself (no reference
+ * added), for requests beyond the ones below. */
 const wchar_t *VireoCameraName(const VireoCamera *camera);
+const wchar_t *VireoCameraId(const VireoCamera *camera);
 IFace *VireoCameraInterface(const VireoCamera *camera);
 
 /* GET_DATA, GET_ENABLE and SET_DATA of one control, in device units. */
@@ -109,6 +137,71 @@ typedef void(CALLBACK *VireoStepFunction)(void *context, const VireoStep *step);
 typedef void(WINAPI *VireoPauseFunction)(DWORD milliseconds);
 void VireoCameraWatch(VireoCamera *camera, VireoStepFunction step, void *context);
 void VireoCameraSetPause(VireoCamera *camera, VireoPauseFunction pause);
+
+/* Profiles: the values of a camera's controls in a text file, one
+ * "NAME=VALUE" line each (device units, decimal), with the camera's friendly
+ * name ("device=") and id ("id="):
+ *
+ *     # vireoctl profile
+ *     device=Vireo Simulated Camera
+ *     id=\\?\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000
+ *     A_GAIN=17
+ *     EXPOSURE=500
+ *
+ * Read: UTF-8 (a byte-order mark allowed), CRLF or LF, blank lines and "#"
+ * comments; a profile of only some controls leaves the others as they are.
+ * Refused, with the line: an unknown or repeated control, a value that is
+ * not a decimal 32-bit integer, text that is not UTF-8, a NUL byte, a line
+ * over 1 KiB, a file over 64 KiB, a profile naming no camera. Written
+ * atomically: a crash at any moment leaves the old file or the new one. */
+enum { VIREO_PROFILE_TEXT_CAPACITY = 1024 };
+typedef struct VireoProfile {
+    wchar_t device[VIREO_PROFILE_TEXT_CAPACITY]; /* friendly name; empty: none */
+    wchar_t id[VIREO_PROFILE_TEXT_CAPACITY];     /* camera id; empty: none */
+    ULONG present; /* bit i: values[i], of control CameraControlIds[i], is in it */
+    LONG values[CAMERA_CONTROL_COUNT];
+} VireoProfile;
+
+/* Where and why a profile was refused. */
+typedef struct VireoProfileProblem {
+    unsigned line;     /* the file's line (1 the first); 0: not of one line */
+    ULONG controlId;   /* the control concerned; 0: none */
+    char message[256]; /* in words, UTF-8, without the file's name */
+} VireoProfileProblem;
+
+/* Reads and checks a profile file (VIREO_E_BAD_PROFILE, or the file
+ * system's error); problem may be null. */
+HRESULT VireoProfileRead(const wchar_t *path, VireoProfile *profile,
+                         VireoProfileProblem *problem);
+/* The same for text in memory. */
+HRESULT VireoProfileParse(const char *text, size_t size, VireoProfile *profile,
+                          VireoProfileProblem *problem);
+/* Writes the profile atomically: a temporary file in the same folder,
+ * flushed to disk, then put in the old one's place in one step. A failed
+ * write leaves the old file and no temporary file; problem says why. */
+HRESULT VireoProfileWrite(const wchar_t *path, const VireoProfile *profile,
+                          VireoProfileProblem *problem);
+
+/* Every control's value, with the camera's name and id; the first refusal
+ * is returned and the profile is then incomplete. */
+HRESULT VireoCameraReadProfile(VireoCamera *camera, VireoProfile *profile);
+/* Writes a profile onto the camera. First, before any write: the profile
+ * must be of this camera (ids compared where both have one, else names;
+ * VIREO_E_OTHER_CAMERA), and every value in the profile lie in its control's
+ * range as GET_ENABLE reports it (VIREO_E_OUT_OF_RANGE, problem names it).
+ * Then each control of the profile is written in the Default sequence with
+ * its pauses; controls the camera reports disabled are skipped (a step with
+ * VIREO_S_SKIPPED). Steps go to VireoCameraWatch's function; the first
+ * refusal is returned. Flags: */
+enum {
+    VIREO_LOAD_ANY_CAMERA = 1,       /* a profile of another camera loads too */
+    VIREO_LOAD_ANY_VALUE = 2,        /* values outside the range are sent */
+    VIREO_LOAD_SKIP_OUT_OF_RANGE = 4 /* values outside the range are skipped (a
+                                        step with VIREO_E_OUT_OF_RANGE), the rest
+                                        written */
+};
+HRESULT VireoCameraLoadProfile(VireoCamera *camera, const VireoProfile *profile,
+                               unsigned flags, VireoProfileProblem *problem);
 
 /* A sentence for any result: the library's own, the common COM ones, and a
  * general one for the rest ("the camera refused the request"). */
