@@ -12,7 +12,11 @@
 #include <wchar.h>
 #include <wrl/client.h>
 
+#include "camera_internal.h"
 #include "handles.h"
+
+using vireocamera::Pause;
+using vireocamera::Report;
 
 using Microsoft::WRL::ComPtr;
 
@@ -196,16 +200,6 @@ HRESULT SendDefault(VireoCamera *camera, ULONG id, LONG defaultValue)
     return camera->face->SetValue20h(&request);
 }
 
-void Report(VireoCamera *camera, ULONG id, ULONG kind, LONG value, HRESULT hr, HRESULT *first)
-{
-    if (FAILED(hr) && SUCCEEDED(*first))
-        *first = hr;
-    if (camera->step) {
-        const VireoStep step = {id, kind, value, hr};
-        camera->step(camera->stepContext, &step);
-    }
-}
-
 // SET_DATA of every control in the Default sequence, with its pauses; the
 // value of control CameraControlIds[i] is values[i].
 HRESULT SendValues(VireoCamera *camera, const LONG *values, HRESULT first)
@@ -218,12 +212,28 @@ HRESULT SendValues(VireoCamera *camera, const LONG *values, HRESULT first)
         Report(camera, s.controlId, SET_DATA, values[i], camera->face->SetValue10h(&request),
                &first);
         if (s.pauseAfter)
-            (camera->pause ? camera->pause : Sleep)(VIREO_DEFAULT_PAUSE_MS);
+            Pause(camera);
     }
     return first;
 }
 
 }  // namespace
+
+void vireocamera::Report(VireoCamera *camera, ULONG id, ULONG kind, LONG value, HRESULT hr,
+                         HRESULT *first)
+{
+    if (FAILED(hr) && SUCCEEDED(*first))
+        *first = hr;
+    if (camera->step) {
+        const VireoStep step = {id, kind, value, hr};
+        camera->step(camera->stepContext, &step);
+    }
+}
+
+void vireocamera::Pause(VireoCamera *camera)
+{
+    (camera->pause ? camera->pause : Sleep)(VIREO_DEFAULT_PAUSE_MS);
+}
 
 extern "C" {
 
@@ -392,6 +402,10 @@ const char *VireoCameraMessage(HRESULT result)
                "program)";
 #endif
     case VIREO_E_UNKNOWN_CONTROL: return "no control of that id";
+    case VIREO_E_BAD_PROFILE: return "the profile is refused";
+    case VIREO_E_OTHER_CAMERA: return "the profile was saved from another camera";
+    case VIREO_E_OUT_OF_RANGE: return "a value lies outside the camera's range for its control";
+    case VIREO_S_SKIPPED: return "skipped: the camera reports the control disabled";
     case E_POINTER: return "a required pointer was null";
     case E_OUTOFMEMORY: return "out of memory";
     case E_UNEXPECTED: return "COM could not be initialised";

@@ -21,6 +21,10 @@ start=$(date +%s)
 bash "$root/scripts/build.sh"
 case " $VIREO_ARCHES " in *" i686 "*) bash "$root/scripts/check-artefacts.sh" ;; esac
 report+=("test: build ($VIREO_ARCHES) in $(took $start)")
+# The profile text core, fuzzed natively (scripts/fuzz.sh).
+start=$(date +%s)
+bash "$root/scripts/fuzz.sh"
+report+=("test: profile text fuzzed in $(took $start)")
 
 status=0
 for arch in $VIREO_ARCHES; do
