@@ -13,15 +13,15 @@
 #include "profile_internal.h"
 #include "profile_text.h"
 
-extern "C" void(WINAPI *VireoProfileWriteHook)(const wchar_t *temporary) = NULL;
+void(WINAPI *VireoProfileWriteHook)(const wchar_t *temporary) = NULL;
 
 namespace {
 
-static_assert(profiletext::kControlCount == CAMERA_CONTROL_COUNT, "one control table");
-static_assert(profiletext::kDeviceLimit < VIREO_PROFILE_TEXT_CAPACITY &&
-                  profiletext::kIdLimit < VIREO_PROFILE_TEXT_CAPACITY,
+static_assert(int(profiletext::kControlCount) == int(CAMERA_CONTROL_COUNT), "one control table");
+static_assert(int(profiletext::kDeviceLimit) < int(VIREO_PROFILE_TEXT_CAPACITY) &&
+                  int(profiletext::kIdLimit) < int(VIREO_PROFILE_TEXT_CAPACITY),
               "a name read from a file fits a profile in UTF-16");
-static_assert(3 * VIREO_PROFILE_TEXT_CAPACITY < profiletext::kNameCapacity,
+static_assert(3 * int(VIREO_PROFILE_TEXT_CAPACITY) < int(profiletext::kNameCapacity),
               "a profile's name fits the text in UTF-8");
 
 // A problem, given or a scratch one, cleared.

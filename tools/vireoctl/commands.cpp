@@ -22,23 +22,29 @@ const char kUsage[] =
     "                        the value read back; stops at the first refusal\n"
     "  set NAME VALUE        the same for one control\n"
     "  defaults              what the Camera Setting page's Default button sends\n"
-    "  save FILE             every control's value and the device's name, as a profile\n"
-    "  load FILE             a saved profile back onto the same device, each value checked\n"
-    "                        against its range first, written in the Default button's order\n"
+    "  save FILE             every control's value, the device's name and id, as a profile\n"
+    "                        (written whole or not at all: the old file stays on a failure)\n"
+    "  load FILE             a profile back onto the same device (by id, else by name), each\n"
+    "                        value checked against its range first, then written in the\n"
+    "                        Default button's order; controls the camera reports disabled\n"
+    "                        and controls the profile leaves out are not written\n"
     "  -d INDEX|NAME         the device by its index in \"list\" or its name (default: 0)\n"
     "  --json                list, info and get as one JSON document\n"
-    "  --force               set and load send values outside the range all the same\n"
+    "  --force               set and load send values outside the range all the same; load\n"
+    "                        takes a profile of another device too\n"
     "  --version             the kit's version\n"
     "  -h, --help            this text\n"
     "Controls: A_GAIN A_AUTOGAIN D_GAIN EXPOSURE AEC EXPOSURE2CTRL EXPOSURE2VAL FLIP\n"
     "          MIRROR LEDCTRL STROBECTRL STROBEINVERT VGA_FPS QVGA_FPS PRIVACY\n"
+    "Profiles: UTF-8 text, \"device=NAME\", \"id=ID\" and \"NAME=VALUE\" lines, \"#\" comments;\n"
+    "          a refused one is reported with its line and nothing is written.\n"
     "Exit status: 0 done; 1 the camera refused a request; 2 usage error, a value\n"
-    "             outside its range or a refused profile (nothing more was written);\n"
+    "             outside its range, a refused profile or one of another device\n"
+    "             (nothing more was written);\n"
     "             3 no video input device; 4 the device offers no IFace (vireoprop.ax\n"
     "             is not registered); 5 vireoprop.ax is registered for programs of\n"
     "             the other width only.\n";
 
-const char kProfileHeader[] = "# vireoctl profile";
 const ULONG kNoRequest = 0xFFFFFFFF;  // GET_ENABLE is 0
 
 const char *RequestName(ULONG kind)
@@ -261,82 +267,6 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
     return STATUS_OK;
 }
 
-// A profile: every control once, and the device it was saved from.
-struct Profile {
-    std::wstring device;
-    LONG values[CAMERA_CONTROL_COUNT];
-};
-
-size_t IndexOf(ULONG id)
-{
-    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
-        if (CameraControlIds[i] == id)
-            return i;
-    return CAMERA_CONTROL_COUNT;
-}
-
-std::string Trim(const std::string &text)
-{
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-int ReadProfile(const std::wstring &path, Profile *profile, FILE *err)
-{
-    FILE *file = _wfopen(path.c_str(), L"rb");
-    if (!file)
-        return Usage(err, "cannot read " + Narrow(path));
-    std::string text;
-    char chunk[512];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof(chunk), file)) > 0)
-        text.append(chunk, n);
-    fclose(file);
-
-    bool seen[CAMERA_CONTROL_COUNT] = {false};
-    bool haveDevice = false;
-    size_t start = 0;
-    for (int lineNumber = 1; start < text.size(); ++lineNumber) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = Trim(text.substr(start, end - start));
-        start = end + 1;
-        if (line.empty() || line[0] == '#')
-            continue;
-        const size_t equals = line.find('=');
-        const std::string where = Narrow(path) + " line " + std::to_string(lineNumber);
-        if (equals == std::string::npos)
-            return Usage(err, where + ": not NAME=VALUE");
-        const std::string key = Trim(line.substr(0, equals));
-        const std::string value = Trim(line.substr(equals + 1));
-        if (key == "device") {
-            if (haveDevice || value.empty())
-                return Usage(err, where + ": a second or empty device name");
-            profile->device = Widen(value);
-            haveDevice = true;
-            continue;
-        }
-        const size_t index = IndexOf(ControlByName(key));
-        if (index == CAMERA_CONTROL_COUNT)
-            return Usage(err, where + ": unknown control " + key);
-        if (seen[index])
-            return Usage(err, where + ": " + key + " a second time");
-        if (!ParseValue(Widen(value), &profile->values[index]))
-            return Usage(err, where + ": not a 32-bit decimal value: " + value);
-        seen[index] = true;
-    }
-    if (!haveDevice)
-        return Usage(err, Narrow(path) + ": no device line");
-    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
-        if (!seen[i])
-            return Usage(err,
-                         Narrow(path) + ": no value of " + CameraControlName(CameraControlIds[i]));
-    return STATUS_OK;
-}
-
 // The device -d names, opened; the status and message of each way to fail.
 int OpenCamera(const std::wstring &wanted, VireoCamera **camera, FILE *err)
 {
@@ -538,8 +468,13 @@ void CALLBACK PrintStep(void *context, const VireoStep *step)
 {
     Watch *watch = static_cast<Watch *>(context);
     if (FAILED(step->result)) {
-        ReportRefusal(watch->err, step->controlId, step->kind, step->result, &step->value);
+        const bool sent = step->kind == SET_DATA || step->kind == SET_ENABLE;
+        ReportRefusal(watch->err, step->controlId, step->kind, step->result,
+                      sent ? &step->value : NULL);
         watch->status = STATUS_REFUSED;
+    } else if (step->result == VIREO_S_SKIPPED) {
+        fprintf(watch->out, "%s skipped (the camera reports the control disabled)\n",
+                CameraControlName(step->controlId));
     } else if (step->kind == SET_DATA) {
         fprintf(watch->out, "%s = %s\n", CameraControlName(step->controlId),
                 Both(step->controlId, step->value).c_str());
@@ -555,50 +490,53 @@ int Defaults(VireoCamera *camera, FILE *out, FILE *err)
     return watch.status;
 }
 
+// "vireoctl: p.txt line 4: unknown control FOO", "vireoctl: p.txt: ..."
+void ReportProfile(FILE *err, const std::wstring &path, const VireoProfileProblem &problem,
+                   const char *more = "")
+{
+    fprintf(err, "vireoctl: %s", Narrow(path).c_str());
+    if (problem.line)
+        fprintf(err, " line %u", problem.line);
+    fprintf(err, ": %s%s\n", Narrow(Widen(problem.message)).c_str(), more);
+}
+
 int Save(VireoCamera *camera, const std::wstring &path, FILE *out, FILE *err)
 {
-    std::string text =
-        std::string(kProfileHeader) + "\ndevice=" + Utf8(VireoCameraName(camera)) + "\n";
-    for (ULONG id : CameraControlIds) {
-        LONG value = 0;
-        const HRESULT hr = VireoCameraGet(camera, id, &value);
-        if (FAILED(hr)) {
-            ReportRefusal(err, id, GET_DATA, hr);
-            return STATUS_REFUSED;  // no profile of part of the camera
-        }
-        text += std::string(CameraControlName(id)) + "=" + Number(value) + "\n";
+    VireoProfile profile;
+    const HRESULT hr = VireoCameraReadProfile(camera, &profile);
+    if (FAILED(hr)) {
+        size_t i = 0;
+        while (profile.present & (1u << i))
+            ++i;
+        ReportRefusal(err, CameraControlIds[i], GET_DATA, hr);
+        return STATUS_REFUSED;  // no profile of part of the camera
     }
-    FILE *file = _wfopen(path.c_str(), L"wb");
-    const bool written = file && fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (file && fclose(file) != 0)
-        return Usage(err, "cannot write " + Narrow(path));
-    if (!written)
-        return Usage(err, "cannot write " + Narrow(path));
+    VireoProfileProblem problem;
+    if (FAILED(VireoProfileWrite(path.c_str(), &profile, &problem))) {
+        ReportProfile(err, path, problem);
+        return STATUS_USAGE;
+    }
     fprintf(out, "saved %s to %s\n", Narrow(VireoCameraName(camera)).c_str(), Narrow(path).c_str());
     return STATUS_OK;
 }
 
-int Load(VireoCamera *camera, const Profile &profile, bool force, FILE *out, FILE *err)
+int Load(VireoCamera *camera, const std::wstring &path, const VireoProfile &profile, bool force,
+         FILE *out, FILE *err)
 {
-    if (_wcsicmp(profile.device.c_str(), VireoCameraName(camera)) != 0) {
-        fprintf(err, "vireoctl: the profile is of %s, not of %s: nothing written\n",
-                Narrow(profile.device).c_str(), Narrow(VireoCameraName(camera)).c_str());
-        return STATUS_USAGE;
-    }
-    if (!force) {
-        for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
-            const int status = CheckRange(camera, CameraControlIds[i], profile.values[i], err);
-            if (status != STATUS_OK) {
-                fprintf(err, "vireoctl: nothing written\n");
-                return status;
-            }
-        }
-    }
     Watch watch = {out, err, STATUS_OK};
     VireoCameraWatch(camera, PrintStep, &watch);
-    VireoCameraSetAll(camera, profile.values);
+    VireoProfileProblem problem;
+    const HRESULT hr = VireoCameraLoadProfile(
+        camera, &profile, force ? VIREO_LOAD_ANY_CAMERA | VIREO_LOAD_ANY_VALUE : 0, &problem);
     VireoCameraWatch(camera, NULL, NULL);
-    return watch.status;
+    if (hr == VIREO_E_OTHER_CAMERA || hr == VIREO_E_OUT_OF_RANGE) {
+        ReportProfile(err, path, problem,
+                      hr == VIREO_E_OUT_OF_RANGE
+                          ? " (--force sends it all the same): nothing written"
+                          : " (--force loads it all the same): nothing written");
+        return STATUS_USAGE;
+    }
+    return FAILED(hr) ? STATUS_REFUSED : watch.status;
 }
 
 int Run(const CommandLine &line, VireoPauseFunction pause, FILE *out, FILE *err)
@@ -606,11 +544,13 @@ int Run(const CommandLine &line, VireoPauseFunction pause, FILE *out, FILE *err)
     const std::wstring &c = line.command;
     if (c == L"list")
         return List(line.json, out, err);
-    Profile profile;
+    VireoProfile profile;
     if (c == L"load") {
-        const int status = ReadProfile(line.args[0], &profile, err);
-        if (status != STATUS_OK)
-            return status;
+        VireoProfileProblem problem;
+        if (FAILED(VireoProfileRead(line.args[0].c_str(), &profile, &problem))) {
+            ReportProfile(err, line.args[0], problem);
+            return STATUS_USAGE;  // nothing sent
+        }
     }
     VireoCamera *camera = NULL;
     int status = OpenCamera(line.device, &camera, err);
@@ -628,7 +568,7 @@ int Run(const CommandLine &line, VireoPauseFunction pause, FILE *out, FILE *err)
     else if (c == L"save")
         status = Save(camera, line.args[0], out, err);
     else
-        status = Load(camera, profile, line.force, out, err);
+        status = Load(camera, line.args[0], profile, line.force, out, err);
     VireoCameraClose(camera);
     return status;
 }
