@@ -550,30 +550,37 @@ TEST_F(VireoctlTest, RefusedProfilesSendNothing)
             text.append(chunk, n);
         fclose(f);
     }
-    ASSERT_NE(std::string::npos, text.find("\ndevice=Vireo Simulated Camera\n")) << text;
+    wchar_t id[VIREO_ID_CAPACITY];
+    ASSERT_EQ(S_OK, VireoCameraDeviceId(0, id, VIREO_ID_CAPACITY));
+    const std::string ownId = vireoctl::Utf8(id);
+    const std::string idLine = "\nid=" + ownId + "\n";
+    ASSERT_NE(std::string::npos, text.find("\ndevice=Vireo Simulated Camera" + idLine)) << text;
     ASSERT_NE(std::string::npos, text.find("\nEXPOSURE=284\n")) << text;
     auto replaced = [&](const std::string &from, const std::string &to) {
         std::string t = text;
         t.replace(t.find(from), from.size(), to);
         return t;
     };
+    const std::string otherId = "\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0009";
+    const std::string ofOtherCamera = replaced(idLine, "\nid=" + otherId + "\n");
+    // What follows "vireoctl: FILE" in the message, which is all of it.
     struct Case {
         std::string profile;
-        const char *err;
+        std::string err;
         std::vector<std::string> sent;
     } cases[] = {
-        {replaced("device=Vireo Simulated Camera", "device=Other Camera"),
-         "the profile is of Other Camera, not of Vireo Simulated Camera",
+        {ofOtherCamera,
+         ": the profile is of the camera of id " + otherId + ", not of id " + ownId +
+             " (--force loads it all the same): nothing written",
          {}},
-        {replaced("EXPOSURE=284", "EXPOSURE 284"), "line 6: not NAME=VALUE", {}},
-        {replaced("EXPOSURE=284", "EXPOSURE=28x"), "not a 32-bit decimal value: 28x", {}},
-        {replaced("EXPOSURE=284", "SHUTTER=284"), "unknown control SHUTTER", {}},
-        {replaced("EXPOSURE=284", "FLIP=0"), "FLIP a second time", {}},
-        {replaced("\nEXPOSURE=284", ""), "no value of EXPOSURE", {}},
-        {replaced("device=Vireo Simulated Camera\n", ""), "no device line", {}},
+        {replaced("EXPOSURE=284", "SHUTTER=284"), " line 7: unknown control SHUTTER", {}},
+        {replaced("device=Vireo Simulated Camera" + idLine, ""),
+         ": the profile names no camera (no device= or id= line)",
+         {}},
         // Out of range: the ranges up to it are asked for, nothing is written.
         {replaced("D_GAIN=4", "D_GAIN=40"),
-         "D_GAIN 40 is outside the camera's range 4..32",
+         ": D_GAIN 40 is outside the camera's range 4..32 (--force sends it all the same): "
+         "nothing written",
          {"GE 300", "GE 301", "GE 302"}},
     };
     for (const Case &c : cases) {
@@ -582,12 +589,24 @@ TEST_F(VireoctlTest, RefusedProfilesSendNothing)
         m_cam.ClearLog();
         Result r = RunProgram(L"load \"" + file.Path() + L"\"");
         EXPECT_EQ(2, r.status);
-        EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+        EXPECT_EQ("vireoctl: " + vireoctl::Narrow(file.Path()) + c.err + "\r\n", r.err);
         EXPECT_EQ(c.sent, Sent());
     }
     m_cam.ClearLog();
-    EXPECT_EQ(2, RunProgram(L"load \"" + profile.Path() + L".missing\"").status);
+    const std::wstring missing = profile.Path() + L".missing";
+    Result r = RunProgram(L"load \"" + missing + L"\"");
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(0u, r.err.find("vireoctl: " + vireoctl::Narrow(missing) + ": cannot open the file"))
+        << r.err;
     EXPECT_EQ(0, m_cam.LogCount());
+    r = RunProgram(L"save \"" + missing + L"\\profile.txt\"");
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.err.find(": cannot create a temporary file beside it: "))
+        << r.err;
+
+    // --force: another camera's profile loads.
+    TempFile other(ofOtherCamera.c_str());
+    EXPECT_EQ(0, RunProgram(L"--force load \"" + other.Path() + L"\"").status);
 }
 
 // As a powered camera: what one program sets, the next reads; unplugging
