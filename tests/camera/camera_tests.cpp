@@ -7,6 +7,7 @@
 #include <dshow.h>
 
 #include <functional>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -356,4 +357,156 @@ TEST(CameraIdTest, InterfaceClassPartsGiveOneId)
     wchar_t cut[8];
     VireoCameraIdFromPath(kId, cut, 8);
     EXPECT_STREQ(L"\\\\?\\usb", cut);  // cut to the buffer, terminated
+}
+
+namespace {
+
+// A profile of the simulated camera holding the given controls.
+VireoProfile ProfileOf(const wchar_t *device, const wchar_t *id,
+                       std::initializer_list<std::pair<ULONG, LONG>> values)
+{
+    VireoProfile p = {};
+    wcsncpy(p.device, device, VIREO_PROFILE_TEXT_CAPACITY - 1);
+    wcsncpy(p.id, id, VIREO_PROFILE_TEXT_CAPACITY - 1);
+    for (const auto &v : values)
+        for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+            if (CameraControlIds[i] == v.first) {
+                p.present |= 1u << i;
+                p.values[i] = v.second;
+            }
+    return p;
+}
+
+std::string Described(const VireoStep &s)
+{
+    char text[64];
+    snprintf(text, sizeof(text), "%s %lu=%ld %s", s.kind == SET_DATA ? "SD" : "GE",
+             static_cast<unsigned long>(s.controlId), static_cast<long>(s.value),
+             s.result == S_OK                   ? "done"
+             : s.result == VIREO_S_SKIPPED      ? "skipped"
+             : s.result == VIREO_E_OUT_OF_RANGE ? "out of range"
+                                                : "refused");
+    return text;
+}
+
+}  // namespace
+
+TEST_F(CameraTest, ProfilesLoadOnlyOntoTheirCamera)
+{
+    ASSERT_EQ(S_OK, VireoCameraOpenIndex(0, &m_camera));
+    const std::wstring ownId = VireoCameraId(m_camera);
+    ASSERT_FALSE(ownId.empty());
+    const wchar_t kOtherId[] = L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0009";
+    struct Case {
+        const char *what;
+        const wchar_t *device, *id;
+        unsigned flags;
+        HRESULT expected;
+    } cases[] = {
+        {"the same id, another name", L"Renamed Camera", ownId.c_str(), 0, S_OK},
+        {"the id alone", L"", ownId.c_str(), 0, S_OK},
+        {"another id, the same name", SIMCAM_FRIENDLY_NAME, kOtherId, 0, VIREO_E_OTHER_CAMERA},
+        {"no id: the name, in any case", L"VIREO simulated CAMERA", L"", 0, S_OK},
+        {"no id, another name", L"Other Camera", L"", 0, VIREO_E_OTHER_CAMERA},
+        {"another camera's, forced", L"Other Camera", kOtherId, VIREO_LOAD_ANY_CAMERA, S_OK},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        m_cam.Reset();
+        const VireoProfile p = ProfileOf(c.device, c.id, {{FLIP, 1}});
+        VireoProfileProblem problem;
+        EXPECT_EQ(c.expected, VireoCameraLoadProfile(m_camera, &p, c.flags, &problem))
+            << problem.message;
+        EXPECT_EQ(c.expected == S_OK ? 1 : 0, m_cam.Value(FLIP));
+        if (FAILED(c.expected)) {
+            EXPECT_EQ(0, m_cam.LogCount());
+            EXPECT_NE(nullptr, strstr(problem.message, "the profile is of ")) << problem.message;
+        }
+    }
+}
+
+TEST_F(CameraTest, ProfilesLoadInTheDefaultOrderCheckedFirst)
+{
+    ASSERT_EQ(S_OK, VireoCameraOpenIndex(0, &m_camera));
+    VireoCameraSetPause(m_camera, RecordPause);
+    std::vector<VireoStep> steps;
+    VireoCameraWatch(m_camera, RecordStep, &steps);
+    // A_GAIN and D_GAIN are followed by a pause: D_GAIN, disabled, is not
+    // written and not paused after. EXPOSURE is outside its range.
+    const VireoProfile p = ProfileOf(SIMCAM_FRIENDLY_NAME, L"",
+                                     {{FLIP, 1}, {EXPOSURE, 5000}, {D_GAIN, 8}, {A_GAIN, 5}});
+    struct Case {
+        const char *what;
+        unsigned flags;
+        HRESULT expected;
+        std::vector<std::string> sent;
+        std::vector<std::string> watched;
+    } cases[] = {
+        {"out of range: nothing written, the ranges up to it asked",
+         0,
+         VIREO_E_OUT_OF_RANGE,
+         {"GE 300", "GE 302", "GE 12"},
+         {}},
+        {"out of range skipped, the rest written",
+         VIREO_LOAD_SKIP_OUT_OF_RANGE,
+         VIREO_S_SKIPPED,
+         {"GE 300", "GE 302", "GE 12", "GE 16", "SD 300=5", "pause 10", "SD 16=1"},
+         {"SD 300=5 done", "SD 302=8 skipped", "SD 12=5000 out of range", "SD 16=1 done"}},
+        {"out of range sent",
+         VIREO_LOAD_ANY_VALUE,
+         VIREO_S_SKIPPED,
+         {"GE 300", "GE 302", "GE 12", "GE 16", "SD 300=5", "pause 10", "SD 12=5000", "SD 16=1"},
+         {"SD 300=5 done", "SD 302=8 skipped", "SD 12=5000 done", "SD 16=1 done"}},
+        {"contradicting flags",
+         VIREO_LOAD_ANY_VALUE | VIREO_LOAD_SKIP_OUT_OF_RANGE,
+         E_INVALIDARG,
+         {},
+         {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        m_cam.Reset();
+        m_cam.SetPresent(D_GAIN, false);
+        g_sequence.clear();
+        steps.clear();
+        g_logged = 0;
+        VireoProfileProblem problem;
+        EXPECT_EQ(c.expected, VireoCameraLoadProfile(m_camera, &p, c.flags, &problem));
+        Collect();
+        EXPECT_EQ(c.sent, g_sequence);
+        std::vector<std::string> watched;
+        for (const VireoStep &s : steps)
+            watched.push_back(Described(s));
+        EXPECT_EQ(c.watched, watched);
+        if (c.flags != VIREO_LOAD_ANY_VALUE && c.expected != E_INVALIDARG) {
+            EXPECT_EQ(static_cast<ULONG>(EXPOSURE), problem.controlId);
+            EXPECT_STREQ("EXPOSURE 5000 is outside the camera's range 1..3330", problem.message);
+        }
+    }
+
+    // A refusal is reported and the rest still go; it is the result.
+    m_cam.Reset();
+    m_cam.AddFault(VALUE10H, A_GAIN, SET_DATA, E_ACCESSDENIED);
+    steps.clear();
+    const VireoProfile inRange = ProfileOf(SIMCAM_FRIENDLY_NAME, L"", {{A_GAIN, 5}, {FLIP, 1}});
+    EXPECT_EQ(E_ACCESSDENIED, VireoCameraLoadProfile(m_camera, &inRange, 0, NULL));
+    ASSERT_EQ(2u, steps.size());
+    EXPECT_EQ("SD 300=5 refused", Described(steps[0]));
+    EXPECT_EQ(1, m_cam.Value(FLIP));
+}
+
+TEST_F(CameraTest, ProfileOfTheCameraReadsEveryValue)
+{
+    ASSERT_EQ(S_OK, VireoCameraOpenIndex(0, &m_camera));
+    m_cam.SetValue(EXPOSURE, 500);
+    VireoProfile p;
+    EXPECT_EQ(S_OK, VireoCameraReadProfile(m_camera, &p));
+    EXPECT_STREQ(SIMCAM_FRIENDLY_NAME, p.device);
+    EXPECT_STREQ(VireoCameraId(m_camera), p.id);
+    EXPECT_EQ((1u << CAMERA_CONTROL_COUNT) - 1, p.present);
+    EXPECT_EQ(500, p.values[3]);  // EXPOSURE, the fourth control
+
+    m_cam.AddFault(VALUE10H, AEC, GET_DATA, E_ACCESSDENIED);
+    EXPECT_EQ(E_ACCESSDENIED, VireoCameraReadProfile(m_camera, &p));
+    EXPECT_EQ(((1u << CAMERA_CONTROL_COUNT) - 1) & ~(1u << 4), p.present);  // AEC missing
 }
