@@ -263,7 +263,12 @@ HRESULT VireoProfileWrite(const wchar_t *path, const VireoProfile *profile,
     if (created && SUCCEEDED(hr)) {
         if (VireoProfileWriteHook)
             VireoProfileWriteHook(temporary);
-        if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        // Windows refuses to replace a read-only file; Wine replaces it.
+        // Both keep it here.
+        const DWORD attributes = GetFileAttributesW(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            hr = Fail(out.Get(), "cannot put the new file in place", ERROR_ACCESS_DENIED);
+        else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             hr = Fail(out.Get(), "cannot put the new file in place", GetLastError());
     }
     if (created && FAILED(hr))
