@@ -152,8 +152,10 @@ void VireoCameraSetPause(VireoCamera *camera, VireoPauseFunction pause);
  * comments; a profile of only some controls leaves the others as they are.
  * Refused, with the line: an unknown or repeated control, a value that is
  * not a decimal 32-bit integer, text that is not UTF-8, a NUL byte, a line
- * over 1 KiB, a file over 64 KiB, a profile naming no camera. Written
- * atomically: a crash at any moment leaves the old file or the new one. */
+ * over 1 KiB, a file over 64 KiB, a profile naming no camera. Names are
+ * written as a line holds them: control characters become spaces, and they
+ * are trimmed and cut to the line. Written atomically: a crash at any moment
+ * leaves the old file or the new one. */
 enum { VIREO_PROFILE_TEXT_CAPACITY = 1024 };
 typedef struct VireoProfile {
     wchar_t device[VIREO_PROFILE_TEXT_CAPACITY]; /* friendly name; empty: none */
@@ -175,29 +177,38 @@ HRESULT VireoProfileRead(const wchar_t *path, VireoProfile *profile, VireoProfil
 /* The same for text in memory. */
 HRESULT VireoProfileParse(const char *text, size_t size, VireoProfile *profile,
                           VireoProfileProblem *problem);
-/* Writes the profile atomically: a temporary file in the same folder,
- * flushed to disk, then put in the old one's place in one step. A failed
- * write leaves the old file and no temporary file; problem says why. */
+/* Writes the profile atomically: a temporary file in the same folder
+ * ("<path>.<process id>.<n>.tmp"), flushed to disk, then put in the old
+ * one's place in one step. A failed write leaves the old file and no
+ * temporary file; problem says why, the result is the system's error (a
+ * read-only file is not replaced: ERROR_ACCESS_DENIED). A profile naming no
+ * camera is not written (VIREO_E_BAD_PROFILE). */
 HRESULT VireoProfileWrite(const wchar_t *path, const VireoProfile *profile,
                           VireoProfileProblem *problem);
 
-/* Every control's value, with the camera's name and id; the first refusal
- * is returned and the profile is then incomplete. */
+/* Every control's value (GET_DATA of each), with the camera's name and id;
+ * the first refusal is returned and the profile then lacks the refused
+ * controls (their present bits are clear). */
 HRESULT VireoCameraReadProfile(VireoCamera *camera, VireoProfile *profile);
 /* Writes a profile onto the camera. First, before any write: the profile
- * must be of this camera (ids compared where both have one, else names;
- * VIREO_E_OTHER_CAMERA), and every value in the profile lie in its control's
- * range as GET_ENABLE reports it (VIREO_E_OUT_OF_RANGE, problem names it).
- * Then each control of the profile is written in the Default sequence with
- * its pauses; controls the camera reports disabled are skipped (a step with
- * VIREO_S_SKIPPED). Steps go to VireoCameraWatch's function; the first
- * refusal is returned. Flags: */
+ * must be of this camera (ids compared where both have one, else names,
+ * case-insensitively; VIREO_E_OTHER_CAMERA), and every value in the profile
+ * lie in its control's range as GET_ENABLE reports it, asked in the
+ * catalogue's order (CameraControlIds) up to the first value outside
+ * (VIREO_E_OUT_OF_RANGE, problem names it); a refused GET_ENABLE is a step
+ * and the result. Then each control of the profile is written in the Default
+ * sequence, with its pause after a control written; controls the camera
+ * reports disabled are skipped (a step with VIREO_S_SKIPPED, no range
+ * check). Steps go to VireoCameraWatch's function. Returns the first
+ * refusal; else VIREO_S_SKIPPED when a control was skipped; else S_OK.
+ * problem may be null. Flags (VIREO_LOAD_ANY_VALUE with
+ * VIREO_LOAD_SKIP_OUT_OF_RANGE is E_INVALIDARG): */
 enum {
     VIREO_LOAD_ANY_CAMERA = 1,       /* a profile of another camera loads too */
     VIREO_LOAD_ANY_VALUE = 2,        /* values outside the range are sent */
     VIREO_LOAD_SKIP_OUT_OF_RANGE = 4 /* values outside the range are skipped (a
-                                        step with VIREO_E_OUT_OF_RANGE), the rest
-                                        written */
+                                        step with VIREO_E_OUT_OF_RANGE; problem
+                                        names the first), the rest written */
 };
 HRESULT VireoCameraLoadProfile(VireoCamera *camera, const VireoProfile *profile, unsigned flags,
                                VireoProfileProblem *problem);
