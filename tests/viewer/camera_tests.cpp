@@ -136,7 +136,8 @@ protected:
     {
         std::vector<BYTE> state(sizeof(SimDriverState), 0);
         SimCamLock lock(m_cam.Block());
-        memcpy(state.data(), &m_cam.Block().Shared()->driver, offsetof(SimDriverState, log));
+        memcpy(state.data(), &m_cam.Block().Shared()->devices[0].driver,
+               offsetof(SimDriverState, log));
         return *reinterpret_cast<const SimDriverState *>(state.data());
     }
 
