@@ -21,6 +21,7 @@ enum { kNameCapacity = 256 };
 struct VireoCamera {
     ComPtr<IFace> face;  // holds the capture filter
     WCHAR name[kNameCapacity];
+    WCHAR id[VIREO_ID_CAPACITY];
     bool uninitialize;  // COM was initialised by the opening
     VireoStepFunction step;
     void *stepContext;
@@ -75,23 +76,60 @@ HRESULT Devices(ComPtr<IEnumMoniker> *monikers)
     return hr == S_OK && *monikers ? S_OK : (FAILED(hr) ? hr : VIREO_E_NO_DEVICE);
 }
 
-void FriendlyName(IMoniker *moniker, WCHAR *name, size_t size)
+// A text property of the device (FriendlyName, DevicePath); empty when it
+// has none.
+void ReadText(IPropertyBag *bag, const wchar_t *property, WCHAR *text, size_t size)
 {
-    name[0] = L'\0';
+    text[0] = L'\0';
+    VARIANT value;
+    VariantInit(&value);
+    if (SUCCEEDED(bag->Read(property, &value, NULL)) && V_VT(&value) == VT_BSTR && V_BSTR(&value))
+        StringCchCopyW(text, size, V_BSTR(&value));  // cut to size, terminated
+    VariantClear(&value);
+}
+
+// What a device is known by: its friendly name, and its id (the device
+// path without its interface class, or the friendly name when it has none).
+struct Identity {
+    WCHAR name[kNameCapacity];
+    WCHAR id[VIREO_ID_CAPACITY];
+};
+
+void Identify(IMoniker *moniker, Identity *identity)
+{
+    identity->name[0] = L'\0';
+    identity->id[0] = L'\0';
     ComPtr<IPropertyBag> bag;
     if (FAILED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
                                       reinterpret_cast<void **>(bag.GetAddressOf()))))
         return;
-    VARIANT value;
-    VariantInit(&value);
-    if (SUCCEEDED(bag->Read(L"FriendlyName", &value, NULL)) && V_VT(&value) == VT_BSTR)
-        StringCchCopyW(name, size, V_BSTR(&value));  // cut to size, terminated
-    VariantClear(&value);
+    ReadText(bag.Get(), L"FriendlyName", identity->name, kNameCapacity);
+    WCHAR path[VIREO_ID_CAPACITY];
+    ReadText(bag.Get(), L"DevicePath", path, VIREO_ID_CAPACITY);
+    if (path[0])
+        VireoCameraIdFromPath(path, identity->id, VIREO_ID_CAPACITY);
+    else
+        StringCchCopyW(identity->id, VIREO_ID_CAPACITY, identity->name);
 }
 
-// The device of that index, or the first of that name; its friendly name.
-HRESULT FindDevice(unsigned index, const wchar_t *wanted, ComPtr<IMoniker> *found, WCHAR *name,
-                   size_t size)
+// Which device a caller means: an index, or a friendly name, or an id.
+struct Wanted {
+    unsigned index;
+    const wchar_t *name;
+    const wchar_t *id;
+};
+
+bool Matches(const Wanted &wanted, unsigned index, const Identity &identity)
+{
+    if (wanted.id)
+        return VireoCameraSameId(identity.id, wanted.id) != 0;
+    if (wanted.name)
+        return _wcsicmp(identity.name, wanted.name) == 0;
+    return index == wanted.index;
+}
+
+// The first device the caller means, and what it is known by.
+HRESULT FindDevice(const Wanted &wanted, ComPtr<IMoniker> *found, Identity *identity)
 {
     ComPtr<IEnumMoniker> monikers;
     HRESULT hr = Devices(&monikers);
@@ -99,13 +137,24 @@ HRESULT FindDevice(unsigned index, const wchar_t *wanted, ComPtr<IMoniker> *foun
         return hr;
     ComPtr<IMoniker> moniker;
     for (unsigned i = 0; monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK; ++i) {
-        FriendlyName(moniker.Get(), name, size);
-        if (wanted ? _wcsicmp(name, wanted) == 0 : i == index) {
+        Identify(moniker.Get(), identity);
+        if (Matches(wanted, i, *identity)) {
             *found = moniker;
             return S_OK;
         }
     }
     return VIREO_E_NO_SUCH_DEVICE;
+}
+
+// The identity of device index, COM initialised for the call.
+HRESULT IdentifyIndex(unsigned index, Identity *identity)
+{
+    ComScope com;
+    if (!com.Usable())
+        return E_UNEXPECTED;
+    const Wanted wanted = {index, NULL, NULL};
+    ComPtr<IMoniker> moniker;
+    return FindDevice(wanted, &moniker, identity);
 }
 
 // Whether the handler's class is registered in one registry view.
@@ -135,7 +184,7 @@ HRESULT WhyNoInterface()
                                                                : VIREO_E_NO_IFACE;
 }
 
-HRESULT Open(unsigned index, const wchar_t *wanted, VireoCamera **camera)
+HRESULT Open(const Wanted &wanted, VireoCamera **camera)
 {
     if (!camera)
         return E_POINTER;
@@ -148,7 +197,10 @@ HRESULT Open(unsigned index, const wchar_t *wanted, VireoCamera **camera)
         return E_OUTOFMEMORY;
     VireoCamera *opened = new (memory) VireoCamera();
     ComPtr<IMoniker> moniker;
-    HRESULT hr = FindDevice(index, wanted, &moniker, opened->name, kNameCapacity);
+    Identity identity;
+    HRESULT hr = FindDevice(wanted, &moniker, &identity);
+    StringCchCopyW(opened->name, kNameCapacity, identity.name);
+    StringCchCopyW(opened->id, VIREO_ID_CAPACITY, identity.id);
     ComPtr<IBaseFilter> filter;
     if (SUCCEEDED(hr) &&
         FAILED(moniker->BindToObject(NULL, NULL, IID_IBaseFilter,
@@ -252,20 +304,64 @@ HRESULT VireoCameraDeviceName(unsigned index, wchar_t *name, unsigned size)
     if (!name || !size)
         return E_POINTER;
     name[0] = L'\0';
-    ComScope com;
-    if (!com.Usable())
-        return E_UNEXPECTED;
-    WCHAR found[kNameCapacity];
-    ComPtr<IMoniker> moniker;
-    HRESULT hr = FindDevice(index, NULL, &moniker, found, kNameCapacity);
+    Identity identity;
+    const HRESULT hr = IdentifyIndex(index, &identity);
     if (SUCCEEDED(hr))
-        StringCchCopyW(name, size, found);  // cut to size, terminated
+        StringCchCopyW(name, size, identity.name);  // cut to size, terminated
     return hr;
+}
+
+HRESULT VireoCameraDeviceId(unsigned index, wchar_t *id, unsigned size)
+{
+    if (!id || !size)
+        return E_POINTER;
+    id[0] = L'\0';
+    Identity identity;
+    const HRESULT hr = IdentifyIndex(index, &identity);
+    if (SUCCEEDED(hr))
+        StringCchCopyW(id, size, identity.id);  // cut to size, terminated
+    return hr;
+}
+
+// "\\?\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000#{65e8773d-...}\global": the
+// last "#{...}" with nothing after it but a "\reference" is the interface
+// class part.
+void VireoCameraIdFromPath(const wchar_t *path, wchar_t *id, unsigned size)
+{
+    if (!id || !size)
+        return;
+    id[0] = L'\0';
+    if (!path)
+        return;
+    size_t keep = wcslen(path);
+    const wchar_t *classPart = NULL;
+    for (const wchar_t *p = wcsstr(path, L"#{"); p; p = wcsstr(p + 1, L"#{"))
+        classPart = p;
+    if (classPart) {
+        const wchar_t *close = wcschr(classPart, L'}');
+        if (close && (close[1] == L'\0' || (close[1] == L'\\' && !wcschr(close + 1, L'#'))))
+            keep = static_cast<size_t>(classPart - path);
+    }
+    if (keep >= size)
+        keep = size - 1;
+    wmemcpy(id, path, keep);
+    id[keep] = L'\0';
+}
+
+int VireoCameraSameId(const wchar_t *a, const wchar_t *b)
+{
+    if (!a || !b)
+        return 0;
+    WCHAR left[VIREO_ID_CAPACITY], right[VIREO_ID_CAPACITY];
+    VireoCameraIdFromPath(a, left, VIREO_ID_CAPACITY);
+    VireoCameraIdFromPath(b, right, VIREO_ID_CAPACITY);
+    return left[0] && _wcsicmp(left, right) == 0;
 }
 
 HRESULT VireoCameraOpenIndex(unsigned index, VireoCamera **camera)
 {
-    return Open(index, NULL, camera);
+    const Wanted wanted = {index, NULL, NULL};
+    return Open(wanted, camera);
 }
 
 HRESULT VireoCameraOpenName(const wchar_t *name, VireoCamera **camera)
@@ -275,7 +371,19 @@ HRESULT VireoCameraOpenName(const wchar_t *name, VireoCamera **camera)
             *camera = NULL;
         return E_POINTER;
     }
-    return Open(0, name, camera);
+    const Wanted wanted = {0, name, NULL};
+    return Open(wanted, camera);
+}
+
+HRESULT VireoCameraOpenId(const wchar_t *id, VireoCamera **camera)
+{
+    if (!id) {
+        if (camera)
+            *camera = NULL;
+        return E_POINTER;
+    }
+    const Wanted wanted = {0, NULL, id};
+    return Open(wanted, camera);
 }
 
 void VireoCameraClose(VireoCamera *camera)
@@ -292,6 +400,11 @@ void VireoCameraClose(VireoCamera *camera)
 const wchar_t *VireoCameraName(const VireoCamera *camera)
 {
     return camera ? camera->name : L"";
+}
+
+const wchar_t *VireoCameraId(const VireoCamera *camera)
+{
+    return camera ? camera->id : L"";
 }
 
 IFace *VireoCameraInterface(const VireoCamera *camera)
@@ -376,7 +489,7 @@ const char *VireoCameraMessage(HRESULT result)
 {
     switch (result) {
     case VIREO_E_NO_DEVICE: return "the machine has no video input device";
-    case VIREO_E_NO_SUCH_DEVICE: return "no video input device of that index or name";
+    case VIREO_E_NO_SUCH_DEVICE: return "no video input device of that index, name or id";
     case VIREO_E_CANNOT_OPEN:
         return "the device could not be opened (its driver is missing or it is gone)";
     case VIREO_E_NO_IFACE:

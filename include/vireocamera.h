@@ -171,8 +171,7 @@ typedef struct VireoProfileProblem {
 
 /* Reads and checks a profile file (VIREO_E_BAD_PROFILE, or the file
  * system's error); problem may be null. */
-HRESULT VireoProfileRead(const wchar_t *path, VireoProfile *profile,
-                         VireoProfileProblem *problem);
+HRESULT VireoProfileRead(const wchar_t *path, VireoProfile *profile, VireoProfileProblem *problem);
 /* The same for text in memory. */
 HRESULT VireoProfileParse(const char *text, size_t size, VireoProfile *profile,
                           VireoProfileProblem *problem);
@@ -200,8 +199,8 @@ enum {
                                         step with VIREO_E_OUT_OF_RANGE), the rest
                                         written */
 };
-HRESULT VireoCameraLoadProfile(VireoCamera *camera, const VireoProfile *profile,
-                               unsigned flags, VireoProfileProblem *problem);
+HRESULT VireoCameraLoadProfile(VireoCamera *camera, const VireoProfile *profile, unsigned flags,
+                               VireoProfileProblem *problem);
 
 /* A sentence for any result: the library's own, the common COM ones, and a
  * general one for the rest ("the camera refused the request"). */

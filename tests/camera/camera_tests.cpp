@@ -319,3 +319,41 @@ TEST_F(CameraTest, SequencesFollowTheDefaultOrderWithItsPauses)
     for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
         EXPECT_EQ(CameraControlIds[i] == FLIP ? 0 : values[i], m_cam.Value(CameraControlIds[i]));
 }
+
+// One camera seen through its capture, video and camera interfaces, and in
+// a device message, is one id; the id keeps the path's own case.
+TEST(CameraIdTest, InterfaceClassPartsGiveOneId)
+{
+    const wchar_t kId[] = L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000";
+    struct Case {
+        const wchar_t *path;
+        const wchar_t *id;
+        bool same;  // names the camera of kId
+    } cases[] = {
+        {L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000#{65e8773d-8f56-11d0-a3b9-"
+         L"00a0c9223196}\\global",
+         kId, true},
+        {L"\\\\?\\USB#VID_2E9A&PID_0B01&MI_00#7&2F1C0A1&0&0000#{E5323777-F976-4F5B-9B55-"
+         L"B94699C46E44}\\GLOBAL",
+         L"\\\\?\\USB#VID_2E9A&PID_0B01&MI_00#7&2F1C0A1&0&0000", true},
+        {L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000#{6994ad05-93ef-11d0-a3cc-"
+         L"00a0c9223196}",
+         kId, true},
+        {kId, kId, true},                                               // an id already
+        {L"Vireo Simulated Camera", L"Vireo Simulated Camera", false},  // a friendly name
+        {L"odd#{x}\\with#more", L"odd#{x}\\with#more", false},          // not a class part
+        {L"", L"", false},
+    };
+    for (const Case &c : cases) {
+        wchar_t id[VIREO_ID_CAPACITY];
+        VireoCameraIdFromPath(c.path, id, VIREO_ID_CAPACITY);
+        EXPECT_STREQ(c.id, id);
+        EXPECT_EQ(c.same, VireoCameraSameId(c.path, kId) != 0);
+    }
+    EXPECT_FALSE(VireoCameraSameId(kId, L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0001"));
+    EXPECT_FALSE(VireoCameraSameId(L"", L""));
+    EXPECT_FALSE(VireoCameraSameId(NULL, kId));
+    wchar_t cut[8];
+    VireoCameraIdFromPath(kId, cut, 8);
+    EXPECT_STREQ(L"\\\\?\\usb", cut);  // cut to the buffer, terminated
+}

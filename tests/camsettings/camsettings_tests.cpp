@@ -155,7 +155,7 @@ TEST_F(Camsettings, RefusalsEndAtOnceWithAStatusAndAMessage)
 {
     std::string out, err;
     EXPECT_EQ(0, RunToEnd(L"--help", &out, &err));
-    EXPECT_EQ(0u, out.find("usage: camsettings [device-name]"));
+    EXPECT_EQ(0u, out.find("usage: camsettings [device-name | device-id]"));
     EXPECT_EQ(1, RunToEnd(L"one two", &out, &err));
     EXPECT_EQ(0u, err.find("usage: camsettings"));
 

@@ -43,6 +43,14 @@ std::string Entry(const SimRequest &r)
     return text;
 }
 
+// The id of device index as the camera library gives it (UTF-8).
+std::string DeviceId(unsigned index)
+{
+    wchar_t id[VIREO_ID_CAPACITY] = L"";
+    VireoCameraDeviceId(index, id, VIREO_ID_CAPACITY);
+    return vireoctl::Utf8(id);
+}
+
 std::vector<std::string> g_sequence;
 SimCamControl *g_cam = NULL;
 LONG g_logged = 0;
@@ -400,7 +408,7 @@ TEST_F(VireoctlTest, EachMissingPieceHasItsOwnStatus)
     wintest::RegisterModule(L"vireoprop.ax", true);
     Result r = RunProgram(L"list");
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ("0  Vireo Simulated Camera  IFace: no\r\n", r.out);
+    EXPECT_EQ("0  Vireo Simulated Camera  IFace: no  id: " + DeviceId(0) + "\r\n", r.out);
     r = RunProgram(L"get AEC");
     EXPECT_EQ(4, r.status);
     EXPECT_EQ("vireoctl: Vireo Simulated Camera: the device offers no IFace: the extension "
@@ -432,7 +440,8 @@ TEST_F(VireoctlTest, EachMissingPieceHasItsOwnStatus)
     if (wow64) {
         EXPECT_EQ(5, r.status);
         EXPECT_NE(std::string::npos, r.err.find(words)) << r.err;
-        EXPECT_EQ("0  Vireo Simulated Camera  IFace: other width\r\n", listed.out);
+        EXPECT_EQ("0  Vireo Simulated Camera  IFace: other width  id: " + DeviceId(0) + "\r\n",
+                  listed.out);
     } else {  // 32-bit Windows: one registry view, and the key was written into it
         EXPECT_EQ(4, r.status) << r.err;
     }
@@ -453,10 +462,11 @@ TEST_F(VireoctlTest, JsonDocuments)
     struct Case {
         const wchar_t *args;
         int status;
-        const char *expected;  // the document, or the part of it that is checked
+        std::string expected;  // the document; empty: parts of it are checked below
     } cases[] = {
         {L"--json list", 0,
-         R"({"devices": [{"index": 0, "name": "Vireo Simulated Camera", "iface": "yes"}]})"},
+         R"({"devices": [{"index": 0, "name": "Vireo Simulated Camera", "id": )" +
+             nlohmann::json(DeviceId(0)).dump() + R"(, "iface": "yes"}]})"},
         {L"get EXPOSURE FLIP --json", 0,
          R"({"device": "Vireo Simulated Camera", "controls": [
              {"name": "EXPOSURE", "id": 12, "value": 284, "shown": "28.4 msec"},
@@ -465,7 +475,7 @@ TEST_F(VireoctlTest, JsonDocuments)
         {L"get FLIP A_GAIN EXPOSURE --json", 1,
          R"({"device": "Vireo Simulated Camera", "controls": [
              {"name": "FLIP", "id": 16, "value": 1, "shown": "on"}]})"},
-        {L"--json info", 1, nullptr},
+        {L"--json info", 1, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(vireoctl::Narrow(c.args));
@@ -473,7 +483,7 @@ TEST_F(VireoctlTest, JsonDocuments)
         EXPECT_EQ(c.status, r.status) << r.err;
         nlohmann::json document = nlohmann::json::parse(r.out, nullptr, false);
         ASSERT_FALSE(document.is_discarded()) << r.out;
-        if (c.expected) {
+        if (!c.expected.empty()) {
             EXPECT_EQ(nlohmann::json::parse(c.expected), document);
             continue;
         }

@@ -3,12 +3,12 @@
 // Filter..." dialog does, so that a user reaches the camera's "Camera
 // Setting" page without a capture program.
 //
-//     camsettings.exe [device-name]
+//     camsettings.exe [device-name | device-id]
 //     camsettings.exe --help
 //
 // Without a name it takes the first video input device that the system
-// device enumerator lists; with one, the device whose friendly name equals it
-// exactly. The frame shows every page the device's filter lists (with
+// device enumerator lists; with one, the first device whose friendly name
+// equals it exactly, or whose id (its device path, see vireocamera.h) it is. The frame shows every page the device's filter lists (with
 // vireoprop.ax registered the camera lists "Camera Setting") and stays until
 // the user closes it.
 //
@@ -23,7 +23,7 @@
 
 #include <wrl/client.h>
 
-#include "vireoctl.h"
+#include "vireocamera.h"
 
 #include <cwchar>
 #include <memory>
@@ -46,8 +46,8 @@ enum ExitCode {
 };
 
 const wchar_t kUsage[] =
-    L"usage: camsettings [device-name]   (shows the property pages of the named video input "
-    L"device, or of the first one)";
+    L"usage: camsettings [device-name | device-id]   (shows the property pages of the named "
+    L"video input device, or of the first one)";
 const wchar_t kTitle[] = L"Camera Settings";
 const wchar_t kNoDevice[] = L"no camera found: no video input device is connected";
 
@@ -100,24 +100,25 @@ std::wstring Quoted(const std::wstring &name)
     return L"\"" + name + L"\"";
 }
 
-// The moniker's friendly name; empty when it has none.
-std::wstring FriendlyName(IMoniker *moniker)
+// A text property of the moniker (FriendlyName, DevicePath); empty when it
+// has none.
+std::wstring Property(IMoniker *moniker, const wchar_t *property)
 {
-    std::wstring name;
+    std::wstring text;
     ComPtr<IPropertyBag> bag;
     if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
                                          reinterpret_cast<void **>(bag.GetAddressOf())))) {
         VARIANT v;
         VariantInit(&v);
-        if (SUCCEEDED(bag->Read(L"FriendlyName", &v, NULL)) && v.vt == VT_BSTR && v.bstrVal)
-            name = v.bstrVal;
+        if (SUCCEEDED(bag->Read(property, &v, NULL)) && v.vt == VT_BSTR && v.bstrVal)
+            text = v.bstrVal;
         VariantClear(&v);
     }
-    return name;
+    return text;
 }
 
-// The device (the first, or the one named wanted) and its friendly name; a
-// failure is the program's status, with its line written.
+// The device (the first, or the one wanted names or is the id of) and its
+// friendly name; a failure is the program's status, with its line written.
 int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &name)
 {
     ComPtr<ICreateDevEnum> devices;
@@ -133,8 +134,10 @@ int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &na
 
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
-        std::wstring candidate = FriendlyName(moniker.Get());
-        if (!wanted || candidate == wanted) {
+        std::wstring candidate = Property(moniker.Get(), L"FriendlyName");
+        const std::wstring path = Property(moniker.Get(), L"DevicePath");
+        if (!wanted || candidate == wanted ||
+            (!path.empty() && VireoCameraSameId(path.c_str(), wanted))) {
             device = moniker;
             name = candidate;
             return EXIT_OK;

@@ -12,8 +12,9 @@ namespace vireoctl {
 namespace {
 
 const char kUsage[] =
-    "usage: vireoctl [-d INDEX|NAME] [--json] [--force] COMMAND [ARGUMENTS]\n"
-    "  list                  the video input devices and whether each offers IFace\n"
+    "usage: vireoctl [-d INDEX|NAME|ID] [--json] [--force] COMMAND [ARGUMENTS]\n"
+    "  list                  the video input devices: index, name, whether each offers\n"
+    "                        IFace, and id (the device path without its interface class)\n"
     "  info                  every control: enable flag, default, minimum, maximum and\n"
     "                        current value, in device units [and as the page shows them]\n"
     "  get NAME...           the controls' current values\n"
@@ -25,7 +26,8 @@ const char kUsage[] =
     "  save FILE             every control's value and the device's name, as a profile\n"
     "  load FILE             a saved profile back onto the same device, each value checked\n"
     "                        against its range first, written in the Default button's order\n"
-    "  -d INDEX|NAME         the device by its index in \"list\" or its name (default: 0)\n"
+    "  -d INDEX|NAME|ID      the device by its index in \"list\", its name or its id\n"
+    "                        (default: 0); of two devices of one name, the first\n"
     "  --json                list, info and get as one JSON document\n"
     "  --force               set and load send values outside the range all the same\n"
     "  --version             the kit's version\n"
@@ -144,7 +146,7 @@ struct Assignment {
 };
 
 struct CommandLine {
-    std::wstring device;  // -d: index or name; empty: index 0
+    std::wstring device;  // -d: index, name or id; empty: index 0
     bool json = false;
     bool force = false;
     std::wstring command;
@@ -199,7 +201,7 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
             line->force = true;
         } else if (arg == L"-d") {
             if (i + 1 >= words.size() || words[i + 1].empty())
-                return Usage(err, "-d needs a device index or name");
+                return Usage(err, "-d needs a device index, name or id");
             line->device = words[++i];
         } else if (arg.size() > 1 && arg[0] == L'-' && arg[1] == L'-') {
             return Usage(err, "unknown option " + Narrow(arg));
@@ -337,7 +339,31 @@ int ReadProfile(const std::wstring &path, Profile *profile, FILE *err)
     return STATUS_OK;
 }
 
-// The device -d names, opened; the status and message of each way to fail.
+// The devices' names and ids, in the enumerator's order.
+struct Device {
+    std::wstring name;
+    std::wstring id;
+};
+
+std::vector<Device> Devices()
+{
+    std::vector<Device> devices;
+    unsigned count = 0;
+    if (FAILED(VireoCameraDeviceCount(&count)))
+        return devices;
+    for (unsigned i = 0; i < count; ++i) {
+        wchar_t name[256], id[VIREO_ID_CAPACITY];
+        if (FAILED(VireoCameraDeviceName(i, name, 256)) ||
+            FAILED(VireoCameraDeviceId(i, id, VIREO_ID_CAPACITY)))
+            break;  // the device went meanwhile
+        devices.push_back({name, id});
+    }
+    return devices;
+}
+
+// The device -d names (an index, else an id, else a friendly name), opened;
+// the status and message of each way to fail. A name that two devices share
+// opens the first, and says so.
 int OpenCamera(const std::wstring &wanted, VireoCamera **camera, FILE *err)
 {
     HRESULT hr;
@@ -349,7 +375,19 @@ int OpenCamera(const std::wstring &wanted, VireoCamera **camera, FILE *err)
         if (SUCCEEDED(VireoCameraDeviceName(index, found, 256)))
             name = found;
     } else {
-        hr = VireoCameraOpenName(wanted.c_str(), camera);
+        const std::vector<Device> devices = Devices();
+        size_t byId = 0, byName = 0;
+        for (const Device &d : devices) {
+            byId += VireoCameraSameId(d.id.c_str(), wanted.c_str()) ? 1 : 0;
+            byName += _wcsicmp(d.name.c_str(), wanted.c_str()) == 0 ? 1 : 0;
+        }
+        if (byName > 1)
+            fprintf(err, "vireoctl: %u devices are named %s; use -d ID (see vireoctl list)\n",
+                    static_cast<unsigned>(byName), Narrow(wanted).c_str());
+        hr = byId ? VireoCameraOpenId(wanted.c_str(), camera)
+                  : VireoCameraOpenName(wanted.c_str(), camera);
+        if (*camera)
+            name = VireoCameraName(*camera);
     }
     if (SUCCEEDED(hr))
         return STATUS_OK;
@@ -367,27 +405,28 @@ int OpenCamera(const std::wstring &wanted, VireoCamera **camera, FILE *err)
 
 int List(bool json, FILE *out, FILE *err)
 {
-    unsigned count = 0;
-    if (FAILED(VireoCameraDeviceCount(&count)) || count == 0) {
+    const std::vector<Device> devices = Devices();
+    if (devices.empty()) {
         fprintf(err, "vireoctl: no video input device\n");
         return STATUS_NO_DEVICE;
     }
     if (json)
         fputs("{\"devices\": [", out);
-    for (unsigned i = 0; i < count; ++i) {
-        wchar_t name[256];
-        VireoCameraDeviceName(i, name, 256);
+    for (unsigned i = 0; i < devices.size(); ++i) {
         VireoCamera *camera = NULL;
         const HRESULT hr = VireoCameraOpenIndex(i, &camera);
         VireoCameraClose(camera);
         const char *iface = SUCCEEDED(hr)               ? "yes"
                             : hr == VIREO_E_OTHER_WIDTH ? "other width"
                                                         : "no";
+        const Device &d = devices[i];
         if (json)
-            fprintf(out, "%s\n  {\"index\": %u, \"name\": %s, \"iface\": \"%s\"}", i ? "," : "", i,
-                    Quoted(Utf8(name)).c_str(), iface);
+            fprintf(out, "%s\n  {\"index\": %u, \"name\": %s, \"id\": %s, \"iface\": \"%s\"}",
+                    i ? "," : "", i, Quoted(Utf8(d.name)).c_str(), Quoted(Utf8(d.id)).c_str(),
+                    iface);
         else
-            fprintf(out, "%u  %s  IFace: %s\n", i, Narrow(name).c_str(), iface);
+            fprintf(out, "%u  %s  IFace: %s  id: %s\n", i, Narrow(d.name).c_str(), iface,
+                    Narrow(d.id).c_str());
     }
     if (json)
         fputs("\n]}\n", out);
