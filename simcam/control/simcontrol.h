@@ -346,7 +346,9 @@ struct SimCamDeviceInfo {
 //     other.RemoveDevice();
 class SimCamControl {
 public:
-    explicit SimCamControl(ULONG device = 0);  // opens the block
+    // Opens the block; an index beyond the table gives a control that is not
+    // open (IsOpen false), on which nothing else may be called.
+    explicit SimCamControl(ULONG device = 0);
     bool IsOpen() const { return m_block.IsOpen(); }
     ULONG Device() const { return m_device; }
     bool Exists();  // the addressed device is in the table
