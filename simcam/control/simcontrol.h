@@ -5,8 +5,13 @@
 // wherever an application creates it) and every test that opens a
 // SimCamControl works on the same block of named shared memory, guarded by a
 // named mutex held around each access. The block holds:
-//   - the simulated driver's state (SimDriverState): control values, fault
-//     rules and the log of property requests that reached the driver;
+//   - the device table: up to SIMCAM_MAX_DEVICES cameras, each with its
+//     friendly name, its device path (SimCamDevicePath), plugged or not, its
+//     not-ready setting, and its own simulated driver (SimDriverState:
+//     control values, fault rules and the log of property requests that
+//     reached it). Device 0, SIMCAM_FRIENDLY_NAME, is the one registering
+//     simcam.ax installs; SimCamControl::AddDevice adds more, under any
+//     name (two cameras of one model share one);
 //   - switches a test sets to make the filter misbehave on purpose (refuse
 //     SetFormat, offer types with an image size of 0, offer no stream
 //     configuration, connect to nothing, connect with a cut format block);
@@ -14,11 +19,20 @@
 //     releases in order, the frames it delivered, the current format size.
 // The block lives as long as one process holds it open; a test that keeps a
 // SimCamControl open while it starts other programs sees what the camera does
-// inside them. The control values outlive it, as a powered camera keeps its
-// settings: each process that lets the block go leaves them in the registry
-// (HKCU, SIMCAM_SETTINGS_KEY), and the next block to be laid out takes them
-// up. Unplugging the camera, registering or unregistering simcam.ax and
-// SimCamControl::Reset give the factory values.
+// inside them. The device table outlives it, as a powered camera keeps its
+// settings: each process that lets the block go (and each change of the
+// table) leaves it in the registry (HKCU, SIMCAM_SETTINGS_KEY: names, plugged
+// or not, control values, not-ready settings), and the next block to be laid
+// out takes it up. Unplugging a camera, power-cycling it, registering or
+// unregistering simcam.ax and SimCamControl::Reset give the factory values.
+//
+// Each device of the table is one instance of CLSID_SimCamFilter in the
+// video input category, its instance key holding the device path as
+// "DevicePath"; the filter learns its device from that value when the
+// moniker loads it (IPersistPropertyBag::Load), and is device 0 when created
+// without a moniker. A SimCamControl addresses one device (SimCamControl(i);
+// device 0 by default) for the driver, plugging, power and readiness; the
+// test switches and the reports below are the block's, shared by all.
 //
 // Typical use in a test:
 //
@@ -42,10 +56,12 @@
 //                                      of the peer filter; CLSID_SmartTee when
 //                                      the preview stream comes through a tee)
 //     cam.Events(SIM_EVENT_RUN)        result, and the stream's way down (text)
-//     e.device                         which of two registered devices it was
+//     e.device                         which device of the table it was
 // And set: the capability list (SetCapabilities, SetCapsRecordSize), refusals
-// (RefuseSetFormat, RefuseConnection, ...), unplugging (Unplug, Plug), a
-// camera in use (SetBusy), a second device (RegisterSecondDevice).
+// (RefuseSetFormat, RefuseConnection, ...), unplugging (Unplug, Plug), power
+// (PowerCycle), a camera still starting (SetNotReady), a camera in use
+// (SetBusy), more devices (AddDevice, RemoveDevice). simcamctl.exe does the
+// device part from the command line.
 //
 // Link the static library simcam_control (it brings the driver model along).
 #ifndef SIMCAM_SIMCONTROL_H
@@ -54,6 +70,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <string>
 #include <vector>
 
 #include "simdriver.h"
@@ -70,26 +87,40 @@ static const GUID CLSID_SimCamFilter = {
 #define SIMCAM_SHARED_NAME L"Local\\VireoSimCamState"
 #define SIMCAM_MUTEX_NAME L"Local\\VireoSimCamLock"
 
-// Where the control values wait while no process holds the block: value
-// "Values" (REG_BINARY, pairs of control id and value), absent while every
-// control is at its factory value.
+// Where the device table waits while no process holds the block: a key
+// "Device N" for each device N of the table, with "Name" (REG_SZ),
+// "Unplugged" (REG_DWORD 1, absent while plugged), "Values" (REG_BINARY,
+// pairs of control id and value, absent while every control is at its
+// factory value), "NotReady" (REG_DWORD, milliseconds, absent at 0) and
+// "NotReadyUntil" (REG_QWORD, system time in FILETIME units).
 #define SIMCAM_SETTINGS_KEY L"Software\\Vireo\\Simulated Camera"
 
-// The second simulated device: the same camera under another name and
-// class, registered only on request (SimCamControl::RegisterSecondDevice).
-// {6B1E2D3A-44F7-4C0B-9E52-8A1D3C7F0B64}
-static const GUID CLSID_SimCamFilter2 = {
-    0x6B1E2D3A, 0x44F7, 0x4C0B, {0x9E, 0x52, 0x8A, 0x1D, 0x3C, 0x7F, 0x0B, 0x64}};
-#define SIMCAM_FRIENDLY_NAME2 L"Vireo Simulated Camera 2"
+enum { SIMCAM_MAX_DEVICES = 8, SIMCAM_NAME_CAPACITY = 64 };
+
+// The interface classes in a device path: KSCATEGORY_CAPTURE, as the
+// moniker's DevicePath has it, and KSCATEGORY_VIDEO_CAMERA, as device
+// messages name the camera.
+static const GUID SIMCAM_CAPTURE_CLASS = {
+    0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+static const GUID SIMCAM_CAMERA_CLASS = {
+    0xE5323777, 0xF976, 0x4F5B, {0x9B, 0x55, 0xB9, 0x46, 0x99, 0xC4, 0x6E, 0x44}};
+
+// The path of device index, as a USB camera's interface of class
+// interfaceClass: "\\?\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&000N#{class}\global"
+// with N the index and the class in lower case. The same for a device across
+// unplugging, plugging and processes.
+std::wstring SimCamDevicePath(ULONG index, REFGUID interfaceClass = SIMCAM_CAPTURE_CLASS);
 
 // What the camera answers while it is unplugged (property requests, and a
-// stream started on it) and while another client captures from it (a stream
-// started on it). The second is what Windows' capture filters were seen to
-// give when a second filter of the same device starts.
+// stream started on it), while another client captures from it (a stream
+// started on it) and while it is still starting (property requests). The
+// second is what Windows' capture filters were seen to give when a second
+// filter of the same device starts.
 static const HRESULT SIMCAM_E_DEVICE_GONE =
     static_cast<HRESULT>(0x8007048F);  // ERROR_DEVICE_NOT_CONNECTED
 static const HRESULT SIMCAM_E_DEVICE_BUSY =
     static_cast<HRESULT>(0x800705AA);  // ERROR_NO_SYSTEM_RESOURCES
+static const HRESULT SIMCAM_E_NOT_READY = static_cast<HRESULT>(0x80070015);  // ERROR_NOT_READY
 
 // What the filter records, in the order it happens.
 enum SimEventKind {
@@ -129,7 +160,7 @@ struct SimEvent {
                       //   final release holds only the guard reference of that
                       //   release (1); a stop from an application that still holds
                       //   the graph finds more.
-    ULONG device;     // the device of the filter: 0 the first, 1 the second
+    ULONG device;     // the device of the filter (its index in the table)
     HRESULT result;   // PAUSE, RUN, SETFORMAT: what the call returned; DEVICE_LOST: param 2
     CLSID peer;       // CONNECT: class of the filter the pin connected to
     WCHAR text[64];   // JOIN: the name the filter joined the graph under.
@@ -156,12 +187,31 @@ enum SimCapsEntry {
 };
 enum { SIM_CAPS_CAPACITY = 16 };
 
+// One camera of the device table.
+struct SimCamDevice {
+    LONG inTable;                      // non-zero: the slot holds a device
+    ULONG serial;                      // new each time the slot takes a device: the
+                                       //   filters of an earlier one find it gone
+    WCHAR name[SIMCAM_NAME_CAPACITY];  // friendly name
+    LONG unplugged;                    // non-zero: the camera is gone
+    LONG busy;                         // non-zero: another application captures from it
+    LONG refusedRequests;  // property requests refused while unplugged, since the last Reset
+    // The filter that streams from the camera (0: none), and its process.
+    ULONG ownerFilter;
+    ULONG ownerProcess;
+    ULONG notReadyMs;        // each plug and power cycle starts a not-ready time this long
+    LONGLONG notReadyUntil;  // system time (FILETIME units) until which property
+                             //   requests fail with SIMCAM_E_NOT_READY; 0: none
+    SimDriverState driver;
+};
+
 // The shared block. Plain data only; every field is read and written with
 // the mutex held.
 struct SimCamShared {
     ULONG magic;
     ULONG size;  // sizeof(SimCamShared), to catch mismatched builds
-    SimDriverState driver;
+    ULONG nextSerial;
+    SimCamDevice devices[SIMCAM_MAX_DEVICES];
 
     // Switches set by tests.
     LONG refuseSetFormat;   // non-zero: IAMStreamConfig::SetFormat fails ...
@@ -174,14 +224,6 @@ struct SimCamShared {
     LONG capsRecordSize;    // non-zero: GetNumberOfCapabilities reports this size
     LONG capsCount;         // non-zero: the capability list is capsLayout
     LONG capsLayout[SIM_CAPS_CAPACITY];
-    LONG unplugged;  // non-zero: the camera is gone
-    LONG busy;       // non-zero: another application captures from it
-
-    LONG refusedRequests;  // property requests refused while unplugged, since the last Reset
-
-    // The filter that streams from the camera (0: none), and its process.
-    ULONG ownerFilter;
-    ULONG ownerProcess;
 
     // Reports of the filter.
     LONG framesDelivered;  // samples handed downstream since the last Reset
@@ -260,33 +302,66 @@ private:
 SimEvent &SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,
                             ULONG graphRefs = 0);
 
+// Lays out slot index of the table for a new device named name: in the
+// table, plugged, a new serial, factory driver; the caller holds the lock.
+void SimCamTakeSlot(SimCamShared *shared, ULONG index, const WCHAR *name);
+
+// Whether device answers SIMCAM_E_NOT_READY now; the caller holds the lock.
+bool SimCamDeviceNotReady(const SimCamDevice &device);
+
 // Fills a record of the media type mt (which may be null).
 void SimCamRecordMediaType(SimMediaRecord *record, const AM_MEDIA_TYPE *mt);
 
-// The camera's settings back to the factory values: in the block when a
-// process holds it, and in the registry. For unplugging and (un)registering.
-void SimCamForgetSettings();
+// Registering simcam.ax (install true) and unregistering it: the device
+// table anew, device 0 alone, plugged, at its factory state, and every other
+// device's category entry gone; installing adds device 0's entry.
+HRESULT SimCamInstall(bool install);
 
-// Adds (add true) or removes the video input category entry of a device
-// (0 the first, 1 the second), through the filter mapper; COM is initialised
-// for the call when the thread has not done it. The class entry is left as
-// it is. S_OK also when there was nothing to remove.
-HRESULT SimCamRegisterDevice(int device, bool add);
+// Adds (add true) or removes the video input category entry of device index
+// (an instance of CLSID_SimCamFilter under the given friendly name, its
+// DevicePath written into it), through the filter mapper; COM is
+// initialised for the call when the thread has not done it. The class entry
+// is left as it is. S_OK also when there was nothing to remove.
+HRESULT SimCamRegisterDevice(ULONG index, const WCHAR *name, bool add);
+
+// What a device of the table is, for listings.
+struct SimCamDeviceInfo {
+    ULONG index;
+    std::wstring name;
+    std::wstring path;  // SimCamDevicePath(index)
+    bool plugged;
+};
 
 // The control path of tests and benchmarks. Each method takes the lock for
 // its own duration.
+//
+// One SimCamControl addresses one device of the table, given at construction
+// (device 0 by default): the driver methods, Unplug, Plug, PowerCycle,
+// SetNotReady, SetBusy, OwnerProcess and RefusedRequests are that device's.
+//
+//     SimCamControl cam;                        // device 0
+//     const int twin = cam.AddDevice(L"Vireo Simulated Camera");
+//     SimCamControl other(twin);                // the second of that name
+//     other.SetValue(FLIP, 1);                  // device 0 keeps FLIP 0
+//     other.RemoveDevice();
 class SimCamControl {
 public:
-    SimCamControl();  // opens the block
+    // Opens the block; an index beyond the table gives a control that is not
+    // open (IsOpen false), on which nothing else may be called.
+    explicit SimCamControl(ULONG device = 0);
     bool IsOpen() const { return m_block.IsOpen(); }
+    ULONG Device() const { return m_device; }
+    bool Exists();  // the addressed device is in the table
 
-    // Factory state of the driver (every control present at its default, no
-    // faults, empty log), switches off (the capability list the camera's
-    // own, plugged in, not busy), frame count and events cleared. The
-    // current format, the count of live filters and the streaming filter are
-    // kept: they describe objects that exist. Of the registry Reset touches
-    // only the saved control values: after an Unplug, Plug (or registering
-    // simcam.ax) brings the category entry back.
+    // Every device of the table: factory state of its driver (every control
+    // present at its default, no faults, empty log), plugged in, not busy,
+    // ready (its not-ready setting 0); the block's switches off (the
+    // capability list the camera's own), frame count and events cleared. The
+    // table itself (which devices there are), the current format, the count
+    // of live filters and the streaming filters are kept: they describe
+    // objects that exist. Of the registry Reset touches only the saved
+    // table: after an Unplug, Plug (or registering simcam.ax) brings the
+    // category entry back.
     void Reset();
 
     // The simulated driver. LockDriver takes the lock and returns the driver
@@ -340,9 +415,29 @@ public:
     // does not stream again (its runs fail with SIMCAM_E_DEVICE_GONE): the
     // application builds its graph afresh. COM must be initialised on the
     // calling thread.
+    //
+    // After the category changes, each sends WM_DEVICECHANGE to every
+    // top-level window (SendMessageTimeout to HWND_BROADCAST, 2 s a window):
+    // DBT_DEVICEREMOVECOMPLETE or DBT_DEVICEARRIVAL with a
+    // DEV_BROADCAST_DEVICEINTERFACE_W of class SIMCAM_CAMERA_CLASS named
+    // SimCamDevicePath(device, SIMCAM_CAMERA_CLASS). Plugging gives the
+    // factory values (the camera had no power) and starts a not-ready time
+    // when one is set. S_FALSE, doing nothing, when the device already is
+    // unplugged (plugged); E_INVALIDARG for a device not in the table.
     HRESULT Unplug();
     HRESULT Plug();
     bool Unplugged();
+    // The camera loses power and comes back while staying listed: factory
+    // values and a new not-ready time when one is set, no device message
+    // (what many cameras do across sleep). E_INVALIDARG for a device not in
+    // the table.
+    HRESULT PowerCycle();
+    // Not ready: every property request of the device fails with
+    // SIMCAM_E_NOT_READY for ms milliseconds from now, and as long again
+    // after each later Plug and PowerCycle, until set to 0. The end is an
+    // absolute time, held across processes.
+    void SetNotReady(ULONG ms);
+    bool NotReady();         // the device answers SIMCAM_E_NOT_READY now
     LONG RefusedRequests();  // property requests refused while unplugged, since the last Reset
     // Busy: another application captures from the camera; running a
     // connected filter fails with SIMCAM_E_DEVICE_BUSY (as it does for every
@@ -353,11 +448,18 @@ public:
     // The process whose filter streams from the camera now (0: none).
     ULONG OwnerProcess();
 
-    // The second device: class CLSID_SimCamFilter2, name SIMCAM_FRIENDLY_NAME2,
-    // served by the simcam.ax registered for the first; registered (add) or
-    // removed. Unregistering simcam.ax removes it too. Its filters record
-    // device 1 in their events.
-    HRESULT RegisterSecondDevice(bool add);
+    // The device table. AddDevice: a camera under name (any name, also one
+    // that another device has) comes: the lowest free index, plugged, at its
+    // factory state, listed in the video input category after the devices
+    // of lower index, with the arrival message; returns its index, -1 when
+    // the table is full or the category entry failed. RemoveDevice: the
+    // addressed device leaves the table (its category entry goes, with the
+    // removal message while it was plugged; its filters answer as unplugged
+    // ones); device 0 stays (E_INVALIDARG), as for a device not in the
+    // table. Unregistering simcam.ax removes every device but 0.
+    int AddDevice(const WCHAR *name);
+    HRESULT RemoveDevice();
+    std::vector<SimCamDeviceInfo> Devices();  // by index
 
     // Reports.
     std::vector<SimEvent> Events();            // oldest first
@@ -371,14 +473,21 @@ public:
     SimCamBlock &Block() { return m_block; }
 
 private:
+    SimCamDevice &Dev() { return m_block.Shared()->devices[m_device]; }  // lock held
     SimCamBlock m_block;
+    const ULONG m_device;
 };
 
 // The simulated camera as the system device enumerator lists it.
 // SimCamMonikerIsOurs: the moniker's FriendlyName is the simulated camera's.
+// SimCamMonikerDevice: the index of the device whose path is the moniker's
+// DevicePath, -1 when it is none of the table's.
 // SimCamBindFilter: binds the first video input device that is the simulated
 // camera (COM initialised by the caller); null when none is registered.
 bool SimCamMonikerIsOurs(IMoniker *moniker);
+int SimCamMonikerDevice(IMoniker *moniker);
+// The index of the device whose path (capture class) is path, -1 for none.
+int SimCamDeviceOfPath(const WCHAR *path);
 IBaseFilter *SimCamBindFilter();
 
 #endif  // SIMCAM_SIMCONTROL_H

@@ -11,10 +11,10 @@ volatile LONG g_simLocks = 0;
 static const WCHAR kMediaInterfacesKey[] = L"System\\CurrentControlSet\\Control\\MediaInterfaces";
 static const WCHAR kMediaSetsKey[] = L"System\\CurrentControlSet\\Control\\MediaSets\\";
 
-CSimCamFilter::CSimCamFilter(ULONG device)
+CSimCamFilter::CSimCamFilter()
     : m_cRef(1),  // held by Create until the object is complete
-      m_state(State_Stopped), m_start(0), m_graph(NULL), m_sink(NULL), m_id(0), m_device(device),
-      m_ownsCamera(false), m_lostDevice(0), m_pin(this), m_hostedCount(0)
+      m_state(State_Stopped), m_start(0), m_graph(NULL), m_sink(NULL), m_id(0), m_device(0),
+      m_serial(0), m_ownsCamera(false), m_lostDevice(0), m_pin(this), m_hostedCount(0)
 {
     InitializeCriticalSection(&m_stateLock);
     InitializeCriticalSection(&m_dataLock);
@@ -47,12 +47,12 @@ CSimCamFilter::~CSimCamFilter()
     InterlockedDecrement(&g_simObjects);
 }
 
-HRESULT CSimCamFilter::Create(ULONG device, REFIID riid, void **ppv)
+HRESULT CSimCamFilter::Create(REFIID riid, void **ppv)
 {
     if (!ppv)
         return E_POINTER;
     *ppv = NULL;
-    CSimCamFilter *filter = new (std::nothrow) CSimCamFilter(device);
+    CSimCamFilter *filter = new (std::nothrow) CSimCamFilter();
     if (!filter)
         return E_OUTOFMEMORY;
     ComPtr<IBaseFilter> creation;  // the creation reference, dropped on return
@@ -70,14 +70,26 @@ HRESULT CSimCamFilter::Init()
     {
         SimCamLock lock(m_block);
         SimCamShared *s = m_block.Shared();
-        if (s->unplugged)
+        // Which camera the filter is for comes later, with its moniker's
+        // bag: with none plugged in, it can be for none.
+        bool plugged = false;
+        for (const SimCamDevice &d : s->devices)
+            plugged = plugged || (d.inTable && !d.unplugged);
+        if (!plugged)
             return SIMCAM_E_DEVICE_GONE;  // a moniker of a camera that has gone
+        m_serial = s->devices[0].serial;
         m_id = static_cast<ULONG>(++s->nextFilterId);
         ++s->filtersAlive;
         SimCamRecordEvent(s, SIM_EVENT_CREATE, m_id, State_Stopped).device = m_device;
     }
     HostExtensions();
     return S_OK;
+}
+
+bool CSimCamFilter::DeviceGoneLocked()
+{
+    const SimCamDevice &d = DeviceLocked();
+    return !d.inTable || d.serial != m_serial || d.unplugged;
 }
 
 bool CSimCamFilter::DriverSupportsSet(REFGUID set)
@@ -168,24 +180,24 @@ static bool ProcessAlive(ULONG pid)
 HRESULT CSimCamFilter::AcquireCamera()
 {
     SimCamLock lock(m_block);
-    SimCamShared *s = m_block.Shared();
-    if (s->unplugged || m_lostDevice)
+    if (DeviceGoneLocked() || m_lostDevice)
         return SIMCAM_E_DEVICE_GONE;
-    if (s->busy)
+    SimCamDevice &d = DeviceLocked();
+    if (d.busy)
         return SIMCAM_E_DEVICE_BUSY;
-    if (s->ownerFilter && s->ownerFilter != m_id && ProcessAlive(s->ownerProcess))
+    if (d.ownerFilter && d.ownerFilter != m_id && ProcessAlive(d.ownerProcess))
         return SIMCAM_E_DEVICE_BUSY;
-    s->ownerFilter = m_id;
-    s->ownerProcess = GetCurrentProcessId();
+    d.ownerFilter = m_id;
+    d.ownerProcess = GetCurrentProcessId();
     return S_OK;
 }
 
 void CSimCamFilter::ReleaseCamera()
 {
     SimCamLock lock(m_block);
-    SimCamShared *s = m_block.Shared();
-    if (s->ownerFilter == m_id && s->ownerProcess == GetCurrentProcessId())
-        s->ownerFilter = 0;
+    SimCamDevice &d = DeviceLocked();
+    if (d.ownerFilter == m_id && d.ownerProcess == GetCurrentProcessId())
+        d.ownerFilter = 0;
 }
 
 HRESULT SimQueryPinInfo(IPin *pin, PIN_INFO *info, ComPtr<IBaseFilter> *filter)
@@ -314,7 +326,7 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetClassID(CLSID *clsid)
 {
     if (!clsid)
         return E_POINTER;
-    *clsid = m_device ? CLSID_SimCamFilter2 : CLSID_SimCamFilter;
+    *clsid = CLSID_SimCamFilter;
     return S_OK;
 }
 
@@ -489,17 +501,27 @@ ULONG STDMETHODCALLTYPE CSimCamFilter::GetMiscFlags()
     return AM_FILTER_MISC_FLAGS_IS_SOURCE;
 }
 
+// A property request the camera cannot take now: gone (counted), or still
+// starting. The block's lock held.
+HRESULT CSimCamFilter::RefusedLocked()
+{
+    if (DeviceGoneLocked()) {
+        ++DeviceLocked().refusedRequests;
+        return SIMCAM_E_DEVICE_GONE;
+    }
+    return SimCamDeviceNotReady(DeviceLocked()) ? SIMCAM_E_NOT_READY : S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Set(REFGUID set, DWORD id, LPVOID instance,
                                              DWORD instanceLength, LPVOID data, DWORD dataLength)
 {
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
     SimCamLock lock(m_block);
-    if (m_block.Shared()->unplugged) {
-        ++m_block.Shared()->refusedRequests;
-        return SIMCAM_E_DEVICE_GONE;
-    }
-    return SimDriver(&m_block.Shared()->driver)
+    const HRESULT refused = RefusedLocked();
+    if (FAILED(refused))
+        return refused;
+    return SimDriver(&DeviceLocked().driver)
         .Set(set, id, instance, instanceLength, data, dataLength);
 }
 
@@ -510,11 +532,10 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Get(REFGUID set, DWORD id, LPVOID insta
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
     SimCamLock lock(m_block);
-    if (m_block.Shared()->unplugged) {
-        ++m_block.Shared()->refusedRequests;
-        return SIMCAM_E_DEVICE_GONE;
-    }
-    return SimDriver(&m_block.Shared()->driver)
+    const HRESULT refused = RefusedLocked();
+    if (FAILED(refused))
+        return refused;
+    return SimDriver(&DeviceLocked().driver)
         .Get(set, id, instance, instanceLength, data, dataLength, returned);
 }
 
@@ -582,10 +603,32 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::InitNew()
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CSimCamFilter::Load(IPropertyBag *, IErrorLog *)
+// The moniker's bag names the device by its path. A bag without one (an
+// entry not of the table's making) leaves the filter on device 0.
+HRESULT STDMETHODCALLTYPE CSimCamFilter::Load(IPropertyBag *bag, IErrorLog *log)
 {
-    // The device has one instance; nothing in the bag selects anything.
-    return S_OK;
+    if (!bag)
+        return E_POINTER;
+    VARIANT v;
+    VariantInit(&v);
+    const HRESULT read = bag->Read(L"DevicePath", &v, log);
+    const int device = SUCCEEDED(read) && v.vt == VT_BSTR ? SimCamDeviceOfPath(v.bstrVal) : 0;
+    VariantClear(&v);
+    if (device < 0)
+        return E_INVALIDARG;
+    SimCamLock lock(m_block);
+    SimCamShared *s = m_block.Shared();
+    m_device = static_cast<ULONG>(device);
+    m_serial = s->devices[m_device].serial;
+    // The creation record says which device the filter is of.
+    for (LONG n = s->eventCount - 1; n >= 0 && n + SIM_EVENT_CAPACITY >= s->eventCount; --n) {
+        SimEvent &e = s->events[n % SIM_EVENT_CAPACITY];
+        if (e.kind == SIM_EVENT_CREATE && e.filterId == m_id) {
+            e.device = m_device;
+            break;
+        }
+    }
+    return DeviceGoneLocked() ? SIMCAM_E_DEVICE_GONE : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Save(IPropertyBag *, BOOL, BOOL)

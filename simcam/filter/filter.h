@@ -199,9 +199,10 @@ class CSimCamFilter : public IBaseFilter,
                       public ISpecifyPropertyPages,
                       public IPersistPropertyBag {
 public:
-    // Creates a filter of device 0 or 1 and hands out riid of it
-    // (aggregation is not offered). Refused while the camera is unplugged.
-    static HRESULT Create(ULONG device, REFIID riid, void **ppv);
+    // Creates a filter and hands out riid of it (aggregation is not
+    // offered). It is of device 0 until its moniker's Load names another.
+    // Refused while no device of the table is plugged in.
+    static HRESULT Create(REFIID riid, void **ppv);
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
@@ -252,6 +253,10 @@ public:
     IReferenceClock *ClockLocked() const { return m_clock.Get(); }
     IFilterGraph *GraphLocked() const { return m_graph; }
     SimCamBlock &Block() { return m_block; }
+    // The filter's device in the table, and whether that camera is gone for
+    // it (unplugged, or removed from the table); the block's lock held.
+    SimCamDevice &DeviceLocked() { return m_block.Shared()->devices[m_device]; }
+    bool DeviceGoneLocked();
     CSimCamPin *Pin() { return &m_pin; }
     ULONG Id() const { return m_id; }
     static bool DriverSupportsSet(REFGUID set);
@@ -262,7 +267,7 @@ public:
     void RecordDeviceLost(LONG param2);
 
 private:
-    explicit CSimCamFilter(ULONG device);
+    CSimCamFilter();
     virtual ~CSimCamFilter();
     HRESULT Init();
     void HostExtensions();
@@ -272,6 +277,7 @@ private:
                      const WCHAR *text = NULL);
     ULONG GraphReferences();
     HRESULT AcquireCamera();
+    HRESULT RefusedLocked();
     void ReleaseCamera();
     void DescribeDownstream(WCHAR *text, int capacity);
 
@@ -286,7 +292,8 @@ private:
     WCHAR m_name[128];
     SimCamBlock m_block;
     ULONG m_id;
-    const ULONG m_device;
+    ULONG m_device;              // set before the filter is handed out or by Load, then fixed
+    ULONG m_serial;              // the device's serial when the filter took it
     bool m_ownsCamera;           // this filter streams from the camera (state lock)
     volatile LONG m_lostDevice;  // its stream lost the camera: it streams no more
     CSimCamPin m_pin;

@@ -24,7 +24,6 @@ namespace {
 
 class CSimCamFactory : public CSimObject<IClassFactory> {
 public:
-    explicit CSimCamFactory(ULONG device) : m_device(device) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override
     {
         if (!ppv)
@@ -32,7 +31,7 @@ public:
         *ppv = NULL;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        return CSimCamFilter::Create(m_device, riid, ppv);
+        return CSimCamFilter::Create(riid, ppv);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
     {
@@ -42,9 +41,6 @@ public:
             InterlockedDecrement(&g_simLocks);
         return S_OK;
     }
-
-private:
-    const ULONG m_device;
 };
 
 HRESULT FromWin32(LONG rc)
@@ -52,11 +48,11 @@ HRESULT FromWin32(LONG rc)
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
 }
 
-// "CLSID\{...}" of a device's filter.
-void ClassKeyPath(WCHAR *path, int capacity, REFCLSID device = CLSID_SimCamFilter)
+// "CLSID\{...}" of the filter.
+void ClassKeyPath(WCHAR *path, int capacity)
 {
     WCHAR clsid[40];
-    StringFromGUID2(device, clsid, ARRAYSIZE(clsid));
+    StringFromGUID2(CLSID_SimCamFilter, clsid, ARRAYSIZE(clsid));
     lstrcpynW(path, L"CLSID\\", capacity);
     lstrcatW(path, clsid);
 }
@@ -102,11 +98,10 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void **ppv)
     if (!ppv)
         return E_POINTER;
     *ppv = NULL;
-    const bool second = IsEqualCLSID(clsid, CLSID_SimCamFilter2) != 0;
-    if (!second && !IsEqualCLSID(clsid, CLSID_SimCamFilter))
+    if (!IsEqualCLSID(clsid, CLSID_SimCamFilter))
         return CLASS_E_CLASSNOTAVAILABLE;
     Microsoft::WRL::ComPtr<IClassFactory> factory;
-    *factory.ReleaseAndGetAddressOf() = new (std::nothrow) CSimCamFactory(second ? 1 : 0);
+    *factory.ReleaseAndGetAddressOf() = new (std::nothrow) CSimCamFactory();
     if (!factory)
         return E_OUTOFMEMORY;
     return factory->QueryInterface(riid, ppv);  // the creation reference goes after
@@ -117,30 +112,21 @@ STDAPI DllCanUnloadNow()
     return (g_simObjects == 0 && g_simLocks <= 0) ? S_OK : S_FALSE;
 }
 
+// The camera plugged in anew: device 0 alone, at the factory values.
 STDAPI DllRegisterServer()
 {
-    HRESULT hr = WriteClassEntry();
-    if (FAILED(hr))
-        return hr;
-    SimCamForgetSettings();  // a camera plugged in anew starts from the factory values
-    return SimCamRegisterDevice(0, true);
+    const HRESULT hr = WriteClassEntry();
+    return FAILED(hr) ? hr : SimCamInstall(true);
 }
 
-// Removes the device and, when a test registered it, the second device.
+// Removes every device of the table, and the class.
 STDAPI DllUnregisterServer()
 {
-    SimCamForgetSettings();
-    HRESULT hr = SimCamRegisterDevice(0, false);
-    const HRESULT second = SimCamRegisterDevice(1, false);
-    if (SUCCEEDED(hr))
-        hr = second;
-    const CLSID *classes[] = {&CLSID_SimCamFilter, &CLSID_SimCamFilter2};
-    for (const CLSID *c : classes) {
-        WCHAR path[128];
-        ClassKeyPath(path, ARRAYSIZE(path), *c);
-        LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
-        if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && SUCCEEDED(hr))
-            hr = FromWin32(rc);
-    }
+    HRESULT hr = SimCamInstall(false);
+    WCHAR path[128];
+    ClassKeyPath(path, ARRAYSIZE(path));
+    const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && SUCCEEDED(hr))
+        hr = FromWin32(rc);
     return hr;
 }

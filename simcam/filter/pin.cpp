@@ -95,7 +95,7 @@ REFERENCE_TIME CSimCamPin::RateTime(const SimFormat &format, const SimDriverStat
 REFERENCE_TIME CSimCamPin::RateTime(const SimFormat &format)
 {
     SimCamLock lock(m_filter->Block());
-    return RateTime(format, m_filter->Block().Shared()->driver);
+    return RateTime(format, m_filter->DeviceLocked().driver);
 }
 
 // The configured format first, then (unless SetFormat chose one) the other
@@ -568,8 +568,7 @@ void CSimCamPin::SetRateSetting(const SimFormat &format)
 {
     if (const ULONG id = SimRateControl(format.width, format.height)) {
         SimCamLock lock(m_filter->Block());
-        SimDriver(&m_filter->Block().Shared()->driver)
-            .SetValue(id, SimNearestRate(format.frameTime));
+        SimDriver(&m_filter->DeviceLocked().driver).SetValue(id, SimNearestRate(format.frameTime));
     }
 }
 
@@ -834,7 +833,7 @@ void CSimCamPin::WatchDevice(StreamState &s)
     bool unplugged;
     {
         SimCamLock lock(m_filter->Block());
-        unplugged = m_filter->Block().Shared()->unplugged != 0;
+        unplugged = m_filter->DeviceGoneLocked();
     }
     if (unplugged == s.lost)
         return;
@@ -869,7 +868,7 @@ DWORD CSimCamPin::TimeToWait(StreamState &s, const StreamView &view)
         // The settings as this frame sees them; the picture is drawn
         // without holding the camera's lock.
         SimCamLock lock(m_filter->Block());
-        memcpy(m_snapshot, &m_filter->Block().Shared()->driver, offsetof(SimDriverState, log));
+        memcpy(m_snapshot, &m_filter->DeviceLocked().driver, offsetof(SimDriverState, log));
     }
     s.frameTime = RateTime(view.format, *m_snapshot);
     LARGE_INTEGER now;

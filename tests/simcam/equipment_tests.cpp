@@ -56,17 +56,18 @@ TEST_F(SimCamEquipment, CapabilityListAndRecordSizeAsLaidOut)
 // to a filter that says which device it is.
 TEST_F(SimCamEquipment, SecondDeviceUnderItsOwnName)
 {
-    ASSERT_EQ(S_OK, m_cam.RegisterSecondDevice(true));
+    static const WCHAR kSecond[] = L"Vireo Simulated Camera 2";
+    ASSERT_EQ(1, m_cam.AddDevice(kSecond));
     const std::vector<std::wstring> names = VideoInputDevices();
     EXPECT_EQ(1, std::count(names.begin(), names.end(), SIMCAM_FRIENDLY_NAME));
-    EXPECT_EQ(1, std::count(names.begin(), names.end(), SIMCAM_FRIENDLY_NAME2));
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), kSecond));
 
-    for (const CLSID *device : {&CLSID_SimCamFilter, &CLSID_SimCamFilter2}) {
-        ComPtr<IBaseFilter> filter = Create<IBaseFilter>(*device, IID_IBaseFilter);
-        ASSERT_TRUE(filter);
+    for (ULONG device : {0u, 1u}) {
+        ComPtr<IBaseFilter> filter = BindDevice(device);
+        ASSERT_TRUE(filter) << device;
         CLSID clsid = GUID_NULL;
         EXPECT_EQ(S_OK, filter->GetClassID(&clsid));
-        EXPECT_TRUE(IsEqualCLSID(*device, clsid));
+        EXPECT_TRUE(IsEqualCLSID(CLSID_SimCamFilter, clsid));
         EXPECT_EQ(0u, filter.Detach()->Release());
     }
     std::vector<SimEvent> created = m_cam.Events(SIM_EVENT_CREATE);
@@ -78,6 +79,7 @@ TEST_F(SimCamEquipment, SecondDeviceUnderItsOwnName)
     ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
     m_registered = false;
     EXPECT_TRUE(VideoInputDevices().empty());
+    EXPECT_FALSE(SimCamControl(1).Exists());
 }
 
 }  // namespace

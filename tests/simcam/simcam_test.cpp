@@ -16,25 +16,84 @@ MediaTypePtr StreamCaps(IAMStreamConfig *config, int index, void *caps, HRESULT 
     return MediaTypePtr(mt);
 }
 
-std::vector<std::wstring> VideoInputDevices()
+// Each moniker of the category with its bag, in order; stops when each
+// returns false.
+template <typename Each> void ForEachVideoInput(Each each)
 {
-    std::vector<std::wstring> names;
     const ComPtr<ICreateDevEnum> devices =
         Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
     ComPtr<IEnumMoniker> monikers;
     if (!devices ||
         devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK)
-        return names;
+        return;
     for (ComPtr<IMoniker> moniker; monikers->Next(1, &moniker, NULL) == S_OK;) {
+        ListedDevice listed;
         ComPtr<IPropertyBag> bag;
-        VARIANT v;
-        VariantInit(&v);
-        if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, &bag)))
-            bag->Read(L"FriendlyName", &v, NULL);
-        names.push_back(v.vt == VT_BSTR ? v.bstrVal : L"");
-        VariantClear(&v);
+        if (SUCCEEDED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag, &bag))) {
+            for (auto field : {std::make_pair(L"FriendlyName", &listed.name),
+                               std::make_pair(L"DevicePath", &listed.path)}) {
+                VARIANT v;
+                VariantInit(&v);
+                if (SUCCEEDED(bag->Read(field.first, &v, NULL)) && v.vt == VT_BSTR)
+                    *field.second = v.bstrVal;
+                VariantClear(&v);
+            }
+        }
+        if (!each(moniker.Get(), listed))
+            return;
     }
+}
+
+std::vector<ListedDevice> ListedDevices()
+{
+    std::vector<ListedDevice> listed;
+    ForEachVideoInput([&](IMoniker *, const ListedDevice &d) {
+        listed.push_back(d);
+        return true;
+    });
+    return listed;
+}
+
+std::vector<std::wstring> VideoInputDevices()
+{
+    std::vector<std::wstring> names;
+    for (const ListedDevice &d : ListedDevices())
+        names.push_back(d.name);
     return names;
+}
+
+ComPtr<IBaseFilter> BindDevice(ULONG device)
+{
+    ComPtr<IBaseFilter> filter;
+    const std::wstring path = SimCamDevicePath(device);
+    ForEachVideoInput([&](IMoniker *moniker, const ListedDevice &d) {
+        if (d.path != path)
+            return true;
+        moniker->BindToObject(NULL, NULL, IID_IBaseFilter, &filter);
+        return false;
+    });
+    return filter;
+}
+
+HRESULT GetThrough(IBaseFilter *filter, ULONG id, LONG *value)
+{
+    const ComPtr<IKsPropertySet> props = Query<IKsPropertySet>(filter, IID_IKsPropertySet);
+    ControlRequest rq = {id, GET_DATA, 0, 0};
+    ControlReply reply = {};
+    DWORD returned = 0;
+    const HRESULT hr = props ? props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &reply,
+                                          sizeof(reply), &returned)
+                             : E_NOINTERFACE;
+    *value = reply.enableOrValue;
+    return hr;
+}
+
+HRESULT SetThrough(IBaseFilter *filter, ULONG id, LONG value)
+{
+    const ComPtr<IKsPropertySet> props = Query<IKsPropertySet>(filter, IID_IKsPropertySet);
+    ControlRequest rq = {id, SET_DATA, value, 0};
+    return props ? props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq))
+                 : E_NOINTERFACE;
 }
 
 LONG WaitForFrames(SimCamControl &cam, LONG count)

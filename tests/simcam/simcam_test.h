@@ -33,8 +33,23 @@ inline const BITMAPINFOHEADER &Bmi(const AM_MEDIA_TYPE *mt)
     return reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat)->bmiHeader;
 }
 
-// The friendly names of the video input devices, in enumeration order.
+// The video input devices in enumeration order: friendly name and
+// DevicePath (empty when the bag has none) of each; and their names alone.
+struct ListedDevice {
+    std::wstring name;
+    std::wstring path;
+};
+std::vector<ListedDevice> ListedDevices();
 std::vector<std::wstring> VideoInputDevices();
+
+// The filter of the listed device whose DevicePath is device's, bound
+// through its moniker; null when it is not listed.
+ComPtr<IBaseFilter> BindDevice(ULONG device);
+
+// A control's value through the filter's IKsPropertySet (GET_DATA, SET_DATA):
+// the request's result; *value the value read.
+HRESULT GetThrough(IBaseFilter *filter, ULONG id, LONG *value);
+HRESULT SetThrough(IBaseFilter *filter, ULONG id, LONG value);
 
 // The camera's filter bound through its moniker, its pin and the pin's
 // IAMStreamConfig; on leaving, the filter's last reference goes.

@@ -136,7 +136,8 @@ protected:
     {
         std::vector<BYTE> state(sizeof(SimDriverState), 0);
         SimCamLock lock(m_cam.Block());
-        memcpy(state.data(), &m_cam.Block().Shared()->driver, offsetof(SimDriverState, log));
+        memcpy(state.data(), &m_cam.Block().Shared()->devices[0].driver,
+               offsetof(SimDriverState, log));
         return *reinterpret_cast<const SimDriverState *>(state.data());
     }
 
@@ -516,7 +517,7 @@ TEST_F(ViewerOnCamera, OpensTheCameraAfterTheConsoleKeyAndStopsOnlyOnQ)
 // opened.
 TEST_F(ViewerOnCamera, OpensOnlyTheFirstDeviceListed)
 {
-    ASSERT_EQ(S_OK, m_cam.RegisterSecondDevice(true));
+    ASSERT_EQ(1, m_cam.AddDevice(L"Vireo Simulated Camera 2"));
     ComPtr<ICreateDevEnum> devEnum;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC,
                                      IID_PPV_ARGS(&devEnum)));
@@ -525,6 +526,7 @@ TEST_F(ViewerOnCamera, OpensOnlyTheFirstDeviceListed)
     ASSERT_EQ(S_OK, devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0));
     ASSERT_EQ(S_OK, monikers->Next(1, &first, NULL));
     const ULONG device = SimCamMonikerIsOurs(first.Get()) ? 0 : 1;
+    EXPECT_EQ(0, SimCamMonikerDevice(first.Get())) << "device 0 is listed first";
 
     CapviewRun run;
     ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
@@ -535,7 +537,7 @@ TEST_F(ViewerOnCamera, OpensOnlyTheFirstDeviceListed)
     const std::vector<SimEvent> created = EventsOf(run.ProcessId(), SIM_EVENT_CREATE);
     ASSERT_EQ(1u, created.size());
     EXPECT_EQ(device, created[0].device);
-    EXPECT_EQ(S_OK, m_cam.RegisterSecondDevice(false));
+    EXPECT_EQ(S_OK, SimCamControl(1).RemoveDevice());
 }
 
 // A device entry whose class nobody can create.

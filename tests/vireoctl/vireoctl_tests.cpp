@@ -399,7 +399,7 @@ TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
     m_cam.Reset();
     RunProgram(L"set PRIVACY 1");
     std::vector<BYTE> frame(SimFrameBytes(8, 8), 0xAA);  // rows of 24 bytes: no padding
-    SimRenderFrame(frame.data(), 8, 8, 1, m_cam.Block().Shared()->driver);
+    SimRenderFrame(frame.data(), 8, 8, 1, m_cam.Block().Shared()->devices[0].driver);
     EXPECT_EQ(std::vector<BYTE>(frame.size(), 0), frame);
 }
 

@@ -1,0 +1,250 @@
+// The simulated camera's device table: several cameras, each its own;
+// plugging, unplugging and power as a USB camera's, with the messages
+// Windows sends; simcamctl driving them from another process.
+#include "simcam_test.h"
+
+#include <dbt.h>
+#include <stddef.h>
+
+#include <functional>
+
+namespace {
+
+const WCHAR kTwin[] = L"Vireo Twin Camera";
+
+// A hidden top-level window registered for camera interface messages, as an
+// application watching for cameras has one; records each that arrives.
+class DeviceWindow {
+public:
+    struct Message {
+        WPARAM event;
+        DWORD size, type;
+        GUID classGuid;
+        std::wstring name;
+    };
+
+    DeviceWindow()
+    {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleW(NULL);
+        wc.lpszClassName = L"SimCamDeviceWindow";
+        RegisterClassW(&wc);
+        m_window = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL,
+                                 NULL, wc.hInstance, NULL);
+        SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+        filter.dbcc_size = sizeof(filter);
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = SIMCAM_CAMERA_CLASS;
+        m_notify = RegisterDeviceNotificationW(m_window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
+    ~DeviceWindow()
+    {
+        if (m_notify)
+            UnregisterDeviceNotification(m_notify);
+        DestroyWindow(m_window);
+    }
+    bool Ready() const { return m_window && m_notify; }
+
+    // Runs simcamctl with args, this thread taking the messages sent to the
+    // window meanwhile; the exit status, output and errors.
+    struct Run {
+        int status;
+        std::string out, err;
+    };
+    Run Ctl(const std::wstring &args)
+    {
+        wintest::ProgramRun run;
+        if (!run.Start(L"\"" + wintest::BinDir() + L"simcamctl.exe\" " + args))
+            return {-1, "", "not started"};
+        const ULONGLONG guard = GetTickCount64() + 60000;  // against a hang only
+        const HANDLE process = run.Process();
+        while (MsgWaitForMultipleObjects(1, &process, FALSE, 1000, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+               GetTickCount64() < guard)
+            wintest::PumpMessages();
+        wintest::PumpMessages();
+        return {run.WaitExit(0), run.Output(), run.Errors()};
+    }
+
+    std::vector<Message> messages;
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        DeviceWindow *self =
+            reinterpret_cast<DeviceWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        const DEV_BROADCAST_HDR *header = reinterpret_cast<const DEV_BROADCAST_HDR *>(lParam);
+        if (self && msg == WM_DEVICECHANGE && header &&
+            header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+            const DEV_BROADCAST_DEVICEINTERFACE_W *record =
+                reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W *>(header);
+            self->messages.push_back({wParam, record->dbcc_size, record->dbcc_devicetype,
+                                      record->dbcc_classguid, record->dbcc_name});
+            return TRUE;
+        }
+        return DefWindowProcW(window, msg, wParam, lParam);
+    }
+    HWND m_window;
+    HDEVNOTIFY m_notify;
+};
+
+using SimCamDevices = SimCamTest;
+
+// Two cameras of one model: listed after device 0 under the one name, each
+// with its own path, each filter on its own driver.
+TEST_F(SimCamDevices, TwoOfOneNameKeepTheirOwnValues)
+{
+    ASSERT_EQ(1, m_cam.AddDevice(kTwin));
+    ASSERT_EQ(2, m_cam.AddDevice(kTwin));
+    const std::vector<ListedDevice> listed = ListedDevices();
+    ASSERT_EQ(3u, listed.size());
+    for (ULONG i = 0; i < 3; ++i) {
+        EXPECT_EQ(i ? kTwin : SIMCAM_FRIENDLY_NAME, listed[i].name) << i;
+        EXPECT_EQ(SimCamDevicePath(i), listed[i].path) << i;
+    }
+    EXPECT_EQ(L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0002#"
+              L"{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
+              listed[2].path);
+
+    ComPtr<IBaseFilter> filters[3];
+    for (ULONG i = 0; i < 3; ++i) {
+        filters[i] = BindDevice(i);
+        ASSERT_TRUE(filters[i]) << i;
+        EXPECT_EQ(S_OK, SetThrough(filters[i].Get(), EXPOSURE, 100 + LONG(i))) << i;
+    }
+    for (ULONG i = 0; i < 3; ++i) {
+        LONG value = 0;
+        EXPECT_EQ(S_OK, GetThrough(filters[i].Get(), EXPOSURE, &value)) << i;
+        EXPECT_EQ(100 + LONG(i), value) << i;
+        EXPECT_EQ(100 + LONG(i), SimCamControl(i).Value(EXPOSURE)) << i;
+        EXPECT_EQ(2, SimCamControl(i).LogCount()) << i << ": its own set and get alone";
+    }
+}
+
+// simcamctl in its own process plugs and unplugs a camera: a window of this
+// one hears of it as of a USB camera; plugging and power give the factory
+// values, and power sends nothing.
+TEST_F(SimCamDevices, PlugAndPowerFromAnotherProcess)
+{
+    ASSERT_EQ(1, m_cam.AddDevice(SIMCAM_FRIENDLY_NAME));
+    DeviceWindow window;
+    ASSERT_TRUE(window.Ready());
+    const std::wstring name = SimCamDevicePath(1, SIMCAM_CAMERA_CLASS);
+    ASSERT_EQ(L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0001#"
+              L"{e5323777-f976-4f5b-9b55-b94699c46e44}\\global",
+              name);
+    struct Step {
+        const WCHAR *command;
+        WPARAM message;  // 0: none
+        size_t listed;   // video input devices afterwards
+    } const steps[] = {
+        {L"unplug", DBT_DEVICEREMOVECOMPLETE, 1},
+        {L"plug", DBT_DEVICEARRIVAL, 2},
+        {L"power-cycle", 0, 2},
+    };
+    SimCamControl second(1);
+    for (const Step &step : steps) {
+        second.SetValue(EXPOSURE, 1000);
+        window.messages.clear();
+        const DeviceWindow::Run run = window.Ctl(std::wstring(L"-d 1 ") + step.command);
+        EXPECT_EQ(0, run.status) << run.err;
+        EXPECT_EQ(step.listed, VideoInputDevices().size()) << step.command;
+        EXPECT_EQ(SimDriver::FactoryValue(EXPOSURE), second.Value(EXPOSURE)) << step.command;
+        EXPECT_EQ(284, m_cam.Value(EXPOSURE)) << step.command << ": device 0 untouched";
+        ASSERT_EQ(step.message ? 1u : 0u, window.messages.size()) << step.command;
+        if (!step.message)
+            continue;
+        const DeviceWindow::Message &m = window.messages[0];
+        EXPECT_EQ(step.message, m.event);
+        EXPECT_EQ(static_cast<DWORD>(DBT_DEVTYP_DEVICEINTERFACE), m.type);
+        EXPECT_TRUE(IsEqualGUID(SIMCAM_CAMERA_CLASS, m.classGuid));
+        EXPECT_EQ(name, m.name);
+        EXPECT_EQ(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) +
+                      (name.size() + 1) * sizeof(WCHAR),
+                  m.size);
+    }
+}
+
+// A camera still starting refuses every property request for its time,
+// which each power-up starts again; other cameras answer meanwhile.
+TEST_F(SimCamDevices, NotReadyForItsTimeAfterEachPowerUp)
+{
+    ASSERT_EQ(1, m_cam.AddDevice(kTwin));
+    const ComPtr<IBaseFilter> first = BindDevice(0), second = BindDevice(1);
+    ASSERT_TRUE(first && second);
+    SimCamControl cam(1);
+    const std::function<void()> starts[] = {
+        [&] { cam.SetNotReady(3000); },
+        [&] { cam.PowerCycle(); },
+        [&] {
+            cam.Unplug();
+            cam.Plug();
+        },
+    };
+    for (size_t i = 0; i < ARRAYSIZE(starts); ++i) {
+        starts[i]();
+        LONG value = 0;
+        EXPECT_EQ(SIMCAM_E_NOT_READY, GetThrough(second.Get(), EXPOSURE, &value)) << i;
+        EXPECT_EQ(SIMCAM_E_NOT_READY, SetThrough(second.Get(), EXPOSURE, 5)) << i;
+        EXPECT_EQ(S_OK, GetThrough(first.Get(), EXPOSURE, &value)) << i;
+        EXPECT_TRUE(wintest::WaitUntil([&] {
+            return GetThrough(second.Get(), EXPOSURE, &value) == S_OK;
+        })) << i;
+        EXPECT_EQ(S_OK, SetThrough(second.Get(), EXPOSURE, 5)) << i;
+    }
+    cam.SetNotReady(0);
+    cam.PowerCycle();
+    EXPECT_FALSE(cam.NotReady());
+}
+
+// simcamctl's output and status, one command after another.
+TEST_F(SimCamDevices, SimcamctlCommands)
+{
+    DeviceWindow window;
+    std::string values;
+    for (ULONG id : CameraControlIds)
+        values += std::string(CameraControlName(id)) + "=" +
+                  std::to_string(id == FLIP ? 1 : SimDriver::FactoryValue(id)) + "\n";
+    auto line = [](ULONG i, const char *name, const char *state) {
+        char text[256];
+        snprintf(text, sizeof(text),
+                 "%lu\t%s\t\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&%04lu#"
+                 "{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global\t%s\n",
+                 i, name, i, state);
+        return std::string(text);
+    };
+    struct Step {
+        const WCHAR *args;
+        int status;
+        std::string out;  // stdout exactly
+        const char *err;  // stderr exactly
+    } const steps[] = {
+        {L"add \"Vireo Twin Camera\"", 0, "1\n", ""},
+        {L"-d 1 unplug", 0, "", ""},
+        {L"list", 0,
+         line(0, "Vireo Simulated Camera", "plugged") + line(1, "Vireo Twin Camera", "unplugged"),
+         ""},
+        {L"get", 0, values, ""},
+        {L"-d 1 not-ready 600000", 0, "", ""},
+        {L"-d 1 remove", 0, "", ""},
+        {L"-d 1 get", 1, "", "simcamctl: no device 1\n"},
+        {L"remove", 1, "", "simcamctl: device 0 cannot be removed\n"},
+        {L"not-ready soon", 2, "", "simcamctl: not-ready needs milliseconds (a whole number)\n"},
+        {L"-d 8 plug", 2, "", "simcamctl: -d needs a device index from 0 to 7\n"},
+        {L"shake", 2, "", "simcamctl: unknown command 'shake' (simcamctl -h for help)\n"},
+        {L"", 2, "", "simcamctl: no command (simcamctl -h for help)\n"},
+    };
+    m_cam.SetValue(FLIP, 1);
+    for (const Step &step : steps) {
+        const DeviceWindow::Run run = window.Ctl(step.args);
+        EXPECT_EQ(step.status, run.status) << step.args;
+        EXPECT_EQ(step.out, run.out) << step.args;
+        EXPECT_EQ(step.err, run.err) << step.args;
+        if (wcscmp(step.args, L"-d 1 not-ready 600000") == 0) {
+            EXPECT_TRUE(SimCamControl(1).NotReady());
+        }
+    }
+}
+
+}  // namespace
