@@ -612,6 +612,43 @@ TEST_F(VireoctlTest, RefusedProfilesSendNothing)
 // As a powered camera: what one program sets, the next reads; unplugging
 // or registering the camera anew gives the factory values. No block is
 // held here between the programs.
+// Two cameras of one model: one name, two ids. -d ID picks the one meant,
+// each keeps its own values, and a profile knows which camera it is of.
+TEST_F(VireoctlTest, TwoCamerasOfOneNameAreToldApartByTheirIds)
+{
+    ASSERT_EQ(1, m_cam.AddDevice(SIMCAM_FRIENDLY_NAME));
+    SimCamControl twin(1);
+    const std::string first = DeviceId(0), second = DeviceId(1);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(0u, second.find("\\\\?\\usb#")) << second;
+    Result r = RunProgram(L"list");
+    EXPECT_EQ("0  Vireo Simulated Camera  IFace: yes  id: " + first +
+                  "\r\n1  Vireo Simulated Camera  IFace: yes  id: " + second + "\r\n",
+              r.out);
+
+    const std::wstring twinId = std::wstring(second.begin(), second.end());  // ASCII
+    r = RunProgram(L"-d " + twinId + L" set EXPOSURE 500");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(500, twin.Value(EXPOSURE));
+    EXPECT_EQ(284, m_cam.Value(EXPOSURE));
+    r = RunProgram(L"-d \"vireo simulated camera\" get EXPOSURE");  // the first, and a word
+    EXPECT_EQ("EXPOSURE = 284 [28.4 msec]\r\n", r.out);
+    EXPECT_EQ("vireoctl: 2 devices are named vireo simulated camera; use -d ID (see vireoctl "
+              "list)\r\n",
+              r.err);
+
+    TempFile profile;
+    ASSERT_EQ(0, RunProgram(L"-d " + twinId + L" save \"" + profile.Path() + L"\"").status);
+    m_cam.ClearLog();
+    r = RunProgram(L"-d 0 load \"" + profile.Path() + L"\"");
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("(--force loads it all the same): nothing written"))
+        << r.err;
+    EXPECT_EQ(std::vector<std::string>(), Sent());
+    EXPECT_EQ(0, RunProgram(L"-d 0 --force load \"" + profile.Path() + L"\"").status);
+    EXPECT_EQ(500, m_cam.Value(EXPOSURE));
+}
+
 TEST(SimulatedCameraSettings, KeptWhilePluggedAcrossPrograms)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
