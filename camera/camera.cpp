@@ -221,6 +221,19 @@ HRESULT Open(const Wanted &wanted, VireoCamera **camera)
     return S_OK;
 }
 
+// By a friendly name or an id; a null one is refused before anything is
+// looked up.
+HRESULT OpenByText(const wchar_t *text, bool isId, VireoCamera **camera)
+{
+    if (!text) {
+        if (camera)
+            *camera = NULL;
+        return E_POINTER;
+    }
+    const Wanted wanted = {0, isId ? NULL : text, isId ? text : NULL};
+    return Open(wanted, camera);
+}
+
 bool Known(ULONG id)
 {
     return CameraControlName(id) != NULL;
@@ -376,24 +389,12 @@ HRESULT VireoCameraOpenIndex(unsigned index, VireoCamera **camera)
 
 HRESULT VireoCameraOpenName(const wchar_t *name, VireoCamera **camera)
 {
-    if (!name) {
-        if (camera)
-            *camera = NULL;
-        return E_POINTER;
-    }
-    const Wanted wanted = {0, name, NULL};
-    return Open(wanted, camera);
+    return OpenByText(name, false, camera);
 }
 
 HRESULT VireoCameraOpenId(const wchar_t *id, VireoCamera **camera)
 {
-    if (!id) {
-        if (camera)
-            *camera = NULL;
-        return E_POINTER;
-    }
-    const Wanted wanted = {0, NULL, id};
-    return Open(wanted, camera);
+    return OpenByText(id, true, camera);
 }
 
 void VireoCameraClose(VireoCamera *camera)
