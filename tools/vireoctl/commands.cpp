@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "keeperpaths.h"
+
 #include <errno.h>
 #include <string.h>
 #include <strsafe.h>
@@ -29,6 +31,10 @@ const char kUsage[] =
     "                        value checked against its range first, then written in the\n"
     "                        Default button's order; controls the camera reports disabled\n"
     "                        and controls the profile leaves out are not written\n"
+    "  keep                  the cameras the Camera Settings Keeper (vireokeep) keeps: id,\n"
+    "                        name, present or not, profile saved, last restore\n"
+    "  keep on|off           whether the keeper keeps the settings\n"
+    "  keep forget -d ID     deletes the keeper's profile of camera ID (or device INDEX)\n"
     "  -d INDEX|NAME|ID      the device by its index in \"list\", its name or its id\n"
     "                        (default: 0); of two devices of one name, the first\n"
     "  --json                list, info and get as one JSON document\n"
@@ -172,6 +178,172 @@ bool IsIndex(const std::wstring &text)
            text.find_first_not_of(L"0123456789") == std::wstring::npos;
 }
 
+// "keep", "keep on|off", "keep forget -d ID".
+int ParseKeep(const CommandLine &line, FILE *err)
+{
+    if (line.json || line.force)
+        return Usage(err, "keep takes neither --json nor --force");
+    const std::wstring what = line.args.empty() ? L"" : Lower(line.args[0]);
+    if (line.args.size() > 1)
+        return Usage(err, "too many arguments");
+    if (what == L"forget")
+        return line.device.empty() ? Usage(err, "keep forget needs -d ID") : STATUS_OK;
+    if (!line.device.empty())
+        return Usage(err, "only keep forget takes a device");
+    if (what.empty() || what == L"on" || what == L"off")
+        return STATUS_OK;
+    return Usage(err, "keep takes on, off or forget");
+}
+
+// The keeper's profiles: file, and what it holds.
+struct KeptCamera {
+    std::wstring path;
+    VireoProfile profile;
+    HRESULT read;
+};
+
+std::vector<KeptCamera> KeptCameras()
+{
+    std::vector<KeptCamera> cameras;
+    wchar_t folder[MAX_PATH];
+    if (!VireoKeeperCameraFolder(folder, MAX_PATH))
+        return cameras;
+    WIN32_FIND_DATAW found;
+    HANDLE search =
+        FindFirstFileW((std::wstring(folder) + L"\\*" VIREO_KEEPER_PROFILE_EXT).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return cameras;
+    do {
+        cameras.emplace_back();
+        KeptCamera &c = cameras.back();
+        c.path = std::wstring(folder) + L"\\" + found.cFileName;
+        c.read = VireoProfileRead(c.path.c_str(), &c.profile, NULL);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return cameras;
+}
+
+std::string LocalTime(const FILETIME &utc)
+{
+    FILETIME local;
+    SYSTEMTIME t;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t))
+        return "?";
+    char text[32];
+    StringCchPrintfA(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                     t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+// The keeper log's last restore line of camera id (older file first): its
+// time and whether it was done; empty when there is none.
+std::string LastRestore(const std::wstring &id)
+{
+    wchar_t log[MAX_PATH];
+    if (!VireoKeeperLogPath(log, MAX_PATH))
+        return std::string();
+    std::string last;
+    const char kRestore[] = "restore \"";
+    const size_t kStamp = 24;  // "2026-12-09 14:03:05.123 "
+    for (const std::wstring &path : {std::wstring(log) + L".1", std::wstring(log)}) {
+        FILE *file = _wfopen(path.c_str(), L"rb");
+        if (!file)
+            continue;
+        char buffer[4096];
+        while (fgets(buffer, sizeof(buffer), file)) {
+            const std::string line = buffer;
+            if (line.size() <= kStamp || line.compare(kStamp, sizeof(kRestore) - 1, kRestore) != 0)
+                continue;
+            const size_t start = kStamp + sizeof(kRestore) - 1;
+            const size_t end = line.find('"', start);
+            if (end == std::string::npos ||
+                !VireoCameraSameId(Widen(line.substr(start, end - start)).c_str(), id.c_str()))
+                continue;
+            const bool done = line.find(") done:", end) != std::string::npos;
+            last = line.substr(0, kStamp - 5) + (done ? " done" : " failed");
+        }
+        fclose(file);
+    }
+    return last;
+}
+
+std::vector<std::wstring> PresentIds()
+{
+    std::vector<std::wstring> ids;
+    unsigned count = 0;
+    if (FAILED(VireoCameraDeviceCount(&count)))
+        return ids;
+    for (unsigned i = 0; i < count; ++i) {
+        wchar_t id[VIREO_ID_CAPACITY];
+        if (SUCCEEDED(VireoCameraDeviceId(i, id, VIREO_ID_CAPACITY)))
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+int KeepList(FILE *out)
+{
+    fprintf(out, "settings kept: %s\n", VireoKeeperKeep() ? "on" : "off");
+    const std::vector<std::wstring> present = PresentIds();
+    const std::vector<KeptCamera> cameras = KeptCameras();
+    if (cameras.empty())
+        fprintf(out, "no camera kept yet\n");
+    for (const KeptCamera &c : cameras) {
+        if (FAILED(c.read)) {
+            fprintf(out, "%s\n  unreadable: %s\n", Narrow(c.path).c_str(),
+                    VireoCameraMessage(c.read));
+            continue;
+        }
+        bool now = false;
+        for (const std::wstring &id : present)
+            now = now || VireoCameraSameId(id.c_str(), c.profile.id);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        const std::string saved = GetFileAttributesExW(c.path.c_str(), GetFileExInfoStandard, &data)
+                                      ? LocalTime(data.ftLastWriteTime)
+                                      : "?";
+        const std::string restored = LastRestore(c.profile.id);
+        fprintf(out, "%s\n  name: %s\n  present: %s\n  saved: %s\n  last restore: %s\n",
+                Narrow(c.profile.id).c_str(), Narrow(c.profile.device).c_str(), now ? "yes" : "no",
+                saved.c_str(), restored.empty() ? "none" : restored.c_str());
+    }
+    return STATUS_OK;
+}
+
+int KeepForget(const std::wstring &device, FILE *out, FILE *err)
+{
+    std::wstring id = device;
+    if (IsIndex(device)) {
+        wchar_t found[VIREO_ID_CAPACITY];
+        if (FAILED(VireoCameraDeviceId(static_cast<unsigned>(_wtoi(device.c_str())), found,
+                                       VIREO_ID_CAPACITY)))
+            return Usage(err, "no video input device " + Narrow(device) + " (see vireoctl list)");
+        id = found;
+    }
+    wchar_t path[MAX_PATH];
+    if (!VireoKeeperProfilePath(id.c_str(), path, MAX_PATH))
+        return Usage(err, "no profile folder");
+    if (!DeleteFileW(path))
+        return Usage(err, "no profile of " + Narrow(id));
+    fprintf(out, "forgot %s (%s deleted)\n", Narrow(id).c_str(), Narrow(path).c_str());
+    return STATUS_OK;
+}
+
+int Keep(const CommandLine &line, FILE *out, FILE *err)
+{
+    const std::wstring what = line.args.empty() ? L"" : Lower(line.args[0]);
+    if (what == L"forget")
+        return KeepForget(line.device, out, err);
+    if (what.empty())
+        return KeepList(out);
+    const LONG result = VireoKeeperSetKeep(what == L"on");
+    if (result != ERROR_SUCCESS) {
+        fprintf(err, "vireoctl: cannot set Keep: error %ld\n", static_cast<long>(result));
+        return STATUS_REFUSED;
+    }
+    fprintf(out, "settings kept: %s\n", what == L"on" ? "on" : "off");
+    return STATUS_OK;
+}
+
 // Reads "NAME=VALUE" (or NAME and VALUE apart) into an assignment.
 int ParseAssignment(const std::wstring &name, const std::wstring &value, Assignment *a, FILE *err)
 {
@@ -224,9 +396,11 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
     const std::wstring &c = line->command;
     const std::vector<std::wstring> &args = line->args;
     const bool known = c == L"list" || c == L"info" || c == L"defaults" || c == L"get" ||
-                       c == L"set" || c == L"save" || c == L"load";
+                       c == L"set" || c == L"save" || c == L"load" || c == L"keep";
     if (!known)
         return Usage(err, "unknown command " + Narrow(c));
+    if (c == L"keep")
+        return ParseKeep(*line, err);
     if (line->json && c != L"list" && c != L"info" && c != L"get")
         return Usage(err, "--json goes with list, info and get");
     if (line->force && c != L"set" && c != L"load")
@@ -583,6 +757,8 @@ int Run(const CommandLine &line, VireoPauseFunction pause, FILE *out, FILE *err)
     const std::wstring &c = line.command;
     if (c == L"list")
         return List(line.json, out, err);
+    if (c == L"keep")
+        return Keep(line, out, err);
     VireoProfile profile;
     if (c == L"load") {
         VireoProfileProblem problem;
