@@ -57,7 +57,15 @@ sample=$!
 
 out=$("$wine" cmd /c "$winkit\\install.cmd" 2>&1 | tr -d '\r') || fail "install.cmd: $out"
 echo "$out"
-[ "$out" = "install: vireoprop.ax registered" ] || fail "install.cmd said: $out"
+[ "$out" = "install: vireoprop.ax registered, the Camera Settings Keeper started and set to start at sign-in" ] ||
+  fail "install.cmd said: $out"
+view=$(grep -o 'reg:[0-9]*' "$kit/install.cmd" | head -1)
+run='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+"$wine" reg query "$run" /v VireoKeeper "/$view" 2>/dev/null | tr -d '\r' |
+  grep -qF "\"$winkit\\bin\\vireokeep.exe\"" || fail "no Run value for the keeper"
+keeper_runs() { "$wine" tasklist 2>/dev/null | tr -d '\r' | grep -qi '^vireokeep.exe'; }
+for _ in $(seq 1 50); do keeper_runs && break; sleep 0.2; done
+keeper_runs || fail "install.cmd did not start the keeper"
 "$wine" reg query 'HKLM\Software\Classes\CLSID\{04F2A42A-479F-4511-8F03-1CE31876DBCC}\InprocServer32' \
   >/dev/null 2>&1 || fail "the handler's class is not registered"
 
@@ -90,6 +98,8 @@ echo "$out" | grep -q '^EXPOSURE .* current 284 \[28.4 msec\]$' || fail "vireoct
 out=$("$wine" cmd /c "$winkit\\uninstall.cmd" 2>&1 | tr -d '\r') || fail "uninstall.cmd: $out"
 echo "$out"
 [ "$out" = "uninstall: vireoprop.ax unregistered" ] || fail "uninstall.cmd said: $out"
+! keeper_runs || fail "uninstall.cmd left the keeper running"
+! "$wine" reg query "$run" /v VireoKeeper "/$view" >/dev/null 2>&1 || fail "the keeper's Run value stays"
 snapshot > "$work/registry-after.txt"
 diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "the registry differs after uninstall.cmd"
 grep -q 'MediaSets' "$work/registry-before.txt" || fail "the registry snapshot is empty"
@@ -121,6 +131,7 @@ diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "a refuse
 # A module that cannot be registered: install.cmd names the failure's code.
 mkdir -p "$drive/broken/bin"
 cp "$kit/install.cmd" "$drive/broken/"
+cp "$kit/bin/vireokeep.exe" "$drive/broken/bin/"
 echo "not a module" > "$drive/broken/bin/vireoprop.ax"
 status=0
 out=$("$wine" cmd /c 'C:\broken\install.cmd' 2>&1 | tr -d '\r') || status=$?

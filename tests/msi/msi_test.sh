@@ -16,8 +16,11 @@
 #      IFace; each width's launcher opens the "Camera Setting" page, whose
 #      controls show what the camera holds. The Start-menu shortcut is there.
 #   3. repair puts back a deleted program and a deleted registry value.
-#   4. silent removal: the exported registry (both views, HKLM\System) and
-#      the file tree are as before the install.
+#   4. silent removal with the Camera Settings Keeper running: the keeper
+#      ends, the exported registry (both views, HKLM\System) and the file
+#      tree are as before the install, the users' saved settings apart.
+# x64 also: the x86 package refuses the 64-bit prefix and changes nothing.
+# The keeper is installed of the package's width with its Run value.
 # Wine's msiexec is the installer; the prefix is a copy of the machine's
 # ready, never-used prefix of that width (scripts/wine-env.sh).
 set -euo pipefail
@@ -71,7 +74,7 @@ filter() {
                       index(k, "\\CurrentVersion\\Installer]") ||
                       index(k, "\\CurrentVersion\\Installer\\") ||
                       index(k, "\\CurrentVersion\\Uninstall\\{") || index(k, "\\Control\\Video\\") }
-       !skip && !/^"DriverDateData"=/'
+       !skip && !/^"DriverDateData"=/ && !/^"VireoKeeper"=/'
 }
 export_key() {  # export_key KEY FILE [VIEW]
   w reg export "$1" "$(winpath "$2.reg")" ${3:+/reg:$3} /y >/dev/null || fail "reg export $1 $3"
@@ -88,7 +91,7 @@ snapshot() {  # snapshot NAME
   fi
   export_key 'HKLM\System' "$dir/system.txt"
   (cd "$drive" && find . -path ./windows/Installer -prune -o -printf '%p %s\n' | sort) \
-    >"$dir/files.txt"
+    | grep -v '^\./users/[^/]*/AppData/Local/Vireo' >"$dir/files.txt"
 }
 same() {  # same A B [what]: the snapshots' registry (and file tree) are equal
   local f
@@ -140,6 +143,16 @@ for width in $widths; do
   w regsvr32 /s "$(winpath "$root/build/$width/bin/simcam.ax")" || fail "simcam.ax ($width)"
 done
 snapshot before
+
+if [ "$pkg" = x64 ]; then
+  # The 32-bit package on 64-bit Windows: refused, nothing written.
+  status=0
+  w msiexec /i "$(winpath "$(ls "$msidir"/vireo-*-x86.msi)")" /qn || status=$?
+  [ "$status" -ne 0 ] || fail "the x86 package installed on 64-bit Windows"
+  snapshot refused
+  same before refused
+  step "the x86 package refuses 64-bit Windows (status $status) and changes nothing"
+fi
 
 # 1. regsvr32 of the modules at the package's places.
 for width in $widths; do
@@ -199,6 +212,12 @@ link=$(ls "$drive"/ProgramData/Microsoft/Windows/"Start Menu"/Programs/Vireo/*.l
 [ "$(basename "$link")" = "Camera Settings.lnk" ] || fail "Start-menu shortcut: $link"
 { strings -a "$link"; strings -a -el "$link"; } | grep -ci 'Vireo\\bin\\camsettings.exe' >/dev/null || fail "the shortcut's target"
 
+run=$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v VireoKeeper 2>/dev/null |
+      tr -d '\r' | sed -n 's/^ *VireoKeeper *REG_SZ *//p')
+[ "$run" = "\"$(winpath "$drive/Program Files/Vireo/bin")\\vireokeep.exe\"" ] ||
+  fail "the keeper's Run value: $run"
+step "the keeper ($vireo_arch) starts at sign-in: Run value $run"
+
 # 3. Repair.
 rm "$(bindir i686)/vireoctl.exe"
 w reg delete "HKLM\\Software\\Classes\\CLSID\\$handler\\InprocServer32" /f /reg:32 >/dev/null
@@ -209,12 +228,20 @@ snapshot repaired
 same installed repaired
 step "repair put back vireoctl.exe and the handler's registration"
 
-# 4. Silent removal.
+# 4. Silent removal, the keeper running (started as the Run value starts it).
+log="$drive/users/$(id -un)/AppData/Local/Vireo/keeper.log"
+"$vireo_wine" "$drive/Program Files/Vireo/bin/vireokeep.exe" </dev/null >/dev/null 2>&1 &
+keeper=$!
+for _ in $(seq 1 100); do grep -qs . "$log" && break; sleep 0.2; done
+grep -qs . "$log" || fail "the keeper did not start (no $log)"
 w msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x"
+for _ in $(seq 1 50); do kill -0 "$keeper" 2>/dev/null || break; sleep 0.2; done
+! kill -0 "$keeper" 2>/dev/null || fail "the keeper still runs after the removal"
+[ -f "$log" ] || fail "the removal took the user's keeper log"
 [ "$(product_entries)" -eq 0 ] || fail "the entry stays in Programs and Features"
 snapshot removed
 same before removed
-step "removed: registry ($([ -n "$views" ] && echo "both views, " )HKLM\\System) and files as before"
+step "removed, the running keeper ended first: registry ($([ -n "$views" ] && echo "both views, " )HKLM\\System) and files as before, the user's settings kept"
 "$vireo_wineserver" -k >/dev/null 2>&1 || true
 "$vireo_wineserver" -w
 rm -rf "$WINEPREFIX"
