@@ -63,9 +63,10 @@ view=$(grep -o 'reg:[0-9]*' "$kit/install.cmd" | head -1)
 run='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 "$wine" reg query "$run" /v VireoKeeper "/$view" 2>/dev/null | tr -d '\r' |
   grep -qF "\"$winkit\\bin\\vireokeep.exe\"" || fail "no Run value for the keeper"
-keeper_runs() { "$wine" tasklist 2>/dev/null | tr -d '\r' | grep -qi '^vireokeep.exe'; }
-for _ in $(seq 1 50); do keeper_runs && break; sleep 0.2; done
-keeper_runs || fail "install.cmd did not start the keeper"
+# The keeper's log says when it started and when it ended.
+log="$drive/users/$(id -un)/AppData/Local/Vireo/keeper.log"
+for _ in $(seq 1 100); do grep -qs ' start: vireokeep' "$log" && break; sleep 0.2; done
+grep -qs ' start: vireokeep' "$log" || fail "install.cmd did not start the keeper"
 "$wine" reg query 'HKLM\Software\Classes\CLSID\{04F2A42A-479F-4511-8F03-1CE31876DBCC}\InprocServer32' \
   >/dev/null 2>&1 || fail "the handler's class is not registered"
 
@@ -98,7 +99,7 @@ echo "$out" | grep -q '^EXPOSURE .* current 284 \[28.4 msec\]$' || fail "vireoct
 out=$("$wine" cmd /c "$winkit\\uninstall.cmd" 2>&1 | tr -d '\r') || fail "uninstall.cmd: $out"
 echo "$out"
 [ "$out" = "uninstall: vireoprop.ax unregistered" ] || fail "uninstall.cmd said: $out"
-! keeper_runs || fail "uninstall.cmd left the keeper running"
+tail -n 1 "$log" | grep -q ' end (close)' || fail "uninstall.cmd left the keeper running: $(tail -n 1 "$log")"
 ! "$wine" reg query "$run" /v VireoKeeper "/$view" >/dev/null 2>&1 || fail "the keeper's Run value stays"
 snapshot > "$work/registry-after.txt"
 diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "the registry differs after uninstall.cmd"
