@@ -55,7 +55,13 @@ snapshot > "$work/registry-before.txt"
   cmake --build "$work/sample"; } >"$work/sample-build.log" 2>&1 &
 sample=$!
 
-out=$("$wine" cmd /c "$winkit\\install.cmd" 2>&1 | tr -d '\r') || fail "install.cmd: $out"
+# Into a file, not a pipe: the keeper that install.cmd starts holds the Unix
+# descriptors it was started with (Wine passes them on), so a pipe would stay
+# open as long as the keeper runs.
+status=0
+"$wine" cmd /c "$winkit\\install.cmd" >"$work/install.out" 2>&1 || status=$?
+out=$(tr -d '\r' <"$work/install.out")
+[ "$status" -eq 0 ] || fail "install.cmd: $out"
 echo "$out"
 [ "$out" = "install: vireoprop.ax registered, the Camera Settings Keeper started and set to start at sign-in" ] ||
   fail "install.cmd said: $out"
