@@ -36,7 +36,8 @@ extern "C" DWORD VireoKeeperRememberSeconds(void)
     const DWORD seconds = ReadDword(VIREO_KEEPER_REMEMBER_SECONDS, VIREO_KEEPER_REMEMBER_DEFAULT);
     if (seconds < VIREO_KEEPER_REMEMBER_MIN)
         return VIREO_KEEPER_REMEMBER_MIN;
-    return seconds > VIREO_KEEPER_REMEMBER_MAX ? static_cast<DWORD>(VIREO_KEEPER_REMEMBER_MAX) : seconds;
+    return seconds > VIREO_KEEPER_REMEMBER_MAX ? static_cast<DWORD>(VIREO_KEEPER_REMEMBER_MAX)
+                                               : seconds;
 }
 
 extern "C" int VireoKeeperKeep(void)
@@ -111,9 +112,8 @@ extern "C" BOOL VireoKeeperProfilePath(const wchar_t *id, wchar_t *path, unsigne
     if (!VireoKeeperCameraFolder(folder, MAX_PATH))
         return FALSE;
     VireoKeeperFileName(id, name, kLongestName + 16);
-    return size &&
-           SUCCEEDED(StringCchPrintfW(path, size, L"%s\\%s%s", folder, name,
-                                      VIREO_KEEPER_PROFILE_EXT));
+    return size && SUCCEEDED(StringCchPrintfW(path, size, L"%s\\%s%s", folder, name,
+                                              VIREO_KEEPER_PROFILE_EXT));
 }
 
 extern "C" BOOL VireoKeeperLogPath(wchar_t *path, unsigned size)

@@ -36,9 +36,9 @@ TEST(KeeperRules, RetryPausesGrowToTwoSeconds)
 struct QueueCase {
     const char *name;
     std::vector<Item> pushed;
-    std::vector<bool> added;       // Push's answers
-    ULONGLONG now;                 // taken at this time
-    std::vector<std::wstring> ids; // what leaves, in order (work name for non-restores)
+    std::vector<bool> added;        // Push's answers
+    ULONGLONG now;                  // taken at this time
+    std::vector<std::wstring> ids;  // what leaves, in order (work name for non-restores)
 };
 
 std::wstring Label(const Item &item)
@@ -139,7 +139,8 @@ TEST(KeeperRules, WhenACameraMayBeSaved)
         {"removed: held", {SEEN_A, ENDED_A, REMOVED_A}, false},
         {"gone from a reading: held", {SEEN_A, ENDED_A, SEEN_NONE}, false},
         {"held after a suspend", {SEEN_A, ENDED_A, HOLD_ALL}, false},
-        {"a restore of all releases the hold, not the camera", {SEEN_A, ENDED_A, HOLD_ALL, RELEASE},
+        {"a restore of all releases the hold, not the camera",
+         {SEEN_A, ENDED_A, HOLD_ALL, RELEASE},
          false},
         {"and its restore does", {SEEN_A, ENDED_A, HOLD_ALL, RELEASE, ENDED_A}, true},
         {"values read before a return are not saved", {SEEN_A, ENDED_A, READ, RETURNED_A}, false},

@@ -102,8 +102,7 @@ protected:
     }
     static bool WaitLog(const char *text, DWORD guardMs = kRestoreGuardMs)
     {
-        return wintest::WaitUntil([&] { return Log().find(text) != std::string::npos; },
-                                  guardMs);
+        return wintest::WaitUntil([&] { return Log().find(text) != std::string::npos; }, guardMs);
     }
     static bool WaitSaved(ULONG device, ULONG control, LONG value)
     {
@@ -203,12 +202,12 @@ TEST_F(KeeperTest, WhatCannotBeRestoredIsLeftAndLogged)
         const char *what;
         const char *profile;  // written before the keeper starts
         const char *logged;
-        LONG exposure;        // the camera's after the start's restore
+        LONG exposure;  // the camera's after the start's restore
         LONG gain;
         bool setAside;
     } cases[] = {
-        {"a corrupt profile", "device=Vireo Simulated Camera\r\nEXPOSURE=abc\r\n",
-         "bad profile", 600, 1, true},
+        {"a corrupt profile", "device=Vireo Simulated Camera\r\nEXPOSURE=abc\r\n", "bad profile",
+         600, 1, true},
         {"a value outside the range",
          "device=Vireo Simulated Camera\r\nA_GAIN=1000\r\nEXPOSURE=500\r\n",
          "A_GAIN=1000 outside the range", 500, 1, false},

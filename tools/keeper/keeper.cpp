@@ -102,20 +102,23 @@ std::wstring Wide(const std::string &utf8)
     return out;
 }
 
-Log::Log(const std::wstring &path, ULONGLONG limit) : m_path(path), m_limit(limit) {}
+Log::Log(const std::wstring &path, ULONGLONG limit) : m_path(path), m_limit(limit)
+{
+}
 
 void Log::Write(const std::wstring &line)
 {
     SYSTEMTIME t;
     GetLocalTime(&t);
     char stamp[32];
-    StringCchPrintfA(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear,
-                     t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    StringCchPrintfA(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u.%03u ", t.wYear, t.wMonth,
+                     t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     const std::string text = stamp + Utf8(line) + "\r\n";
     std::lock_guard<std::mutex> hold(m_lock);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (GetFileAttributesExW(m_path.c_str(), GetFileExInfoStandard, &data)) {
-        const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        const ULONGLONG size =
+            (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         if (size + text.size() > m_limit)
             MoveFileExW(m_path.c_str(), (m_path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
     }
@@ -129,7 +132,9 @@ void Log::Write(const std::wstring &line)
     CloseHandle(file);
 }
 
-Keeper::Keeper(Log *log) : m_log(log) {}
+Keeper::Keeper(Log *log) : m_log(log)
+{
+}
 
 Keeper::~Keeper()
 {
@@ -296,8 +301,8 @@ void Keeper::SetAside(const std::wstring &path, const VireoProfileProblem &probl
 {
     const std::wstring bad = path + VIREO_KEEPER_BAD_EXT;
     const bool moved = MoveFileExW(path.c_str(), bad.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    std::wstring where = problem.line ? L"line " + Number(static_cast<long>(problem.line)) + L": "
-                                      : std::wstring();
+    std::wstring where =
+        problem.line ? L"line " + Number(static_cast<long>(problem.line)) + L": " : std::wstring();
     m_log->Write(L"bad profile " + Quoted(path) + L": " + where + Wide(problem.message) +
                  (moved ? L"; set aside as " + Quoted(bad)
                         : L"; could not be set aside (error " + Number(GetLastError()) + L")") +
@@ -472,8 +477,8 @@ void Keeper::Remember(const Item &item)
         hr = VireoProfileWrite(path.c_str(), &profile, &problem);
         if (SUCCEEDED(hr)) {
             ++saved;
-            m_log->Write(L"save " + Quoted(id) + L" " + profile.device + L" (" +
-                         Wide(item.reason) + L")");
+            m_log->Write(L"save " + Quoted(id) + L" " + profile.device + L" (" + Wide(item.reason) +
+                         L")");
         } else {
             m_log->Write(L"save " + Quoted(id) + L" failed: " + Why(hr) + L" " +
                          Wide(problem.message));

@@ -36,12 +36,12 @@ enum class Work {
 
 struct Item {
     Work work = Work::Remember;
-    std::wstring id;         // Restore, Defaults
-    std::string reason;      // for the log: "start", "arrival", "resume", ...
-    bool hold = false;       // SaveAll: hold every save until the next restore
-    ULONGLONG notBefore = 0; // a retry's time (GetTickCount64)
-    ULONGLONG deadline = 0;  // Restore: the end of its retries
-    unsigned attempt = 0;    // Restore: retries so far
+    std::wstring id;          // Restore, Defaults
+    std::string reason;       // for the log: "start", "arrival", "resume", ...
+    bool hold = false;        // SaveAll: hold every save until the next restore
+    ULONGLONG notBefore = 0;  // a retry's time (GetTickCount64)
+    ULONGLONG deadline = 0;   // Restore: the end of its retries
+    unsigned attempt = 0;     // Restore: retries so far
 };
 
 // The worker's queue. One pending restore per camera (ids compared
@@ -177,8 +177,7 @@ private:
     void Changed();
     void SetAside(const std::wstring &path, const VireoProfileProblem &problem,
                   const std::wstring &id);
-    bool SameAsSaved(const std::wstring &path, const VireoProfile &profile,
-                     const std::wstring &id);
+    bool SameAsSaved(const std::wstring &path, const VireoProfile &profile, const std::wstring &id);
 
     Log *m_log;
     Queue m_queue;

@@ -318,8 +318,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     log.Write(L"start: vireokeep " + keeper::Wide(VIREO_VERSION_STRING) + L", session " +
-              std::to_wstring(session) +
-              L" (console " + std::to_wstring(WTSGetActiveConsoleSessionId()) + L"), every " +
+              std::to_wstring(session) + L" (console " +
+              std::to_wstring(WTSGetActiveConsoleSessionId()) + L"), every " +
               std::to_wstring(VireoKeeperRememberSeconds()) + L" s, settings " +
               (VireoKeeperKeep() ? L"kept" : L"not kept"));
     ListenForDevices(g_app.window);
