@@ -314,17 +314,20 @@ LONG BusyBlocks()
 
 int main(int argc, char **argv)
 {
-    bool frames = true, page = true;
+    bool frames = true, page = true, keeper = true;
     if (argc > 1) {
         frames = strcmp(argv[1], "frames") == 0;
         page = strcmp(argv[1], "page") == 0;
+        keeper = strcmp(argv[1], "keeper") == 0;
     }
-    std::vector<bench::Row> frameRows, loopRows, pageRows;
+    std::vector<bench::Row> frameRows, loopRows, pageRows, keeperRows;
     bool ok = true;
     if (frames)
         ok = bench::RunFramePath(frameRows, loopRows) && ok;
     if (page)
         ok = bench::RunPage(pageRows) && ok;
+    if (keeper)
+        ok = bench::RunKeeper(keeperRows) && ok;
     if (frames) {
         bench::PrintTable("Frame path: median per displayed frame, against a bare memcpy of the "
                           "same bytes",
@@ -337,5 +340,9 @@ int main(int argc, char **argv)
         bench::PrintTable("Camera Setting page: median, against the real pauses plus the same "
                           "requests sent straight to the driver",
                           pageRows);
+    if (keeper)
+        bench::PrintTable("Camera Settings Keeper: a replug's restore (median of 5) against the "
+                          "Default button's sequence; idle over 60 s with one camera",
+                          keeperRows);
     return ok ? 0 : 1;
 }

@@ -59,6 +59,11 @@ bool RunFramePath(std::vector<Row> &frameRows, std::vector<Row> &loopRows);
 // The "Camera Setting" page on the simulated camera, with its real pauses.
 bool RunPage(std::vector<Row> &pageRows);
 
+// The Camera Settings Keeper (vireokeep.exe beside the benchmark) on the
+// simulated camera: a replug's restore against the Default sequence, and
+// its cost while idle.
+bool RunKeeper(std::vector<Row> &keeperRows);
+
 }  // namespace bench
 
 #endif  // VIREO_BENCH_BENCH_H

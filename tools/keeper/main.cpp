@@ -7,6 +7,8 @@
 #include <shellapi.h>
 #include <wtsapi32.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -164,7 +166,17 @@ void End(const char *reason)
     g_app.ended = true;
     KillTimer(g_app.window, kTimerId);
     g_app.keeper->Stop(reason);
-    g_app.log->Write(std::wstring(L"end (") + keeper::Wide(reason) + L")");
+    // What the keeper cost over its life, for support and the benchmark.
+    FILETIME created, exited, kernel, user;
+    double cpu = 0;
+    if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        cpu = ((static_cast<ULONGLONG>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+               (static_cast<ULONGLONG>(user.dwHighDateTime) << 32 | user.dwLowDateTime)) /
+              1e7;
+    wchar_t seconds[32];
+    swprintf(seconds, 32, L"%.3f", cpu);
+    g_app.log->Write(std::wstring(L"end (") + keeper::Wide(reason) + L"), CPU time " + seconds +
+                     L" s");
 }
 
 bool IsCameraClass(const GUID &guid)
