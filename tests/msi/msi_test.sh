@@ -73,8 +73,9 @@ filter() {
                skip = index(k, "\\Classes\\Installer]") || index(k, "\\Classes\\Installer\\") ||
                       index(k, "\\CurrentVersion\\Installer]") ||
                       index(k, "\\CurrentVersion\\Installer\\") ||
-                      index(k, "\\CurrentVersion\\Uninstall\\{") || index(k, "\\Control\\Video\\") }
-       !skip && !/^"DriverDateData"=/ && !/^"VireoKeeper"=/'
+                      index(k, "\\CurrentVersion\\Uninstall\\{") || index(k, "\\Control\\Video\\") ||
+                      index(k, "\\CurrentVersion\\Run]") }
+       !skip && !/^"DriverDateData"=/'
 }
 export_key() {  # export_key KEY FILE [VIEW]
   w reg export "$1" "$(winpath "$2.reg")" ${3:+/reg:$3} /y >/dev/null || fail "reg export $1 $3"
