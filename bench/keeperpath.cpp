@@ -156,8 +156,7 @@ bool RunKeeper(std::vector<Row> &rows)
     for (int run = 0; run < 2; ++run) {
         DeleteFileW(profile);
         Keeper keeper;
-        if (!keeper.Start() ||
-            !WaitFor([&] { return ProfileHolds(profile, 500); }, 30000, 50)) {
+        if (!keeper.Start() || !WaitFor([&] { return ProfileHolds(profile, 500); }, 30000, 50)) {
             printf("keeper: the keeper did not save the camera's settings\n");
             return false;
         }
@@ -195,12 +194,12 @@ bool RunKeeper(std::vector<Row> &rows)
         Sleep(500);
     }
 
-    rows.push_back({"replug: arrival to the last value written (median)", Median(restores),
-                    floorMs, "ms", 1});
+    rows.push_back(
+        {"replug: arrival to the last value written (median)", Median(restores), floorMs, "ms", 1});
     rows.push_back({"- the Default button's sequence, same camera", floorMs, floorMs, "ms", 1});
     rows.push_back({"idle, one camera: CPU time per hour", cpuPerHour, 0, "s", 2});
-    rows.push_back({"idle, one camera: requests to the camera per minute", requestsPerMinute, 0,
-                    "", 0});
+    rows.push_back(
+        {"idle, one camera: requests to the camera per minute", requestsPerMinute, 0, "", 0});
     rows.push_back({"working set", memory.WorkingSetSize / 1048576.0, 0, "MiB", 1});
     rows.push_back({"- peak working set", memory.PeakWorkingSetSize / 1048576.0, 0, "MiB", 1});
     cam.Reset();
