@@ -11,7 +11,7 @@
 
 #include <wrl/client.h>
 
-#include "../base/handles.h"
+#include "handles.h"
 #include "../base/module.h"
 #include "vireoctl.h"
 #include "classtable.h"

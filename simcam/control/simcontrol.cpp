@@ -8,6 +8,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "handles.h"
+
 static const ULONG kSharedMagic = 0x56534D43;  // "CMSV"
 
 SimCamBlock::SimCamBlock() : m_mapping(NULL), m_mutex(NULL), m_shared(NULL)
@@ -36,9 +38,9 @@ public:
                 RegDeleteTreeW(HKEY_CURRENT_USER, path);
                 continue;
             }
-            SimRegKey key;
-            if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, NULL, 0, KEY_SET_VALUE, NULL,
-                                key.Receive(), NULL) != ERROR_SUCCESS)
+            RegKey key;
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, NULL, 0, KEY_SET_VALUE, NULL, key.Put(),
+                                NULL) != ERROR_SUCCESS)
                 continue;
             RegSetValueExW(key.Get(), L"Name", 0, REG_SZ, reinterpret_cast<const BYTE *>(d.name),
                            static_cast<DWORD>((lstrlenW(d.name) + 1) * sizeof(WCHAR)));
@@ -58,9 +60,9 @@ public:
             SimCamDevice &d = shared->devices[i];
             WCHAR path[96];
             KeyPath(i, path);
-            SimRegKey key;
+            RegKey key;
             const bool stored = RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE,
-                                              key.Receive()) == ERROR_SUCCESS;
+                                              key.Put()) == ERROR_SUCCESS;
             if (!stored && i != 0)
                 continue;
             SimCamTakeSlot(shared, i, SIMCAM_FRIENDLY_NAME);

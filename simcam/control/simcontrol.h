@@ -270,33 +270,6 @@ private:
     SimCamBlock &m_block;
 };
 
-// An open registry key of the module or the control path, closed when it
-// goes.
-class SimRegKey {
-public:
-    SimRegKey() : m_key(NULL) {}
-    ~SimRegKey() { Close(); }
-    SimRegKey(const SimRegKey &) = delete;
-    SimRegKey &operator=(const SimRegKey &) = delete;
-
-    HKEY Get() const { return m_key; }
-    // For the opening call's out-parameter: closes what is held first.
-    HKEY *Receive()
-    {
-        Close();
-        return &m_key;
-    }
-    void Close()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-        m_key = NULL;
-    }
-
-private:
-    HKEY m_key;
-};
-
 // Adds an event to the block's record and returns it (the fields beyond
 // those given are zero) for the caller to complete; the caller holds the lock.
 SimEvent &SimCamRecordEvent(SimCamShared *shared, ULONG kind, ULONG filterId, ULONG state,

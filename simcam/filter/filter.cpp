@@ -3,6 +3,8 @@
 #include <new>
 #include <string.h>
 
+#include "handles.h"
+
 using Microsoft::WRL::ComPtr;
 
 volatile LONG g_simObjects = 0;
@@ -102,8 +104,8 @@ bool CSimCamFilter::DriverSupportsSet(REFGUID set)
 // for the interface named by the key's "IID" value.
 void CSimCamFilter::HostExtensions()
 {
-    SimRegKey root;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfacesKey, 0, KEY_READ, root.Receive()) !=
+    RegKey root;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfacesKey, 0, KEY_READ, root.Put()) !=
         ERROR_SUCCESS)
         return;
     for (DWORD index = 0; m_hostedCount < kMaxHosted; ++index) {
@@ -572,8 +574,8 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetPages(CAUUID *pages)
         lstrcpyW(path, kMediaSetsKey);
         lstrcatW(path, setName);
         lstrcatW(path, L"\\PropertyPages");
-        SimRegKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+        RegKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
             continue;
         for (DWORD index = 0; count < kMaxPages; ++index) {
             WCHAR name[64];

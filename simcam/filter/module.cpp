@@ -8,6 +8,7 @@
 #include <new>
 
 #include "filter.h"
+#include "handles.h"
 
 static HINSTANCE g_module = NULL;
 
@@ -71,18 +72,18 @@ HRESULT WriteClassEntry()
         return E_FAIL;
     WCHAR path[128];
     ClassKeyPath(path, ARRAYSIZE(path));
-    SimRegKey key;
+    RegKey key;
     HRESULT hr =
         FromWin32(RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                  KEY_ALL_ACCESS, NULL, key.Receive(), NULL));
+                                  KEY_ALL_ACCESS, NULL, key.Put(), NULL));
     if (FAILED(hr))
         return hr;
     hr = SetStringValue(key.Get(), NULL, SIMCAM_FRIENDLY_NAME);
-    SimRegKey server;
+    RegKey server;
     if (SUCCEEDED(hr))
         hr = FromWin32(RegCreateKeyExW(key.Get(), L"InprocServer32", 0, NULL,
-                                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL,
-                                       server.Receive(), NULL));
+                                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, server.Put(),
+                                       NULL));
     if (SUCCEEDED(hr)) {
         hr = SetStringValue(server.Get(), NULL, modulePath);
         if (SUCCEEDED(hr))

@@ -6,7 +6,7 @@
 #include <olectl.h>
 
 #include "base/classfactory.h"
-#include "base/handles.h"
+#include "handles.h"
 #include "base/module.h"
 #include "vireoctl.h"
 #include "fakes.h"

@@ -4,7 +4,7 @@
 
 #include <objbase.h>
 
-#include "base/handles.h"
+#include "handles.h"
 #include "control/handler.h"
 #include "page/settingpage.h"
 

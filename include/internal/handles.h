@@ -1,5 +1,8 @@
 // handles.h - owners of the platform's handles, so that each is given back
 // once, on every path. COM interfaces are owned by Microsoft::WRL::ComPtr.
+//
+// Header-only, shared by the module, the camera library and the simulated
+// camera through the target vireo::handles (not installed with the kit).
 #ifndef VIREO_BASE_HANDLES_H
 #define VIREO_BASE_HANDLES_H
 
