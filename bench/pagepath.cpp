@@ -132,7 +132,8 @@ double Replay(SimCamControl &cam, const std::vector<SimRequest> &requests)
     for (const SimRequest &r : requests) {
         BYTE block[80];
         memcpy(block, r.block, sizeof(block));
-        SimDriver driver = cam.LockDriver();
+        SimCamDriverLock lock = cam.LockDriver();
+        SimDriver driver = lock.Driver();
         if (r.isSet) {
             driver.Set(CameraPropertySet, r.property, NULL, 0, block, r.dataLength);
         } else {
@@ -140,7 +141,6 @@ double Replay(SimCamControl &cam, const std::vector<SimRequest> &requests)
             driver.Get(CameraPropertySet, r.property, block, r.instanceLength, block, r.dataLength,
                        &returned);
         }
-        cam.UnlockDriver();
     }
     return NowUs() - t0;
 }
@@ -158,7 +158,7 @@ struct PageSession {
 
     bool Open()
     {
-        *filter.ReleaseAndGetAddressOf() = SimCamBindFilter();  // takes its reference over
+        filter = SimCamBindFilter();
         host = CreateHost();
         if (!filter) {
             printf("page: the simulated camera is not registered\n");

@@ -93,6 +93,7 @@ public:
     void SetValue(ULONG id, LONG value);
     void SetPresent(ULONG id, bool present);
     void SetRange(ULONG id, LONG minValue, LONG maxValue);
+    void SetShortReply(ULONG bytes) { m_state->shortReply = bytes; }
 
     // Fault injection.
     void AddFault(ULONG property, ULONG controlId, ULONG kind, HRESULT result, LONG count = -1);
@@ -107,6 +108,7 @@ public:
 
 private:
     HRESULT Fault(ULONG property, ULONG controlId, ULONG kind);
+    HRESULT GetControl(ULONG controlId, ULONG kind, ControlReply *reply, ULONG *replyLength);
     void Log(bool isSet, ULONG property, const void *block, ULONG instanceLength, ULONG dataLength,
              bool sameBuffer, HRESULT result);
 

@@ -3,23 +3,20 @@
 #include <new>
 #include <string.h>
 
+#include "enums.h"
+#include "graphinfo.h"
 #include "handles.h"
+#include "object.h"
 
 using Microsoft::WRL::ComPtr;
-
-volatile LONG g_simObjects = 0;
-volatile LONG g_simLocks = 0;
 
 static const WCHAR kMediaInterfacesKey[] = L"System\\CurrentControlSet\\Control\\MediaInterfaces";
 static const WCHAR kMediaSetsKey[] = L"System\\CurrentControlSet\\Control\\MediaSets\\";
 
 CSimCamFilter::CSimCamFilter()
     : m_cRef(1),  // held by Create until the object is complete
-      m_state(State_Stopped), m_start(0), m_graph(NULL), m_sink(NULL), m_id(0), m_device(0),
-      m_serial(0), m_ownsCamera(false), m_lostDevice(0), m_pin(this), m_hostedCount(0)
+      m_state(State_Stopped), m_start(0), m_graph(NULL), m_sink(NULL), m_pin(this), m_hostedCount(0)
 {
-    InitializeCriticalSection(&m_stateLock);
-    InitializeCriticalSection(&m_dataLock);
     m_name[0] = 0;
     InterlockedIncrement(&g_simObjects);
 }
@@ -39,14 +36,8 @@ CSimCamFilter::~CSimCamFilter()
     m_hostedCount = 0;
 
     m_clock.Reset();
-    if (m_block.IsOpen() && m_id) {  // a filter refused at creation was never counted
-        SimCamLock lock(m_block);
-        SimCamRecordEvent(m_block.Shared(), SIM_EVENT_RELEASE, m_id, State_Stopped);
-        --m_block.Shared()->filtersAlive;
-    }
-    DeleteCriticalSection(&m_dataLock);
-    DeleteCriticalSection(&m_stateLock);
     InterlockedDecrement(&g_simObjects);
+    // The camera link records the release as it goes, after the pin.
 }
 
 HRESULT CSimCamFilter::Create(REFIID riid, void **ppv)
@@ -67,36 +58,30 @@ HRESULT CSimCamFilter::Create(REFIID riid, void **ppv)
 
 HRESULT CSimCamFilter::Init()
 {
-    if (!m_block.Open())
-        return HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_GEN_FAILURE);
-    {
-        SimCamLock lock(m_block);
-        SimCamShared *s = m_block.Shared();
-        // Which camera the filter is for comes later, with its moniker's
-        // bag: with none plugged in, it can be for none.
-        bool plugged = false;
-        for (const SimCamDevice &d : s->devices)
-            plugged = plugged || (d.inTable && !d.unplugged);
-        if (!plugged)
-            return SIMCAM_E_DEVICE_GONE;  // a moniker of a camera that has gone
-        m_serial = s->devices[0].serial;
-        m_id = static_cast<ULONG>(++s->nextFilterId);
-        ++s->filtersAlive;
-        SimCamRecordEvent(s, SIM_EVENT_CREATE, m_id, State_Stopped).device = m_device;
-    }
+    const HRESULT hr = m_camera.Open();
+    if (FAILED(hr))
+        return hr;
     HostExtensions();
     return S_OK;
-}
-
-bool CSimCamFilter::DeviceGoneLocked()
-{
-    const SimCamDevice &d = DeviceLocked();
-    return !d.inTable || d.serial != m_serial || d.unplugged;
 }
 
 bool CSimCamFilter::DriverSupportsSet(REFGUID set)
 {
     return IsEqualGUID(set, CameraPropertySet) != 0;
+}
+
+// Calls each(name) for every subkey of key, in order, until it returns false.
+template <class Each> static void ForEachSubkey(HKEY key, Each each)
+{
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[64];
+        DWORD nameLength = ARRAYSIZE(name);
+        const LONG rc = RegEnumKeyExW(key, index, name, &nameLength, NULL, NULL, NULL, NULL);
+        if (rc == ERROR_MORE_DATA)
+            continue;
+        if (rc != ERROR_SUCCESS || !each(name))
+            return;
+    }
 }
 
 // For each extension key whose name is a property set the driver supports,
@@ -108,25 +93,17 @@ void CSimCamFilter::HostExtensions()
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfacesKey, 0, KEY_READ, root.Put()) !=
         ERROR_SUCCESS)
         return;
-    for (DWORD index = 0; m_hostedCount < kMaxHosted; ++index) {
-        WCHAR name[64];
-        DWORD nameLength = ARRAYSIZE(name);
-        LONG rc = RegEnumKeyExW(root.Get(), index, name, &nameLength, NULL, NULL, NULL, NULL);
-        if (rc == ERROR_MORE_DATA)
-            continue;
-        if (rc != ERROR_SUCCESS)
-            break;
+    ForEachSubkey(root.Get(), [&](const WCHAR *name) {
         CLSID clsid;
-        if (FAILED(CLSIDFromString(name, &clsid)) || !DriverSupportsSet(clsid))
-            continue;
         IID iid;
         DWORD type = 0, size = sizeof(iid);
-        if (RegGetValueW(root.Get(), name, L"IID", RRF_RT_REG_BINARY, &type, &iid, &size) !=
+        if (FAILED(CLSIDFromString(name, &clsid)) || !DriverSupportsSet(clsid) ||
+            RegGetValueW(root.Get(), name, L"IID", RRF_RT_REG_BINARY, &type, &iid, &size) !=
                 ERROR_SUCCESS ||
             size != sizeof(iid))
-            continue;
+            return true;
         ComPtr<IUnknown> inner;
-        HRESULT hr =
+        const HRESULT hr =
             CoCreateInstance(clsid, ControllingUnknown(), CLSCTX_INPROC_SERVER, IID_IUnknown,
                              reinterpret_cast<void **>(inner.GetAddressOf()));
         if (SUCCEEDED(hr) && inner) {
@@ -134,149 +111,62 @@ void CSimCamFilter::HostExtensions()
             m_hosted[m_hostedCount].inner.Swap(inner);
             ++m_hostedCount;
         }
-    }
+        return m_hostedCount < kMaxHosted;
+    });
 }
 
-void CSimCamFilter::RecordEvent(ULONG kind, ULONG graphRefs, HRESULT result, const WCHAR *text)
+FILTER_STATE CSimCamFilter::State()
 {
-    FILTER_STATE state;
-    CritSecLock dataGuard(&m_dataLock);
-    state = m_state;
-    dataGuard.Unlock();
-    SimCamLock lock(m_block);
-    SimEvent &e =
-        SimCamRecordEvent(m_block.Shared(), kind, m_id, static_cast<ULONG>(state), graphRefs);
-    e.device = m_device;
-    e.result = result;
-    if (text)
-        lstrcpynW(e.text, text, ARRAYSIZE(e.text));
+    SimHold data(m_dataLock);
+    return m_state;
 }
 
-void CSimCamFilter::RecordDeviceLost(LONG param2)
+IFilterGraph *CSimCamFilter::Graph()
 {
-    m_lostDevice = 1;
-    RecordEvent(SIM_EVENT_DEVICE_LOST, 0, param2);
+    SimHold data(m_dataLock);
+    return m_graph;
+}
+
+void CSimCamFilter::ReadRun(SimStreamView *view)
+{
+    SimHold data(m_dataLock);
+    view->state = m_state;
+    view->start = m_start;
+    view->clock = m_clock;
+}
+
+void CSimCamFilter::Record(ULONG kind, const SimEventNote &note)
+{
+    m_camera.Record(kind, State(), note);
+}
+
+// The stream saw the camera go (0) or come back (1); from then on the
+// filter is refused a stream, as a device filter whose device went is.
+void CSimCamFilter::CameraLost(bool gone)
+{
+    m_camera.NoteLost();
+    SimEventNote note;
+    note.result = gone ? 0 : 1;
+    Record(SIM_EVENT_DEVICE_LOST, note);
+    NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(ControllingUnknown()), gone ? 0 : 1);
 }
 
 void CSimCamFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2)
 {
-    CritSecLock dataGuard(&m_dataLock);
-    IMediaEventSink *sink = m_sink;
-    dataGuard.Unlock();
+    IMediaEventSink *sink;
+    {
+        SimHold data(m_dataLock);
+        sink = m_sink;
+    }
     if (sink)
         sink->Notify(code, param1, param2);
-}
-
-static bool ProcessAlive(ULONG pid)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!process)
-        return false;
-    const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return alive;
-}
-
-// A stream needs the camera to itself: it is refused while the camera is
-// gone, busy elsewhere, or streaming to another filter whose process lives.
-HRESULT CSimCamFilter::AcquireCamera()
-{
-    SimCamLock lock(m_block);
-    if (DeviceGoneLocked() || m_lostDevice)
-        return SIMCAM_E_DEVICE_GONE;
-    SimCamDevice &d = DeviceLocked();
-    if (d.busy)
-        return SIMCAM_E_DEVICE_BUSY;
-    if (d.ownerFilter && d.ownerFilter != m_id && ProcessAlive(d.ownerProcess))
-        return SIMCAM_E_DEVICE_BUSY;
-    d.ownerFilter = m_id;
-    d.ownerProcess = GetCurrentProcessId();
-    return S_OK;
-}
-
-void CSimCamFilter::ReleaseCamera()
-{
-    SimCamLock lock(m_block);
-    SimCamDevice &d = DeviceLocked();
-    if (d.ownerFilter == m_id && d.ownerProcess == GetCurrentProcessId())
-        d.ownerFilter = 0;
-}
-
-HRESULT SimQueryPinInfo(IPin *pin, PIN_INFO *info, ComPtr<IBaseFilter> *filter)
-{
-    const HRESULT hr = pin->QueryPinInfo(info);
-    if (SUCCEEDED(hr))
-        *filter->ReleaseAndGetAddressOf() = info->pFilter;
-    return hr;
-}
-
-void SimFilterName(IBaseFilter *filter, WCHAR *name, int capacity)
-{
-    FILTER_INFO fi;
-    name[0] = 0;
-    if (FAILED(filter->QueryFilterInfo(&fi)))
-        return;
-    ComPtr<IFilterGraph> graph;
-    *graph.ReleaseAndGetAddressOf() = fi.pGraph;
-    lstrcpynW(name, fi.achName, capacity);
-}
-
-// Adds "Smart Tee/<pin>><filter>" to text for an output pin of the tee and
-// the filter it feeds ("|" between two of them).
-static void DescribeTeeBranch(IPin *pin, WCHAR *text, int capacity)
-{
-    PIN_INFO out;
-    ComPtr<IBaseFilter> tee;
-    if (FAILED(SimQueryPinInfo(pin, &out, &tee)))
-        return;
-    tee.Reset();
-    ComPtr<IPin> next;
-    PIN_INFO down;
-    ComPtr<IBaseFilter> downFilter;
-    if (out.dir != PINDIR_OUTPUT || pin->ConnectedTo(next.GetAddressOf()) != S_OK ||
-        FAILED(SimQueryPinInfo(next.Get(), &down, &downFilter)) || !downFilter)
-        return;
-    WCHAR name[MAX_FILTER_NAME];
-    SimFilterName(downFilter.Get(), name, ARRAYSIZE(name));
-    downFilter.Reset();
-    WCHAR part[160];
-    wsprintfW(part, L"%sSmart Tee/%s>%s", text[0] ? L"|" : L"", out.achName, name);
-    if (lstrlenW(text) + lstrlenW(part) < capacity)
-        lstrcatW(text, part);
-}
-
-// The stream's way down, as SimEvent::text tells it.
-void CSimCamFilter::DescribeDownstream(WCHAR *text, int capacity)
-{
-    text[0] = 0;
-    ComPtr<IPin> peer;
-    if (m_pin.ConnectedTo(peer.GetAddressOf()) != S_OK)
-        return;
-    PIN_INFO info;
-    ComPtr<IBaseFilter> next;
-    if (FAILED(SimQueryPinInfo(peer.Get(), &info, &next)) || !next)
-        return;
-    CLSID clsid = GUID_NULL;
-    next->GetClassID(&clsid);
-    WCHAR name[MAX_FILTER_NAME];
-    SimFilterName(next.Get(), name, ARRAYSIZE(name));
-    ComPtr<IEnumPins> pins;
-    if (!IsEqualCLSID(clsid, CLSID_SmartTee)) {
-        lstrcpynW(text, name, capacity);
-    } else if (SUCCEEDED(next->EnumPins(pins.GetAddressOf()))) {
-        ComPtr<IPin> pin;
-        while (pins->Next(1, pin.ReleaseAndGetAddressOf(), NULL) == S_OK)
-            DescribeTeeBranch(pin.Get(), text, capacity);
-    }
 }
 
 // The filter graph's reference count, read by taking and dropping one
 // reference (the graph pointer is not one of the filter's own references).
 ULONG CSimCamFilter::GraphReferences()
 {
-    CritSecLock dataGuard(&m_dataLock);
-    IFilterGraph *graph = m_graph;
-    dataGuard.Unlock();
+    IFilterGraph *graph = Graph();
     if (!graph)
         return 0;
     ComPtr<IFilterGraph> counted(graph);
@@ -334,63 +224,73 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetClassID(CLSID *clsid)
 
 void CSimCamFilter::StopStreaming()
 {
-    CritSecLock stateGuard(&m_stateLock);
-    CritSecLock dataGuard(&m_dataLock);
-    const FILTER_STATE previous = m_state;
-    m_state = State_Stopped;
-    dataGuard.Unlock();
+    SimHold state(m_stateLock);
+    FILTER_STATE previous;
+    {
+        SimHold data(m_dataLock);
+        previous = m_state;
+        m_state = State_Stopped;
+    }
     if (previous != State_Stopped)
         m_pin.Inactive();
-    if (m_ownsCamera) {
-        ReleaseCamera();
-        m_ownsCamera = false;
-    }
-    stateGuard.Unlock();
+    m_claim.Drop();
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
 {
     StopStreaming();
-    RecordEvent(SIM_EVENT_STOP, GraphReferences());
+    SimEventNote note;
+    note.graphRefs = GraphReferences();
+    Record(SIM_EVENT_STOP, note);
     return S_OK;
 }
 
-// Paused or running: leaving the stopped state, the pin gets ready; a
-// connected pin takes the camera when it first runs (refused while the camera
-// is gone or in use: the filter stays where it was, so the graph's stop
-// finds every filter in step). Then the new state (and, when running, its
-// start time) is taken. Windows' capture filters answer S_OK from Pause as
-// from Run: a client may accept nothing else. That a paused live source
-// sends nothing is GetState's to say.
+// Paused or running, recorded with the stream's way down when the stream
+// started. Windows' capture filters answer S_OK from Pause as from Run: a
+// client may accept nothing else. That a paused live source sends nothing
+// is GetState's to say.
 HRESULT CSimCamFilter::Start(FILTER_STATE target, const REFERENCE_TIME *start)
 {
+    FILTER_STATE previous;
+    bool connected;
+    const HRESULT hr = ChangeState(target, start, &previous, &connected);
+    WCHAR path[64] = {0};
+    if (previous == State_Stopped && connected && SUCCEEDED(hr))
+        SimDescribeDownstream(&m_pin, path, ARRAYSIZE(path));
+    SimEventNote note;
+    note.result = hr;
+    note.text = path;
+    Record(target == State_Running ? SIM_EVENT_RUN : SIM_EVENT_PAUSE, note);
+    return hr;
+}
+
+// Leaving the stopped state, the pin gets ready; a connected pin takes the
+// camera when it first runs (refused while the camera is gone or in use:
+// the filter stays where it was, so the graph's stop finds every filter in
+// step). Then the new state (and, when running, its start time) is taken.
+HRESULT CSimCamFilter::ChangeState(FILTER_STATE target, const REFERENCE_TIME *start,
+                                   FILTER_STATE *previous, bool *connected)
+{
+    SimHold state(m_stateLock);
+    *previous = State();
+    *connected = m_pin.IsConnected();
     HRESULT hr = S_OK;
-    CritSecLock stateGuard(&m_stateLock);
-    CritSecLock dataGuard(&m_dataLock);
-    const FILTER_STATE previous = m_state;
-    dataGuard.Unlock();
-    const bool connected = m_pin.IsConnected();
-    if (previous == State_Stopped)
+    if (*previous == State_Stopped)
         hr = m_pin.Active();
-    if (SUCCEEDED(hr) && target == State_Running && connected && !m_ownsCamera) {
-        hr = AcquireCamera();
-        m_ownsCamera = SUCCEEDED(hr);
-        if (FAILED(hr) && previous == State_Stopped)
+    if (SUCCEEDED(hr) && target == State_Running && *connected && !m_claim.Held()) {
+        hr = m_claim.Take(m_camera);
+        if (FAILED(hr) && *previous == State_Stopped)
             m_pin.Inactive();
     }
-    if (SUCCEEDED(hr)) {
-        CritSecLock dataGuard2(&m_dataLock);
+    if (FAILED(hr))
+        return hr;
+    {
+        SimHold data(m_dataLock);
         if (start)
             m_start = *start;
         m_state = target;
-        dataGuard2.Unlock();
-        m_pin.StateChanged();
     }
-    stateGuard.Unlock();
-    WCHAR path[64] = {0};
-    if (previous == State_Stopped && connected && SUCCEEDED(hr))
-        DescribeDownstream(path, ARRAYSIZE(path));
-    RecordEvent(target == State_Running ? SIM_EVENT_RUN : SIM_EVENT_PAUSE, 0, hr, path);
+    m_pin.StateChanged();
     return hr;
 }
 
@@ -410,35 +310,32 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetState(DWORD, FILTER_STATE *state)
 {
     if (!state)
         return E_POINTER;
-    CritSecLock dataGuard(&m_dataLock);
-    *state = m_state;
-    dataGuard.Unlock();
+    *state = State();
     return *state == State_Paused && m_pin.IsConnected() ? VFW_S_CANT_CUE : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::SetSyncSource(IReferenceClock *clock)
 {
     ComPtr<IReferenceClock> old(clock);
-    CritSecLock dataGuard(&m_dataLock);
-    old.Swap(m_clock);
-    dataGuard.Unlock();
-    old.Reset();
-    return S_OK;
+    {
+        SimHold data(m_dataLock);
+        old.Swap(m_clock);
+    }
+    return S_OK;  // the old clock goes outside the lock
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::GetSyncSource(IReferenceClock **clock)
 {
     if (!clock)
         return E_POINTER;
-    CritSecLock dataGuard(&m_dataLock);
+    SimHold data(m_dataLock);
     m_clock.CopyTo(clock);
-    dataGuard.Unlock();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::EnumPins(IEnumPins **ppEnum)
 {
-    return SimCreatePinEnum(this, 0, ppEnum);
+    return SimCreatePinEnum(&m_pin, 0, ppEnum);
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::FindPin(LPCWSTR id, IPin **pin)
@@ -457,12 +354,11 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::QueryFilterInfo(FILTER_INFO *info)
 {
     if (!info)
         return E_POINTER;
-    CritSecLock dataGuard(&m_dataLock);
+    SimHold data(m_dataLock);
     lstrcpynW(info->achName, m_name, ARRAYSIZE(info->achName));
     info->pGraph = m_graph;
     if (m_graph)
         m_graph->AddRef();
-    dataGuard.Unlock();
     return S_OK;
 }
 
@@ -476,18 +372,21 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::JoinFilterGraph(IFilterGraph *graph, LP
                                             reinterpret_cast<void **>(counted.GetAddressOf()))))
             sink = counted.Get();
     }
-    CritSecLock stateGuard(&m_stateLock);
-    CritSecLock dataGuard(&m_dataLock);
-    m_graph = graph;
-    m_sink = sink;
-    if (graph && name)
-        lstrcpynW(m_name, name, ARRAYSIZE(m_name));
-    else
-        m_name[0] = 0;
-    dataGuard.Unlock();
-    stateGuard.Unlock();
-    if (graph)
-        RecordEvent(SIM_EVENT_JOIN, 0, S_OK, name ? name : L"");
+    {
+        SimHold state(m_stateLock);
+        SimHold data(m_dataLock);
+        m_graph = graph;
+        m_sink = sink;
+        if (graph && name)
+            lstrcpynW(m_name, name, ARRAYSIZE(m_name));
+        else
+            m_name[0] = 0;
+    }
+    if (graph) {
+        SimEventNote note;
+        note.text = name ? name : L"";
+        Record(SIM_EVENT_JOIN, note);
+    }
     return S_OK;
 }
 
@@ -503,28 +402,14 @@ ULONG STDMETHODCALLTYPE CSimCamFilter::GetMiscFlags()
     return AM_FILTER_MISC_FLAGS_IS_SOURCE;
 }
 
-// A property request the camera cannot take now: gone (counted), or still
-// starting. The block's lock held.
-HRESULT CSimCamFilter::RefusedLocked()
-{
-    if (DeviceGoneLocked()) {
-        ++DeviceLocked().refusedRequests;
-        return SIMCAM_E_DEVICE_GONE;
-    }
-    return SimCamDeviceNotReady(DeviceLocked()) ? SIMCAM_E_NOT_READY : S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Set(REFGUID set, DWORD id, LPVOID instance,
                                              DWORD instanceLength, LPVOID data, DWORD dataLength)
 {
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
-    SimCamLock lock(m_block);
-    const HRESULT refused = RefusedLocked();
-    if (FAILED(refused))
-        return refused;
-    return SimDriver(&DeviceLocked().driver)
-        .Set(set, id, instance, instanceLength, data, dataLength);
+    return m_camera.Send([&](SimDriver &driver) {
+        return driver.Set(set, id, instance, instanceLength, data, dataLength);
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Get(REFGUID set, DWORD id, LPVOID instance,
@@ -533,12 +418,9 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Get(REFGUID set, DWORD id, LPVOID insta
 {
     if (!DriverSupportsSet(set))
         return E_PROP_SET_UNSUPPORTED;
-    SimCamLock lock(m_block);
-    const HRESULT refused = RefusedLocked();
-    if (FAILED(refused))
-        return refused;
-    return SimDriver(&DeviceLocked().driver)
-        .Get(set, id, instance, instanceLength, data, dataLength, returned);
+    return m_camera.Send([&](SimDriver &driver) {
+        return driver.Get(set, id, instance, instanceLength, data, dataLength, returned);
+    });
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::QuerySupported(REFGUID set, DWORD id, DWORD *support)
@@ -577,18 +459,12 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::GetPages(CAUUID *pages)
         RegKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
             continue;
-        for (DWORD index = 0; count < kMaxPages; ++index) {
-            WCHAR name[64];
-            DWORD nameLength = ARRAYSIZE(name);
-            LONG rc = RegEnumKeyExW(key.Get(), index, name, &nameLength, NULL, NULL, NULL, NULL);
-            if (rc == ERROR_MORE_DATA)
-                continue;
-            if (rc != ERROR_SUCCESS)
-                break;
+        ForEachSubkey(key.Get(), [&](const WCHAR *name) {
             CLSID page;
             if (SUCCEEDED(CLSIDFromString(name, &page)))
                 found[count++] = page;
-        }
+            return count < kMaxPages;
+        });
     }
     if (count) {
         pages->pElems = static_cast<GUID *>(CoTaskMemAlloc(count * sizeof(GUID)));
@@ -611,26 +487,10 @@ HRESULT STDMETHODCALLTYPE CSimCamFilter::Load(IPropertyBag *bag, IErrorLog *log)
 {
     if (!bag)
         return E_POINTER;
-    VARIANT v;
-    VariantInit(&v);
-    const HRESULT read = bag->Read(L"DevicePath", &v, log);
-    const int device = SUCCEEDED(read) && v.vt == VT_BSTR ? SimCamDeviceOfPath(v.bstrVal) : 0;
-    VariantClear(&v);
+    const int device = SimCamBagDevice(bag, log, 0);
     if (device < 0)
         return E_INVALIDARG;
-    SimCamLock lock(m_block);
-    SimCamShared *s = m_block.Shared();
-    m_device = static_cast<ULONG>(device);
-    m_serial = s->devices[m_device].serial;
-    // The creation record says which device the filter is of.
-    for (LONG n = s->eventCount - 1; n >= 0 && n + SIM_EVENT_CAPACITY >= s->eventCount; --n) {
-        SimEvent &e = s->events[n % SIM_EVENT_CAPACITY];
-        if (e.kind == SIM_EVENT_CREATE && e.filterId == m_id) {
-            e.device = m_device;
-            break;
-        }
-    }
-    return DeviceGoneLocked() ? SIMCAM_E_DEVICE_GONE : S_OK;
+    return m_camera.Bind(static_cast<ULONG>(device));
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Save(IPropertyBag *, BOOL, BOOL)

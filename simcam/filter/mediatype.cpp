@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <dvdmedia.h>
+
 #include "picture.h"
 #include "vireoctl.h"
 
@@ -34,6 +36,17 @@ LONG SimNearestRate(REFERENCE_TIME frameTime)
             best = i;
     }
     return best;
+}
+
+REFERENCE_TIME SimFrameTime(const SimFormat &format, const SimDriverState &driver)
+{
+    const ULONG id = SimRateControl(format.width, format.height);
+    for (int i = 0; id && i < CAMERA_CONTROL_COUNT; ++i) {
+        const SimControl &c = driver.controls[i];
+        if (c.id == id && c.value >= 0 && c.value < kSimRateCount)
+            return SimRateTime(kSimRates[c.value]);
+    }
+    return format.frameTime;
 }
 
 HRESULT SimMakeMediaType(AM_MEDIA_TYPE *mt, const SimFormat &format, bool zeroImageSize)
@@ -123,6 +136,42 @@ HRESULT SimCopyMediaType(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src)
     return S_OK;
 }
 
+AM_MEDIA_TYPE *SimCloneMediaType(const AM_MEDIA_TYPE *src)
+{
+    AM_MEDIA_TYPE *mt = static_cast<AM_MEDIA_TYPE *>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (mt && FAILED(SimCopyMediaType(mt, src))) {
+        CoTaskMemFree(mt);
+        mt = NULL;
+    }
+    return mt;
+}
+
+HRESULT SimToVideoInfo2(AM_MEDIA_TYPE *mt)
+{
+    VIDEOINFOHEADER2 *vih2 =
+        static_cast<VIDEOINFOHEADER2 *>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER2)));
+    if (!vih2)
+        return E_OUTOFMEMORY;
+    const VIDEOINFOHEADER *vih = reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat);
+    memset(vih2, 0, sizeof(*vih2));
+    vih2->rcSource = vih->rcSource;
+    vih2->rcTarget = vih->rcTarget;
+    vih2->AvgTimePerFrame = vih->AvgTimePerFrame;
+    vih2->dwBitRate = vih->dwBitRate;
+    vih2->bmiHeader = vih->bmiHeader;
+    CoTaskMemFree(mt->pbFormat);
+    mt->formattype = FORMAT_VideoInfo2;
+    mt->pbFormat = reinterpret_cast<BYTE *>(vih2);
+    mt->cbFormat = sizeof(*vih2);
+    return S_OK;
+}
+
+void SimDropFormatBlock(AM_MEDIA_TYPE *mt)
+{
+    CoTaskMemFree(mt->pbFormat);
+    mt->pbFormat = NULL;
+}
+
 bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, SimFormat *format)
 {
     if (!mt || !IsEqualGUID(mt->majortype, MEDIATYPE_Video) ||
@@ -149,6 +198,15 @@ bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, Sim
         format->frameTime = frameTime;
     }
     return true;
+}
+
+bool SimParseProposal(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, SimFormat *format)
+{
+    if (!SimParseMediaType(mt, fallbackTime, format))
+        return false;
+    const BITMAPINFOHEADER &bmi =
+        reinterpret_cast<const VIDEOINFOHEADER *>(mt->pbFormat)->bmiHeader;
+    return bmi.biBitCount == 24 && bmi.biCompression == BI_RGB;
 }
 
 bool SimPartialMatch(const AM_MEDIA_TYPE *mt, const AM_MEDIA_TYPE *full)

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string.h>
 
+#include "simdriver.h"
+
 // The frame sizes the camera offers, one capability entry each, the first
 // being the size it starts with.
 struct SimFrameSize {
@@ -41,6 +43,14 @@ AM_MEDIA_TYPE *SimCreateMediaType(const SimFormat &format, bool zeroImageSize);
 void SimFreeMediaType(AM_MEDIA_TYPE *mt);    // the record's format block and object
 void SimDeleteMediaType(AM_MEDIA_TYPE *mt);  // the above and the record itself
 HRESULT SimCopyMediaType(AM_MEDIA_TYPE *dst, const AM_MEDIA_TYPE *src);
+// A copy of src as a whole record from CoTaskMemAlloc; null without memory.
+AM_MEDIA_TYPE *SimCloneMediaType(const AM_MEDIA_TYPE *src);
+
+// Odd shapes of a type made by SimMakeMediaType, for a test's capability
+// list: its format block as a VIDEOINFOHEADER2 (FORMAT_VideoInfo2), or no
+// format block at all (cbFormat kept).
+HRESULT SimToVideoInfo2(AM_MEDIA_TYPE *mt);
+void SimDropFormatBlock(AM_MEDIA_TYPE *mt);
 
 // A whole record from CoTaskMemAlloc, deleted with what it holds.
 struct SimMediaTypeDeleter {
@@ -77,6 +87,9 @@ public:
 // not looked at: the subtype says what the frames are. On success format
 // receives its size and interval (a 0 interval gives fallbackTime).
 bool SimParseMediaType(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, SimFormat *format);
+// The same for a type a receiving pin proposes, whose bitmap header must say
+// 24-bit uncompressed RGB as well.
+bool SimParseProposal(const AM_MEDIA_TYPE *mt, REFERENCE_TIME fallbackTime, SimFormat *format);
 
 // The frame rates of the camera's VGA_FPS and QVGA_FPS settings, in the
 // setting's order, and the frame interval a setting gives for a size:
@@ -89,6 +102,9 @@ REFERENCE_TIME SimRateTime(LONG ratePerSecond);
 ULONG SimRateControl(LONG width, LONG height);
 // The setting's value nearest to a frame interval.
 LONG SimNearestRate(REFERENCE_TIME frameTime);
+// The frame interval of format as the camera's rate settings in driver make
+// it.
+REFERENCE_TIME SimFrameTime(const SimFormat &format, const SimDriverState &driver);
 
 // True when mt, possibly partly specified (null GUIDs match anything),
 // admits the full type full.

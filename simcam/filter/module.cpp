@@ -9,6 +9,8 @@
 
 #include "filter.h"
 #include "handles.h"
+#include "object.h"
+#include "simcontrol.h"
 
 static HINSTANCE g_module = NULL;
 

@@ -17,7 +17,7 @@ protected:
         m_cam.Reset();
         ASSERT_TRUE(m_registered = wintest::RegisterModule(L"simcam.ax"));
         ASSERT_TRUE(m_extension = wintest::RegisterModule(L"vireoprop.ax"));
-        m_camera = SimCamBindFilter();
+        m_camera = SimCamBindFilter().Detach();
         ASSERT_TRUE(m_camera != NULL);
         ASSERT_EQ(S_OK, m_page->SetPageSite(&m_site));
         IUnknown *object = m_camera;

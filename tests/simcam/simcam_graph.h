@@ -32,12 +32,9 @@ template <typename T> ComPtr<T> Create(REFCLSID clsid, REFIID iid)
 
 // The simulated camera's filter bound through its moniker (found by its
 // friendly name, as an application finds it); null when it is not there.
-// MinGW's ComPtr::Attach adds a reference, so the bound one is taken over.
 inline ComPtr<IBaseFilter> BindSimCam()
 {
-    ComPtr<IBaseFilter> filter;
-    *filter.ReleaseAndGetAddressOf() = SimCamBindFilter();
-    return filter;
+    return SimCamBindFilter();
 }
 
 // The filter's first pin: the camera's only one, the grabber's input.

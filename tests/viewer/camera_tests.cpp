@@ -135,9 +135,8 @@ protected:
     SimDriverState State()
     {
         std::vector<BYTE> state(sizeof(SimDriverState), 0);
-        SimCamLock lock(m_cam.Block());
-        memcpy(state.data(), &m_cam.Block().Shared()->devices[0].driver,
-               offsetof(SimDriverState, log));
+        const SimCamDriverLock driver = m_cam.LockDriver();
+        memcpy(state.data(), &driver.State(), offsetof(SimDriverState, log));
         return *reinterpret_cast<const SimDriverState *>(state.data());
     }
 

@@ -168,7 +168,7 @@ public:
     Page()
     {
         m_host = wintest::CreateHostWindow(700, 500);
-        *m_filter.ReleaseAndGetAddressOf() = SimCamBindFilter();
+        m_filter = SimCamBindFilter();
         HRESULT hr = E_FAIL;
         CUnknown *unknown = CameraSettingPage::CreateInstance(NULL, &hr);
         if (!m_filter || !unknown ||
@@ -399,7 +399,7 @@ TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
     m_cam.Reset();
     RunProgram(L"set PRIVACY 1");
     std::vector<BYTE> frame(SimFrameBytes(8, 8), 0xAA);  // rows of 24 bytes: no padding
-    SimRenderFrame(frame.data(), 8, 8, 1, m_cam.Block().Shared()->devices[0].driver);
+    SimRenderFrame(frame.data(), 8, 8, 1, m_cam.LockDriver().State());
     EXPECT_EQ(std::vector<BYTE>(frame.size(), 0), frame);
 }
 
