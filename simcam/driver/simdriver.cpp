@@ -184,26 +184,10 @@ HRESULT SimDriver::Get(REFGUID set, ULONG property, const void *instance, ULONG 
     if (property > VALUE50H) {
         hr = SIM_E_PROP_ID_UNSUPPORTED;
     } else if (property == VALUE10H) {
-        SimControl *c = Control(controlId);
         if (!data || dataLength < VALUE10H_SIZE || instanceLength < 8)
             hr = SIM_E_BUFFER_TOO_SMALL;
-        else if (!c)
-            hr = SIM_E_PROP_ID_UNSUPPORTED;
-        else if ((hr = Fault(property, controlId, kind)) != S_OK)
-            ;
-        else if (kind == GET_ENABLE) {
-            ControlReply *reply = static_cast<ControlReply *>(data);
-            reply->enableOrValue = c->enable;
-            reply->defaultValue = c->defaultValue;
-            reply->minValue = c->minValue;
-            reply->maxValue = c->maxValue;
-            replyLength = VALUE10H_SIZE;
-        } else if (kind == GET_DATA) {
-            static_cast<ControlReply *>(data)->enableOrValue = c->value;
-            replyLength = VALUE10H_SIZE;
-        } else {
-            hr = E_INVALIDARG;
-        }
+        else
+            hr = GetControl(controlId, kind, static_cast<ControlReply *>(data), &replyLength);
     } else if (property == VALUE20H) {
         hr = E_INVALIDARG;  // SET_ENABLE is a set only
     } else {
@@ -219,6 +203,29 @@ HRESULT SimDriver::Get(REFGUID set, ULONG property, const void *instance, ULONG 
         *returned = m_state->shortReply ? m_state->shortReply : replyLength;
     Log(false, property, request, instanceLength, dataLength, instance == data, hr);
     return hr;
+}
+
+// GET_ENABLE or GET_DATA of one control (VALUE10H), its buffers checked.
+HRESULT SimDriver::GetControl(ULONG controlId, ULONG kind, ControlReply *reply, ULONG *replyLength)
+{
+    SimControl *c = Control(controlId);
+    if (!c)
+        return SIM_E_PROP_ID_UNSUPPORTED;
+    const HRESULT hr = Fault(VALUE10H, controlId, kind);
+    if (hr != S_OK)
+        return hr;
+    if (kind == GET_ENABLE) {
+        reply->enableOrValue = c->enable;
+        reply->defaultValue = c->defaultValue;
+        reply->minValue = c->minValue;
+        reply->maxValue = c->maxValue;
+    } else if (kind == GET_DATA) {
+        reply->enableOrValue = c->value;
+    } else {
+        return E_INVALIDARG;
+    }
+    *replyLength = VALUE10H_SIZE;
+    return S_OK;
 }
 
 HRESULT SimDriver::Set(REFGUID set, ULONG property, const void *instance, ULONG instanceLength,

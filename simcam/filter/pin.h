@@ -87,8 +87,8 @@ public:
     HRESULT STDMETHODCALLTYPE SetSink(IQualityControl *sink) override;
 
     // From the filter, with its state lock held.
-    HRESULT Active();                      // stopped -> paused: start streaming
-    void Inactive();                       // -> stopped: stop streaming
+    HRESULT Active();  // stopped -> paused: start streaming
+    void Inactive();   // -> stopped: stop streaming
     void StateChanged() { m_stream.Wake(); }
     bool IsConnected();
 

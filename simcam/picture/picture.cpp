@@ -278,36 +278,11 @@ struct Line {
     }
 };
 
-}  // namespace
-
-void SimRenderFrame(BYTE *bits, LONG width, LONG height, ULONG frameNumber,
-                    const SimDriverState &camera)
+// The scene: colour bars moving left by about a 160th of the width per
+// frame, a grey ramp below them, and the orientation block.
+void DrawScene(Frame &f, ULONG frameNumber)
 {
-    if (!bits || width <= 0 || height <= 0)
-        return;
-
-    Frame f;
-    f.bits = bits;
-    f.width = width;
-    f.height = height;
-    f.stride = SimFrameStride(width);
-    f.flip = ControlValue(camera, FLIP) != 0;
-    f.mirror = ControlValue(camera, MIRROR) != 0;
-
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
-    if (ControlValue(camera, PRIVACY) != 0) {
-        for (LONG y = 0; y < height; ++y)
-            memset(f.Row(y), 0, rowBytes);
-        return;
-    }
-
-    const Exposure e = ExposureOf(camera);
-    for (int v = 0; v < 256; ++v) {
-        const double lit = v * e.brightness + 0.5;
-        f.level[v] = static_cast<BYTE>(lit >= 255.0 ? 255 : lit);
-    }
-
-    // Colour bars, moving left by about a 160th of the width per frame.
+    const LONG width = f.width, height = f.height;
     const LONG barsHeight = height * 2 / 3;
     const ULONGLONG step = static_cast<ULONGLONG>(Max(1, width / 160));
     const ULONGLONG offset = frameNumber * step % static_cast<ULONGLONG>(width);
@@ -336,12 +311,15 @@ void SimRenderFrame(BYTE *bits, LONG width, LONG height, ULONG frameNumber,
     const LONG glyphScale = side / 9;
     if (glyphScale > 0)
         f.SceneGlyph(bx + (side - 5 * glyphScale) / 2, by + glyphScale, glyphScale, 'F', kBlack);
+}
 
-    // Text box: frame number, size, exposure and gains.
-    const LONG scale = Max(1, Min(width / 320, height / 240));
+// Text box: frame number, size, exposure and gains.
+void DrawTextBox(Frame &f, ULONG frameNumber, const Exposure &e)
+{
+    const LONG scale = Max(1, Min(f.width / 320, f.height / 240));
     Line lines[4];
     lines[0].Add("FRAME ").Number(frameNumber);
-    lines[1].Number(static_cast<ULONG>(width)).Add("x").Number(static_cast<ULONG>(height));
+    lines[1].Number(static_cast<ULONG>(f.width)).Add("x").Number(static_cast<ULONG>(f.height));
     lines[2].Add("EXP ");
     if (e.automatic)
         lines[2].Add("AUTO");
@@ -362,18 +340,53 @@ void SimRenderFrame(BYTE *bits, LONG width, LONG height, ULONG frameNumber,
            margin + 4 * lineHeight, kBlack);
     for (int i = 0; i < 4; ++i)
         f.Text(margin, margin + i * lineHeight, scale, lines[i].text, kWhite);
+}
 
-    // LED: a green dot on a dark square in the top right corner.
-    if (ControlValue(camera, LEDCTRL) != 0) {
-        const LONG r = Max(1, Min(width, height) / 32);
-        const LONG cx = width - 3 * r;
-        const LONG cy = 3 * r;
-        f.Fill(cx - 2 * r, cy - 2 * r, cx + 2 * r, cy + 2 * r, kBlack);
-        for (LONG dy = -r; dy <= r; ++dy) {
-            LONG dx = 0;
-            while ((dx + 1) * (dx + 1) + dy * dy <= r * r)
-                ++dx;
-            f.Fill(cx - dx, cy + dy, cx + dx + 1, cy + dy + 1, kLedColour);
-        }
+// LED: a green dot on a dark square in the top right corner.
+void DrawLed(Frame &f)
+{
+    const LONG r = Max(1, Min(f.width, f.height) / 32);
+    const LONG cx = f.width - 3 * r;
+    const LONG cy = 3 * r;
+    f.Fill(cx - 2 * r, cy - 2 * r, cx + 2 * r, cy + 2 * r, kBlack);
+    for (LONG dy = -r; dy <= r; ++dy) {
+        LONG dx = 0;
+        while ((dx + 1) * (dx + 1) + dy * dy <= r * r)
+            ++dx;
+        f.Fill(cx - dx, cy + dy, cx + dx + 1, cy + dy + 1, kLedColour);
     }
+}
+
+}  // namespace
+
+void SimRenderFrame(BYTE *bits, LONG width, LONG height, ULONG frameNumber,
+                    const SimDriverState &camera)
+{
+    if (!bits || width <= 0 || height <= 0)
+        return;
+
+    Frame f;
+    f.bits = bits;
+    f.width = width;
+    f.height = height;
+    f.stride = SimFrameStride(width);
+    f.flip = ControlValue(camera, FLIP) != 0;
+    f.mirror = ControlValue(camera, MIRROR) != 0;
+
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    if (ControlValue(camera, PRIVACY) != 0) {
+        for (LONG y = 0; y < height; ++y)
+            memset(f.Row(y), 0, rowBytes);
+        return;
+    }
+
+    const Exposure e = ExposureOf(camera);
+    for (int v = 0; v < 256; ++v) {
+        const double lit = v * e.brightness + 0.5;
+        f.level[v] = static_cast<BYTE>(lit >= 255.0 ? 255 : lit);
+    }
+    DrawScene(f, frameNumber);
+    DrawTextBox(f, frameNumber, e);
+    if (ControlValue(camera, LEDCTRL) != 0)
+        DrawLed(f);
 }

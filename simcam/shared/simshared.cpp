@@ -61,7 +61,7 @@ int SimCamBagDevice(IPropertyBag *bag, IErrorLog *log, int missing)
 {
     std::wstring path;
     return SimCamBagString(bag, L"DevicePath", log, &path) ? SimCamDeviceOfPath(path.c_str())
-                                                            : missing;
+                                                           : missing;
 }
 
 void SimMediaRecord::Take(const AM_MEDIA_TYPE *mt)
@@ -232,14 +232,10 @@ void SimCamShared::Reset()
 bool SimCamShared::Switch(SimSwitch which) const
 {
     switch (which) {
-    case SIM_SWITCH_ZERO_IMAGE_SIZE:
-        return m_zeroImageSize != 0;
-    case SIM_SWITCH_NO_STREAM_CONFIG:
-        return m_noStreamConfig != 0;
-    case SIM_SWITCH_REFUSE_CONNECTION:
-        return m_refuseConnection != 0;
-    case SIM_SWITCH_CUT_FORMAT_BLOCK:
-        return m_cutFormatBlock != 0;
+    case SIM_SWITCH_ZERO_IMAGE_SIZE: return m_zeroImageSize != 0;
+    case SIM_SWITCH_NO_STREAM_CONFIG: return m_noStreamConfig != 0;
+    case SIM_SWITCH_REFUSE_CONNECTION: return m_refuseConnection != 0;
+    case SIM_SWITCH_CUT_FORMAT_BLOCK: return m_cutFormatBlock != 0;
     }
     return false;
 }

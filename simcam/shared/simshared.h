@@ -158,11 +158,11 @@ enum { SIM_CAPS_CAPACITY = 16 };
 
 // The block's switches, as SimCamShared::Switch names them.
 enum SimSwitch {
-    SIM_SWITCH_ZERO_IMAGE_SIZE,     // offered and connected types carry biSizeImage 0
-    SIM_SWITCH_NO_STREAM_CONFIG,    // the pin does not give out IAMStreamConfig
-    SIM_SWITCH_REFUSE_CONNECTION,   // the pin's Connect fails with every pin
-    SIM_SWITCH_CUT_FORMAT_BLOCK     // the connection's format block ends before
-                                    //   its bitmap header (cbFormat 48)
+    SIM_SWITCH_ZERO_IMAGE_SIZE,    // offered and connected types carry biSizeImage 0
+    SIM_SWITCH_NO_STREAM_CONFIG,   // the pin does not give out IAMStreamConfig
+    SIM_SWITCH_REFUSE_CONNECTION,  // the pin's Connect fails with every pin
+    SIM_SWITCH_CUT_FORMAT_BLOCK    // the connection's format block ends before
+                                   //   its bitmap header (cbFormat 48)
 };
 
 // One camera of the device table.

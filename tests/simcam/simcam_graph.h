@@ -37,6 +37,24 @@ inline ComPtr<IBaseFilter> BindSimCam()
     return SimCamBindFilter();
 }
 
+// A test's own object of Interface (iid) that outlives its users: it
+// answers for Interface and IUnknown and counts no references.
+template <class Interface> class StaticObject : public Interface {
+public:
+    explicit StaticObject(REFIID iid) : m_iid(iid) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
+    {
+        const bool ours = riid == IID_IUnknown || riid == m_iid;
+        *ppv = ours ? static_cast<Interface *>(this) : NULL;
+        return ours ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+private:
+    const IID m_iid;
+};
+
 // The filter's first pin: the camera's only one, the grabber's input.
 template <typename Filter> ComPtr<IPin> FirstPin(const Filter &filter)
 {

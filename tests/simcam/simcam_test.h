@@ -91,16 +91,9 @@ protected:
 };
 
 // Counts what reaches the grabber and can hold on to the samples.
-class GrabberCallback : public ISampleGrabberCB {
+class GrabberCallback : public StaticObject<ISampleGrabberCB> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        const bool ours = riid == IID_IUnknown || riid == IID_ISampleGrabberCB;
-        *ppv = ours ? static_cast<ISampleGrabberCB *>(this) : NULL;
-        return ours ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    GrabberCallback() : StaticObject(IID_ISampleGrabberCB) {}
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample *sample) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
