@@ -52,7 +52,7 @@ bool SimCamBagString(IPropertyBag *bag, const WCHAR *name, IErrorLog *log, std::
     VariantInit(&v);
     const bool found = SUCCEEDED(bag->Read(name, &v, log)) && v.vt == VT_BSTR;
     if (found)
-        *value = v.bstrVal;
+        *value = v.bstrVal ? v.bstrVal : L"";
     VariantClear(&v);
     return found;
 }

@@ -104,8 +104,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)));
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MemoryAllocator, NULL, CLSCTX_INPROC_SERVER,
-                                         IID_IMemAllocator, reinterpret_cast<void **>(&m_allocator)));
+        ASSERT_EQ(S_OK,
+                  CoCreateInstance(CLSID_MemoryAllocator, NULL, CLSCTX_INPROC_SERVER,
+                                   IID_IMemAllocator, reinterpret_cast<void **>(&m_allocator)));
         ALLOCATOR_PROPERTIES wanted = {3, static_cast<long>(SimFrameBytes(160, 120)), 1, 0}, actual;
         ASSERT_EQ(S_OK, m_allocator->SetProperties(&wanted, &actual));
         m_host.m_allocator = m_allocator;
