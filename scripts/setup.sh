@@ -34,13 +34,17 @@ SUDO=""
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 
-# apt-get and dpkg take one lock; wait while another install holds it.
+# apt-get and dpkg take one lock; wait while another install holds it. A
+# mirror caught in the middle of a sync serves an index that does not match
+# its release file for a few minutes: an update is tried for up to 4 minutes.
 apt_get() {
-  local tries=0
+  local tries=0 most=3 pause=10
+  [ "$1" != update ] || most=9 pause=30
   until $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; do
     tries=$((tries + 1))
-    [ $tries -lt 3 ] || return 1
-    sleep 10
+    [ $tries -lt $most ] || return 1
+    echo "setup: apt-get $1 failed; again in ${pause}s" >&2
+    sleep $pause
   done
 }
 

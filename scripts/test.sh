@@ -1,12 +1,13 @@
 #!/bin/bash
 # Installs what is missing, builds, checks the shipped 32-bit artefacts, then
-# runs every test of each width under Wine on a private Xvfb: build/x86_64
-# with 64-bit Wine, then build/i686 with 32-bit Wine in a 32-bit prefix
-# (natively, or under user-mode emulation where the kernel runs no 32-bit
-# code). VIREO_ARCHES=x86_64 keeps to the fast 64-bit run. Extra arguments go
-# to ctest (both widths). A failed test is run once more; the report names it.
-# Without arguments, the x86_64 test package then runs as Windows would run it
-# (scripts/test-package.sh).
+# runs every test of each width under Wine on a private Xvfb, the two widths
+# side by side: build/x86_64 with 64-bit Wine, build/i686 with 32-bit Wine in
+# a 32-bit prefix (natively, or under user-mode emulation where the kernel
+# runs no 32-bit code). VIREO_ARCHES=x86_64 keeps to the fast 64-bit run.
+# Extra arguments go to ctest (both widths). A failed test is run once more;
+# the report names it. Without arguments, the x86_64 test package then runs
+# as Windows would run it (scripts/test-package.sh), beside the installer
+# packages' tests (tests/msi).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export VIREO_ARCHES="${VIREO_ARCHES:-x86_64 i686}"
@@ -26,11 +27,14 @@ start=$(date +%s)
 bash "$root/scripts/fuzz.sh"
 report+=("test: profile text fuzzed in $(took $start)")
 
-status=0
-for arch in $VIREO_ARCHES; do
-  echo "test: $arch"
+# Each width's suite runs in a prefix, a wineserver and an Xvfb of its own,
+# so the widths run side by side (the i686 one in the background, its
+# output shown when it ends); so do the test package and the installer
+# packages after them. Every part keeps its own log and report line.
+suite() {  # suite ARCH [ctest args]: ctest of build/ARCH; its report line in build/ARCH/report
+  local arch=$1 start rc=0 retried how=""
+  shift
   start=$(date +%s)
-  rc=0
   (
     vireo_arch=$arch
     vireo_build="$root/build/$arch"
@@ -45,56 +49,96 @@ for arch in $VIREO_ARCHES; do
     # to start or to reach its display (a few in a thousand runs here). A
     # fault of the code fails both runs; every retried test is named below.
     set -o pipefail
-    ctest --output-on-failure --timeout 300 --repeat until-pass:2 "$@" | tee ctest.log
+    ctest --output-on-failure --timeout 300 --repeat until-pass:2 "$@" >ctest.log 2>&1
   ) || rc=$?
   retried=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*' \
               "$root/build/$arch/ctest.log" 2>/dev/null | sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' \
               | sort -u | tr '\n' ' ' || true)
-  how=""
   if [ "$arch" = i686 ]; then
     how=" (natively)"
     grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null && how=" (under qemu-i386)"
   fi
-  report+=("test: $arch tests $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)$how")
-  [ -z "$retried" ] || report+=("test: $arch failed at least once (run again): $retried")
-  [ $rc -eq 0 ] || status=1
-done
+  {
+    echo "test: $arch tests $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)$how"
+    [ -z "$retried" ] || echo "test: $arch failed at least once (run again): $retried"
+  } >"$root/build/$arch/report"
+  return $rc
+}
 # The x86_64 test package as Windows runs it: unpacked into a fresh prefix,
 # run-tests.cmd through Wine's cmd.exe, twice, then with one case made to
 # fail (scripts/test-package.sh). Only for the whole suite: with arguments
 # for ctest the counts would not compare.
-case " $VIREO_ARCHES " in
-  *" x86_64 "*)
-    if [ $# -eq 0 ]; then
-      start=$(date +%s)
-      rc=0
-      bash "$root/scripts/test-package.sh" x86_64 | tee "$root/build/x86_64/package-test.log" || rc=$?
-      report+=("test: x86_64 test package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)")
-      report+=("$( (grep '^test-package: ' "$root/build/x86_64/package-test.log" || true) | tail -1)")
-      [ $rc -eq 0 ] || status=1
-    else
-      report+=("test: the test package not run (ctest arguments given)")
-    fi ;;
-esac
+package_test() {
+  local start rc=0 log="$root/build/x86_64/package-test.log"
+  start=$(date +%s)
+  bash "$root/scripts/test-package.sh" x86_64 >"$log" 2>&1 || rc=$?
+  {
+    echo "test: x86_64 test package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)"
+    (grep '^test-package: ' "$log" || true) | tail -1
+  } >"$root/build/package-report"
+  return $rc
+}
 # The installer packages need the 32-bit build (both of them hold it): built
 # from the build trees, signed with a throwaway certificate, and each one
 # installed, used, repaired and removed in a fresh prefix of its platform
-# (tests/msi). Left out when ctest was given arguments (a chosen few tests).
-if [ $# -eq 0 ] && case " $VIREO_ARCHES " in *" i686 "*) true ;; *) false ;; esac; then
-  echo "test: installer packages"
+# (tests/msi).
+msi_test() {
+  local start rc=0 packages=x86
   start=$(date +%s)
-  packages=x86
   case " $VIREO_ARCHES " in *" x86_64 "*) packages="x86 x64" ;; esac
-  rc=0
   # (set -e does not hold in a tested command: each step is chained.)
   {
     bash "$root/scripts/msi.sh" && bash "$root/tests/msi/sign_test.sh" &&
       for package in $packages; do
         bash "$root/tests/msi/msi_test.sh" "$package" || exit 1
       done
-  } 2>&1 | tee "$root/build/msi-test.log" || rc=$?
-  report+=("test: installer packages ($packages) $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)")
-  [ $rc -eq 0 ] || status=1
+  } >"$root/build/msi-test.log" 2>&1 || rc=$?
+  echo "test: installer packages ($packages) $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)" \
+    >"$root/build/msi-report"
+  return $rc
+}
+status=0
+has() { case " $VIREO_ARCHES " in *" $1 "*) true ;; *) false ;; esac; }
+collect() {  # collect PID LOG: waits for a background part and shows its log
+  local rc=0
+  wait "$1" || rc=$?
+  cat "$2"
+  return $rc
+}
+
+echo "test: $VIREO_ARCHES"
+pid=""
+if has i686 && has x86_64; then
+  suite i686 "$@" &
+  pid=$!
+elif has i686; then
+  suite i686 "$@" || status=1
+  cat "$root/build/i686/ctest.log"
+fi
+if has x86_64; then
+  suite x86_64 "$@" || status=1
+  cat "$root/build/x86_64/ctest.log"
+fi
+[ -z "$pid" ] || collect "$pid" "$root/build/i686/ctest.log" || status=1
+for arch in $VIREO_ARCHES; do report+=("$(cat "$root/build/$arch/report")"); done
+
+if [ $# -gt 0 ]; then
+  report+=("test: the test package and the installer packages not run (ctest arguments given)")
+else
+  pid=""
+  if has i686; then
+    msi_test &
+    pid=$!
+  fi
+  if has x86_64; then
+    package_test || status=1
+    cat "$root/build/x86_64/package-test.log"
+    report+=("$(cat "$root/build/package-report")")
+  fi
+  if [ -n "$pid" ]; then
+    collect "$pid" "$root/build/msi-test.log" || status=1
+    report+=("$(cat "$root/build/msi-report")")
+  fi
 fi
 printf '%s\n' "${report[@]}"
 exit $status

@@ -22,14 +22,16 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 vireo_xvfb_pid=""
 
 if [ -n "${VIREO_HEADLESS:-}" ] || [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 91 130); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
-    vireo_xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    break
-  done
+  # Xvfb picks a free display itself and names it (-displayfd), so runs
+  # started side by side (scripts/test.sh runs the widths at once) never
+  # take the same one.
+  vireo_display_file="$(mktemp)"
+  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$vireo_display_file" >/dev/null 2>&1 &
+  vireo_xvfb_pid=$!
+  for _ in $(seq 1 100); do [ -s "$vireo_display_file" ] && break; sleep 0.1; done
+  [ -s "$vireo_display_file" ] || { echo "wine-env: Xvfb did not start" >&2; return 1; }
+  export DISPLAY=":$(tr -d '\n' <"$vireo_display_file")"
+  rm -f "$vireo_display_file"
 fi
 mkdir -p "$vireo_build"
 echo "$DISPLAY" > "$vireo_build/display"
