@@ -131,19 +131,3 @@ void SimCamLink::FrameDelivered()
 {
     SimCamLock(m_block)->FrameDelivered();
 }
-
-HRESULT SimCamClaim::Take(SimCamLink &link)
-{
-    Drop();
-    const HRESULT hr = link.Claim();
-    if (SUCCEEDED(hr))
-        m_link = &link;
-    return hr;
-}
-
-void SimCamClaim::Drop()
-{
-    if (m_link)
-        m_link->Unclaim();
-    m_link = NULL;
-}

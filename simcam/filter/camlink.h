@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <memory>
+
 #include "mediatype.h"
 #include "simshared.h"
 
@@ -89,21 +91,11 @@ private:
     volatile LONG m_lost = 0;
 };
 
-// The camera held for a filter's stream from Take until Drop or the end of
-// its owner.
-class SimCamClaim {
-public:
-    SimCamClaim() = default;
-    ~SimCamClaim() { Drop(); }
-    SimCamClaim(const SimCamClaim &) = delete;
-    SimCamClaim &operator=(const SimCamClaim &) = delete;
-
-    HRESULT Take(SimCamLink &link);
-    void Drop();
-    bool Held() const { return m_link != NULL; }
-
-private:
-    SimCamLink *m_link = NULL;
+// The camera held for a filter's stream (Claim succeeded) until the holder
+// lets it go.
+struct SimCamUnclaim {
+    void operator()(SimCamLink *link) const { link->Unclaim(); }
 };
+typedef std::unique_ptr<SimCamLink, SimCamUnclaim> SimCamClaim;
 
 #endif  // SIMCAM_CAMLINK_H

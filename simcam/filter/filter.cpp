@@ -233,7 +233,7 @@ void CSimCamFilter::StopStreaming()
     }
     if (previous != State_Stopped)
         m_pin.Inactive();
-    m_claim.Drop();
+    m_claim.reset();
 }
 
 HRESULT STDMETHODCALLTYPE CSimCamFilter::Stop()
@@ -277,9 +277,11 @@ HRESULT CSimCamFilter::ChangeState(FILTER_STATE target, const REFERENCE_TIME *st
     HRESULT hr = S_OK;
     if (*previous == State_Stopped)
         hr = m_pin.Active();
-    if (SUCCEEDED(hr) && target == State_Running && *connected && !m_claim.Held()) {
-        hr = m_claim.Take(m_camera);
-        if (FAILED(hr) && *previous == State_Stopped)
+    if (SUCCEEDED(hr) && target == State_Running && *connected && !m_claim) {
+        hr = m_camera.Claim();
+        if (SUCCEEDED(hr))
+            m_claim.reset(&m_camera);
+        else if (*previous == State_Stopped)
             m_pin.Inactive();
     }
     if (FAILED(hr))
