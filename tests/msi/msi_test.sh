@@ -9,16 +9,20 @@
 #      leaves the other its IFace and its page; unregistering the other
 #      leaves no key of the module (the registry is as before), in both
 #      orders.
-#   2. an older package (1.10.0), then this one over it: one entry in
+#   2. an older package (1.10.0), then this one over it, each installed as
+#      a user installs it (with the installer's window, /qr), which starts
+#      the Camera Settings Keeper; the upgrade ends the older keeper before
+#      it removes the older files: one entry in
 #      Programs and Features, this version's files, and in both registry
 #      views exactly the entries regsvr32 wrote (apart from the installer's
 #      own bookkeeping). Each width's vireoctl reads the camera through
 #      IFace; each width's launcher opens the "Camera Setting" page, whose
 #      controls show what the camera holds. The Start-menu shortcut is there.
-#   3. repair puts back a deleted program and a deleted registry value.
-#   4. silent removal with the Camera Settings Keeper running: the keeper
-#      ends, the exported registry (both views, HKLM\System) and the file
-#      tree are as before the install, the users' saved settings apart.
+#   3. repair ends the running keeper and puts back a deleted program and a
+#      deleted registry value.
+#   4. silent removal with the keeper running: the package ends it, the
+#      exported registry (both views, HKLM\System) and the file tree are as
+#      before the install, the users' saved settings apart.
 # x64 also: the x86 package refuses the 64-bit prefix and changes nothing.
 # The keeper is installed of the package's width with its Run value.
 # Wine's msiexec is the installer; the prefix is a copy of the machine's
@@ -186,11 +190,25 @@ rm -rf "$drive/Program Files/Vireo" "$drive/Program Files (x86)/Vireo"
 snapshot unregistered
 same before unregistered
 
-# 2. An older package, then this one over it (a major upgrade).
+# The keeper's log: how many keepers started and ended so far.
+log="$drive/users/$(id -un)/AppData/Local/Vireo/keeper.log"
+logged() { grep -c "$1" "$log" 2>/dev/null || true; }
+wait_logged() {  # wait_logged TEXT COUNT WHAT: TEXT is logged COUNT times within 20 s
+  for _ in $(seq 1 100); do [ "$(logged "$1")" -ge "$2" ] && return 0; sleep 0.2; done
+  fail "$3 (the keeper's log: $(tr -d '\r' <"$log" 2>/dev/null | tail -5))"
+}
+
+# 2. An older package, then this one over it (a major upgrade), each as a
+# user installs it: the installer's window (/qr, reduced UI) starts the
+# keeper, and the upgrade's removal of the older version ends it first.
 VIREO_MSI_VERSION=1.10.0 VIREO_MSI_OUT="$work/older" bash "$root/scripts/msi.sh" >/dev/null
-w msiexec /i "$(winpath "$work/older/vireo-1.10.0-$pkg.msi")" /qn || fail "msiexec /i (1.10.0)"
+w msiexec /i "$(winpath "$work/older/vireo-1.10.0-$pkg.msi")" /qr || fail "msiexec /i (1.10.0)"
 [ "$(entry_value DisplayVersion)" = 1.10.0 ] || fail "1.10.0 is not in Programs and Features"
-w msiexec /i "$(winpath "$msi")" /qn || fail "msiexec /i"
+wait_logged 'start: vireokeep' 1 "the install did not start the keeper"
+w msiexec /i "$(winpath "$msi")" /qr || fail "msiexec /i"
+wait_logged 'end (close)' 1 "the upgrade did not end the older keeper"
+wait_logged 'start: vireokeep' 2 "the upgrade did not start its keeper"
+step "each install started the keeper; the upgrade ended the older one first"
 [ "$(product_entries)" -eq 1 ] || fail "$(product_entries) entries in Programs and Features"
 [ "$(entry_value DisplayVersion)" = "$version" ] || fail "version $(entry_value DisplayVersion)"
 [ "$(entry_value Publisher)" = Zr58_K ] || fail "publisher $(entry_value Publisher)"
@@ -225,27 +243,24 @@ w reg delete "HKLM\\Software\\Classes\\CLSID\\$handler\\InprocServer32" /f /reg:
 # The properties that msiexec /famus sets (Wine's msiexec answers /f with
 # "unknown product", 1605).
 w msiexec /i "$(winpath "$msi")" REINSTALL=ALL REINSTALLMODE=amus /qn || fail "repair"
+wait_logged 'end (close)' 2 "the repair did not end the running keeper"
 snapshot repaired
 same installed repaired
-step "repair put back vireoctl.exe and the handler's registration"
+step "repair ended the running keeper and put back vireoctl.exe and the handler's registration"
 
 # 4. Silent removal, the keeper running (started as the Run value starts it).
-log="$drive/users/$(id -un)/AppData/Local/Vireo/keeper.log"
 "$vireo_wine" "$drive/Program Files/Vireo/bin/vireokeep.exe" </dev/null >/dev/null 2>&1 &
 keeper=$!
-for _ in $(seq 1 100); do grep -qs . "$log" && break; sleep 0.2; done
-grep -qs . "$log" || fail "the keeper did not start (no $log)"
-# (The package does not end it itself yet: under Wine a custom action that
-# runs vireokeep --exit made the removal fail.)
-w "$drive/Program Files/Vireo/bin/vireokeep.exe" --exit || fail "vireokeep --exit"
+wait_logged 'start: vireokeep' 3 "the keeper did not start"
 w msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x"
+wait_logged 'end (close)' 3 "the removal did not end the running keeper"
 for _ in $(seq 1 50); do kill -0 "$keeper" 2>/dev/null || break; sleep 0.2; done
 ! kill -0 "$keeper" 2>/dev/null || fail "the keeper still runs after the removal"
 [ -f "$log" ] || fail "the removal took the user's keeper log"
 [ "$(product_entries)" -eq 0 ] || fail "the entry stays in Programs and Features"
 snapshot removed
 same before removed
-step "removed, the running keeper ended first (vireokeep --exit): registry ($([ -n "$views" ] && echo "both views, " )HKLM\\System) and files as before, the user's settings kept"
+step "removed, the running keeper ended by the package: registry ($([ -n "$views" ] && echo "both views, " )HKLM\\System) and files as before, the user's settings kept"
 "$vireo_wineserver" -k >/dev/null 2>&1 || true
 "$vireo_wineserver" -w
 rm -rf "$WINEPREFIX"

@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "capview_run.h"
+#include "keeperpaths.h"
 #include "picture.h"
 #include "simcam_graph.h"
 #include "simcontrol.h"
+#include "vireocamera.h"
 #include "wintest.h"
 
 namespace {
@@ -511,6 +513,53 @@ TEST_F(ViewerOnCamera, OpensTheCameraAfterTheConsoleKeyAndStopsOnlyOnQ)
     EXPECT_EQ(0, SendMessageW(window, WM_KEYDOWN, 'Q', 1));
     EXPECT_EQ(0, run.WaitExit());
     EXPECT_EQ(banner, run.Output());
+}
+
+// The Camera Settings Keeper restores the camera that capview shows: the
+// keeper binds a filter of its own for its requests beside the streaming
+// one, the picture turns to the restored settings, and capview goes on until
+// Q.
+TEST_F(ViewerOnCamera, KeeperRestoreChangesThePictureWhileShowing)
+{
+    ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax"));
+    wchar_t id[VIREO_ID_CAPACITY] = L"", profile[MAX_PATH] = L"";
+    VireoCameraIdFromPath(SimCamDevicePath(0).c_str(), id, VIREO_ID_CAPACITY);
+    ASSERT_TRUE(VireoKeeperCreateCameraFolder() && VireoKeeperProfilePath(id, profile, MAX_PATH));
+    const char text[] = "device=Vireo Simulated Camera\r\nFLIP=1\r\nEXPOSURE=500\r\n";
+    HANDLE file = CreateFileW(profile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written = 0;
+    WriteFile(file, text, sizeof(text) - 1, &written, NULL);
+    CloseHandle(file);
+    const DWORD rememberSeconds = VIREO_KEEPER_REMEMBER_MAX;  // only the start's restore
+    RegSetKeyValueW(HKEY_CURRENT_USER, VIREO_KEEPER_KEY, VIREO_KEEPER_REMEMBER_SECONDS, REG_DWORD,
+                    &rememberSeconds, sizeof(rememberSeconds));
+
+    CapviewRun run;
+    ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));
+    HWND window = run.WaitForViewerWindow();
+    ASSERT_TRUE(window != NULL) << run.Output();
+    ASSERT_TRUE(WaitForPicture(window, 640, 480));
+    wintest::ProgramRun keeper;
+    ASSERT_TRUE(keeper.Start(L"\"" + wintest::BinDir() + L"vireokeep.exe\""));
+    EXPECT_TRUE(
+        WaitUntil([&] { return m_cam.Value(FLIP) == 1 && m_cam.Value(EXPOSURE) == 500; }, 15000));
+    // The keeper's notification-area icon (under Xvfb a small window of
+    // Wine's own) must not cover the picture that is read back.
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    EXPECT_TRUE(WaitForPicture(window, 640, 480)) << "the picture kept the factory settings";
+    EXPECT_TRUE(run.Running());
+    EXPECT_EQ(run.ProcessId(), m_cam.OwnerProcess()) << "capview no longer owns the stream";
+
+    PostMessageW(FindWindowW(VIREO_KEEPER_WINDOW_CLASS, NULL), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, keeper.WaitExit(10000));
+    PostMessageW(window, WM_KEYDOWN, 'Q', 0x00100001);
+    EXPECT_EQ(0, run.WaitExit());
+    DeleteFileW(profile);
+    RegDeleteTreeW(HKEY_CURRENT_USER, VIREO_KEEPER_KEY);
+    wchar_t log[MAX_PATH] = L"";
+    if (VireoKeeperLogPath(log, MAX_PATH))
+        DeleteFileW(log);
+    wintest::RegisterModule(L"vireoprop.ax", true);
 }
 
 // With two cameras, only the first that the video input category lists is
