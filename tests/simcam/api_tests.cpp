@@ -15,6 +15,44 @@ struct Request {
     HRESULT expected;
 };
 
+bool IsSet(ULONG kind)
+{
+    return kind == SET_DATA || kind == SET_ENABLE;
+}
+
+// Sends each request through the filter, as IFace does: each answered as
+// expected, a GET_DATA with its value.
+void SendAll(IBaseFilter *filter, const std::vector<Request> &requests)
+{
+    for (const Request &r : requests) {
+        ControlReply reply = {};
+        EXPECT_EQ(r.expected,
+                  SendThrough(filter, r.id, r.kind, IsSet(r.kind) ? r.value : 0, &reply))
+            << CameraControlName(r.id) << " " << r.kind;
+        if (r.kind == GET_DATA && r.expected == S_OK) {
+            EXPECT_EQ(r.value, reply.enableOrValue) << CameraControlName(r.id);
+        }
+    }
+}
+
+// The log holds exactly the requests sent, with the driver's answers.
+void ExpectLogged(VireoSim *sim, const std::vector<Request> &requests)
+{
+    VireoSimRequest log[8];
+    unsigned read = 0;
+    ASSERT_EQ(S_OK, VireoSimReadLog(sim, 0, log, ARRAYSIZE(log), &read));
+    ASSERT_EQ(requests.size(), read);
+    for (unsigned i = 0; i < read; ++i) {
+        const Request &r = requests[i];
+        EXPECT_EQ(IsSet(r.kind) ? 1 : 0, log[i].isSet) << i;
+        EXPECT_EQ(r.kind == SET_ENABLE ? VALUE20H : VALUE10H, log[i].property) << i;
+        EXPECT_EQ(r.id, log[i].controlId) << i;
+        EXPECT_EQ(r.kind, log[i].kind) << i;
+        EXPECT_EQ(IsSet(r.kind) ? r.value : 0, log[i].value) << i;
+        EXPECT_EQ(r.expected, log[i].result) << i;
+    }
+}
+
 // Each rule makes the requests after it answer as given, and the log shows
 // them all as sent, with the driver's answers.
 TEST_F(SimApi, RefusalsAnswerAsSetAndAreLogged)
@@ -63,30 +101,8 @@ TEST_F(SimApi, RefusalsAnswerAsSetAndAreLogged)
     for (const Case &c : cases) {
         ASSERT_EQ(S_OK, VireoSimReset(sim.get()));
         ASSERT_EQ(S_OK, VireoSimRefuse(sim.get(), c.id, c.kind, c.result, c.count));
-        for (const Request &r : c.requests) {
-            const bool isSet = r.kind == SET_DATA || r.kind == SET_ENABLE;
-            ControlReply reply = {};
-            EXPECT_EQ(r.expected,
-                      SendThrough(filter.Get(), r.id, r.kind, isSet ? r.value : 0, &reply))
-                << CameraControlName(r.id) << " " << r.kind;
-            if (r.kind == GET_DATA && r.expected == S_OK) {
-                EXPECT_EQ(r.value, reply.enableOrValue) << CameraControlName(r.id);
-            }
-        }
-        VireoSimRequest log[8];
-        unsigned read = 0;
-        ASSERT_EQ(S_OK, VireoSimReadLog(sim.get(), 0, log, ARRAYSIZE(log), &read));
-        ASSERT_EQ(c.requests.size(), read);
-        for (unsigned i = 0; i < read; ++i) {
-            const Request &r = c.requests[i];
-            const bool isSet = r.kind == SET_DATA || r.kind == SET_ENABLE;
-            EXPECT_EQ(isSet ? 1 : 0, log[i].isSet) << i;
-            EXPECT_EQ(r.kind == SET_ENABLE ? VALUE20H : VALUE10H, log[i].property) << i;
-            EXPECT_EQ(r.id, log[i].controlId) << i;
-            EXPECT_EQ(r.kind, log[i].kind) << i;
-            EXPECT_EQ(isSet ? r.value : 0, log[i].value) << i;
-            EXPECT_EQ(r.expected, log[i].result) << i;
-        }
+        SendAll(filter.Get(), c.requests);
+        ExpectLogged(sim.get(), c.requests);
     }
     // The rule of every time holds until cleared.
     EXPECT_EQ(S_OK, VireoSimClearRefusals(sim.get()));

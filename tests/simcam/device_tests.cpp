@@ -203,10 +203,9 @@ TEST_F(SimCamDevices, NotReadyForItsTimeAfterEachPowerUp)
     EXPECT_EQ(S_OK, GetThrough(second.Get(), EXPOSURE, &value));
 }
 
-// simcamctl's output and status, one command after another.
-TEST_F(SimCamDevices, SimcamctlCommands)
+// What "simcamctl get" prints with EXPOSURE 500 and FLIP 1.
+std::string GetOutput()
 {
-    DeviceWindow window;
     std::string values;
     for (ULONG id : CameraControlIds)
         values += std::string(CameraControlName(id)) + "=" +
@@ -214,14 +213,24 @@ TEST_F(SimCamDevices, SimcamctlCommands)
                                  : id == EXPOSURE ? 500
                                                   : CameraControlFactoryDefault(id)) +
                   "\n";
-    auto line = [](ULONG i, const char *name, const char *state) {
-        char text[256];
-        snprintf(text, sizeof(text),
-                 "%lu\t%s\t\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&%04lu#"
-                 "{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global\t%s\n",
-                 i, name, i, state);
-        return std::string(text);
-    };
+    return values;
+}
+
+// A line of "simcamctl list".
+std::string ListLine(ULONG i, const char *name, const char *state)
+{
+    char text[256];
+    snprintf(text, sizeof(text),
+             "%lu\t%s\t\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&%04lu#"
+             "{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global\t%s\n",
+             i, name, i, state);
+    return text;
+}
+
+// simcamctl's output and status, one command after another.
+TEST_F(SimCamDevices, SimcamctlCommands)
+{
+    DeviceWindow window;
     struct Step {
         const WCHAR *args;
         int status;
@@ -232,12 +241,13 @@ TEST_F(SimCamDevices, SimcamctlCommands)
         {L"-d 1 not-ready 600000", 0, "", ""},
         {L"-d 1 unplug", 0, "", ""},
         {L"list", 0,
-         line(0, "Vireo Simulated Camera", "plugged") + line(1, "Vireo Twin Camera", "unplugged"),
+         ListLine(0, "Vireo Simulated Camera", "plugged") +
+             ListLine(1, "Vireo Twin Camera", "unplugged"),
          ""},
         {L"set EXPOSURE=500 flip=1", 0, "", ""},
         {L"set EXPOSURE=5 FLIP", 2, "",
          "simcamctl: set needs NAME=VALUE with a control's name and a whole number, not 'FLIP'\n"},
-        {L"get", 0, values, ""},
+        {L"get", 0, GetOutput(), ""},
         {L"-d 1 remove", 0, "", ""},
         {L"-d 1 get", 1, "", "simcamctl: no device 1\n"},
         {L"remove", 1, "", "simcamctl: device 0 cannot be removed\n"},
