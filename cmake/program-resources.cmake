@@ -1,13 +1,23 @@
-# vireo_program_resources(target description [COMMON_CONTROLS] [DPI_AWARE value]):
+# vireo_program_resources(target description [COMMON_CONTROLS] [DPI_AWARE value]
+#                         [MODULE suffix]):
 # the version resource (the project's version, 1.11.0.0) and the application
 # manifest of a shipped program: runs as the invoker (no elevation prompt),
 # names the Windows versions it was tried on (so Windows does not apply its
 # compatibility shims), declares its DPI awareness (per monitor unless told
 # otherwise) and, with COMMON_CONTROLS, asks for version 6 of the common
-# controls (themed dialogs and trackbars).
+# controls (themed dialogs and trackbars). MODULE: of a shipped module (its
+# file name's suffix, .ax), the version resource alone: a module runs in its
+# host's process, under the host's manifest.
 function(vireo_program_resources target description)
-  cmake_parse_arguments(R "COMMON_CONTROLS" "DPI_AWARE" "" ${ARGN})
+  cmake_parse_arguments(R "COMMON_CONTROLS" "DPI_AWARE;MODULE" "" ${ARGN})
   set(VIREO_RES_NAME ${target})
+  if(R_MODULE)
+    set(VIREO_RES_FILE_NAME ${target}${R_MODULE})
+    set(VIREO_RES_FILE_TYPE VFT_DLL)
+  else()
+    set(VIREO_RES_FILE_NAME ${target}.exe)
+    set(VIREO_RES_FILE_TYPE VFT_APP)
+  endif()
   set(VIREO_RES_DESCRIPTION "${description}")
   set(VIREO_RES_VERSION_COMMAS ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
   set(VIREO_RES_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
@@ -26,6 +36,11 @@ function(vireo_program_resources target description)
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}-resources)
   set(VIREO_RES_MANIFEST ${dir}/${target}.manifest)
   configure_file(${VIREO_RESOURCE_TEMPLATES}/program.manifest.in ${dir}/${target}.manifest @ONLY)
+  if(R_MODULE)
+    set(VIREO_RES_MANIFEST_LINE "")
+  else()
+    set(VIREO_RES_MANIFEST_LINE "1 24 \"${VIREO_RES_MANIFEST}\"")
+  endif()
   configure_file(${VIREO_RESOURCE_TEMPLATES}/program.rc.in ${dir}/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${dir}/${target}.rc)
   if(MSVC)

@@ -3,8 +3,9 @@
 # scripts/build.sh made, with wixl (msitools):
 #   build/msi/vireo-<version>-x86.msi   the 32-bit set, from build/i686
 #   build/msi/vireo-<version>-x64.msi   both widths, from build/x86_64 and build/i686
-# Each tree is first laid out as the kit installs it (cmake --install --strip)
-# in build/msi/stage-<width>; the packages take their files from there. A
+# Each tree is first laid out as the kit installs it (cmake --install --strip),
+# with the simulated camera's package beside it (--component simcam), in
+# build/msi/stage-<width>; the packages take their files from there. A
 # package whose trees are not both built is left out (and said so).
 #   VIREO_MSI_VERSION   another product version (the tests build an older one)
 #   VIREO_MSI_OUT       another output folder
@@ -21,6 +22,9 @@ stage() {  # stage WIDTH: the installed layout of build/WIDTH, signed when asked
   local dir="$out/stage-$1"
   rm -rf "$dir"
   cmake --install "$root/build/$1" --prefix "$dir" --strip >/dev/null
+  # The simulated camera's package (install component simcam), for the
+  # packages' feature of its own.
+  cmake --install "$root/build/$1" --prefix "$dir" --component simcam --strip >/dev/null
   bash "$root/scripts/sign.sh" "$dir"/bin/*.exe "$dir"/bin/*.ax
 }
 package() {  # package ARCH WIDTHS-TEXT DEFINES...

@@ -14,8 +14,8 @@
 
 #include <wrl/client.h>
 
-#include "simcontrol.h"
 #include "vireocamera.h"
+#include "vireosim.h"
 #include "wintest.h"
 
 using Microsoft::WRL::ComPtr;
@@ -26,21 +26,32 @@ namespace {
 const GUID kBrokenDevice = {
     0x9C1A6E02, 0x5B7D, 0x4F21, {0x8E, 0x4A, 0x3D, 0x2C, 0x1B, 0x0A, 0x9F, 0x87}};
 const wchar_t kHandlerClass[] = L"Software\\Classes\\CLSID\\{04F2A42A-479F-4511-8F03-1CE31876DBCC}";
+const wchar_t kSimName[] = L"Vireo Simulated Camera";
 
 // What reaches the driver, pauses among the requests: "SD 12=284", "pause 10".
 std::vector<std::string> g_sequence;
-SimCamControl *g_cam = NULL;
+VireoSim *g_sim = NULL;
 LONG g_logged = 0;
 
+std::string Sent(const VireoSimRequest &r)
+{
+    const char *const kinds[] = {"GE", "SD", "GD", "SE"};
+    std::string text =
+        std::string(r.kind < 4 ? kinds[r.kind] : "?") + " " + std::to_string(r.controlId);
+    return r.isSet ? text + "=" + std::to_string(r.value) : text;
+}
+
+// The requests since the last collection, as the driver's log holds them.
 void Collect()
 {
-    std::vector<SimRequest> log = g_cam->Log();
-    char text[64];
-    for (size_t i = static_cast<size_t>(g_logged); i < log.size(); ++i) {
-        SimDescribeRequest(log[i], text, sizeof(text));
-        g_sequence.push_back(text);
+    VireoSimRequest log[64];
+    unsigned read = ARRAYSIZE(log);
+    while (read == ARRAYSIZE(log) &&
+           SUCCEEDED(VireoSimReadLog(g_sim, g_logged, log, ARRAYSIZE(log), &read))) {
+        for (unsigned i = 0; i < read; ++i)
+            g_sequence.push_back(Sent(log[i]));
+        g_logged += static_cast<LONG>(read);
     }
-    g_logged = static_cast<LONG>(log.size());
 }
 
 void WINAPI RecordPause(DWORD milliseconds)
@@ -70,22 +81,37 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
-        ASSERT_TRUE(m_cam.IsOpen());
         ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax"));
         ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax"));
-        m_cam.Reset();
-        g_cam = &m_cam;
+        ASSERT_EQ(S_OK, VireoSimOpen(0, &m_sim));
+        ASSERT_EQ(S_OK, VireoSimReset(m_sim));
+        g_sim = m_sim;
     }
     void TearDown() override
     {
         VireoCameraClose(m_camera);
         wintest::RegisterModule(L"vireoprop.ax", true);
         wintest::RegisterModule(L"simcam.ax", true);
-        g_cam = NULL;
+        VireoSimClose(m_sim);
+        g_sim = NULL;
         CoUninitialize();
     }
 
-    SimCamControl m_cam;
+    // What the driver holds of a control; the requests it has seen.
+    LONG Held(ULONG id)
+    {
+        LONG value = 0;
+        EXPECT_EQ(S_OK, VireoSimGetValue(m_sim, id, &value));
+        return value;
+    }
+    LONG Logged()
+    {
+        LONG count = 0;
+        EXPECT_EQ(S_OK, VireoSimLogCount(m_sim, &count));
+        return count;
+    }
+
+    VireoSim *m_sim = NULL;  // device 0 of the simulated camera
     VireoCamera *m_camera = NULL;
 };
 
@@ -173,7 +199,7 @@ TEST_F(CameraTest, OpeningTellsEachWayToFailApart)
             c.name ? VireoCameraOpenName(c.name, &camera) : VireoCameraOpenIndex(c.index, &camera);
         EXPECT_EQ(c.expected, hr) << VireoCameraMessage(hr);
         if (SUCCEEDED(hr)) {
-            EXPECT_STREQ(SIMCAM_FRIENDLY_NAME, VireoCameraName(camera));
+            EXPECT_STREQ(kSimName, VireoCameraName(camera));
             EXPECT_NE(nullptr, VireoCameraInterface(camera));
         } else {
             EXPECT_EQ(nullptr, camera);
@@ -184,7 +210,7 @@ TEST_F(CameraTest, OpeningTellsEachWayToFailApart)
     }
     // Each failure has its own words (the other width's only where there is one).
     EXPECT_EQ(OtherViewExists() ? 5u : 4u, messages.size());
-    EXPECT_EQ(0, m_cam.LogCount());
+    EXPECT_EQ(0, Logged());
 
     unsigned count = 0;
     EXPECT_EQ(S_OK, VireoCameraDeviceCount(&count));
@@ -200,8 +226,8 @@ TEST_F(CameraTest, OpeningTellsEachWayToFailApart)
 TEST_F(CameraTest, RequestsAndTheirAnswers)
 {
     ASSERT_EQ(S_OK, VireoCameraOpenIndex(0, &m_camera));
-    m_cam.SetValue(EXPOSURE, 500);
-    m_cam.SetRange(A_GAIN, 2, 40);
+    ASSERT_EQ(S_OK, VireoSimSetValue(m_sim, EXPOSURE, 500));
+    ASSERT_EQ(S_OK, VireoSimSetRange(m_sim, A_GAIN, 2, 40));
     LONG value = 0;
     VireoRange range = {};
     struct Case {
@@ -215,14 +241,14 @@ TEST_F(CameraTest, RequestsAndTheirAnswers)
         {"set", [&] { return VireoCameraSet(m_camera, FLIP, 1); }, S_OK, {"SD 16=1"}},
         {"refused set",
          [&] {
-             m_cam.AddFault(VALUE10H, AEC, SET_DATA, E_ACCESSDENIED);
+             VireoSimRefuse(m_sim, AEC, SET_DATA, E_ACCESSDENIED, -1);
              return VireoCameraSet(m_camera, AEC, 0);
          },
          E_ACCESSDENIED,
          {"SD 13=0"}},
         {"refused get",
          [&] {
-             m_cam.AddFault(VALUE10H, D_GAIN, GET_DATA, E_ACCESSDENIED);
+             VireoSimRefuse(m_sim, D_GAIN, GET_DATA, E_ACCESSDENIED, -1);
              return VireoCameraGet(m_camera, D_GAIN, &value);
          },
          E_ACCESSDENIED,
@@ -237,7 +263,7 @@ TEST_F(CameraTest, RequestsAndTheirAnswers)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         g_sequence.clear();
-        g_logged = m_cam.LogCount();
+        g_logged = Logged();
         EXPECT_EQ(c.expected, c.call());
         Collect();
         EXPECT_EQ(c.sent, g_sequence);
@@ -247,8 +273,8 @@ TEST_F(CameraTest, RequestsAndTheirAnswers)
     EXPECT_EQ(1, range.defaultValue);
     EXPECT_EQ(2, range.minValue);
     EXPECT_EQ(40, range.maxValue);
-    EXPECT_EQ(1, m_cam.Value(FLIP));
-    EXPECT_EQ(1, m_cam.Value(AEC));
+    EXPECT_EQ(1, Held(FLIP));
+    EXPECT_EQ(1, Held(AEC));
 }
 
 TEST_F(CameraTest, SequencesFollowTheDefaultOrderWithItsPauses)
@@ -283,8 +309,8 @@ TEST_F(CameraTest, SequencesFollowTheDefaultOrderWithItsPauses)
 
     // A refused request is reported and the rest still go; the first
     // refusal is the result.
-    m_cam.AddFault(VALUE20H, D_GAIN, SET_ENABLE, E_ACCESSDENIED);
-    m_cam.AddFault(VALUE10H, FLIP, SET_DATA, E_FAIL);
+    VireoSimRefuse(m_sim, D_GAIN, SET_ENABLE, E_ACCESSDENIED, -1);
+    VireoSimRefuse(m_sim, FLIP, SET_DATA, E_FAIL, -1);
     struct Case {
         const char *what;
         std::function<HRESULT()> call;
@@ -298,7 +324,7 @@ TEST_F(CameraTest, SequencesFollowTheDefaultOrderWithItsPauses)
         SCOPED_TRACE(c.what);
         g_sequence.clear();
         steps.clear();
-        g_logged = m_cam.LogCount();
+        g_logged = Logged();
         EXPECT_EQ(c.expected, c.call());
         Collect();
         EXPECT_EQ(c.sequence, g_sequence);
@@ -318,7 +344,7 @@ TEST_F(CameraTest, SequencesFollowTheDefaultOrderWithItsPauses)
         EXPECT_EQ(requests, watched);
     }
     for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
-        EXPECT_EQ(CameraControlIds[i] == FLIP ? 0 : values[i], m_cam.Value(CameraControlIds[i]));
+        EXPECT_EQ(CameraControlIds[i] == FLIP ? 0 : values[i], Held(CameraControlIds[i]));
 }
 
 // One camera seen through its capture, video and camera interfaces, and in
@@ -405,21 +431,21 @@ TEST_F(CameraTest, ProfilesLoadOnlyOntoTheirCamera)
     } cases[] = {
         {"the same id, another name", L"Renamed Camera", ownId.c_str(), 0, S_OK},
         {"the id alone", L"", ownId.c_str(), 0, S_OK},
-        {"another id, the same name", SIMCAM_FRIENDLY_NAME, kOtherId, 0, VIREO_E_OTHER_CAMERA},
+        {"another id, the same name", kSimName, kOtherId, 0, VIREO_E_OTHER_CAMERA},
         {"no id: the name, in any case", L"VIREO simulated CAMERA", L"", 0, S_OK},
         {"no id, another name", L"Other Camera", L"", 0, VIREO_E_OTHER_CAMERA},
         {"another camera's, forced", L"Other Camera", kOtherId, VIREO_LOAD_ANY_CAMERA, S_OK},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        m_cam.Reset();
+        ASSERT_EQ(S_OK, VireoSimReset(m_sim));
         const VireoProfile p = ProfileOf(c.device, c.id, {{FLIP, 1}});
         VireoProfileProblem problem;
         EXPECT_EQ(c.expected, VireoCameraLoadProfile(m_camera, &p, c.flags, &problem))
             << problem.message;
-        EXPECT_EQ(c.expected == S_OK ? 1 : 0, m_cam.Value(FLIP));
+        EXPECT_EQ(c.expected == S_OK ? 1 : 0, Held(FLIP));
         if (FAILED(c.expected)) {
-            EXPECT_EQ(0, m_cam.LogCount());
+            EXPECT_EQ(0, Logged());
             EXPECT_NE(nullptr, strstr(problem.message, "the profile is of ")) << problem.message;
         }
     }
@@ -433,8 +459,8 @@ TEST_F(CameraTest, ProfilesLoadInTheDefaultOrderCheckedFirst)
     VireoCameraWatch(m_camera, RecordStep, &steps);
     // A_GAIN and D_GAIN are followed by a pause: D_GAIN, disabled, is not
     // written and not paused after. EXPOSURE is outside its range.
-    const VireoProfile p = ProfileOf(SIMCAM_FRIENDLY_NAME, L"",
-                                     {{FLIP, 1}, {EXPOSURE, 5000}, {D_GAIN, 8}, {A_GAIN, 5}});
+    const VireoProfile p =
+        ProfileOf(kSimName, L"", {{FLIP, 1}, {EXPOSURE, 5000}, {D_GAIN, 8}, {A_GAIN, 5}});
     struct Case {
         const char *what;
         unsigned flags;
@@ -465,8 +491,8 @@ TEST_F(CameraTest, ProfilesLoadInTheDefaultOrderCheckedFirst)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        m_cam.Reset();
-        m_cam.SetPresent(D_GAIN, false);
+        ASSERT_EQ(S_OK, VireoSimReset(m_sim));
+        VireoSimSetPresent(m_sim, D_GAIN, 0);
         g_sequence.clear();
         steps.clear();
         g_logged = 0;
@@ -485,28 +511,28 @@ TEST_F(CameraTest, ProfilesLoadInTheDefaultOrderCheckedFirst)
     }
 
     // A refusal is reported and the rest still go; it is the result.
-    m_cam.Reset();
-    m_cam.AddFault(VALUE10H, A_GAIN, SET_DATA, E_ACCESSDENIED);
+    ASSERT_EQ(S_OK, VireoSimReset(m_sim));
+    VireoSimRefuse(m_sim, A_GAIN, SET_DATA, E_ACCESSDENIED, -1);
     steps.clear();
-    const VireoProfile inRange = ProfileOf(SIMCAM_FRIENDLY_NAME, L"", {{A_GAIN, 5}, {FLIP, 1}});
+    const VireoProfile inRange = ProfileOf(kSimName, L"", {{A_GAIN, 5}, {FLIP, 1}});
     EXPECT_EQ(E_ACCESSDENIED, VireoCameraLoadProfile(m_camera, &inRange, 0, NULL));
     ASSERT_EQ(2u, steps.size());
     EXPECT_EQ("SD 300=5 refused", Described(steps[0]));
-    EXPECT_EQ(1, m_cam.Value(FLIP));
+    EXPECT_EQ(1, Held(FLIP));
 }
 
 TEST_F(CameraTest, ProfileOfTheCameraReadsEveryValue)
 {
     ASSERT_EQ(S_OK, VireoCameraOpenIndex(0, &m_camera));
-    m_cam.SetValue(EXPOSURE, 500);
+    ASSERT_EQ(S_OK, VireoSimSetValue(m_sim, EXPOSURE, 500));
     VireoProfile p;
     EXPECT_EQ(S_OK, VireoCameraReadProfile(m_camera, &p));
-    EXPECT_STREQ(SIMCAM_FRIENDLY_NAME, p.device);
+    EXPECT_STREQ(kSimName, p.device);
     EXPECT_STREQ(VireoCameraId(m_camera), p.id);
     EXPECT_EQ((1u << CAMERA_CONTROL_COUNT) - 1, p.present);
     EXPECT_EQ(500, p.values[3]);  // EXPOSURE, the fourth control
 
-    m_cam.AddFault(VALUE10H, AEC, GET_DATA, E_ACCESSDENIED);
+    VireoSimRefuse(m_sim, AEC, GET_DATA, E_ACCESSDENIED, -1);
     EXPECT_EQ(E_ACCESSDENIED, VireoCameraReadProfile(m_camera, &p));
     EXPECT_EQ(((1u << CAMERA_CONTROL_COUNT) - 1) & ~(1u << 4), p.present);  // AEC missing
 }

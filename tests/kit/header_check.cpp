@@ -2,6 +2,8 @@
 // CINTERFACE): built only.
 #include "vireocamera.h"
 #include "vireoctl.h"  // a second time: guarded
+#include "vireosim.h"
+#include "vireosim.h"  // a second time: guarded
 
 #if VIREO_VERSION != 0x010B00
 #error "VIREO_VERSION is not 1.11.0"
@@ -23,4 +25,10 @@ HRESULT ReadExposure(IUnknown *filter, LONG *value)
     *value = request.value;
     IFace_Release(face);
     return hr;
+}
+
+HRESULT UnplugAndCount(VireoSim *sim, LONG *count)
+{
+    const HRESULT hr = VireoSimUnplug(sim);
+    return FAILED(hr) ? hr : VireoSimLogCount(sim, count);
 }

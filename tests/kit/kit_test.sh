@@ -1,11 +1,14 @@
 #!/bin/bash
 # kit_test.sh BUILD_DIR TOOLCHAIN_FILE: the kit of BUILD_DIR (either width,
-# in a prefix of that width) as a user gets it. Zips it with cpack, unpacks the zip into a fresh Wine prefix, runs
-# install.cmd, builds the C89 and C++ samples against the installed CMake
-# package (find_package(vireo), vireo::camera), runs them and "vireoctl info"
-# on the simulated camera, runs uninstall.cmd and compares the registry with
-# what it was before. An install.cmd beside a
-# broken module reports the failure with its code.
+# in a prefix of that width) as a user gets it, with the simulated camera's
+# package beside it. Zips both with cpack, unpacks the zips into a fresh Wine
+# prefix, runs the package's register.cmd and the kit's install.cmd, builds
+# the C89 and C++ samples against the installed CMake package
+# (find_package(vireo), vireo::camera) and the package's C89 sample against
+# both (find_package(vireosim), vireo::simcam), runs them and "vireoctl info"
+# on the simulated camera, runs uninstall.cmd and unregister.cmd and compares
+# the registry with what it was before each. An install.cmd beside a broken
+# module reports the failure with its code.
 set -euo pipefail
 build="$1"
 toolchain="$2"
@@ -20,39 +23,55 @@ wine="$vireo_wine"
 trap '"$vireo_wineserver" -k >/dev/null 2>&1 || true' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-# The fresh prefix is made while the kit is zipped.
+# The fresh prefix is made while the kit and the simulated camera's package
+# are zipped.
 "$wine" wineboot.exe -i >/dev/null 2>&1 &
 boot=$!
-(cd "$build" && cpack -G ZIP -B "$work/package" >/dev/null)
+(cd "$build" && cpack -G ZIP -B "$work/package" >/dev/null &&
+  cpack --config CPackSimConfig.cmake -B "$work/sim-package" >/dev/null)
 zip=$(ls "$work"/package/vireo-*-win*.zip)
-echo "kit: $(basename "$zip")"
+simzip=$(ls "$work"/sim-package/vireo-sim-*-win*.zip)
+echo "kit: $(basename "$zip") and $(basename "$simzip")"
 wait "$boot" || true
 "$vireo_wineserver" -w
 "$vireo_wineserver" -p
 drive="$WINEPREFIX/drive_c"
-(cd "$drive" && cmake -E tar xf "$zip")
-kit=$(ls -d "$drive"/vireo-*-win*)
-! grep -l '\.debug_info' "$kit"/bin/* || fail "the kit's programs carry debugging sections"
+(cd "$drive" && cmake -E tar xf "$zip" && cmake -E tar xf "$simzip")
+kit=$(ls -d "$drive"/vireo-[0-9]*-win*)
+sim=$(ls -d "$drive"/vireo-sim-*-win*)
+! grep -l '\.debug_info' "$kit"/bin/* "$sim"/bin/* || fail "the programs carry debugging sections"
 winkit="C:\\$(basename "$kit")"
+winsim="C:\\$(basename "$sim")"
 
-# The test's camera; and the proxy's keys, which Windows itself has.
-simcam="Z:${build//\//\\}\\bin\\simcam.ax"
-"$wine" regsvr32 /s "$simcam" || fail "simcam.ax not registered"
+# The proxy's keys, which Windows itself has; and the video input
+# category's instance key, which the filter mapper leaves behind once it has
+# listed a device (Windows has it with any camera).
 for key in MediaSets MediaInterfaces; do
   "$wine" reg add "HKLM\\System\\CurrentControlSet\\Control\\$key" /f >/dev/null
 done
+"$wine" reg add 'HKLM\Software\Classes\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance' /f >/dev/null
 snapshot() {
   for key in 'HKLM\Software\Classes' 'HKLM\System\CurrentControlSet\Control\MediaSets' \
              'HKLM\System\CurrentControlSet\Control\MediaInterfaces'; do
     "$wine" reg query "$key" /s 2>&1 | tr -d '\r'
   done
 }
+snapshot > "$work/registry-empty.txt"
+# The test's camera, from its package; the kit's vireoctl lists it.
+out=$("$wine" cmd /c "$winsim\\register.cmd" 2>&1 | tr -d '\r') || fail "register.cmd: $out"
+echo "$out"
+[ "$out" = "register: simcam.ax registered, Vireo Simulated Camera listed" ] || fail "register.cmd said: $out"
+out=$("$wine" "$kit/bin/vireoctl.exe" list 2>&1 | tr -d '\r') || fail "vireoctl list: $out"
+echo "$out" | grep -q '^0  Vireo Simulated Camera  IFace: no ' || fail "vireoctl list: $out"
 snapshot > "$work/registry-before.txt"
 
-# The samples build against the unpacked package while install.cmd runs.
+# The samples build against the unpacked packages while install.cmd runs.
 { cmake -S "$kit/samples" -B "$work/sample" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
         -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=Release &&
-  cmake --build "$work/sample"; } >"$work/sample-build.log" 2>&1 &
+  cmake --build "$work/sample" &&
+  cmake -S "$sim/samples/simcam" -B "$work/simsample" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_PREFIX_PATH="$kit;$sim" -DCMAKE_BUILD_TYPE=Release &&
+  cmake --build "$work/simsample"; } >"$work/sample-build.log" 2>&1 &
 sample=$!
 
 # Into a file, not a pipe: the keeper that install.cmd starts holds the Unix
@@ -87,6 +106,16 @@ for sample in exposure_c exposure_cpp; do
   cat "$work/sample/CMakeFiles/$sample.dir/link"* | grep -q -- "$kit/lib/libvireocamera.a" ||
     fail "$sample was not linked with the kit's camera library"
 done
+# The simulated camera's sample: its package found, and the kit through it.
+for found in "vireosim_DIR:PATH=$sim/lib/cmake/vireosim" "vireo_DIR:PATH=$kit/lib/cmake/vireo"; do
+  grep -qx "$found" "$work/simsample/CMakeCache.txt" || fail "the simulated camera's sample: no $found"
+done
+grep -q -- "-std=c90" "$work/simsample/CMakeFiles/simtest_c.dir/flags.make" ||
+  fail "the simulated camera's sample was not compiled as C89"
+for lib in "$sim/lib/libvireosim.a" "$kit/lib/libvireocamera.a"; do
+  cat "$work/simsample/CMakeFiles/simtest_c.dir/link"* | grep -q -- "$lib" ||
+    fail "the simulated camera's sample was not linked with $lib"
+done
 
 # The C program writes 500; the C++ program, a program later, reads it and
 # writes the factory value back.
@@ -96,6 +125,15 @@ echo "$out"
 out=$("$wine" "$work/sample/exposure_cpp.exe" 284 2>&1 | tr -d '\r') || fail "exposure_cpp: $out"
 echo "$out"
 [ "$out" = $'read EXPOSURE = 500 (50.0 msec)\nwrote EXPOSURE = 284' ] || fail "exposure_cpp: $out"
+
+# The application sees the refusal the sample's test sets, then the camera
+# gone (and the camera is back at its factory values).
+simtest=$'EXPOSURE SET_DATA, refused once: 0x80070005 as expected
+EXPOSURE SET_DATA again: 0x00000000 as expected
+EXPOSURE GET_DATA, unplugged: 0x8007048F as expected'
+out=$("$wine" "$work/simsample/simtest_c.exe" 2>&1 | tr -d '\r') || fail "simtest_c: $out"
+echo "$out"
+[ "$out" = "$simtest" ] || fail "simtest_c: $out"
 
 out=$("$wine" "$kit/bin/vireoctl.exe" info 2>&1 | tr -d '\r') || fail "vireoctl info: $out"
 echo "$out"
@@ -111,21 +149,44 @@ snapshot > "$work/registry-after.txt"
 diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "the registry differs after uninstall.cmd"
 grep -q 'MediaSets' "$work/registry-before.txt" || fail "the registry snapshot is empty"
 
-# A second uninstall (or one for the other width) succeeds and says so.
+# Without the kit the application cannot open the camera: the sample fails.
+status=0
+out=$("$wine" "$work/simsample/simtest_c.exe" 2>&1 | tr -d '\r') || status=$?
+echo "$out (status $status)"
+[ "$status" -eq 1 ] && echo "$out" | grep -q '^camera: the device offers no IFace' ||
+  fail "simtest_c without the kit: $out (status $status)"
+
+# unregister.cmd: no camera listed, the registry as before register.cmd.
+out=$("$wine" cmd /c "$winsim\\unregister.cmd" 2>&1 | tr -d '\r') || fail "unregister.cmd: $out"
+echo "$out"
+[ "$out" = "unregister: simcam.ax unregistered" ] || fail "unregister.cmd said: $out"
+status=0
+"$wine" "$kit/bin/vireoctl.exe" list >/dev/null 2>&1 || status=$?
+[ "$status" -eq 3 ] || fail "vireoctl list after unregister.cmd: status $status, not 3 (no device)"
+snapshot > "$work/registry-after.txt"
+diff -u "$work/registry-empty.txt" "$work/registry-after.txt" || fail "the registry differs after unregister.cmd"
+
+# A second uninstall or unregister (or one for the other width) succeeds and
+# says so.
 out=$("$wine" cmd /c "$winkit\\uninstall.cmd" 2>&1 | tr -d '\r') || fail "uninstall.cmd again: $out"
 echo "$out"
 echo "$out" | grep -q '^uninstall: vireoprop.ax is not registered (.*): nothing to remove$' ||
   fail "uninstall.cmd again said: $out"
+out=$("$wine" cmd /c "$winsim\\unregister.cmd" 2>&1 | tr -d '\r') || fail "unregister.cmd again: $out"
+echo "$out"
+echo "$out" | grep -q '^unregister: simcam.ax is not registered (.*): nothing to remove$' ||
+  fail "unregister.cmd again said: $out"
 
-# Without administrator rights both scripts stop before regsvr32, with their
+# Without administrator rights the scripts stop before regsvr32, with their
 # own status: here a net.exe that refuses "net session", as Windows' does for
 # a user who is not elevated (Wine's own always answers).
 mkdir -p "$drive/notadmin"
 cp "$build/bin/net_refusing.exe" "$drive/notadmin/net.exe"
-for script in install uninstall; do
+for script in "$winkit\\install" "$winkit\\uninstall" "$winsim\\register" "$winsim\\unregister"; do
   status=0
-  out=$("$wine" cmd /c "set PATH=C:\\notadmin;%PATH% & $winkit\\$script.cmd" 2>&1 | tr -d '\r') ||
+  out=$("$wine" cmd /c "set PATH=C:\\notadmin;%PATH% & $script.cmd" 2>&1 | tr -d '\r') ||
     status=$?
+  script=${script##*\\}
   echo "$out (status $status)"
   # 740, of which the shell sees the low eight bits.
   [ "$status" -eq $((740 % 256)) ] || fail "$script.cmd without administrator rights: status $status"
@@ -133,7 +194,7 @@ for script in install uninstall; do
     fail "$script.cmd without administrator rights said: $out"
 done
 snapshot > "$work/registry-after.txt"
-diff -u "$work/registry-before.txt" "$work/registry-after.txt" || fail "a refused script changed the registry"
+diff -u "$work/registry-empty.txt" "$work/registry-after.txt" || fail "a refused script changed the registry"
 
 # A module that cannot be registered: install.cmd names the failure's code.
 mkdir -p "$drive/broken/bin"

@@ -23,6 +23,15 @@
 #   4. silent removal with the keeper running: the package ends it, the
 #      exported registry (both views, HKLM\System) and the file tree are as
 #      before the install, the users' saved settings apart.
+#   5. the simulated camera, a feature installed only on request: the camera
+#      registered above leaves; a default install lists no video input
+#      device to any width's vireoctl; ADDLOCAL=SimulatedCamera adds the
+#      feature to it, and ADDLOCAL=ALL installs it anew: each time each
+#      width's vireoctl lists the simulated camera, whose entries in each
+#      registry view are exactly the ones regsvr32 of simcam.ax writes at
+#      the package's places, and the installed simcamctl sees it; each
+#      removal unregisters it: no device listed, registry and files as
+#      before the install.
 # x64 also: the x86 package refuses the 64-bit prefix and changes nothing.
 # The keeper is installed of the package's width with its Run value.
 # Wine's msiexec is the installer; the prefix is a copy of the machine's
@@ -261,6 +270,113 @@ for _ in $(seq 1 50); do kill -0 "$keeper" 2>/dev/null || break; sleep 0.2; done
 snapshot removed
 same before removed
 step "removed, the running keeper ended by the package: registry ($([ -n "$views" ] && echo "both views, " )HKLM\\System) and files as before, the user's settings kept"
+
+# 5. The simulated camera's feature. First the camera the steps above used
+# leaves, and regsvr32 of each width's simcam.ax at the package's places
+# gives the entries the feature must write: its class and its device in the
+# video input category, in each registry view.
+simclass='{D0AF50DC-6191-401C-AD58-C7AED26E8597}'
+simkeys() {  # simkeys NAME: the simulated camera's keys in each view ("" where none)
+  local dir="$work/$1" view key
+  mkdir -p "$dir"
+  for view in ${views:-native}; do
+    for key in "CLSID\\$simclass" "CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\$simclass"; do
+      # (Wine's reg says a key is missing on standard output.)
+      w reg query "HKLM\\Software\\Classes\\$key" /s ${views:+/reg:$view} 2>&1 | tr -d '\r' |
+        grep -v '^reg: ' || true
+    done >"$dir/$view.txt"
+  done
+}
+lists_camera() {  # lists_camera WIDTH VIREOCTL yes|no: that width's programs see the camera, or no device
+  local out status=0
+  out=$(w "$2" list 2>&1 | tr -d '\r') || status=$?
+  if [ "$3" = yes ]; then
+    [ "$status" -eq 0 ] && echo "$out" | grep -q '^0  Vireo Simulated Camera  IFace: yes  id: ' ||
+      fail "$1 vireoctl list (status $status): $out"
+  else
+    [ "$status" -eq 3 ] || fail "$1 vireoctl list: status $status, not 3 (no device): $out"
+  fi
+}
+for width in $widths; do
+  w regsvr32 /s /u "$(winpath "$root/build/$width/bin/simcam.ax")" || fail "regsvr32 /u simcam.ax ($width)"
+  mkdir -p "$(bindir "$width")"
+  cp "$msidir/stage-$width/bin/simcam.ax" "$(bindir "$width")/"
+done
+for width in $widths; do
+  w regsvr32 /s "$(winpath "$(bindir "$width")/simcam.ax")" || fail "regsvr32 simcam.ax ($width)"
+done
+simkeys sim-regsvr32
+for file in "$work"/sim-regsvr32/*.txt; do
+  grep -q '^ *FilterData ' "$file" || fail "regsvr32 listed no device ($(basename "$file" .txt))"
+done
+for width in $widths; do
+  w regsvr32 /s /u "$(winpath "$(bindir "$width")/simcam.ax")" || fail "regsvr32 /u simcam.ax ($width)"
+done
+rm -rf "$drive/Program Files/Vireo" "$drive/Program Files (x86)/Vireo"
+# Wine's msiexec takes away each key its removal leaves empty, and the empty
+# keys above it: so the keys regsvr32 /u left empty (the category's Instance
+# key the filter mapper keeps; in the 32-bit view the category and CLSID
+# keys themselves) go before the install, as the removal would take them.
+prune() {  # prune KEY...: in each view, each key deleted while it holds nothing (deepest first)
+  local key view
+  for key in "$@"; do
+    for view in ${views:-native}; do
+      [ -n "$(w reg query "$key" ${views:+/reg:$view} 2>&1 | tr -d '\r' | grep .)" ] ||
+        w reg delete "$key" /f ${views:+/reg:$view} >/dev/null || fail "reg delete $key"
+    done
+  done
+}
+category='HKLM\Software\Classes\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}'
+prune "$category\Instance" "$category" 'HKLM\Software\Classes\CLSID'
+snapshot sim-before
+simkeys sim-none
+! grep -q . "$work"/sim-none/*.txt || fail "regsvr32 /u left keys of the simulated camera"
+
+with_feature() {  # with_feature HOW: each width lists the camera, with regsvr32's keys; its files
+  local out file width
+  for width in $widths; do
+    lists_camera "$width" "$(bindir "$width")/vireoctl.exe" yes
+    strings -el "$(bindir "$width")/simcam.ax" | grep -cx 1.11.0.0 >/dev/null ||
+      fail "simcam.ax ($width) has no version 1.11.0.0"
+  done
+  simkeys sim-feature
+  same sim-regsvr32 sim-feature
+  out=$(w "$drive/Program Files/Vireo/bin/simcamctl.exe" list 2>&1 | tr -d '\r') || fail "simcamctl list: $out"
+  echo "$out" | grep -q $'^0\tVireo Simulated Camera\t.*\tplugged$' || fail "simcamctl list: $out"
+  for file in include/vireosim.h lib/libvireosim.a lib/cmake/vireosim/vireosimConfig.cmake \
+              samples/simcam/simtest_c.c; do
+    [ -f "$drive/Program Files/Vireo/$file" ] || fail "$1 did not install $file"
+  done
+  step "$1: each width lists the simulated camera, its keys in each view are regsvr32's; simcamctl, vireosim.h, its library, CMake package and sample installed"
+}
+removed() {  # removed: no device listed to any width, registry and files as before
+  local width
+  w msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x (with the simulated camera)"
+  for width in $widths; do
+    lists_camera "$width" "$root/build/$width/bin/vireoctl.exe" no
+  done
+  snapshot sim-removed
+  same sim-before sim-removed
+  step "removed: no video input device listed, registry and files as before"
+}
+
+# A default install, then the feature added by its id; a new install of
+# every feature.
+w msiexec /i "$(winpath "$msi")" /qn || fail "msiexec /i (default features)"
+for width in $widths; do
+  lists_camera "$width" "$(bindir "$width")/vireoctl.exe" no
+  [ ! -e "$(bindir "$width")/simcam.ax" ] || fail "a default install put simcam.ax ($width) in place"
+done
+simkeys sim-default
+same sim-none sim-default
+step "a default install lists no video input device ($(echo $widths)) and writes no key of the simulated camera"
+w msiexec /i "$(winpath "$msi")" ADDLOCAL=SimulatedCamera /qn || fail "msiexec /i ADDLOCAL=SimulatedCamera"
+with_feature "ADDLOCAL=SimulatedCamera added to the installed kit"
+removed
+w msiexec /i "$(winpath "$msi")" ADDLOCAL=ALL /qn || fail "msiexec /i ADDLOCAL=ALL"
+with_feature "ADDLOCAL=ALL"
+removed
+
 "$vireo_wineserver" -k >/dev/null 2>&1 || true
 "$vireo_wineserver" -w
 rm -rf "$WINEPREFIX"

@@ -21,7 +21,7 @@ openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout "pas
 VIREO_SIGN_PFX="$work/signer.pfx" VIREO_SIGN_PASSWORD="$password" VIREO_MSI_OUT="$work/msi" \
   bash "$root/scripts/msi.sh" >"$work/msi.log"
 files=("$work"/msi/stage-*/bin/*.exe "$work"/msi/stage-*/bin/*.ax "$work"/msi/*.msi)
-[ "${#files[@]}" -eq 12 ] || fail "expected 12 files to sign, found ${#files[@]}"
+[ "${#files[@]}" -eq 16 ] || fail "expected 16 files to sign, found ${#files[@]}"
 for file in "${files[@]}"; do
   osslsigncode verify -CAfile "$work/cert.pem" -in "$file" >"$work/verify.log" 2>&1 ||
     { cat "$work/verify.log"; fail "$file: no valid signature"; }

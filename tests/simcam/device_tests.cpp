@@ -95,8 +95,9 @@ using SimCamDevices = SimCamTest;
 // with its own path, each filter on its own driver.
 TEST_F(SimCamDevices, TwoOfOneNameKeepTheirOwnValues)
 {
-    ASSERT_EQ(1, m_cam.AddDevice(kTwin));
-    ASSERT_EQ(2, m_cam.AddDevice(kTwin));
+    const SimHandle twins[] = {AddSim(kTwin), AddSim(kTwin)};
+    ASSERT_TRUE(twins[0] && twins[1]);
+    EXPECT_EQ(2u, VireoSimIndex(twins[1].get()));
     const std::vector<ListedDevice> listed = ListedDevices();
     ASSERT_EQ(3u, listed.size());
     for (ULONG i = 0; i < 3; ++i) {
@@ -117,8 +118,11 @@ TEST_F(SimCamDevices, TwoOfOneNameKeepTheirOwnValues)
         LONG value = 0;
         EXPECT_EQ(S_OK, GetThrough(filters[i].Get(), EXPOSURE, &value)) << i;
         EXPECT_EQ(100 + LONG(i), value) << i;
-        EXPECT_EQ(100 + LONG(i), SimCamControl(i).Value(EXPOSURE)) << i;
-        EXPECT_EQ(2, SimCamControl(i).LogCount()) << i << ": its own set and get alone";
+        const SimHandle sim = OpenSim(i);
+        LONG logged = 0;
+        EXPECT_EQ(100 + LONG(i), SimValue(sim.get(), EXPOSURE)) << i;
+        EXPECT_EQ(S_OK, VireoSimLogCount(sim.get(), &logged)) << i;
+        EXPECT_EQ(2, logged) << i << ": its own set and get alone";
     }
 }
 
@@ -127,7 +131,8 @@ TEST_F(SimCamDevices, TwoOfOneNameKeepTheirOwnValues)
 // values, and power sends nothing.
 TEST_F(SimCamDevices, PlugAndPowerFromAnotherProcess)
 {
-    ASSERT_EQ(1, m_cam.AddDevice(SIMCAM_FRIENDLY_NAME));
+    const SimHandle first = OpenSim(0), second = AddSim(SIMCAM_FRIENDLY_NAME);
+    ASSERT_TRUE(first && second);
     DeviceWindow window;
     ASSERT_TRUE(window.Ready());
     const std::wstring name = SimCamDevicePath(1, SIMCAM_CAMERA_CLASS);
@@ -143,15 +148,15 @@ TEST_F(SimCamDevices, PlugAndPowerFromAnotherProcess)
         {L"plug", DBT_DEVICEARRIVAL, 2},
         {L"power-cycle", 0, 2},
     };
-    SimCamControl second(1);
     for (const Step &step : steps) {
-        second.SetValue(EXPOSURE, 1000);
+        VireoSimSetValue(second.get(), EXPOSURE, 1000);
         window.messages.clear();
         const DeviceWindow::Run run = window.Ctl(std::wstring(L"-d 1 ") + step.command);
         EXPECT_EQ(0, run.status) << run.err;
         EXPECT_EQ(step.listed, VideoInputDevices().size()) << step.command;
-        EXPECT_EQ(SimDriver::FactoryValue(EXPOSURE), second.Value(EXPOSURE)) << step.command;
-        EXPECT_EQ(284, m_cam.Value(EXPOSURE)) << step.command << ": device 0 untouched";
+        EXPECT_EQ(CameraControlFactoryDefault(EXPOSURE), SimValue(second.get(), EXPOSURE))
+            << step.command;
+        EXPECT_EQ(284, SimValue(first.get(), EXPOSURE)) << step.command << ": device 0 untouched";
         ASSERT_EQ(step.message ? 1u : 0u, window.messages.size()) << step.command;
         if (!step.message)
             continue;
@@ -170,16 +175,15 @@ TEST_F(SimCamDevices, PlugAndPowerFromAnotherProcess)
 // which each power-up starts again; other cameras answer meanwhile.
 TEST_F(SimCamDevices, NotReadyForItsTimeAfterEachPowerUp)
 {
-    ASSERT_EQ(1, m_cam.AddDevice(kTwin));
+    const SimHandle cam = AddSim(kTwin);
     const ComPtr<IBaseFilter> first = BindDevice(0), second = BindDevice(1);
-    ASSERT_TRUE(first && second);
-    SimCamControl cam(1);
+    ASSERT_TRUE(cam && first && second);
     const std::function<void()> starts[] = {
-        [&] { cam.SetNotReady(3000); },
-        [&] { cam.PowerCycle(); },
+        [&] { VireoSimSetNotReady(cam.get(), 3000); },
+        [&] { VireoSimPowerCycle(cam.get()); },
         [&] {
-            cam.Unplug();
-            cam.Plug();
+            VireoSimUnplug(cam.get());
+            VireoSimPlug(cam.get());
         },
     };
     for (size_t i = 0; i < ARRAYSIZE(starts); ++i) {
@@ -193,27 +197,40 @@ TEST_F(SimCamDevices, NotReadyForItsTimeAfterEachPowerUp)
         })) << i;
         EXPECT_EQ(S_OK, SetThrough(second.Get(), EXPOSURE, 5)) << i;
     }
-    cam.SetNotReady(0);
-    cam.PowerCycle();
-    EXPECT_FALSE(cam.NotReady());
+    VireoSimSetNotReady(cam.get(), 0);
+    VireoSimPowerCycle(cam.get());
+    LONG value = 0;
+    EXPECT_EQ(S_OK, GetThrough(second.Get(), EXPOSURE, &value));
+}
+
+// What "simcamctl get" prints with EXPOSURE 500 and FLIP 1.
+std::string GetOutput()
+{
+    std::string values;
+    for (ULONG id : CameraControlIds)
+        values += std::string(CameraControlName(id)) + "=" +
+                  std::to_string(id == FLIP       ? 1
+                                 : id == EXPOSURE ? 500
+                                                  : CameraControlFactoryDefault(id)) +
+                  "\n";
+    return values;
+}
+
+// A line of "simcamctl list".
+std::string ListLine(ULONG i, const char *name, const char *state)
+{
+    char text[256];
+    snprintf(text, sizeof(text),
+             "%lu\t%s\t\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&%04lu#"
+             "{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global\t%s\n",
+             i, name, i, state);
+    return text;
 }
 
 // simcamctl's output and status, one command after another.
 TEST_F(SimCamDevices, SimcamctlCommands)
 {
     DeviceWindow window;
-    std::string values;
-    for (ULONG id : CameraControlIds)
-        values += std::string(CameraControlName(id)) + "=" +
-                  std::to_string(id == FLIP ? 1 : SimDriver::FactoryValue(id)) + "\n";
-    auto line = [](ULONG i, const char *name, const char *state) {
-        char text[256];
-        snprintf(text, sizeof(text),
-                 "%lu\t%s\t\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&%04lu#"
-                 "{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global\t%s\n",
-                 i, name, i, state);
-        return std::string(text);
-    };
     struct Step {
         const WCHAR *args;
         int status;
@@ -221,30 +238,77 @@ TEST_F(SimCamDevices, SimcamctlCommands)
         const char *err;  // stderr exactly
     } const steps[] = {
         {L"add \"Vireo Twin Camera\"", 0, "1\n", ""},
+        {L"-d 1 not-ready 600000", 0, "", ""},
         {L"-d 1 unplug", 0, "", ""},
         {L"list", 0,
-         line(0, "Vireo Simulated Camera", "plugged") + line(1, "Vireo Twin Camera", "unplugged"),
+         ListLine(0, "Vireo Simulated Camera", "plugged") +
+             ListLine(1, "Vireo Twin Camera", "unplugged"),
          ""},
-        {L"get", 0, values, ""},
-        {L"-d 1 not-ready 600000", 0, "", ""},
+        {L"set EXPOSURE=500 flip=1", 0, "", ""},
+        {L"set EXPOSURE=5 FLIP", 2, "",
+         "simcamctl: set needs NAME=VALUE with a control's name and a whole number, not 'FLIP'\n"},
+        {L"get", 0, GetOutput(), ""},
         {L"-d 1 remove", 0, "", ""},
         {L"-d 1 get", 1, "", "simcamctl: no device 1\n"},
         {L"remove", 1, "", "simcamctl: device 0 cannot be removed\n"},
+        {L"busy off", 0, "", ""},
+        {L"busy maybe", 2, "", "simcamctl: busy takes on or off\n"},
+        {L"refuse lens any 0x80004005", 2, "",
+         "simcamctl: refuse needs a control's name or any, not 'lens'\n"},
+        {L"refuse any get 0x80004005", 2, "",
+         "simcamctl: refuse needs a kind (GET_ENABLE, SET_DATA, GET_DATA, SET_ENABLE or any)\n"},
+        {L"refuse any any 5", 2, "", "simcamctl: refuse needs a failure code such as 0x80070005\n"},
+        {L"refuse any any 0x80004005 0", 2, "",
+         "simcamctl: refuse needs a count above 0, or -1 for every time\n"},
         {L"not-ready soon", 2, "", "simcamctl: not-ready needs milliseconds (a whole number)\n"},
         {L"-d 8 plug", 2, "", "simcamctl: -d needs a device index from 0 to 7\n"},
         {L"shake", 2, "", "simcamctl: unknown command 'shake' (simcamctl -h for help)\n"},
         {L"", 2, "", "simcamctl: no command (simcamctl -h for help)\n"},
     };
-    m_cam.SetValue(FLIP, 1);
     for (const Step &step : steps) {
+        if (wcscmp(step.args, L"-d 1 unplug") == 0) {
+            const ComPtr<IBaseFilter> twin = BindDevice(1);
+            LONG value = 0;
+            ASSERT_TRUE(twin);
+            EXPECT_EQ(VIREO_SIM_E_NOT_READY, GetThrough(twin.Get(), EXPOSURE, &value));
+        }
         const DeviceWindow::Run run = window.Ctl(step.args);
         EXPECT_EQ(step.status, run.status) << step.args;
         EXPECT_EQ(step.out, run.out) << step.args;
         EXPECT_EQ(step.err, run.err) << step.args;
-        if (wcscmp(step.args, L"-d 1 not-ready 600000") == 0) {
-            EXPECT_TRUE(SimCamControl(1).NotReady());
-        }
     }
+}
+
+// A refusal set and the log read from the command line: the requests of
+// this process, as the driver answered them, after a reset.
+TEST_F(SimCamDevices, SimcamctlRefusesAndLogs)
+{
+    DeviceWindow window;
+    const ComPtr<IBaseFilter> filter = BindDevice(0);
+    ASSERT_TRUE(filter);
+    EXPECT_EQ(S_OK, SetThrough(filter.Get(), FLIP, 1));
+    for (const WCHAR *args : {L"reset", L"refuse exposure SET_DATA 0x80070005"}) {
+        const DeviceWindow::Run run = window.Ctl(args);
+        EXPECT_EQ(0, run.status) << run.err;
+    }
+    LONG value = 0;
+    EXPECT_EQ(E_ACCESSDENIED, SetThrough(filter.Get(), EXPOSURE, 500));
+    EXPECT_EQ(S_OK, SetThrough(filter.Get(), EXPOSURE, 600));
+    EXPECT_EQ(S_OK, GetThrough(filter.Get(), FLIP, &value));
+    EXPECT_EQ(0, value);
+    const DeviceWindow::Run run = window.Ctl(L"log");
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("SET_DATA EXPOSURE=500 0x80070005\nSET_DATA EXPOSURE=600 0x00000000\n"
+              "GET_DATA FLIP 0x00000000\n",
+              run.out);
+
+    ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+    m_registered = false;
+    const DeviceWindow::Run unregistered = window.Ctl(L"get");
+    EXPECT_EQ(1, unregistered.status);
+    EXPECT_EQ(std::string("simcamctl: ") + VireoSimMessage(VIREO_SIM_E_NOT_REGISTERED) +
+                  " (0x80040A21)\n",
+              unregistered.err);
 }
 
 }  // namespace

@@ -96,6 +96,26 @@ HRESULT SetThrough(IBaseFilter *filter, ULONG id, LONG value)
                  : E_NOINTERFACE;
 }
 
+HRESULT SendThrough(IBaseFilter *filter, ULONG id, ULONG kind, LONG value, ControlReply *reply)
+{
+    const ComPtr<IKsPropertySet> props = Query<IKsPropertySet>(filter, IID_IKsPropertySet);
+    if (!props)
+        return E_NOINTERFACE;
+    if (kind == SET_ENABLE) {
+        ControlRequest32 rq = {id, SET_ENABLE, 1, value, {0, 0, 0, 0}};
+        return props->Set(CameraPropertySet, VALUE20H, NULL, 0, &rq, sizeof(rq));
+    }
+    ControlRequest rq = {id, kind, value, 0};
+    if (kind == SET_DATA)
+        return props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq));
+    DWORD returned = 0;
+    const HRESULT hr =
+        props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), &returned);
+    if (reply)
+        memcpy(reply, &rq, sizeof(*reply));
+    return hr;
+}
+
 LONG WaitForFrames(SimCamControl &cam, LONG count)
 {
     // A guard against a stalled stream, not a timing check.

@@ -11,12 +11,37 @@
 #include <dvdmedia.h>
 #include <qedit.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "simcam_graph.h"
+#include "vireosim.h"
 #include "wintest.h"
+
+// A device of the simulated camera opened through the public library;
+// null when opening failed.
+using SimHandle = std::unique_ptr<VireoSim, decltype(&VireoSimClose)>;
+inline SimHandle OpenSim(unsigned index)
+{
+    VireoSim *sim = NULL;
+    VireoSimOpen(index, &sim);
+    return SimHandle(sim, VireoSimClose);
+}
+inline SimHandle AddSim(const wchar_t *name)
+{
+    VireoSim *sim = NULL;
+    VireoSimAdd(name, &sim);
+    return SimHandle(sim, VireoSimClose);
+}
+// What the driver holds of a control now (0 when it cannot be read).
+inline LONG SimValue(VireoSim *sim, ULONG id)
+{
+    LONG value = 0;
+    VireoSimGetValue(sim, id, &value);
+    return value;
+}
 
 // A media type record of the test's own, freed with it.
 struct OwnedMediaType : AM_MEDIA_TYPE {
@@ -50,6 +75,11 @@ ComPtr<IBaseFilter> BindDevice(ULONG device);
 // the request's result; *value the value read.
 HRESULT GetThrough(IBaseFilter *filter, ULONG id, LONG *value);
 HRESULT SetThrough(IBaseFilter *filter, ULONG id, LONG value);
+// A request of any kind as IFace sends it: GET_ENABLE and GET_DATA as gets of
+// property 0 (*reply the block that comes back), SET_DATA a set of property
+// 0, SET_ENABLE a set of property 1 with value as its default.
+HRESULT SendThrough(IBaseFilter *filter, ULONG id, ULONG kind, LONG value,
+                    ControlReply *reply = NULL);
 
 // The camera's filter bound through its moniker, its pin and the pin's
 // IAMStreamConfig; on leaving, the filter's last reference goes.
