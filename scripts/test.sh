@@ -28,9 +28,8 @@ bash "$root/scripts/fuzz.sh"
 report+=("test: profile text fuzzed in $(took $start)")
 
 # Each width's suite runs in a prefix, a wineserver and an Xvfb of its own,
-# so the widths run side by side (the i686 one in the background, its
-# output shown when it ends); so do the test package and the installer
-# packages after them. Every part keeps its own log and report line.
+# and so do the test package and the installer packages' tests: they run side
+# by side. Every part keeps its own log and report line.
 suite() {  # suite ARCH [ctest args]: ctest of build/ARCH; its report line in build/ARCH/report
   local arch=$1 start rc=0 retried how=""
   shift
@@ -87,12 +86,12 @@ msi_test() {
   start=$(date +%s)
   case " $VIREO_ARCHES " in *" x86_64 "*) packages="x86 x64" ;; esac
   # (set -e does not hold in a tested command: each step is chained.)
-  {
+  (
     bash "$root/scripts/msi.sh" && bash "$root/tests/msi/sign_test.sh" &&
       for package in $packages; do
         bash "$root/tests/msi/msi_test.sh" "$package" || exit 1
       done
-  } >"$root/build/msi-test.log" 2>&1 || rc=$?
+  ) >"$root/build/msi-test.log" 2>&1 || rc=$?
   echo "test: installer packages ($packages) $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)" \
     >"$root/build/msi-report"
   return $rc
@@ -106,6 +105,10 @@ collect() {  # collect PID LOG: waits for a background part and shows its log
   return $rc
 }
 
+# The i686 suite is the longest part (under the emulator three times as long
+# as natively): it runs in the background from the start, while the x86_64
+# suite, the test package and the installer packages run here one after the
+# other.
 echo "test: $VIREO_ARCHES"
 pid=""
 if has i686 && has x86_64; then
@@ -118,27 +121,25 @@ fi
 if has x86_64; then
   suite x86_64 "$@" || status=1
   cat "$root/build/x86_64/ctest.log"
-fi
-[ -z "$pid" ] || collect "$pid" "$root/build/i686/ctest.log" || status=1
-for arch in $VIREO_ARCHES; do report+=("$(cat "$root/build/$arch/report")"); done
-
-if [ $# -gt 0 ]; then
-  report+=("test: the test package and the installer packages not run (ctest arguments given)")
-else
-  pid=""
-  if has i686; then
-    msi_test &
-    pid=$!
-  fi
-  if has x86_64; then
+  report+=("$(cat "$root/build/x86_64/report")")
+  if [ $# -eq 0 ]; then
     package_test || status=1
     cat "$root/build/x86_64/package-test.log"
     report+=("$(cat "$root/build/package-report")")
   fi
-  if [ -n "$pid" ]; then
-    collect "$pid" "$root/build/msi-test.log" || status=1
-    report+=("$(cat "$root/build/msi-report")")
-  fi
+fi
+if has i686 && [ $# -eq 0 ]; then
+  msi_test || status=1
+  cat "$root/build/msi-test.log"
+fi
+if [ -n "$pid" ]; then
+  collect "$pid" "$root/build/i686/ctest.log" || status=1
+fi
+has i686 && report+=("$(cat "$root/build/i686/report")")
+if [ $# -gt 0 ]; then
+  report+=("test: the test package and the installer packages not run (ctest arguments given)")
+elif has i686; then
+  report+=("$(cat "$root/build/msi-report")")
 fi
 printf '%s\n' "${report[@]}"
 exit $status

@@ -25,8 +25,11 @@ export WINESERVER="$vireo_wineserver"
 # that a fresh clone copies it (about a second) instead of creating one (7 s
 # for 64-bit, half a minute for 32-bit under the emulator).
 vireo_make_prefix() {
-  local ready tmp
-  ready="${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vireo/wineprefix-$vireo_arch-$("$vireo_wine" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' _)"
+  local ready tmp side=""
+  # A 64-bit prefix made while the 32-bit Wine was missing has no 32-bit side
+  # (SysWOW64): one made with it is kept apart.
+  [ "$vireo_arch" != x86_64 ] || [ ! -x /usr/lib/vireo-wine32/wine ] || side=-wow64
+  ready="${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vireo/wineprefix-$vireo_arch$side-$("$vireo_wine" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' _)"
   if [ ! -f "$ready/system.reg" ]; then
     echo "wine: creating a ready $WINEARCH prefix $ready"
     mkdir -p "$(dirname "$ready")"
