@@ -36,10 +36,11 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok instal
 
 # apt-get and dpkg take one lock; wait while another install holds it. A
 # mirror caught in the middle of a sync serves an index that does not match
-# its release file for a few minutes: an update is tried for up to 4 minutes.
+# its release file: an update is tried for a minute, and then the install
+# goes on with the package lists apt has (it decides whether they serve).
 apt_get() {
   local tries=0 most=3 pause=10
-  [ "$1" != update ] || most=9 pause=30
+  [ "$1" != update ] || most=4 pause=20
   until $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"; do
     tries=$((tries + 1))
     [ $tries -lt $most ] || return 1
@@ -55,7 +56,7 @@ done
 updated=0
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  apt_get update -qq
+  apt_get update -qq || echo "setup: installing from the package lists at hand" >&2
   updated=1
   apt_get install -y -qq "${missing[@]}" >/dev/null
 fi
@@ -119,7 +120,7 @@ installed wine32:i386 || need+=(wine32:i386)
 installed wine32-preloader:i386 || need+=(wine32-preloader:i386)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]} for the 32-bit runs"
-  [ $updated -eq 1 ] || apt_get update -qq
+  [ $updated -eq 1 ] || apt_get update -qq || echo "setup: installing from the package lists at hand" >&2
   # The emulator first, so that it is in place when the i386 packages arrive.
   apt_get install -y -qq --no-install-recommends qemu-user >/dev/null
   apt_get install -y -qq --no-install-recommends wine32:i386 wine32-preloader:i386 >/dev/null
