@@ -23,7 +23,7 @@
 #     loader), to try the emulated runs there; the next run without it
 #     removes it again.
 set -euo pipefail
-PACKAGES=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb googletest nlohmann-json3-dev
+PACKAGES=(cmake make ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb googletest nlohmann-json3-dev
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 file imagemagick x11-utils x11-apps xdotool
           clang-format wixl osslsigncode openssl clang-14 libclang-rt-14-dev "$@")
 want32=0

@@ -1,13 +1,15 @@
 #!/bin/bash
 # Installs what is missing, builds, checks the shipped 32-bit artefacts, then
-# runs every test of each width under Wine on a private Xvfb, the two widths
-# side by side: build/x86_64 with 64-bit Wine, build/i686 with 32-bit Wine in
-# a 32-bit prefix (natively, or under user-mode emulation where the kernel
-# runs no 32-bit code). VIREO_ARCHES=x86_64 keeps to the fast 64-bit run.
-# Extra arguments go to ctest (both widths). A failed test is run once more;
-# the report names it. Without arguments, the x86_64 test package then runs
-# as Windows would run it (scripts/test-package.sh), beside the installer
-# packages' tests (tests/msi).
+# runs every test of each width under Wine on private Xvfb displays, the two
+# widths side by side: build/x86_64 with 64-bit Wine, build/i686 with 32-bit
+# Wine in a 32-bit prefix (natively, or under user-mode emulation where the
+# kernel runs no 32-bit code). VIREO_ARCHES=x86_64 keeps to the fast 64-bit run.
+# Without arguments each width runs as a Windows machine would: every
+# GoogleTest case through its test package (run-tests.cmd in a fresh prefix,
+# scripts/test-package.sh), the tests the build host drives through ctest
+# (ctest -L host), and its installer package (tests/msi). With arguments,
+# ctest runs each width's suite with them, one GoogleTest case per test. A
+# failed test or program is run once more; the report names it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 export VIREO_ARCHES="${VIREO_ARCHES:-x86_64 i686}"
@@ -30,10 +32,13 @@ report+=("test: profile text fuzzed in $(took $start)")
 # Each width's suite runs in a prefix, a wineserver and an Xvfb of its own,
 # and so do the test package and the installer packages' tests: they run side
 # by side. Every part keeps its own log and report line.
-suite() {  # suite ARCH [ctest args]: ctest of build/ARCH; its report line in build/ARCH/report
-  local arch=$1 start rc=0 retried how=""
-  shift
-  start=$(date +%s)
+# Each part runs in a prefix, a wineserver and an Xvfb of its own, so parts
+# run side by side; every part keeps its own log and report line.
+
+# ctest_in ARCH LOG [ctest args]: ctest of build/ARCH, its output in build/ARCH/LOG.
+ctest_in() {
+  local arch=$1 log=$2
+  shift 2
   (
     vireo_arch=$arch
     vireo_build="$root/build/$arch"
@@ -47,99 +52,146 @@ suite() {  # suite ARCH [ctest args]: ctest of build/ARCH; its report line in bu
     # A test that fails is run once more: a Wine process now and then fails
     # to start or to reach its display (a few in a thousand runs here). A
     # fault of the code fails both runs; every retried test is named below.
-    set -o pipefail
-    ctest --output-on-failure --timeout 300 --repeat until-pass:2 "$@" >ctest.log 2>&1
-  ) || rc=$?
-  retried=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*' \
-              "$root/build/$arch/ctest.log" 2>/dev/null | sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' \
-              | sort -u | tr '\n' ' ' || true)
+    ctest --output-on-failure --timeout 300 --repeat until-pass:2 "$@" >"$log" 2>&1
+  )
+}
+# ctest_report ARCH LOG WHAT RC START: the report lines of a ctest run.
+ctest_report() {
+  local arch=$1 log=$2 what=$3 rc=$4 start=$5 retried how=""
+  retried=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*' "$root/build/$arch/$log" 2>/dev/null |
+              sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' | sort -u | tr '\n' ' ' || true)
   if [ "$arch" = i686 ]; then
     how=" (natively)"
     grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null && how=" (under qemu-i386)"
   fi
-  {
-    echo "test: $arch tests $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)$how"
-    [ -z "$retried" ] || echo "test: $arch failed at least once (run again): $retried"
-  } >"$root/build/$arch/report"
+  echo "test: $arch $what $( [ "$rc" -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")$how"
+  [ -z "$retried" ] || echo "test: $arch failed at least once (run again): $retried"
+}
+# suite ARCH [ctest args]: ctest of build/ARCH, one GoogleTest case per test.
+suite() {
+  local arch=$1 start rc=0
+  shift
+  start=$(date +%s)
+  ctest_in "$arch" ctest.log "$@" || rc=$?
+  ctest_report "$arch" ctest.log tests $rc "$start" >"$root/build/$arch/report"
   return $rc
 }
-# The x86_64 test package as Windows runs it: unpacked into a fresh prefix,
-# run-tests.cmd through Wine's cmd.exe, twice, then with one case made to
-# fail (scripts/test-package.sh). Only for the whole suite: with arguments
-# for ctest the counts would not compare.
+# host_tests ARCH: the tests that the build host drives (the kit's zips built
+# and used in a prefix of their own), through ctest.
+host_tests() {
+  local arch=$1 start rc=0
+  start=$(date +%s)
+  ctest_in "$arch" host.log -L host || rc=$?
+  ctest_report "$arch" host.log "host-driven tests ($(grep -oE 'Test +#[0-9]+: [A-Za-z]+' \
+    "$root/build/$arch/host.log" | awk '{print $3}' | sort -u | tr '\n' ' ' | sed 's/ $//'))" \
+    $rc "$start" >>"$root/build/$arch/report"
+  return $rc
+}
+# package_test ARCH RUNS: the test package of build/ARCH as Windows runs it:
+# unpacked into a fresh prefix, run-tests.cmd through Wine's cmd.exe RUNS
+# times, then with one case made to fail (scripts/test-package.sh).
 package_test() {
-  local start rc=0 log="$root/build/x86_64/package-test.log"
+  local arch=$1 start rc=0 log="$root/build/$1/package-test.log"
   start=$(date +%s)
-  bash "$root/scripts/test-package.sh" x86_64 >"$log" 2>&1 || rc=$?
+  bash "$root/scripts/test-package.sh" "$arch" "$2" >"$log" 2>&1 || rc=$?
   {
-    echo "test: x86_64 test package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)"
+    echo "test: $arch test package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")"
     (grep '^test-package: ' "$log" || true) | tail -1
-  } >"$root/build/package-report"
+  } >>"$root/build/$arch/report"
   return $rc
 }
-# The installer packages need the 32-bit build (both of them hold it): built
-# from the build trees, signed with a throwaway certificate, and each one
-# installed, used, repaired and removed in a fresh prefix of its platform
-# (tests/msi).
-msi_test() {
-  local start rc=0 packages=x86
+# The installer packages hold the 32-bit build (the x64 one both widths):
+# built from the build trees and signed with a throwaway certificate once;
+# then each one is installed, used, repaired and removed in a fresh prefix of
+# its platform (tests/msi).
+msi_build() {
+  local start rc=0
   start=$(date +%s)
-  case " $VIREO_ARCHES " in *" x86_64 "*) packages="x86 x64" ;; esac
-  # (set -e does not hold in a tested command: each step is chained.)
-  (
-    bash "$root/scripts/msi.sh" && bash "$root/tests/msi/sign_test.sh" &&
-      for package in $packages; do
-        bash "$root/tests/msi/msi_test.sh" "$package" || exit 1
-      done
-  ) >"$root/build/msi-test.log" 2>&1 || rc=$?
-  echo "test: installer packages ($packages) $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took $start)" \
-    >"$root/build/msi-report"
+  (bash "$root/scripts/msi.sh" && bash "$root/tests/msi/sign_test.sh") >"$root/build/msi-build.log" 2>&1 || rc=$?
+  if [ $rc -eq 0 ]; then
+    echo "test: installer packages built and signed in $(took "$start")"
+  else
+    echo "test: installer packages FAILED to build or sign in $(took "$start") (build/msi-build.log)"
+  fi >"$root/build/msi-build-report"
+  echo $rc >"$root/build/msi-built"
   return $rc
+}
+msi_test() {  # msi_test ARCH PACKAGE: an installer package, in the lane of ARCH
+  local arch=$1 package=$2 start rc=0
+  start=$(date +%s)
+  if [ "$(cat "$root/build/msi-built" 2>/dev/null)" != 0 ]; then
+    echo "test: installer package $package not tested: the packages were not built" >>"$root/build/$arch/report"
+    return 1
+  fi
+  bash "$root/tests/msi/msi_test.sh" "$package" >>"$root/build/$arch/msi-test.log" 2>&1 || rc=$?
+  echo "test: installer package $package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")" \
+    >>"$root/build/$arch/report"
+  return $rc
+}
+# lane ARCH: a whole width. Its host-driven tests first: ctest lists the
+# GoogleTest cases by running each test program once, in the build's prefix
+# with its wineserver warm, and the package's check compares its cases with
+# that list. Then its test package: on x86_64 with the rerun in the same
+# prefix, a case made to fail and a refused run; on i686 one run (the
+# longer lane under the emulator). The installer packages, which need the
+# 32-bit tree: both in the x86_64 lane where it runs, else x86 here.
+lane() {
+  local arch=$1 rc=0
+  host_tests "$arch" || rc=1
+  if [ "$arch" = x86_64 ]; then
+    package_test "$arch" 2 || rc=1
+    if has i686; then
+      msi_test "$arch" x64 || rc=1
+      msi_test "$arch" x86 || rc=1
+    fi
+  else
+    package_test "$arch" 1 || rc=1
+    has x86_64 || msi_test "$arch" x86 || rc=1
+  fi
+  return $rc
+}
+# show ARCH: a lane's logs.
+show() {
+  local f
+  for f in package-test.log host.log msi-test.log ctest.log; do
+    [ -f "$root/build/$1/$f" ] && cat "$root/build/$1/$f"
+  done
+  return 0
 }
 status=0
 has() { case " $VIREO_ARCHES " in *" $1 "*) true ;; *) false ;; esac; }
-collect() {  # collect PID LOG: waits for a background part and shows its log
-  local rc=0
-  wait "$1" || rc=$?
-  cat "$2"
-  return $rc
-}
-
-# The i686 suite is the longest part (under the emulator three times as long
-# as natively): it runs in the background from the start, while the x86_64
-# suite, the test package and the installer packages run here one after the
-# other.
+for arch in $VIREO_ARCHES; do
+  rm -f "$root/build/$arch/"{report,package-test.log,host.log,msi-test.log,ctest.log}
+done
+rm -f "$root/build/msi-built" "$root/build/msi-build-report"
 echo "test: $VIREO_ARCHES"
-pid=""
-if has i686 && has x86_64; then
-  suite i686 "$@" &
-  pid=$!
-elif has i686; then
-  suite i686 "$@" || status=1
-  cat "$root/build/i686/ctest.log"
-fi
-if has x86_64; then
-  suite x86_64 "$@" || status=1
-  cat "$root/build/x86_64/ctest.log"
-  report+=("$(cat "$root/build/x86_64/report")")
-  if [ $# -eq 0 ]; then
-    package_test || status=1
-    cat "$root/build/x86_64/package-test.log"
-    report+=("$(cat "$root/build/package-report")")
-  fi
-fi
-if has i686 && [ $# -eq 0 ]; then
-  msi_test || status=1
-  cat "$root/build/msi-test.log"
-fi
-if [ -n "$pid" ]; then
-  collect "$pid" "$root/build/i686/ctest.log" || status=1
-fi
-has i686 && report+=("$(cat "$root/build/i686/report")")
+
 if [ $# -gt 0 ]; then
-  report+=("test: the test package and the installer packages not run (ctest arguments given)")
-elif has i686; then
-  report+=("$(cat "$root/build/msi-report")")
+  # ctest arguments: each width's suite through ctest, side by side.
+  pids=()
+  for arch in $VIREO_ARCHES; do
+    suite "$arch" "$@" &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  for arch in $VIREO_ARCHES; do cat "$root/build/$arch/ctest.log"; done
+  for arch in $VIREO_ARCHES; do report+=("$(cat "$root/build/$arch/report")"); done
+  report+=("test: the test packages and the installer packages not run (ctest arguments given)")
+else
+  # Every GoogleTest case runs in its width's test package; the i686 lane
+  # in the background, the other here, after the installer packages are
+  # built (a few seconds).
+  first=${VIREO_ARCHES%% *}
+  pids=()
+  for arch in $VIREO_ARCHES; do
+    [ "$arch" = "$first" ] || { lane "$arch" & pids+=($!); }
+  done
+  if has i686; then msi_build || status=1; fi
+  lane "$first" || status=1
+  for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+  for arch in $VIREO_ARCHES; do show "$arch"; done
+  has i686 && { cat "$root/build/msi-build.log"; report+=("$(cat "$root/build/msi-build-report")"); }
+  for arch in $VIREO_ARCHES; do report+=("$(cat "$root/build/$arch/report")"); done
 fi
 printf '%s\n' "${report[@]}"
 exit $status
