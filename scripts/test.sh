@@ -55,16 +55,21 @@ ctest_in() {
     ctest --output-on-failure --timeout 300 --repeat until-pass:2 "$@" >"$log" 2>&1
   )
 }
+# how ARCH: how the programs of that width run here.
+how() {
+  [ "$1" = i686 ] || return 0
+  if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
+    echo " (under qemu-i386)"
+  else
+    echo " (natively)"
+  fi
+}
 # ctest_report ARCH LOG WHAT RC START: the report lines of a ctest run.
 ctest_report() {
-  local arch=$1 log=$2 what=$3 rc=$4 start=$5 retried how=""
+  local arch=$1 log=$2 what=$3 rc=$4 start=$5 retried
   retried=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*' "$root/build/$arch/$log" 2>/dev/null |
               sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' | sort -u | tr '\n' ' ' || true)
-  if [ "$arch" = i686 ]; then
-    how=" (natively)"
-    grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null && how=" (under qemu-i386)"
-  fi
-  echo "test: $arch $what $( [ "$rc" -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")$how"
+  echo "test: $arch $what $( [ "$rc" -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")$(how "$arch")"
   [ -z "$retried" ] || echo "test: $arch failed at least once (run again): $retried"
 }
 # suite ARCH [ctest args]: ctest of build/ARCH, one GoogleTest case per test.
@@ -95,7 +100,7 @@ package_test() {
   start=$(date +%s)
   bash "$root/scripts/test-package.sh" "$arch" "$2" >"$log" 2>&1 || rc=$?
   {
-    echo "test: $arch test package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")"
+    echo "test: $arch test package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")$(how "$arch")"
     (grep '^test-package: ' "$log" || true) | tail -1
   } >>"$root/build/$arch/report"
   return $rc
