@@ -11,8 +11,7 @@ if [ ! -f "$vireo_build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$vireo_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$vireo_build" -j 2 --target vireobench vireokeep simcam vireoprop -- --no-print-directory \
-  >/dev/null
+cmake --build "$vireo_build" -j 2 --target vireobench vireokeep simcam vireoprop >/dev/null
 
 VIREO_HEADLESS=1 source "$root/scripts/wine-env.sh"
 trap vireo_wine_stop EXIT
