@@ -29,9 +29,6 @@ start=$(date +%s)
 bash "$root/scripts/fuzz.sh"
 report+=("test: profile text fuzzed in $(took $start)")
 
-# Each width's suite runs in a prefix, a wineserver and an Xvfb of its own,
-# and so do the test package and the installer packages' tests: they run side
-# by side. Every part keeps its own log and report line.
 # Each part runs in a prefix, a wineserver and an Xvfb of its own, so parts
 # run side by side; every part keeps its own log and report line.
 
@@ -102,6 +99,7 @@ package_test() {
   {
     echo "test: $arch test package $( [ $rc -eq 0 ] && echo passed || echo FAILED ) in $(took "$start")$(how "$arch")"
     (grep '^test-package: ' "$log" || true) | tail -1
+    (grep '^run-tests: passed when run again:' "$log" || true) | sed "s/^run-tests: /test: $arch package, /"
   } >>"$root/build/$arch/report"
   return $rc
 }
