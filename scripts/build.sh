@@ -9,11 +9,11 @@ for arch in ${VIREO_ARCHES:-x86_64 i686}; do
   dir="$root/build/$arch"
   opts=(-DVIREO_BUILD_TESTS=ON)
   [ "$arch" = i686 ] && opts+=(-DVIREO_BUILD_BENCH=OFF)
-  # Configure once, and again when a tree was configured with other options
-  # (an older i686 tree without its tests).
   # A new tree is made for Ninja (a fifth faster here than make); a tree made
   # before keeps its generator.
   [ -f "$dir/CMakeCache.txt" ] || ! command -v ninja >/dev/null || opts+=(-G Ninja)
+  # Configure once, and again when a tree was configured with other options
+  # (an older i686 tree without its tests).
   if [ ! -f "$dir/CMakeCache.txt" ] || ! grep -q '^VIREO_BUILD_TESTS:BOOL=ON$' "$dir/CMakeCache.txt"; then
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" \
           -DCMAKE_BUILD_TYPE=Release "${opts[@]}" >/dev/null
