@@ -23,6 +23,7 @@
 #     loader), to try the emulated runs there; the next run without it
 #     removes it again.
 set -euo pipefail
+source "$(dirname "$0")/apt-suite.sh"
 PACKAGES=(cmake make ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb googletest nlohmann-json3-dev
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 file imagemagick x11-utils x11-apps xdotool
           clang-format wixl osslsigncode openssl clang-14 libclang-rt-14-dev "$@")
@@ -111,6 +112,33 @@ if ! dpkg-statoverride --list /usr/lib/wine/wine >/dev/null; then
 fi
 [ ! -e /usr/lib/wine/wine ] || [ ! -x /usr/lib/wine/wine ] || $SUDO chmod 0644 /usr/lib/wine/wine
 
+# wine32:i386 beside wine64. Where the mirror served some suite's amd64 index
+# and not its i386 one (scripts/apt-suite.sh), both widths of Wine and the
+# amd64 halves of the pairs they need come from the release alone, in one
+# step; otherwise wine32 is installed as it is.
+install_wine32() {
+  local suite gaps pins
+  suite=$(apt-cache policy 2>/dev/null | apt_one_suite)
+  if [ -z "$suite" ]; then
+    apt_get install -y -qq --no-install-recommends wine32:i386 wine32-preloader:i386 >/dev/null
+    return
+  fi
+  gaps=$(apt-cache policy 2>/dev/null | apt_i386_gaps | tr '\n' ' ')
+  pins=$(apt-cache policy $(pairs_of_wine32) 2>/dev/null | apt_pin_to_suite "$suite")
+  echo "setup: no i386 index of ${gaps% } (a mirror in the middle of a sync?): both widths of Wine from $suite in one step"
+  apt_get install -y -qq --no-install-recommends --allow-downgrades -t "$suite" wine64 wine wine32:i386 wine32-preloader:i386 \
+    $pins >/dev/null
+}
+# pairs_of_wine32: the installed amd64 packages that wine32 needs an i386
+# twin of at the same version (Multi-Arch: same).
+pairs_of_wine32() {
+  comm -12 <(dpkg-query -W -f='${Package} ${Architecture} ${Multi-Arch}\n' |
+               awk '$2 == "amd64" && $3 == "same" { print $1 }' | sort -u) \
+           <(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+               --no-replaces --no-enhances wine32:i386 wine32-preloader:i386 2>/dev/null |
+               awk '/^[^ <]/ { sub(/:i386$/, ""); print }' | sort -u)
+}
+
 need=()
 installed qemu-user || need+=(qemu-user)
 case "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null)" in
@@ -123,7 +151,7 @@ if [ ${#need[@]} -gt 0 ]; then
   [ $updated -eq 1 ] || apt_get update -qq || echo "setup: installing from the package lists at hand" >&2
   # The emulator first, so that it is in place when the i386 packages arrive.
   apt_get install -y -qq --no-install-recommends qemu-user >/dev/null
-  apt_get install -y -qq --no-install-recommends wine32:i386 wine32-preloader:i386 >/dev/null
+  install_wine32
 fi
 
 # The private 32-bit loader.
