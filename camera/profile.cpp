@@ -206,21 +206,74 @@ HRESULT VireoProfileRead(const wchar_t *path, VireoProfile *profile, VireoProfil
     return hr;
 }
 
+namespace {
+
+// The temporary file of a write: "<file>.<process>.<n>.tmp", in name of
+// size characters (the path's length and kTemporarySuffix at least).
+const size_t kTemporarySuffix = 40;
+void TemporaryName(const wchar_t *path, wchar_t *name, size_t size)
+{
+    static LONG serial = 0;
+    StringCchPrintfW(name, size, L"%s.%lu.%ld.tmp", path,
+                     static_cast<unsigned long>(GetCurrentProcessId()),
+                     static_cast<long>(InterlockedIncrement(&serial)));
+}
+
+// The text written to disk, flushed and closed, in a new file.
+HRESULT WriteWhole(const wchar_t *name, const char *text, size_t size, VireoProfileProblem *out)
+{
+    HANDLE file =
+        CreateFileW(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(out, "cannot create a temporary file beside it", GetLastError());
+    HRESULT hr = S_OK;
+    DWORD written = 0;
+    if (!WriteFile(file, text, static_cast<DWORD>(size), &written, NULL))
+        hr = Fail(out, "cannot write the temporary file", GetLastError());
+    else if (written != size)
+        hr = Fail(out, "cannot write the temporary file", ERROR_DISK_FULL);
+    else if (!FlushFileBuffers(file))
+        hr = Fail(out, "cannot flush the temporary file to disk", GetLastError());
+    if (!CloseHandle(file) && SUCCEEDED(hr))
+        hr = Fail(out, "cannot close the temporary file", GetLastError());
+    if (FAILED(hr))
+        DeleteFileW(name);
+    return hr;
+}
+
+// The written temporary file put in the profile's place in one move.
+HRESULT PutInPlace(const wchar_t *temporary, const wchar_t *path, VireoProfileProblem *out)
+{
+    if (VireoProfileWriteHook)
+        VireoProfileWriteHook(temporary);
+    // Windows refuses to replace a read-only file; Wine replaces it. Both
+    // keep it here.
+    HRESULT hr = S_OK;
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        hr = Fail(out, "cannot put the new file in place", ERROR_ACCESS_DENIED);
+    else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        hr = Fail(out, "cannot put the new file in place", GetLastError());
+    if (FAILED(hr))
+        DeleteFileW(temporary);
+    return hr;
+}
+
+}  // namespace
+
 HRESULT VireoProfileWrite(const wchar_t *path, const VireoProfile *profile,
                           VireoProfileProblem *problem)
 {
     ProblemOut out(problem);
     if (!path || !profile)
         return E_POINTER;
-    // The text, then the temporary file's name: "<file>.<process>.<n>.tmp".
+    // The text and the temporary file's name, off the stack.
     struct Work {
         profiletext::Profile profile;
         char text[profiletext::kFormatCapacity];
     };
-    static LONG serial = 0;
-    const size_t pathLength = wcslen(path);
-    const size_t temporarySize = pathLength + 40;
-    void *memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Work) + temporarySize * sizeof(wchar_t));
+    const size_t nameSize = wcslen(path) + kTemporarySuffix;
+    void *memory = HeapAlloc(GetProcessHeap(), 0, sizeof(Work) + nameSize * sizeof(wchar_t));
     if (!memory)
         return E_OUTOFMEMORY;
     Work *work = static_cast<Work *>(memory);
@@ -232,47 +285,16 @@ HRESULT VireoProfileWrite(const wchar_t *path, const VireoProfile *profile,
     for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
         work->profile.values[i] = profile->values[i];
     const size_t size = profiletext::Format(work->profile, work->text, sizeof(work->text));
-    HRESULT hr = S_OK;
+    HRESULT hr = VIREO_E_BAD_PROFILE;
     if (size == 0) {
         StringCchCopyA(out->message, sizeof(out->message),
                        "the profile names no camera (no device name, no id)");
-        hr = VIREO_E_BAD_PROFILE;
+    } else {
+        TemporaryName(path, temporary, nameSize);
+        hr = WriteWhole(temporary, work->text, size, out.Get());
+        if (SUCCEEDED(hr))
+            hr = PutInPlace(temporary, path, out.Get());
     }
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (SUCCEEDED(hr)) {
-        StringCchPrintfW(temporary, temporarySize, L"%s.%lu.%ld.tmp", path,
-                         static_cast<unsigned long>(GetCurrentProcessId()),
-                         static_cast<long>(InterlockedIncrement(&serial)));
-        file = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           NULL);
-        if (file == INVALID_HANDLE_VALUE)
-            hr = Fail(out.Get(), "cannot create a temporary file beside it", GetLastError());
-    }
-    bool created = file != INVALID_HANDLE_VALUE;
-    if (created) {
-        DWORD written = 0;
-        if (!WriteFile(file, work->text, static_cast<DWORD>(size), &written, NULL))
-            hr = Fail(out.Get(), "cannot write the temporary file", GetLastError());
-        else if (written != size)
-            hr = Fail(out.Get(), "cannot write the temporary file", ERROR_DISK_FULL);
-        else if (!FlushFileBuffers(file))
-            hr = Fail(out.Get(), "cannot flush the temporary file to disk", GetLastError());
-        if (!CloseHandle(file) && SUCCEEDED(hr))
-            hr = Fail(out.Get(), "cannot close the temporary file", GetLastError());
-    }
-    if (created && SUCCEEDED(hr)) {
-        if (VireoProfileWriteHook)
-            VireoProfileWriteHook(temporary);
-        // Windows refuses to replace a read-only file; Wine replaces it.
-        // Both keep it here.
-        const DWORD attributes = GetFileAttributesW(path);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-            hr = Fail(out.Get(), "cannot put the new file in place", ERROR_ACCESS_DENIED);
-        else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            hr = Fail(out.Get(), "cannot put the new file in place", GetLastError());
-    }
-    if (created && FAILED(hr))
-        DeleteFileW(temporary);
     HeapFree(GetProcessHeap(), 0, memory);
     return hr;
 }
@@ -295,6 +317,80 @@ HRESULT VireoCameraReadProfile(VireoCamera *camera, VireoProfile *profile)
     return first;
 }
 
+namespace {
+
+// What loading knows of each control before its first write.
+struct Ranges {
+    bool enabled[CAMERA_CONTROL_COUNT];
+    bool outside[CAMERA_CONTROL_COUNT];
+};
+
+// Every range of the profile's controls, read before the first write; the
+// first value outside its range named in the problem (a failure unless the
+// flags let it pass).
+HRESULT ReadRanges(VireoCamera *camera, const VireoProfile *profile, unsigned flags, Ranges *r,
+                   VireoProfileProblem *out)
+{
+    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
+        r->enabled[i] = r->outside[i] = false;
+        if (!(profile->present & (1u << i)))
+            continue;
+        const ULONG id = CameraControlIds[i];
+        const LONG value = profile->values[i];
+        VireoRange range;
+        const HRESULT hr = VireoCameraRange(camera, id, &range);
+        if (FAILED(hr)) {
+            HRESULT refused = S_OK;
+            vireocamera::Report(camera, id, GET_ENABLE, 0, hr, &refused);
+            out->controlId = id;
+            StringCchPrintfA(out->message, sizeof(out->message),
+                             "the camera refused GET_ENABLE of %s", CameraControlName(id));
+            return hr;
+        }
+        r->enabled[i] = range.enable != 0;
+        r->outside[i] = r->enabled[i] && (value < range.minValue || value > range.maxValue);
+        if (r->outside[i] && !(flags & VIREO_LOAD_ANY_VALUE) && !out->controlId) {
+            out->controlId = id;  // the first one
+            StringCchPrintfA(out->message, sizeof(out->message),
+                             "%s %ld is outside the camera's range %ld..%ld", CameraControlName(id),
+                             static_cast<long>(value), static_cast<long>(range.minValue),
+                             static_cast<long>(range.maxValue));
+            if (!(flags & VIREO_LOAD_SKIP_OUT_OF_RANGE))
+                return VIREO_E_OUT_OF_RANGE;
+        }
+    }
+    return S_OK;
+}
+
+// The profile's values written in the Default order with its pauses; the
+// disabled controls, and those out of range when the flags say so, passed
+// over.
+HRESULT WriteInOrder(VireoCamera *camera, const VireoProfile *profile, unsigned flags,
+                     const Ranges &r)
+{
+    HRESULT first = S_OK, ignored = S_OK;
+    bool skipped = false;
+    for (const VireoDefaultStep &s : VireoDefaultSequence) {
+        const size_t i = IndexOf(s.controlId);
+        if (!(profile->present & (1u << i)))
+            continue;
+        const LONG value = profile->values[i];
+        if (!r.enabled[i] || (r.outside[i] && (flags & VIREO_LOAD_SKIP_OUT_OF_RANGE))) {
+            vireocamera::Report(camera, s.controlId, SET_DATA, value,
+                                r.enabled[i] ? VIREO_E_OUT_OF_RANGE : VIREO_S_SKIPPED, &ignored);
+            skipped = true;
+            continue;
+        }
+        vireocamera::Report(camera, s.controlId, SET_DATA, value,
+                            VireoCameraSet(camera, s.controlId, value), &first);
+        if (s.pauseAfter)
+            vireocamera::Pause(camera);
+    }
+    return FAILED(first) ? first : skipped ? VIREO_S_SKIPPED : S_OK;
+}
+
+}  // namespace
+
 HRESULT VireoCameraLoadProfile(VireoCamera *camera, const VireoProfile *profile, unsigned flags,
                                VireoProfileProblem *problem)
 {
@@ -308,56 +404,9 @@ HRESULT VireoCameraLoadProfile(VireoCamera *camera, const VireoProfile *profile,
         return E_INVALIDARG;
     if (!(flags & VIREO_LOAD_ANY_CAMERA) && !OfThisCamera(camera, profile, out.Get()))
         return VIREO_E_OTHER_CAMERA;
-
-    // Every range before the first write.
-    bool enabled[CAMERA_CONTROL_COUNT] = {}, outside[CAMERA_CONTROL_COUNT] = {};
-    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
-        if (!(profile->present & (1u << i)))
-            continue;
-        const ULONG id = CameraControlIds[i];
-        const LONG value = profile->values[i];
-        VireoRange range;
-        HRESULT hr = VireoCameraRange(camera, id, &range);
-        if (FAILED(hr)) {
-            HRESULT refused = S_OK;
-            vireocamera::Report(camera, id, GET_ENABLE, 0, hr, &refused);
-            out->controlId = id;
-            StringCchPrintfA(out->message, sizeof(out->message),
-                             "the camera refused GET_ENABLE of %s", CameraControlName(id));
-            return hr;
-        }
-        enabled[i] = range.enable != 0;
-        outside[i] = enabled[i] && (value < range.minValue || value > range.maxValue);
-        if (outside[i] && !(flags & VIREO_LOAD_ANY_VALUE) && !out->controlId) {
-            out->controlId = id;  // the first one
-            StringCchPrintfA(out->message, sizeof(out->message),
-                             "%s %ld is outside the camera's range %ld..%ld", CameraControlName(id),
-                             static_cast<long>(value), static_cast<long>(range.minValue),
-                             static_cast<long>(range.maxValue));
-            if (!(flags & VIREO_LOAD_SKIP_OUT_OF_RANGE))
-                return VIREO_E_OUT_OF_RANGE;
-        }
-    }
-
-    HRESULT first = S_OK, ignored = S_OK;
-    bool skipped = false;
-    for (const VireoDefaultStep &s : VireoDefaultSequence) {
-        const size_t i = IndexOf(s.controlId);
-        if (!(profile->present & (1u << i)))
-            continue;
-        const LONG value = profile->values[i];
-        if (!enabled[i] || (outside[i] && (flags & VIREO_LOAD_SKIP_OUT_OF_RANGE))) {
-            vireocamera::Report(camera, s.controlId, SET_DATA, value,
-                                enabled[i] ? VIREO_E_OUT_OF_RANGE : VIREO_S_SKIPPED, &ignored);
-            skipped = true;
-            continue;
-        }
-        vireocamera::Report(camera, s.controlId, SET_DATA, value,
-                            VireoCameraSet(camera, s.controlId, value), &first);
-        if (s.pauseAfter)
-            vireocamera::Pause(camera);
-    }
-    return FAILED(first) ? first : skipped ? VIREO_S_SKIPPED : S_OK;
+    Ranges ranges;
+    const HRESULT hr = ReadRanges(camera, profile, flags, &ranges, out.Get());
+    return FAILED(hr) ? hr : WriteInOrder(camera, profile, flags, ranges);
 }
 
 }  // extern "C"

@@ -239,6 +239,202 @@ void Writable(const char *in, char *out, size_t limit)
     out[size] = '\0';
 }
 
+namespace {
+
+// The lines of a file as UTF-8, whatever it was written in: UTF-8 (a mark
+// allowed, or none), or UTF-16 little- or big-endian behind its mark (as
+// Notepad's "Unicode" and PowerShell 5's Out-File write it), turned into
+// UTF-8 a line at a time.
+class Lines {
+public:
+    Lines(const char *text, size_t size)
+        : m_p(reinterpret_cast<const unsigned char *>(text)), m_end(m_p + size)
+    {
+        if (size >= 3 && memcmp(m_p, "\xEF\xBB\xBF", 3) == 0) {
+            m_p += 3;
+        } else if (size >= 2 &&
+                   ((m_p[0] == 0xFF && m_p[1] == 0xFE) || (m_p[0] == 0xFE && m_p[1] == 0xFF))) {
+            m_wide = true;
+            m_big = m_p[0] == 0xFE;
+            m_p += 2;
+        }
+    }
+    bool More() const { return m_p < m_end; }
+    // The next line, without its LF or CRLF; false with the message when it
+    // cannot be one.
+    bool Next(Span *line, Message &message)
+    {
+        bool ended = false;
+        if (m_wide) {
+            if (!NextWide(line, &ended, message))
+                return false;
+        } else {
+            const char *begin = reinterpret_cast<const char *>(m_p);
+            const void *lf = memchr(m_p, '\n', static_cast<size_t>(m_end - m_p));
+            *line = {begin,
+                     lf ? static_cast<const char *>(lf) : reinterpret_cast<const char *>(m_end)};
+            m_p = lf ? static_cast<const unsigned char *>(lf) + 1 : m_end;
+            ended = lf != nullptr;
+        }
+        if (ended && line->end > line->begin && line->end[-1] == '\r')
+            --line->end;  // CRLF
+        if (line->Size() > kLineLimit) {
+            message << "the line is over 1 KiB";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    // One UTF-16 code unit; false at the end, or with half of one left.
+    bool Unit(uint32_t *unit)
+    {
+        if (m_end - m_p < 2)
+            return false;
+        *unit = m_big ? (m_p[0] << 8 | m_p[1]) : (m_p[1] << 8 | m_p[0]);
+        m_p += 2;
+        return true;
+    }
+    bool NextWide(Span *line, bool *ended, Message &message)
+    {
+        size_t size = 0;
+        uint32_t code = 0;
+        const char *problem = nullptr;
+        while (!problem && Unit(&code) && code != '\n') {
+            uint32_t low = 0;
+            if (code >= 0xD800 && code <= 0xDBFF && Unit(&low) && low >= 0xDC00 && low <= 0xDFFF)
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            else if (code >= 0xD800 && code <= 0xDFFF)
+                problem = "not UTF-16 text (a lone surrogate)";
+            else if (code == 0)
+                problem = "a NUL character";
+            // Past the limit only the length counts (a CR may still end it).
+            size += Encode(code, m_line + (size <= kLineLimit ? size : kLineLimit + 1));
+        }
+        *ended = !problem && code == '\n';
+        if (!problem && !*ended && m_p < m_end)
+            problem = "not UTF-16 text (an odd number of bytes)";
+        else if (!problem && size > kLineLimit + 1)
+            problem = "the line is over 1 KiB";
+        if (problem) {
+            message << problem;
+            return false;
+        }
+        *line = {m_line, m_line + size};
+        return true;
+    }
+    // Writes code as UTF-8 at out (4 bytes free) and returns its length.
+    static size_t Encode(uint32_t code, char *out)
+    {
+        unsigned char *o = reinterpret_cast<unsigned char *>(out);
+        if (code < 0x80)
+            return o[0] = static_cast<unsigned char>(code), 1;
+        if (code < 0x800) {
+            o[0] = static_cast<unsigned char>(0xC0 | code >> 6);
+            o[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            return 2;
+        }
+        if (code < 0x10000) {
+            o[0] = static_cast<unsigned char>(0xE0 | code >> 12);
+            o[1] = static_cast<unsigned char>(0x80 | (code >> 6 & 0x3F));
+            o[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            return 3;
+        }
+        o[0] = static_cast<unsigned char>(0xF0 | code >> 18);
+        o[1] = static_cast<unsigned char>(0x80 | (code >> 12 & 0x3F));
+        o[2] = static_cast<unsigned char>(0x80 | (code >> 6 & 0x3F));
+        o[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 4;
+    }
+
+    const unsigned char *m_p, *m_end;
+    bool m_wide = false, m_big = false;
+    char m_line[kLineLimit + 1 + 4];  // a line of UTF-8; past the limit, only its length counts
+};
+
+// A line's bytes are text: no NUL, UTF-8 throughout.
+bool IsText(Span all, Message &message)
+{
+    if (memchr(all.begin, '\0', all.Size())) {
+        message << "a NUL byte";
+        return false;
+    }
+    const unsigned char *u = reinterpret_cast<const unsigned char *>(all.begin);
+    for (size_t i = 0, n = all.Size(); i < n;) {
+        uint32_t code = 0;
+        const size_t length = Decode(u + i, n - i, &code);
+        if (length == 0) {
+            message << "not UTF-8 text";
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The device= and id= lines seen so far.
+struct Names {
+    bool device = false, id = false;
+};
+
+// A name line (device= or id=) into the profile.
+bool TakeName(Span key, Span value, Names *seen, Profile *out, Message &message)
+{
+    const bool device = key.Is("device");
+    bool &had = device ? seen->device : seen->id;
+    if (had) {
+        message << (device ? "a second device line" : "a second id line");
+        return false;
+    }
+    if (!ParseName(value, device ? out->device : out->id, device ? kDeviceLimit : kIdLimit)) {
+        message << (device ? "an empty device name" : "an empty id");
+        return false;
+    }
+    had = true;
+    return true;
+}
+
+// A control's line (NAME=VALUE) into the profile.
+bool TakeControl(Span key, Span value, Profile *out, Problem *problem, Message &message)
+{
+    const int index = ControlIndex(key);
+    if (index < 0) {
+        message << "unknown control ";
+        message.Quote(key);
+        return false;
+    }
+    problem->control = index;
+    if (out->present & (1u << index)) {
+        message << kControlNames[index] << " a second time";
+        return false;
+    }
+    if (!ParseValue(value, &out->values[index])) {
+        message << "not a 32-bit decimal value: ";
+        message.Quote(value);
+        return false;
+    }
+    out->present |= 1u << index;
+    problem->control = -1;
+    return true;
+}
+
+// One line that is neither blank nor a comment.
+bool TakeLine(Span trimmed, Names *seen, Profile *out, Problem *problem, Message &message)
+{
+    const char *equals = static_cast<const char *>(memchr(trimmed.begin, '=', trimmed.Size()));
+    if (!equals || equals == trimmed.begin) {
+        message << "not NAME=VALUE";
+        return false;
+    }
+    const Span key = Span{trimmed.begin, equals}.Trimmed();
+    const Span value = Span{equals + 1, trimmed.end}.Trimmed();
+    if (key.Is("device") || key.Is("id"))
+        return TakeName(key, value, seen, out, message);
+    return TakeControl(key, value, out, problem, message);
+}
+
+}  // namespace
+
 bool Parse(const char *text, size_t size, Profile *out, Problem *problem)
 {
     memset(out, 0, sizeof(*out));
@@ -249,82 +445,21 @@ bool Parse(const char *text, size_t size, Profile *out, Problem *problem)
         message << "the file is over 64 KiB";
         return false;
     }
-    const char *p = text, *const end = text + size;
-    if (size >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0)
-        p += 3;
-    bool haveDevice = false, haveId = false;
-    for (unsigned line = 1; p < end; ++line) {
-        const char *lineEnd =
-            static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        Span all = {p, lineEnd ? lineEnd : end};
-        p = lineEnd ? lineEnd + 1 : end;
-        if (lineEnd && all.end > all.begin && all.end[-1] == '\r')
-            --all.end;  // CRLF
+    Lines lines(text, size);
+    Names seen;
+    for (unsigned line = 1; lines.More(); ++line) {
         problem->line = line;
-        if (all.Size() > kLineLimit) {
-            message << "the line is over 1 KiB";
+        Span all = {nullptr, nullptr};
+        if (!lines.Next(&all, message) || !IsText(all, message))
             return false;
-        }
-        if (memchr(all.begin, '\0', all.Size())) {
-            message << "a NUL byte";
-            return false;
-        }
-        const unsigned char *u = reinterpret_cast<const unsigned char *>(all.begin);
-        for (size_t i = 0, n = all.Size(); i < n;) {
-            uint32_t code = 0;
-            const size_t length = Decode(u + i, n - i, &code);
-            if (length == 0) {
-                message << "not UTF-8 text";
-                return false;
-            }
-            i += length;
-        }
         const Span trimmed = all.Trimmed();
         if (trimmed.Size() == 0 || trimmed.begin[0] == '#')
             continue;
-        const char *equals = static_cast<const char *>(memchr(trimmed.begin, '=', trimmed.Size()));
-        if (!equals || equals == trimmed.begin) {
-            message << "not NAME=VALUE";
+        if (!TakeLine(trimmed, &seen, out, problem, message))
             return false;
-        }
-        const Span key = Span{trimmed.begin, equals}.Trimmed();
-        const Span value = Span{equals + 1, trimmed.end}.Trimmed();
-        if (key.Is("device") || key.Is("id")) {
-            const bool device = key.Is("device");
-            bool &seen = device ? haveDevice : haveId;
-            if (seen) {
-                message << (device ? "a second device line" : "a second id line");
-                return false;
-            }
-            if (!ParseName(value, device ? out->device : out->id,
-                           device ? kDeviceLimit : kIdLimit)) {
-                message << (device ? "an empty device name" : "an empty id");
-                return false;
-            }
-            seen = true;
-            continue;
-        }
-        const int index = ControlIndex(key);
-        if (index < 0) {
-            message << "unknown control ";
-            message.Quote(key);
-            return false;
-        }
-        problem->control = index;
-        if (out->present & (1u << index)) {
-            message << kControlNames[index] << " a second time";
-            return false;
-        }
-        if (!ParseValue(value, &out->values[index])) {
-            message << "not a 32-bit decimal value: ";
-            message.Quote(value);
-            return false;
-        }
-        out->present |= 1u << index;
-        problem->control = -1;
     }
     problem->line = 0;
-    if (!haveDevice && !haveId) {
+    if (!seen.device && !seen.id) {
         message << "the profile names no camera (no device= or id= line)";
         return false;
     }

@@ -2,7 +2,9 @@
 // platform: no Windows header, no allocation, no C++ runtime, so that the
 // camera library links it into C programs and the fuzzer builds it natively.
 //
-// The file, UTF-8 (a byte-order mark allowed), lines ended by LF or CRLF:
+// The file, UTF-8 (a byte-order mark allowed; profiles are written so), or
+// UTF-16 LE or BE behind its byte-order mark (read as that text); lines
+// ended by LF or CRLF:
 //
 //     # vireoctl profile
 //     device=Vireo Simulated Camera

@@ -76,6 +76,18 @@ VireoProfile Sample(const wchar_t *device, LONG aGain)
     return p;
 }
 
+// text in UTF-16, little- or big-endian, as its bytes.
+std::string Utf16(const std::u16string &text, bool big = false)
+{
+    std::string bytes;
+    for (char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += big ? high : low;
+        bytes += big ? low : high;
+    }
+    return bytes;
+}
+
 }  // namespace
 
 TEST(ProfileText, AcceptedTexts)
@@ -112,6 +124,18 @@ TEST(ProfileText, AcceptedTexts)
          L"Cam\u00E9ra \u65E5 \U0001F4F7",
          L"",
          1u << 8,
+         {1}},
+        {"Notepad's \"Unicode\": UTF-16 LE behind its mark, CRLF",
+         Utf16(u"\uFEFF# vireoctl profile\r\ndevice=Cam\u00E9ra\r\nEXPOSURE=500\r\n"),
+         L"Cam\u00E9ra",
+         L"",
+         1u << 3,
+         {500}},
+        {"UTF-16 BE behind its mark, a character beyond U+FFFF, no last line end",
+         Utf16(u"\uFEFFid=cam \U0001F4F7\nFLIP=1", true),
+         L"",
+         L"cam \U0001F4F7",
+         1u << 7,
          {1}},
         {"a line of 1 KiB", "device=" + Repeated('x', 1017) + "\r\n", nullptr, L"", 0, {}},
         {"a file of 64 KiB", "device=d\n" + Repeated('\n', 64 * 1024 - 9), L"d", L"", 0, {}},
@@ -166,6 +190,13 @@ TEST(ProfileText, RefusedTextsWithTheirLine)
         {"device=\xE6\x97\nFLIP=1\n", 1, 0, "not UTF-8 text"},  // cut by the line's end
         {head + "# \xE6\x97", 3, 0, "not UTF-8 text"},          // cut by the file's end
         {std::string("device=a\0b\n", 11), 1, 0, "a NUL byte"},
+        {Utf16(u"device=a\n"), 1, 0, "a NUL byte"},  // UTF-16 without its mark
+        {Utf16(u"\uFEFFdevice=a\nFLIP=\xD800\n"), 2, 0, "not UTF-16 text (a lone surrogate)"},
+        {Utf16(u"\uFEFFdevice=a\nFLIP=1\n", true) + "x", 3, 0,
+         "not UTF-16 text (an odd number of bytes)"},
+        {Utf16(std::u16string(u"\uFEFFdevice=a\0\n", 11)), 1, 0, "a NUL character"},
+        {Utf16(u"\uFEFF# ") + Utf16(std::u16string(1022, u'x')) + Utf16(u"\u00E9\n"), 1, 0,
+         "the line is over 1 KiB"},
         {head + "# " + Repeated('x', 1023) + "\n", 3, 0, "the line is over 1 KiB"},
         {"device=d\n" + Repeated('\n', 64 * 1024 - 8), 0, 0, "the file is over 64 KiB"},
         {"# vireoctl profile\nFLIP=1\n", 0, 0,
