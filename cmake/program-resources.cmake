@@ -1,5 +1,5 @@
-# vireo_program_resources(target description [COMMON_CONTROLS] [DPI_AWARE value]
-#                         [MODULE suffix]):
+# vireo_program_resources(target description [COMMON_CONTROLS] [STATE_ICONS]
+#                         [DPI_AWARE value] [MODULE suffix]):
 # the version resource (the project's version, 1.11.0.0) and the application
 # manifest of a shipped program: runs as the invoker (no elevation prompt),
 # names the Windows versions it was tried on (so Windows does not apply its
@@ -7,9 +7,12 @@
 # otherwise) and, with COMMON_CONTROLS, asks for version 6 of the common
 # controls (themed dialogs and trackbars). MODULE: of a shipped module (its
 # file name's suffix, .ax), the version resource alone: a module runs in its
-# host's process, under the host's manifest.
+# host's process, under the host's manifest. A program carries the kit's
+# camera mark as its icon (resource 1); STATE_ICONS adds the keeper's
+# notification-area icons, 201 to 206: kept, not kept and refused, each for a
+# light and then a dark taskbar (tools/keeper/icons.h).
 function(vireo_program_resources target description)
-  cmake_parse_arguments(R "COMMON_CONTROLS" "DPI_AWARE;MODULE" "" ${ARGN})
+  cmake_parse_arguments(R "COMMON_CONTROLS;STATE_ICONS" "DPI_AWARE;MODULE" "" ${ARGN})
   set(VIREO_RES_NAME ${target})
   if(R_MODULE)
     set(VIREO_RES_FILE_NAME ${target}${R_MODULE})
@@ -38,8 +41,19 @@ function(vireo_program_resources target description)
   configure_file(${VIREO_RESOURCE_TEMPLATES}/program.manifest.in ${dir}/${target}.manifest @ONLY)
   if(R_MODULE)
     set(VIREO_RES_MANIFEST_LINE "")
+    set(VIREO_RES_ICON_LINES "")
   else()
     set(VIREO_RES_MANIFEST_LINE "1 24 \"${VIREO_RES_MANIFEST}\"")
+    set(VIREO_RES_ICON_LINES "1 ICON \"${VIREO_ICON_DIR}/program.ico\"\n")
+  endif()
+  if(R_STATE_ICONS)
+    set(id 201)
+    foreach(state kept notkept refused)
+      foreach(theme light dark)
+        string(APPEND VIREO_RES_ICON_LINES "${id} ICON \"${VIREO_ICON_DIR}/keeper-${state}-${theme}.ico\"\n")
+        math(EXPR id "${id} + 1")
+      endforeach()
+    endforeach()
   endif()
   configure_file(${VIREO_RESOURCE_TEMPLATES}/program.rc.in ${dir}/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${dir}/${target}.rc)
@@ -49,3 +63,15 @@ function(vireo_program_resources target description)
   endif()
 endfunction()
 set(VIREO_RESOURCE_TEMPLATES ${CMAKE_CURRENT_LIST_DIR}/resources)
+
+# The kit's icons, drawn when the tree is configured (again when the drawing
+# changes).
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(VIREO_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+execute_process(COMMAND ${Python3_EXECUTABLE} ${VIREO_RESOURCE_TEMPLATES}/icons.py ${VIREO_ICON_DIR}
+                RESULT_VARIABLE vireo_icons_result)
+if(NOT vireo_icons_result EQUAL 0)
+  message(FATAL_ERROR "cmake/resources/icons.py could not draw the icons")
+endif()
+set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${VIREO_RESOURCE_TEMPLATES}/icons.py)

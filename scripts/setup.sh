@@ -26,7 +26,7 @@ set -euo pipefail
 source "$(dirname "$0")/apt-suite.sh"
 PACKAGES=(cmake make ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb googletest nlohmann-json3-dev
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 file imagemagick x11-utils x11-apps xdotool
-          clang-format wixl osslsigncode openssl clang-14 libclang-rt-14-dev "$@")
+          clang-format wixl osslsigncode openssl clang-14 libclang-rt-14-dev python3 "$@")
 want32=0
 case " ${VIREO_ARCHES:-x86_64 i686} " in *" i686 "*) want32=1 ;; esac
 
