@@ -346,6 +346,40 @@ HRESULT VireoCameraDeviceId(unsigned index, wchar_t *id, unsigned size)
     return hr;
 }
 
+HRESULT VireoCameraDeviceShownName(unsigned index, wchar_t *name, unsigned size)
+{
+    if (!name || !size)
+        return E_POINTER;
+    name[0] = L'\0';
+    ComScope com;
+    if (!com.Usable())
+        return E_UNEXPECTED;
+    Identity *all = static_cast<Identity *>(HeapAlloc(GetProcessHeap(), 0, 2 * sizeof(Identity)));
+    if (!all)
+        return E_OUTOFMEMORY;
+    Identity &self = all[0], &other = all[1];
+    HRESULT hr = IdentifyIndex(index, &self);
+    ComPtr<IEnumMoniker> monikers;
+    if (SUCCEEDED(hr))
+        hr = Devices(&monikers);
+    if (SUCCEEDED(hr)) {
+        // Each twin before this one in the order of ids moves its number on.
+        unsigned place = 1;
+        ComPtr<IMoniker> moniker;
+        while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
+            Identify(moniker.Get(), &other);
+            place += CompareStringOrdinal(other.name, -1, self.name, -1, TRUE) == CSTR_EQUAL &&
+                     CompareStringOrdinal(other.id, -1, self.id, -1, TRUE) == CSTR_LESS_THAN;
+        }
+        if (place == 1)
+            StringCchCopyW(name, size, self.name);
+        else
+            StringCchPrintfW(name, size, L"%s (%u)", self.name, place);
+    }
+    HeapFree(GetProcessHeap(), 0, all);
+    return hr;
+}
+
 // "\\?\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000#{65e8773d-...}\global": the
 // last "#{...}" with nothing after it but a "\reference" is the interface
 // class part.

@@ -84,6 +84,16 @@ void VireoCameraIdFromPath(const wchar_t *path, wchar_t *id, unsigned size);
 /* Non-zero when a and b (ids or device paths) name one camera. */
 int VireoCameraSameId(const wchar_t *a, const wchar_t *b);
 
+/* The name to show a person for the camera of this name and id among count
+ * present cameras (names[i], ids[i], itself among them or not): the name
+ * itself for the first of those that share it in the order of their ids,
+ * "NAME (2)" for the second, and so on, so that twins are told apart the
+ * same way while both are present (cut to size characters, terminated). */
+void VireoCameraShownName(const wchar_t *name, const wchar_t *id, const wchar_t *const *names,
+                          const wchar_t *const *ids, unsigned count, wchar_t *out, unsigned size);
+/* The same for device index among the video input devices. */
+HRESULT VireoCameraDeviceShownName(unsigned index, wchar_t *name, unsigned size);
+
 /* Opens a device by its index, its friendly name (case-insensitive; of two
  * devices of one name, the first) or its id (or device path). */
 HRESULT VireoCameraOpenIndex(unsigned index, VireoCamera **camera);

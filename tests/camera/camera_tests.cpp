@@ -385,6 +385,29 @@ TEST(CameraIdTest, InterfaceClassPartsGiveOneId)
     EXPECT_STREQ(L"\\\\?\\usb", cut);  // cut to the buffer, terminated
 }
 
+TEST(CameraIdTest, TwinsAreToldApartInTheOrderOfTheirIds)
+{
+    const wchar_t *names[] = {L"Cam", L"Other", L"cam", L"Cam"};
+    const wchar_t *ids[] = {L"id-b", L"id-a", L"ID-C", L"id-a"};
+    struct Case {
+        unsigned self;  // which of the cameras above
+        const wchar_t *shown;
+    } cases[] = {
+        {3, L"Cam"},      // the lowest id of the three named alike (in any case)
+        {0, L"Cam (2)"},  // listed first, but second by its id
+        {2, L"cam (3)"},  // ids compared whatever their case
+        {1, L"Other"},    // a name of its own
+    };
+    for (const Case &c : cases) {
+        wchar_t shown[32];
+        VireoCameraShownName(names[c.self], ids[c.self], names, ids, 4, shown, 32);
+        EXPECT_STREQ(c.shown, shown);
+    }
+    wchar_t alone[32];
+    VireoCameraShownName(L"Cam", L"id-z", names, ids, 0, alone, 32);
+    EXPECT_STREQ(L"Cam", alone);  // no other camera present
+}
+
 namespace {
 
 // A profile of the simulated camera holding the given controls.
