@@ -161,6 +161,55 @@ HRESULT IdentifyIndex(unsigned index, Identity *identity)
     return FindDevice(wanted, &moniker, identity);
 }
 
+// The place of a camera among the present ones of its name in the order of
+// their ids: 1 the first.
+HRESULT TwinPlace(const Identity &self, unsigned *place)
+{
+    *place = 1;
+    ComScope com;
+    if (!com.Usable())
+        return E_UNEXPECTED;
+    ComPtr<IEnumMoniker> monikers;
+    const HRESULT hr = Devices(&monikers);
+    if (FAILED(hr))
+        return hr;
+    Identity *other = static_cast<Identity *>(HeapAlloc(GetProcessHeap(), 0, sizeof(Identity)));
+    if (!other)
+        return E_OUTOFMEMORY;
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
+        Identify(moniker.Get(), other);
+        *place += CompareStringOrdinal(other->name, -1, self.name, -1, TRUE) == CSTR_EQUAL &&
+                  CompareStringOrdinal(other->id, -1, self.id, -1, TRUE) == CSTR_LESS_THAN;
+    }
+    HeapFree(GetProcessHeap(), 0, other);
+    return S_OK;
+}
+
+// What the calls of one device index tell: its name, its id, or the name
+// shown to a person (cut to size, terminated).
+enum class Told { Name, Id, Shown };
+HRESULT TellIndex(unsigned index, Told told, wchar_t *out, unsigned size)
+{
+    if (!out || !size)
+        return E_POINTER;
+    out[0] = L'\0';
+    Identity identity;
+    HRESULT hr = IdentifyIndex(index, &identity);
+    unsigned place = 1;
+    if (SUCCEEDED(hr) && told == Told::Shown)
+        hr = TwinPlace(identity, &place);
+    if (FAILED(hr))
+        return hr;
+    if (told == Told::Id)
+        StringCchCopyW(out, size, identity.id);
+    else if (place == 1)
+        StringCchCopyW(out, size, identity.name);
+    else
+        StringCchPrintfW(out, size, L"%s (%u)", identity.name, place);
+    return hr;
+}
+
 // Whether the handler's class is registered in one registry view.
 bool HandlerRegistered(REGSAM view)
 {
@@ -324,60 +373,17 @@ HRESULT VireoCameraDeviceCount(unsigned *count)
 
 HRESULT VireoCameraDeviceName(unsigned index, wchar_t *name, unsigned size)
 {
-    if (!name || !size)
-        return E_POINTER;
-    name[0] = L'\0';
-    Identity identity;
-    const HRESULT hr = IdentifyIndex(index, &identity);
-    if (SUCCEEDED(hr))
-        StringCchCopyW(name, size, identity.name);  // cut to size, terminated
-    return hr;
+    return TellIndex(index, Told::Name, name, size);
 }
 
 HRESULT VireoCameraDeviceId(unsigned index, wchar_t *id, unsigned size)
 {
-    if (!id || !size)
-        return E_POINTER;
-    id[0] = L'\0';
-    Identity identity;
-    const HRESULT hr = IdentifyIndex(index, &identity);
-    if (SUCCEEDED(hr))
-        StringCchCopyW(id, size, identity.id);  // cut to size, terminated
-    return hr;
+    return TellIndex(index, Told::Id, id, size);
 }
 
 HRESULT VireoCameraDeviceShownName(unsigned index, wchar_t *name, unsigned size)
 {
-    if (!name || !size)
-        return E_POINTER;
-    name[0] = L'\0';
-    ComScope com;
-    if (!com.Usable())
-        return E_UNEXPECTED;
-    Identity *all = static_cast<Identity *>(HeapAlloc(GetProcessHeap(), 0, 2 * sizeof(Identity)));
-    if (!all)
-        return E_OUTOFMEMORY;
-    Identity &self = all[0], &other = all[1];
-    HRESULT hr = IdentifyIndex(index, &self);
-    ComPtr<IEnumMoniker> monikers;
-    if (SUCCEEDED(hr))
-        hr = Devices(&monikers);
-    if (SUCCEEDED(hr)) {
-        // Each twin before this one in the order of ids moves its number on.
-        unsigned place = 1;
-        ComPtr<IMoniker> moniker;
-        while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
-            Identify(moniker.Get(), &other);
-            place += CompareStringOrdinal(other.name, -1, self.name, -1, TRUE) == CSTR_EQUAL &&
-                     CompareStringOrdinal(other.id, -1, self.id, -1, TRUE) == CSTR_LESS_THAN;
-        }
-        if (place == 1)
-            StringCchCopyW(name, size, self.name);
-        else
-            StringCchPrintfW(name, size, L"%s (%u)", self.name, place);
-    }
-    HeapFree(GetProcessHeap(), 0, all);
-    return hr;
+    return TellIndex(index, Told::Shown, name, size);
 }
 
 // "\\?\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000#{65e8773d-...}\global": the

@@ -8,26 +8,28 @@
 # output of apt-cache policy), so the decision can be tested without a
 # network (tests/setup/apt_suite_test.sh).
 
-# apt_i386_gaps: reads `apt-cache policy` (no package named) and prints each
-# suite that has an amd64 index and no i386 one, one a line. Suites pinned
-# below 1 (backports here) do not count.
-apt_i386_gaps() {
+# apt_indexes: reads `apt-cache policy` (no package named) and prints
+# "SUITE ARCH" for each index apt has; suites pinned below 1 (backports
+# here) do not count.
+apt_indexes() {
   awk '
     /^ *-?[0-9]+ .* Packages$/ { prio = $1; next }
-    /^ +release / {
+    /^ +release / && prio > 0 {
       suite = ""; arch = ""
       n = split($0, f, /[ ,]/)
       for (i = 1; i <= n; i++) {
         if (f[i] ~ /^n=/) suite = substr(f[i], 3)
         if (f[i] ~ /^b=/) arch = substr(f[i], 3)
       }
-      if (suite != "" && prio > 0) seen[suite, arch] = 1
-      if (suite != "" && prio > 0) suites[suite] = 1
-    }
-    END {
-      for (s in suites)
-        if (((s, "amd64") in seen) && !((s, "i386") in seen)) print s
-    }' | sort
+      if (suite != "") print suite, arch
+    }' | sort -u
+}
+
+# apt_i386_gaps: reads `apt-cache policy` and prints each suite that has an
+# amd64 index and no i386 one, one a line.
+apt_i386_gaps() {
+  apt_indexes | awk '{ has[$1, $2] = 1; suites[$1] = 1 }
+    END { for (s in suites) if (((s, "amd64") in has) && !((s, "i386") in has)) print s }' | sort
 }
 
 # apt_one_suite: reads `apt-cache policy` and prints the suite to take both
@@ -35,26 +37,11 @@ apt_i386_gaps() {
 # suite named without a dash, bookworm beside bookworm-security), where it
 # has both; nothing when no suite lacks an index or none has both.
 apt_one_suite() {
-  local text gaps
+  local text
   text=$(cat)
-  gaps=$(printf '%s\n' "$text" | apt_i386_gaps)
-  [ -n "$gaps" ] || return 0
-  printf '%s\n' "$text" | awk '
-    /^ *-?[0-9]+ .* Packages$/ { prio = $1; next }
-    /^ +release / {
-      suite = ""; arch = ""
-      n = split($0, f, /[ ,]/)
-      for (i = 1; i <= n; i++) {
-        if (f[i] ~ /^n=/) suite = substr(f[i], 3)
-        if (f[i] ~ /^b=/) arch = substr(f[i], 3)
-      }
-      if (suite != "" && prio > 0 && suite !~ /-/) seen[suite, arch] = 1
-      if (suite != "" && prio > 0 && suite !~ /-/) suites[suite] = 1
-    }
-    END {
-      for (s in suites)
-        if (((s, "amd64") in seen) && ((s, "i386") in seen)) { print s; exit }
-    }'
+  [ -n "$(printf '%s\n' "$text" | apt_i386_gaps)" ] || return 0
+  printf '%s\n' "$text" | apt_indexes | awk '$1 !~ /-/ { has[$1, $2] = 1; suites[$1] = 1 }
+    END { for (s in suites) if (((s, "amd64") in has) && ((s, "i386") in has)) { print s; exit } }'
 }
 
 # apt_pin_to_suite SUITE: reads `apt-cache policy PKG...` (amd64 packages)
