@@ -31,8 +31,8 @@ void SignalChange(ULONG property, const void *block, HRESULT hr)
     if (FAILED(hr) || !block)
         return;
     const ULONG kind = static_cast<const ULONG *>(block)[1];
-    const bool change = (property == VALUE10H && kind == SET_DATA) ||
-                        (property == VALUE20H && kind == SET_ENABLE);
+    const bool change =
+        (property == VALUE10H && kind == SET_DATA) || (property == VALUE20H && kind == SET_ENABLE);
     if (!change)
         return;
     const DWORD error = GetLastError();  // the caller's, left as it was

@@ -114,10 +114,9 @@ TEST(KeeperRules, ChangesSettleBeforeTheReading)
         ULONGLONG first, last, now;
         DWORD wait;
     } cases[] = {
-        {1000, 1000, 1000, 300},  // one change: 300 ms after it
-        {1000, 1000, 1300, 0},
-        {1000, 1200, 1300, 200},  // a later change puts the reading off
-        {1000, 2900, 2950, 50},   // but 2 s after the first, at the latest
+        {1000, 1000, 1000, 300},                           // one change: 300 ms after it
+        {1000, 1000, 1300, 0},   {1000, 1200, 1300, 200},  // a later change puts the reading off
+        {1000, 2900, 2950, 50},                            // but 2 s after the first, at the latest
         {1000, 2990, 3000, 0},
     };
     for (const auto &c : cases)
@@ -134,11 +133,11 @@ TEST(KeeperRules, PhaseTransitions)
         P to;
     } cases[] = {
         {P::Absent, Event::Arrived, P::Returning},
-        {P::Absent, Event::Seen, P::Returning},      // first sight in a reading
-        {P::Absent, Event::Restore, P::Absent},      // nothing to restore onto
+        {P::Absent, Event::Seen, P::Returning},  // first sight in a reading
+        {P::Absent, Event::Restore, P::Absent},  // nothing to restore onto
         {P::Absent, Event::Hold, P::Absent},
         {P::Returning, Event::Begin, P::Restoring},
-        {P::Returning, Event::Hold, P::Held},        // a suspend before its restore
+        {P::Returning, Event::Hold, P::Held},          // a suspend before its restore
         {P::Restoring, Event::Arrived, P::Restoring},  // another interface class
         {P::Restoring, Event::Done, P::Kept},
         {P::Restoring, Event::Retry, P::Returning},
@@ -149,8 +148,8 @@ TEST(KeeperRules, PhaseTransitions)
         {P::Kept, Event::Hold, P::Held},
         {P::Kept, Event::Arrived, P::Returning},
         {P::Kept, Event::Missing, P::Absent},
-        {P::Held, Event::Seen, P::Held},     // a reading does not end a hold
-        {P::Held, Event::Done, P::Held},     // nor a stale restore's end
+        {P::Held, Event::Seen, P::Held},  // a reading does not end a hold
+        {P::Held, Event::Done, P::Held},  // nor a stale restore's end
         {P::Held, Event::Restore, P::Returning},
         {P::GivenUp, Event::Seen, P::GivenUp},  // no restore in a loop
         {P::GivenUp, Event::Hold, P::GivenUp},
@@ -158,7 +157,8 @@ TEST(KeeperRules, PhaseTransitions)
         {P::GivenUp, Event::Restore, P::Returning},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(keeper::PhaseName(keeper::Next(c.from, c.event)), std::string(keeper::PhaseName(c.to)))
+        EXPECT_EQ(keeper::PhaseName(keeper::Next(c.from, c.event)),
+                  std::string(keeper::PhaseName(c.to)))
             << keeper::PhaseName(c.from) << " on event " << static_cast<int>(c.event);
 }
 
@@ -166,7 +166,18 @@ TEST(KeeperRules, PhaseTransitions)
 // READ: its values read here (asked at the end whether they may be saved;
 // without a READ, values read at the end). BEGIN, END: a restore begun and
 // ended later with Done. ARRIVE_LATER: an arrival 5 s after the first.
-enum Step { SEEN, SEEN_NONE, ARRIVE, ARRIVE_LATER, REMOVED, HOLD_ALL, RESTORE_ALL, BEGIN, END, READ };
+enum Step {
+    SEEN,
+    SEEN_NONE,
+    ARRIVE,
+    ARRIVE_LATER,
+    REMOVED,
+    HOLD_ALL,
+    RESTORE_ALL,
+    BEGIN,
+    END,
+    READ
+};
 
 TEST(KeeperRules, WhenACameraMayBeSaved)
 {
@@ -178,13 +189,17 @@ TEST(KeeperRules, WhenACameraMayBeSaved)
         {"first sight: not before its restore", {SEEN}, false},
         {"restored: saved", {SEEN, BEGIN, END}, true},
         {"arrived again: not", {SEEN, BEGIN, END, ARRIVE}, false},
-        {"the same arrival under three classes: one restore", {ARRIVE, BEGIN, ARRIVE, END, ARRIVE}, true},
+        {"the same arrival under three classes: one restore",
+         {ARRIVE, BEGIN, ARRIVE, END, ARRIVE},
+         true},
         {"a later arrival: a new restore", {ARRIVE, BEGIN, END, ARRIVE_LATER}, false},
         {"removed and back at once: a new restore", {ARRIVE, BEGIN, END, REMOVED, ARRIVE}, false},
         {"gone from a reading: not", {SEEN, BEGIN, END, SEEN_NONE}, false},
         {"held: not, also after a reading", {SEEN, BEGIN, END, HOLD_ALL, SEEN}, false},
         {"held, then restored: saved", {SEEN, BEGIN, END, HOLD_ALL, RESTORE_ALL, BEGIN, END}, true},
-        {"values read before a hold: not", {SEEN, BEGIN, END, READ, HOLD_ALL, RESTORE_ALL, BEGIN, END}, false},
+        {"values read before a hold: not",
+         {SEEN, BEGIN, END, READ, HOLD_ALL, RESTORE_ALL, BEGIN, END},
+         false},
         {"a restore ending after a hold: not", {SEEN, BEGIN, HOLD_ALL, END}, false},
     };
     for (const auto &c : cases) {
@@ -217,11 +232,15 @@ TEST(KeeperRules, NamesAndFileNames)
 {
     const struct {
         const wchar_t *read, *stored;
-    } names[] = {{L"Vireo Camera ", L"Vireo Camera"}, {L"\tVireo\x01" L"Camera", L"Vireo Camera"}};
+    } names[] = {{L"Vireo Camera ", L"Vireo Camera"},
+                 {L"\tVireo\x01"
+                  L"Camera",
+                  L"Vireo Camera"}};
     for (const auto &n : names)
         EXPECT_EQ(keeper::NormalName(n.read), keeper::NormalName(n.stored));
 
-    const std::wstring longId = L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#" + std::wstring(120, L'7') + L"&0&000";
+    const std::wstring longId =
+        L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#" + std::wstring(120, L'7') + L"&0&000";
     const struct {
         std::wstring a, b;
         bool same;

@@ -147,7 +147,6 @@ protected:
 
 }  // namespace
 
-
 TEST_F(KeeperTest, AChangeThroughIFaceIsKeptAndAnIdleCameraIsAskedNothing)
 {
     StartKeeper();
@@ -207,8 +206,8 @@ public:
         CreateDirectoryW(m_folder.c_str(), NULL);
         DWORD size = sizeof(m_before);
         m_had = RegGetValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData",
-                             RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, m_before, &size) ==
-                ERROR_SUCCESS;
+                             RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, m_before,
+                             &size) == ERROR_SUCCESS;
         Set(m_folder.c_str());
     }
     ~LongLocalFolder()
@@ -217,7 +216,8 @@ public:
             Set(m_before);
         else
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData");
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
+        RegDeleteTreeW(HKEY_CURRENT_USER,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
     }
     const std::wstring &Folder() const { return m_folder; }
 
@@ -307,8 +307,9 @@ TEST_F(KeeperTest, ThreeArrivalsOfOneCameraGiveOneRestore)
     ASSERT_TRUE(WaitSaved(0, EXPOSURE, 500));
     ASSERT_EQ(S_OK, m_cam.Unplug());
     ASSERT_EQ(S_OK, m_cam.Plug());  // the camera class's arrival
-    const GUID others[] = {SIMCAM_CAPTURE_CLASS,
-                           {0x6994AD05, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}};
+    const GUID others[] = {
+        SIMCAM_CAPTURE_CLASS,
+        {0x6994AD05, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}};
     for (const GUID &c : others) {
         const std::wstring path = SimCamDevicePath(0, c);
         std::vector<BYTE> bytes(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + path.size() * 2);

@@ -87,16 +87,16 @@ enum class Phase {
 // asked for (start, resume, unlock, keep on, the menu), the steps of its
 // restore, a hold.
 enum class Event {
-    Arrived,   // a device message (one per interface class: one restore)
-    Removed,   // a device message
-    Seen,      // present in a reading of the devices
-    Missing,   // absent from a reading of the devices
-    Restore,   // a restore asked for
-    Begin,     // its restore starts
-    Done,      // its restore ended: restored, nothing to restore
-    Retry,     // its restore is tried again later
-    GiveUp,    // its restore given up
-    Hold       // nothing saved until the next restore
+    Arrived,  // a device message (one per interface class: one restore)
+    Removed,  // a device message
+    Seen,     // present in a reading of the devices
+    Missing,  // absent from a reading of the devices
+    Restore,  // a restore asked for
+    Begin,    // its restore starts
+    Done,     // its restore ended: restored, nothing to restore
+    Retry,    // its restore is tried again later
+    GiveUp,   // its restore given up
+    Hold      // nothing saved until the next restore
 };
 
 // The one table of transitions.

@@ -105,23 +105,19 @@ size_t Queue::Size() const
 // order of Event.
 Phase Next(Phase phase, Event event)
 {
-    using P = Phase;
+    const Phase A = Phase::Absent, Rt = Phase::Returning, Rs = Phase::Restoring, K = Phase::Kept,
+                H = Phase::Held, G = Phase::GivenUp;
+    // clang-format off
     static const Phase kTable[6][10] = {
-        //        Arrived       Removed    Seen          Missing    Restore       Begin
-        //        Done          Retry         GiveUp        Hold
-        /* Absent */ {P::Returning, P::Absent, P::Returning, P::Absent, P::Absent, P::Absent,
-                      P::Absent, P::Absent, P::Absent, P::Absent},
-        /* Returning */ {P::Returning, P::Absent, P::Returning, P::Absent, P::Returning,
-                         P::Restoring, P::Returning, P::Returning, P::Returning, P::Held},
-        /* Restoring */ {P::Restoring, P::Absent, P::Restoring, P::Absent, P::Returning,
-                         P::Restoring, P::Kept, P::Returning, P::GivenUp, P::Held},
-        /* Kept */ {P::Returning, P::Absent, P::Kept, P::Absent, P::Returning, P::Kept, P::Kept,
-                    P::Kept, P::Kept, P::Held},
-        /* Held */ {P::Returning, P::Absent, P::Held, P::Absent, P::Returning, P::Held, P::Held,
-                    P::Held, P::Held, P::Held},
-        /* GivenUp */ {P::Returning, P::Absent, P::GivenUp, P::Absent, P::Returning, P::GivenUp,
-                       P::GivenUp, P::GivenUp, P::GivenUp, P::GivenUp},
+        //            Arrived Removed Seen Missing Restore Begin Done Retry GiveUp Hold
+        /* absent */    {Rt,  A,      Rt,  A,      A,      A,    A,   A,    A,     A},
+        /* returning */ {Rt,  A,      Rt,  A,      Rt,     Rs,   Rt,  Rt,   Rt,    H},
+        /* restoring */ {Rs,  A,      Rs,  A,      Rt,     Rs,   K,   Rt,   G,     H},
+        /* kept */      {Rt,  A,      K,   A,      Rt,     K,    K,   K,    K,     H},
+        /* held */      {Rt,  A,      H,   A,      Rt,     H,    H,   H,    H,     H},
+        /* given up */  {Rt,  A,      G,   A,      Rt,     G,    G,   G,    G,     G},
     };
+    // clang-format on
     return kTable[static_cast<int>(phase)][static_cast<int>(event)];
 }
 
