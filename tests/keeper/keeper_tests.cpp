@@ -106,7 +106,7 @@ protected:
         return count;
     }
     static HWND Window() { return FindWindowW(VIREO_KEEPER_WINDOW_CLASS, NULL); }
-    // Started, and its first restore of every camera ended.
+    // Started, and its first restore of that many cameras ended.
     void StartKeeper(size_t cameras = 1)
     {
         ASSERT_TRUE(m_keeper.Start(L"\"" + wintest::BinDir() + L"vireokeep.exe\""));
@@ -375,7 +375,7 @@ TEST_F(KeeperTest, WhatCannotBeRestoredIsLeftAndLogged)
         WriteFile(file, c.profile, static_cast<DWORD>(strlen(c.profile)), &written, NULL);
         if (!c.locked)
             CloseHandle(file);
-        StartKeeper();
+        StartKeeper(0);
         EXPECT_TRUE(WaitLog(c.logged)) << Log();
         EXPECT_EQ(std::string::npos, Log().find("retry restore")) << Log();
         EXPECT_EQ(c.setAside, GetFileAttributesW((path + VIREO_KEEPER_BAD_EXT).c_str()) !=

@@ -190,12 +190,11 @@ std::vector<std::wstring> DeviceIds()
     std::vector<std::wstring> ids;
     Microsoft::WRL::ComPtr<ICreateDevEnum> devices;
     Microsoft::WRL::ComPtr<IEnumMoniker> monikers;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum,
-                                reinterpret_cast<void **>(devices.GetAddressOf()))) ||
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(),
-                                       0) != S_OK ||
-        !monikers)
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&devices));
+    if (SUCCEEDED(hr))
+        hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    if (hr != S_OK || !monikers)  // S_FALSE: no device at all
         return ids;
     Microsoft::WRL::ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
