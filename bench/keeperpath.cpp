@@ -199,8 +199,10 @@ bool RunKeeper(std::vector<Row> &rows)
     }
     const double cpuPerHour = (cpu[1] - cpu[0]) / idleSeconds * 3600;
     Keeper keeper;
-    if (!StartAndSave(keeper, profile))
+    if (!StartAndSave(keeper, profile)) {
+        printf("keeper: the restarted keeper did not save a change\n");
         return false;
+    }
 
     // A change through IFace to the profile written.
     std::vector<double> changes;
@@ -212,8 +214,10 @@ bool RunKeeper(std::vector<Row> &rows)
         }
         changes.push_back(ms);
     }
-    if (ChangeToProfileMs(profile, 500) < 0)
+    if (ChangeToProfileMs(profile, 500) < 0) {
+        printf("keeper: EXPOSURE 500 did not reach the profile\n");
         return false;
+    }
 
     // Replug: from the arrival message to the last value written.
     std::vector<double> restores;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "changesignal.h"
 #include "keeper.h"
 #include "keeperpaths.h"
 #include "wintest.h"
@@ -106,6 +107,36 @@ TEST(KeeperRules, QueueOrderAndMerging)
         }
         EXPECT_EQ(left, c.ids) << c.name;
     }
+}
+
+// The handler's signal: a successful SET_DATA or SET_ENABLE sets the
+// session's event, nothing else does, and the caller's last error stays.
+TEST(KeeperRules, TheHandlerSignalsEachChangeOnly)
+{
+    HANDLE event = CreateEventW(NULL, FALSE, FALSE, VIREO_CHANGE_EVENT);
+    ASSERT_TRUE(event != NULL);
+    const struct {
+        ULONG property, kind;
+        HRESULT hr;
+        bool block, signalled;
+    } cases[] = {
+        {VALUE10H, SET_DATA, S_OK, true, true},
+        {VALUE20H, SET_ENABLE, S_OK, true, true},
+        {VALUE10H, SET_DATA, E_ACCESSDENIED, true, false},  // the camera refused it
+        {VALUE10H, SET_DATA, S_OK, false, false},           // no block
+        {VALUE10H, GET_ENABLE, S_OK, true, false},
+        {VALUE20H, SET_DATA, S_OK, true, false},
+        {VALUE30H, SET_DATA, S_OK, true, false},  // an opaque block
+    };
+    for (const auto &c : cases) {
+        ULONG block[8] = {EXPOSURE, c.kind, 500};
+        SetLastError(1234);
+        SignalChange(c.property, c.block ? block : NULL, c.hr);
+        EXPECT_EQ(1234u, GetLastError());
+        EXPECT_EQ(c.signalled, WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
+            << c.property << " " << c.kind;
+    }
+    CloseHandle(event);
 }
 
 TEST(KeeperRules, ChangesSettleBeforeTheReading)

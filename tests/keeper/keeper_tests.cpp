@@ -193,6 +193,13 @@ TEST_F(KeeperTest, ReplugGivesEachCameraItsOwnValuesBack)
     ASSERT_TRUE(WaitLog("no profile of \"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0002\""));
     for (const SimRequest &r : third.Log())
         EXPECT_FALSE(r.isSet) << "a request set something on the new camera";
+    // Each camera's last restore, for an inventory.
+    for (const auto &c : {std::make_pair(1u, S_OK), std::make_pair(2u, S_FALSE)}) {
+        VireoKeeperRestore last = {};
+        EXPECT_TRUE(
+            wintest::WaitUntil([&] { return VireoKeeperLastRestore(Id(c.first).c_str(), &last); }));
+        EXPECT_EQ(c.second, last.result) << c.first;
+    }
 }
 
 // %LOCALAPPDATA% in a folder so long that a profile's path passes MAX_PATH.

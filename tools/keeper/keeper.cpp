@@ -661,22 +661,31 @@ void Keeper::Remember(const Item &item)
     const std::vector<std::wstring> ids = DeviceIds();
     for (const std::wstring &id : m_cameras.Seen(ids))
         QueueRestore(id, "found");
+    bool failed = false;
     for (const std::wstring &id : ids)
-        RememberOne(id, item);
+        failed = !RememberOne(id, item) || failed;
+    // A file another program has open a moment: the reading is tried again
+    // a few times (the failure logged once).
+    if (failed && item.attempt < kSaveAttempts) {
+        Item again = item;
+        ++again.attempt;
+        again.notBefore = GetTickCount64() + RetryPause(again.attempt);
+        m_queue.Push(again);
+    }
     Changed();
 }
 
-void Keeper::RememberOne(const std::wstring &id, const Item &item)
+bool Keeper::RememberOne(const std::wstring &id, const Item &item)
 {
     const unsigned generation = m_cameras.Generation(id);
     if (!m_cameras.MaySave(id, generation))
-        return;
+        return true;
     VireoCamera *camera = NULL;
     HRESULT hr = VireoCameraOpenId(id.c_str(), &camera);
     if (FAILED(hr)) {
         if (NotOurs(hr))
             m_cameras.Answered(id, std::wstring(), false);
-        return;
+        return true;
     }
     VireoProfile profile;
     hr = VireoCameraReadProfile(camera, &profile);
@@ -684,26 +693,27 @@ void Keeper::RememberOne(const std::wstring &id, const Item &item)
     VireoCameraClose(camera);
     // Only values read whole, while nothing happened to the camera.
     if (FAILED(hr) || !m_cameras.MaySave(id, generation))
-        return;
+        return true;
     const std::wstring path = ProfilePath(id);
     if (path.empty()) {
         SaveFailed(id, HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), "no whole profile path");
-        return;
+        return true;  // lasting
     }
     if (SameAsSaved(path, profile, id))
-        return;
+        return true;
     VireoProfileProblem problem = {};
     VireoKeeperCreateCameraFolder();
     hr = VireoProfileWrite(path.c_str(), &profile, &problem);
     if (FAILED(hr)) {
         SaveFailed(id, hr, problem.message);
-        return;
+        return false;
     }
     {
         std::lock_guard<std::mutex> hold(m_failLock);
         m_saveFailures.erase(Cameras::Key(id));
     }
     m_log->Write(L"save " + Quoted(id) + L" " + profile.device + L" (" + Wide(item.reason) + L")");
+    return true;
 }
 
 // A save that fails the same way again is logged once.

@@ -31,6 +31,8 @@ const DWORD kRetryWindowMs = 15000;
 const DWORD kSettleMs = 300;
 const DWORD kSettleMostMs = 2000;
 const DWORD kSameArrivalMs = 2000;
+// A reading whose save failed is tried again this many times.
+const unsigned kSaveAttempts = 4;
 DWORD SettleWait(ULONGLONG first, ULONGLONG last, ULONGLONG now);
 
 enum class Work {
@@ -47,7 +49,7 @@ struct Item {
     std::string reason;       // for the log: "start", "arrival", "resume", ...
     ULONGLONG notBefore = 0;  // a retry's time (GetTickCount64)
     ULONGLONG deadline = 0;   // Restore: the end of its retries
-    unsigned attempt = 0;     // Restore: retries so far
+    unsigned attempt = 0;     // Restore, Remember: retries so far
 };
 
 // The worker's queue. One pending restore per camera (one id key), one
@@ -228,7 +230,7 @@ private:
     void Retry(Item item, unsigned begun, HRESULT hr);
     void RestoreAll(const Item &item);
     void Remember(const Item &item);
-    void RememberOne(const std::wstring &id, const Item &item);
+    bool RememberOne(const std::wstring &id, const Item &item);  // false: the save failed
     void SaveFailed(const std::wstring &id, HRESULT hr, const char *message);
     void Defaults(const Item &item);
     void QueueRestore(const std::wstring &id, const char *reason);
