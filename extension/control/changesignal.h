@@ -10,7 +10,7 @@
 // a keeper runs (or a program that signalled it still holds it).
 #define VIREO_CHANGE_EVENT L"Local\\VireoKeeperChanged"
 
-// After a request of property 0 or 1 (prop) ended in hr: a successful
+// After a set of property (any of the five) ended in hr: a successful
 // SET_DATA or SET_ENABLE sets the event. Never waits, never fails, changes
 // nothing the caller sees; with no keeper it costs one failed open.
 void SignalChange(ULONG property, const void *block, HRESULT hr);

@@ -1,8 +1,9 @@
 // keeper.h - the Camera Settings Keeper without its window: the work queue
-// and its retries, the table that decides when a camera may be saved and
-// when it needs a restore, the log, and the worker thread that talks to the
-// cameras. The window (main.cpp) only turns messages into calls of Keeper's
-// On... functions, which never wait on a camera.
+// and its retries, each camera's phase (one table: when it may be saved and
+// when it needs a restore), the log, the worker thread that talks to the
+// cameras and the listener that hears of changes made through IFace. The
+// window (main.cpp) only turns messages into calls of Keeper's On...
+// functions, which never wait on a camera.
 #ifndef VIREO_KEEPER_KEEPER_H
 #define VIREO_KEEPER_KEEPER_H
 

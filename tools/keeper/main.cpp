@@ -1,7 +1,8 @@
 // vireokeep: the Camera Settings Keeper. A hidden window hears of cameras
 // arriving and leaving, of suspend and resume, of the session's lock and
 // unlock and of its end; a notification-area icon offers the menu. Every
-// event only queues work for the keeper's worker thread (keeper.h).
+// event only queues work for the keeper's worker thread or puts the cameras
+// on hold (keeper.h); it never waits on a camera.
 #include <windows.h>
 #include <dbt.h>
 #include <shellapi.h>
@@ -150,7 +151,7 @@ void Command(UINT id)
     }
 }
 
-// Saves every camera and lets the keeper end.
+// Saves a change still settling, holds every camera and lets the keeper end.
 void End(const char *reason)
 {
     if (g_app.ended)
