@@ -411,14 +411,24 @@ void VireoCameraIdFromPath(const wchar_t *path, wchar_t *id, unsigned size)
     id[keep] = L'\0';
 }
 
+void VireoCameraIdKey(const wchar_t *id, wchar_t *key, unsigned size)
+{
+    if (!key || !size)
+        return;
+    VireoCameraIdFromPath(id, key, size);
+    const int length = static_cast<int>(wcslen(key));
+    if (length)
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, key, length, key, length);
+}
+
 int VireoCameraSameId(const wchar_t *a, const wchar_t *b)
 {
     if (!a || !b)
         return 0;
     WCHAR left[VIREO_ID_CAPACITY], right[VIREO_ID_CAPACITY];
-    VireoCameraIdFromPath(a, left, VIREO_ID_CAPACITY);
-    VireoCameraIdFromPath(b, right, VIREO_ID_CAPACITY);
-    return left[0] && _wcsicmp(left, right) == 0;
+    VireoCameraIdKey(a, left, VIREO_ID_CAPACITY);
+    VireoCameraIdKey(b, right, VIREO_ID_CAPACITY);
+    return left[0] && wcscmp(left, right) == 0;
 }
 
 HRESULT VireoCameraOpenIndex(unsigned index, VireoCamera **camera)

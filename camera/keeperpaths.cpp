@@ -1,14 +1,17 @@
 // keeperpaths.cpp - the keeper's registry settings, folders and file names.
 #include "keeperpaths.h"
 
+#include "vireocamera.h"
+
 #include <shlobj.h>
 #include <strsafe.h>
 #include <wchar.h>
-#include <wctype.h>
+
+#include <string>
 
 namespace {
 
-const unsigned kLongestName = 160;
+const unsigned kLongestName = 160;  // then "~" and eight hex digits
 
 DWORD ReadDword(const wchar_t *name, DWORD fallback)
 {
@@ -30,15 +33,6 @@ bool IsKept(wchar_t c)
 }
 
 }  // namespace
-
-extern "C" DWORD VireoKeeperRememberSeconds(void)
-{
-    const DWORD seconds = ReadDword(VIREO_KEEPER_REMEMBER_SECONDS, VIREO_KEEPER_REMEMBER_DEFAULT);
-    if (seconds < VIREO_KEEPER_REMEMBER_MIN)
-        return VIREO_KEEPER_REMEMBER_MIN;
-    return seconds > VIREO_KEEPER_REMEMBER_MAX ? static_cast<DWORD>(VIREO_KEEPER_REMEMBER_MAX)
-                                               : seconds;
-}
 
 extern "C" int VireoKeeperKeep(void)
 {
@@ -80,44 +74,97 @@ extern "C" void VireoKeeperFileName(const wchar_t *id, wchar_t *name, unsigned s
 {
     if (!size)
         return;
-    wchar_t form[kLongestName + 16];
+    wchar_t key[VIREO_ID_CAPACITY];
+    VireoCameraIdKey(id, key, VIREO_ID_CAPACITY);
+    wchar_t form[VIREO_KEEPER_NAME_CAPACITY];
     unsigned length = 0;
-    unsigned hash = 2166136261u;  // FNV-1a over the lower-case id
+    unsigned hash = 2166136261u;  // FNV-1a over the key
     bool cut = false;
-    for (const wchar_t *p = id; *p; ++p) {
-        const wchar_t c = static_cast<wchar_t>(towlower(*p));
-        hash = (hash ^ static_cast<unsigned>(c)) * 16777619u;
+    for (const wchar_t *p = key; *p; ++p) {
+        hash = (hash ^ static_cast<unsigned>(*p)) * 16777619u;
         if (cut)
             continue;
-        wchar_t piece[8] = {c, 0};
-        if (!IsKept(c))
-            StringCchPrintfW(piece, 8, L"%%%04X", static_cast<unsigned>(c));
+        wchar_t piece[8] = {*p, 0};
+        if (!IsKept(*p))
+            StringCchPrintfW(piece, 8, L"%%%04X", static_cast<unsigned>(*p));
         const unsigned pieceLength = static_cast<unsigned>(wcslen(piece));
-        if (length + pieceLength > kLongestName) {
-            cut = true;
-            continue;
+        cut = length + pieceLength > kLongestName;
+        if (!cut) {
+            wmemcpy(form + length, piece, pieceLength);
+            length += pieceLength;
         }
-        wmemcpy(form + length, piece, pieceLength);
-        length += pieceLength;
     }
     form[length] = 0;
     if (cut)
-        StringCchPrintfW(form + length, 16, L"~%08X", hash);
+        StringCchPrintfW(form + length, VIREO_KEEPER_NAME_CAPACITY - length, L"~%08X", hash);
     StringCchCopyW(name, size, form);
 }
 
 extern "C" BOOL VireoKeeperProfilePath(const wchar_t *id, wchar_t *path, unsigned size)
 {
-    wchar_t folder[MAX_PATH], name[kLongestName + 16];
+    wchar_t folder[MAX_PATH], name[VIREO_KEEPER_NAME_CAPACITY];
+    if (!size)
+        return FALSE;
+    path[0] = L'\0';
     if (!VireoKeeperCameraFolder(folder, MAX_PATH))
         return FALSE;
-    VireoKeeperFileName(id, name, kLongestName + 16);
-    return size && SUCCEEDED(StringCchPrintfW(path, size, L"%s\\%s%s", folder, name,
-                                              VIREO_KEEPER_PROFILE_EXT));
+    VireoKeeperFileName(id, name, VIREO_KEEPER_NAME_CAPACITY);
+    const size_t length = wcslen(folder) + 1 + wcslen(name) + wcslen(VIREO_KEEPER_PROFILE_EXT);
+    // The long form for a name past MAX_PATH, unless the folder is already
+    // in it or is a network one.
+    const bool prefixed = length >= MAX_PATH && wcsncmp(folder, L"\\\\", 2) != 0;
+    if (FAILED(StringCchPrintfW(path, size, L"%s%s\\%s%s", prefixed ? L"\\\\?\\" : L"", folder,
+                                name, VIREO_KEEPER_PROFILE_EXT))) {
+        path[0] = L'\0';
+        return FALSE;
+    }
+    return TRUE;
 }
 
 extern "C" BOOL VireoKeeperLogPath(wchar_t *path, unsigned size)
 {
     wchar_t folder[MAX_PATH];
     return VireoKeeperFolder(folder, MAX_PATH) && Join(path, size, folder, L"\\keeper.log");
+}
+
+namespace {
+
+HKEY OpenRestores(REGSAM access)
+{
+    HKEY key = NULL;
+    const std::wstring name = std::wstring(VIREO_KEEPER_KEY) + L"\\" + VIREO_KEEPER_RESTORES;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, NULL, 0, access, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
+        return NULL;
+    return key;
+}
+
+}  // namespace
+
+extern "C" LONG VireoKeeperSetLastRestore(const wchar_t *id, HRESULT result)
+{
+    wchar_t name[VIREO_KEEPER_NAME_CAPACITY];
+    VireoKeeperFileName(id, name, VIREO_KEEPER_NAME_CAPACITY);
+    VireoKeeperRestore restore = {};
+    GetSystemTimeAsFileTime(&restore.time);
+    restore.result = result;
+    HKEY key = OpenRestores(KEY_SET_VALUE);
+    if (!key)
+        return ERROR_ACCESS_DENIED;
+    const LONG status = RegSetValueExW(key, name, 0, REG_BINARY,
+                                       reinterpret_cast<const BYTE *>(&restore), sizeof(restore));
+    RegCloseKey(key);
+    return status;
+}
+
+extern "C" BOOL VireoKeeperLastRestore(const wchar_t *id, VireoKeeperRestore *restore)
+{
+    wchar_t name[VIREO_KEEPER_NAME_CAPACITY];
+    VireoKeeperFileName(id, name, VIREO_KEEPER_NAME_CAPACITY);
+    const std::wstring key = std::wstring(VIREO_KEEPER_KEY) + L"\\" + VIREO_KEEPER_RESTORES;
+    DWORD size = sizeof(*restore);
+    return restore &&
+           RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_BINARY, NULL, restore,
+                        &size) == ERROR_SUCCESS &&
+           size == sizeof(*restore);
 }

@@ -81,6 +81,10 @@ HRESULT VireoCameraDeviceId(unsigned index, wchar_t *id, unsigned size);
 /* The id of a device path or a dbcc_name: the path without its interface
  * class part (cut to size characters, terminated). */
 void VireoCameraIdFromPath(const wchar_t *path, wchar_t *id, unsigned size);
+/* The one case-folding rule for ids in the kit: the key of an id or device
+ * path is its id in lower case (invariant locale), and two ids name one
+ * camera when their keys are equal (cut to size characters, terminated). */
+void VireoCameraIdKey(const wchar_t *id, wchar_t *key, unsigned size);
 /* Non-zero when a and b (ids or device paths) name one camera. */
 int VireoCameraSameId(const wchar_t *a, const wchar_t *b);
 

@@ -1,5 +1,7 @@
 #include "handler.h"
 
+#include "changesignal.h"
+
 #include <new>
 #include <stdio.h>
 #include <strmif.h>
@@ -58,7 +60,9 @@ HRESULT STDMETHODCALLTYPE CInterfaceHandler::NonDelegatingQueryInterface(REFIID 
 HRESULT CInterfaceHandler::SetBlock(ULONG property, void *block, ULONG size)
 {
     GUID set = CameraPropertySet;
-    return m_pKsPropertySet->Set(set, property, NULL, 0, block, size);
+    const HRESULT hr = m_pKsPropertySet->Set(set, property, NULL, 0, block, size);
+    SignalChange(property, block, hr);
+    return hr;
 }
 
 HRESULT CInterfaceHandler::GetBlock(ULONG property, void *block, ULONG size, DWORD *returned,

@@ -1,14 +1,19 @@
 // The keeper's rules without a window or a camera: the retries' pauses,
-// the queue's order and merging, when a camera may be saved, and the log's
-// rotation.
+// the changes' settling, the queue's order and merging, each camera's
+// phases, when it may be saved, names and file names, and the log's
+// turnover.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
+#include "changesignal.h"
 #include "keeper.h"
+#include "keeperpaths.h"
 #include "wintest.h"
 
 namespace {
@@ -47,7 +52,6 @@ std::wstring Label(const Item &item)
     case Work::Restore: return item.id;
     case Work::RestoreAll: return L"all";
     case Work::Remember: return L"remember";
-    case Work::SaveAll: return L"save";
     case Work::Defaults: return L"defaults " + item.id;
     default: return L"quit";
     }
@@ -69,10 +73,10 @@ TEST(KeeperRules, QueueOrderAndMerging)
          0,
          {L"remember", L"all"}},
         {"a retry not yet due lets the others pass",
-         {Make(Work::Restore, L"a", 500, 1), Make(Work::SaveAll), Make(Work::Quit)},
+         {Make(Work::Restore, L"a", 500, 1), Make(Work::Remember), Make(Work::Quit)},
          {true, true, true},
          100,
-         {L"save", L"quit"}},
+         {L"remember", L"quit"}},
         {"a new return makes a waiting retry due",
          {Make(Work::Restore, L"a", 500, 3), Make(Work::Restore, L"a", 0, 0)},
          {true, false},
@@ -83,12 +87,11 @@ TEST(KeeperRules, QueueOrderAndMerging)
          {true, false},
          100,
          {L"a"}},
-        {"saves and defaults are never merged",
-         {Make(Work::SaveAll), Make(Work::SaveAll), Make(Work::Defaults, L"a"),
-          Make(Work::Defaults, L"a")},
-         {true, true, true, true},
+        {"factory settings are never merged",
+         {Make(Work::Defaults, L"a"), Make(Work::Defaults, L"a")},
+         {true, true},
          0,
-         {L"save", L"save", L"defaults a", L"defaults a"}},
+         {L"defaults a", L"defaults a"}},
     };
     for (const QueueCase &c : cases) {
         keeper::Queue queue;
@@ -106,66 +109,145 @@ TEST(KeeperRules, QueueOrderAndMerging)
     }
 }
 
-// Steps on the table of cameras. READ: camera "a"'s values are read here
-// (the last step asks whether they may be saved; without a READ, values read
-// at the end). BEGIN and ENDED_BEGUN: a restore begun and ended later;
-// ENDED_A: a restore begun and ended at once.
-enum Step {
-    SEEN_A,
-    SEEN_NONE,
-    RETURNED_A,
-    REMOVED_A,
-    HOLD_ALL,
-    RELEASE,
-    ENDED_A,
-    BEGIN,
-    ENDED_BEGUN,
-    GIVEN_UP_A,
-    READ
-};
+// The handler's signal: a successful SET_DATA or SET_ENABLE sets the
+// session's event, nothing else does, and the caller's last error stays.
+TEST(KeeperRules, TheHandlerSignalsEachChangeOnly)
+{
+    HANDLE event = CreateEventW(NULL, FALSE, FALSE, VIREO_CHANGE_EVENT);
+    ASSERT_TRUE(event != NULL);
+    const struct {
+        ULONG property, kind;
+        HRESULT hr;
+        bool block, signalled;
+    } cases[] = {
+        {VALUE10H, SET_DATA, S_OK, true, true},
+        {VALUE20H, SET_ENABLE, S_OK, true, true},
+        {VALUE10H, SET_DATA, E_ACCESSDENIED, true, false},  // the camera refused it
+        {VALUE10H, SET_DATA, S_OK, false, false},           // no block
+        {VALUE10H, GET_ENABLE, S_OK, true, false},
+        {VALUE20H, SET_DATA, S_OK, true, false},
+        {VALUE30H, SET_DATA, S_OK, true, false},  // an opaque block
+    };
+    for (const auto &c : cases) {
+        ULONG block[8] = {EXPOSURE, c.kind, 500};
+        SetLastError(1234);
+        SignalChange(c.property, c.block ? block : NULL, c.hr);
+        EXPECT_EQ(1234u, GetLastError());
+        EXPECT_EQ(c.signalled, WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
+            << c.property << " " << c.kind;
+    }
+    CloseHandle(event);
+}
 
-struct SaveCase {
-    const char *name;
-    std::vector<Step> steps;
-    bool maySave;
+TEST(KeeperRules, ChangesSettleBeforeTheReading)
+{
+    const struct {
+        ULONGLONG first, last, now;
+        DWORD wait;
+    } cases[] = {
+        {1000, 1000, 1000, 300},                           // one change: 300 ms after it
+        {1000, 1000, 1300, 0},   {1000, 1200, 1300, 200},  // a later change puts the reading off
+        {1000, 2900, 2950, 50},                            // but 2 s after the first, at the latest
+        {1000, 2990, 3000, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(keeper::SettleWait(c.first, c.last, c.now), c.wait) << c.last << " " << c.now;
+}
+
+TEST(KeeperRules, PhaseTransitions)
+{
+    using keeper::Event;
+    using P = keeper::Phase;
+    const struct {
+        P from;
+        Event event;
+        P to;
+    } cases[] = {
+        {P::Absent, Event::Arrived, P::Returning},
+        {P::Absent, Event::Seen, P::Returning},  // first sight in a reading
+        {P::Absent, Event::Restore, P::Absent},  // nothing to restore onto
+        {P::Absent, Event::Hold, P::Absent},
+        {P::Returning, Event::Begin, P::Restoring},
+        {P::Returning, Event::Hold, P::Held},          // a suspend before its restore
+        {P::Restoring, Event::Arrived, P::Restoring},  // another interface class
+        {P::Restoring, Event::Done, P::Kept},
+        {P::Restoring, Event::Retry, P::Returning},
+        {P::Restoring, Event::GiveUp, P::GivenUp},
+        {P::Restoring, Event::Restore, P::Returning},  // a resume while it restores
+        {P::Restoring, Event::Removed, P::Absent},
+        {P::Kept, Event::Seen, P::Kept},
+        {P::Kept, Event::Hold, P::Held},
+        {P::Kept, Event::Arrived, P::Returning},
+        {P::Kept, Event::Missing, P::Absent},
+        {P::Held, Event::Seen, P::Held},  // a reading does not end a hold
+        {P::Held, Event::Done, P::Held},  // nor a stale restore's end
+        {P::Held, Event::Restore, P::Returning},
+        {P::GivenUp, Event::Seen, P::GivenUp},  // no restore in a loop
+        {P::GivenUp, Event::Hold, P::GivenUp},
+        {P::GivenUp, Event::Arrived, P::Returning},
+        {P::GivenUp, Event::Restore, P::Returning},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(keeper::PhaseName(keeper::Next(c.from, c.event)),
+                  std::string(keeper::PhaseName(c.to)))
+            << keeper::PhaseName(c.from) << " on event " << static_cast<int>(c.event);
+}
+
+// Steps on the table of cameras for camera "a" (its id in either case).
+// READ: its values read here (asked at the end whether they may be saved;
+// without a READ, values read at the end). BEGIN, END: a restore begun and
+// ended later with Done. ARRIVE_LATER: an arrival 5 s after the first.
+enum Step {
+    SEEN,
+    SEEN_NONE,
+    ARRIVE,
+    ARRIVE_LATER,
+    REMOVED,
+    HOLD_ALL,
+    RESTORE_ALL,
+    BEGIN,
+    END,
+    READ
 };
 
 TEST(KeeperRules, WhenACameraMayBeSaved)
 {
-    const SaveCase cases[] = {
-        {"first sight holds it until its restore", {SEEN_A}, false},
-        {"restored, it is saved", {SEEN_A, ENDED_A}, true},
-        {"returned: held", {SEEN_A, ENDED_A, RETURNED_A}, false},
-        {"removed: held", {SEEN_A, ENDED_A, REMOVED_A}, false},
-        {"gone from a reading: held", {SEEN_A, ENDED_A, SEEN_NONE}, false},
-        {"held after a suspend", {SEEN_A, ENDED_A, HOLD_ALL}, false},
-        {"a restore of all releases the hold, not the camera",
-         {SEEN_A, ENDED_A, HOLD_ALL, RELEASE},
+    const struct {
+        const char *name;
+        std::vector<Step> steps;
+        bool maySave;
+    } cases[] = {
+        {"first sight: not before its restore", {SEEN}, false},
+        {"restored: saved", {SEEN, BEGIN, END}, true},
+        {"arrived again: not", {SEEN, BEGIN, END, ARRIVE}, false},
+        {"the same arrival under three classes: one restore",
+         {ARRIVE, BEGIN, ARRIVE, END, ARRIVE},
+         true},
+        {"a later arrival: a new restore", {ARRIVE, BEGIN, END, ARRIVE_LATER}, false},
+        {"removed and back at once: a new restore", {ARRIVE, BEGIN, END, REMOVED, ARRIVE}, false},
+        {"gone from a reading: not", {SEEN, BEGIN, END, SEEN_NONE}, false},
+        {"held: not, also after a reading", {SEEN, BEGIN, END, HOLD_ALL, SEEN}, false},
+        {"held, then restored: saved", {SEEN, BEGIN, END, HOLD_ALL, RESTORE_ALL, BEGIN, END}, true},
+        {"values read before a hold: not",
+         {SEEN, BEGIN, END, READ, HOLD_ALL, RESTORE_ALL, BEGIN, END},
          false},
-        {"and its restore does", {SEEN_A, ENDED_A, HOLD_ALL, RELEASE, ENDED_A}, true},
-        {"values read before a return are not saved", {SEEN_A, ENDED_A, READ, RETURNED_A}, false},
-        {"a restore that ends after a new return keeps it held",
-         {SEEN_A, BEGIN, RETURNED_A, ENDED_BEGUN},
-         false},
-        {"given up: held", {SEEN_A, ENDED_A, GIVEN_UP_A}, false},
-        {"given up, seen again and restored", {SEEN_A, GIVEN_UP_A, SEEN_A, ENDED_A}, true},
+        {"a restore ending after a hold: not", {SEEN, BEGIN, HOLD_ALL, END}, false},
     };
-    for (const SaveCase &c : cases) {
+    for (const auto &c : cases) {
         keeper::Cameras cameras;
         unsigned begun = 0, read = 0;
         bool wasRead = false;
         for (Step step : c.steps) {
             switch (step) {
-            case SEEN_A: cameras.Seen({L"a"}, false); break;
-            case SEEN_NONE: cameras.Seen({}, false); break;
-            case RETURNED_A: cameras.Returned(L"A"); break;
-            case REMOVED_A: cameras.Removed(L"a"); break;
+            case SEEN: cameras.Seen({L"a"}); break;
+            case SEEN_NONE: cameras.Seen({}); break;
+            case ARRIVE: cameras.Arrive(L"A", 1000); break;
+            case ARRIVE_LATER: cameras.Arrive(L"a", 6000); break;
+            case REMOVED: cameras.Apply(L"a", keeper::Event::Removed); break;
             case HOLD_ALL: cameras.HoldAll(); break;
-            case RELEASE: cameras.Seen({L"a"}, true); break;
-            case ENDED_A: cameras.RestoreEnded(L"a", cameras.Generation(L"a")); break;
-            case BEGIN: begun = cameras.Generation(L"a"); break;
-            case ENDED_BEGUN: cameras.RestoreEnded(L"a", begun); break;
-            case GIVEN_UP_A: cameras.RestoreGivenUp(L"a"); break;
+            case RESTORE_ALL: cameras.RestoreEvery(); break;
+            case BEGIN: begun = cameras.Apply(L"a", keeper::Event::Begin); break;
+            case END: cameras.Finish(L"A", keeper::Event::Done, begun); break;
             case READ:
                 read = cameras.Generation(L"a");
                 wasRead = true;
@@ -177,16 +259,41 @@ TEST(KeeperRules, WhenACameraMayBeSaved)
     }
 }
 
-TEST(KeeperRules, NewcomersAreReportedOnce)
+TEST(KeeperRules, NamesAndFileNames)
 {
-    keeper::Cameras cameras;
-    EXPECT_EQ(cameras.Seen({L"a", L"b"}, false), (std::vector<std::wstring>{L"a", L"b"}));
-    EXPECT_EQ(cameras.Seen({L"A", L"b"}, false), std::vector<std::wstring>());
-    EXPECT_EQ(cameras.Seen({L"b"}, false), std::vector<std::wstring>());
-    EXPECT_EQ(cameras.Seen({L"a", L"b"}, false), std::vector<std::wstring>{L"a"});
+    const struct {
+        const wchar_t *read, *stored;
+    } names[] = {{L"Vireo Camera ", L"Vireo Camera"},
+                 {L"\tVireo\x01"
+                  L"Camera",
+                  L"Vireo Camera"}};
+    for (const auto &n : names)
+        EXPECT_EQ(keeper::NormalName(n.read), keeper::NormalName(n.stored));
+
+    const std::wstring longId =
+        L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#" + std::wstring(120, L'7') + L"&0&000";
+    const struct {
+        std::wstring a, b;
+        bool same;
+    } ids[] = {
+        {L"\\\\?\\USB#VID_2E9A#\x00C9", L"\\\\?\\usb#vid_2e9a#\x00E9", true},  // one folding rule
+        {L"\\\\?\\usb#a#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global", L"\\\\?\\usb#a", true},
+        {longId + L"0", longId + L"1", false},  // twins cut to the same length
+    };
+    for (const auto &c : ids) {
+        wchar_t a[VIREO_KEEPER_NAME_CAPACITY], b[VIREO_KEEPER_NAME_CAPACITY];
+        VireoKeeperFileName(c.a.c_str(), a, VIREO_KEEPER_NAME_CAPACITY);
+        VireoKeeperFileName(c.b.c_str(), b, VIREO_KEEPER_NAME_CAPACITY);
+        EXPECT_EQ(c.same, std::wstring(a) == b) << keeper::Utf8(c.a);
+        EXPECT_EQ(c.same, VireoCameraSameId(c.a.c_str(), c.b.c_str()) != 0);
+        EXPECT_EQ(c.same, keeper::Cameras::Key(c.a) == keeper::Cameras::Key(c.b));
+    }
+    wchar_t small[40];
+    EXPECT_FALSE(VireoKeeperProfilePath(L"a", small, 40));  // never a cut path
+    EXPECT_STREQ(small, L"");
 }
 
-TEST(KeeperRules, LogTurnsOverBeforeItsLimit)
+TEST(KeeperRules, LogTurnsOverBeforeItsLimitWhileRead)
 {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
@@ -194,8 +301,12 @@ TEST(KeeperRules, LogTurnsOverBeforeItsLimit)
     DeleteFileW(path.c_str());
     DeleteFileW((path + L".1").c_str());
     keeper::Log log(path, 400);
+    log.Write(L"first");
+    FILE *reader = _wfopen(path.c_str(), L"rb");  // as vireoctl keep reads it
     for (int i = 0; i < 20; ++i)
         log.Write(L"event " + std::to_wstring(i) + L" \x00e9t\x00e9");
+    if (reader)
+        fclose(reader);
     const std::string current = wintest::ReadFileBytes(path);
     const std::string older = wintest::ReadFileBytes(path + L".1");
     EXPECT_LE(current.size(), 400u);

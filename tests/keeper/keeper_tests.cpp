@@ -1,16 +1,20 @@
-// vireokeep.exe as a process on the simulated camera: the values come back
-// after a replug (simcamctl in another process), a power cycle with the
-// resume message, a camera that is not ready yet; each of two cameras of one
-// name gets its own; what it leaves alone (no profile, settings not kept, a
-// corrupt profile, a value outside the range); one keeper per session, and
-// each way it ends saves first.
+// vireokeep.exe as a process on the simulated camera: a change through
+// IFace in another program is kept, an idle camera is asked nothing, the
+// values come back after a replug, a power cycle with the resume message, a
+// camera that is not ready yet; holds (suspend with the power loss, keeping
+// off around a replug, another session at the console); each of two
+// cameras of one name gets its own file, also under a long folder; what it
+// leaves alone; one keeper per session, its exit statuses.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <dbt.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "keeper.h"
 #include "keeperpaths.h"
 #include "simcontrol.h"
 #include "vireocamera.h"
@@ -29,9 +33,9 @@ std::wstring Id(ULONG device)
 
 std::wstring ProfileOf(ULONG device)
 {
-    wchar_t path[MAX_PATH] = L"";
-    VireoKeeperProfilePath(Id(device).c_str(), path, MAX_PATH);
-    return path;
+    std::wstring path(VIREO_KEEPER_PATH_CAPACITY, L'\0');
+    VireoKeeperProfilePath(Id(device).c_str(), &path[0], VIREO_KEEPER_PATH_CAPACITY);
+    return path.c_str();
 }
 
 // The value of control in device's profile; -1 when there is none.
@@ -46,9 +50,9 @@ LONG Saved(ULONG device, ULONG control)
     return -1;
 }
 
-void SetDword(const wchar_t *name, DWORD value)
+int Vireoctl(const std::wstring &args)
 {
-    RegSetKeyValueW(HKEY_CURRENT_USER, VIREO_KEEPER_KEY, name, REG_DWORD, &value, sizeof(value));
+    return wintest::RunProcess(L"\"" + wintest::BinDir() + L"vireoctl.exe\" " + args);
 }
 
 int Simcamctl(const std::wstring &args)
@@ -65,7 +69,6 @@ protected:
         ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax"));
         m_cam.Reset();
         Forget();
-        SetDword(VIREO_KEEPER_REMEMBER_SECONDS, 1);
     }
     void TearDown() override
     {
@@ -94,11 +97,21 @@ protected:
         return path;
     }
     static std::string Log() { return wintest::ReadFileBytes(LogPath()); }
+    static size_t Count(const std::string &text)
+    {
+        const std::string log = Log();
+        size_t count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    }
     static HWND Window() { return FindWindowW(VIREO_KEEPER_WINDOW_CLASS, NULL); }
-    void StartKeeper()
+    // Started, and its first restore of that many cameras ended.
+    void StartKeeper(size_t cameras = 1)
     {
         ASSERT_TRUE(m_keeper.Start(L"\"" + wintest::BinDir() + L"vireokeep.exe\""));
         ASSERT_TRUE(wintest::WaitUntil([] { return Window() != NULL; }));
+        ASSERT_TRUE(wintest::WaitUntil([&] { return Count("(start)") >= cameras; })) << Log();
     }
     static bool WaitLog(const char *text, DWORD guardMs = kRestoreGuardMs)
     {
@@ -134,14 +147,32 @@ protected:
 
 }  // namespace
 
+TEST_F(KeeperTest, AChangeThroughIFaceIsKeptAndAnIdleCameraIsAskedNothing)
+{
+    StartKeeper();
+    ASSERT_EQ(0, Vireoctl(L"set EXPOSURE 500"));  // another program, through IFace
+    EXPECT_TRUE(WaitSaved(0, EXPOSURE, 500));
+
+    // Idle, longer than a reading on a timer ever waited: a change without
+    // IFace and a silent reset (no device message) reach neither the
+    // camera's log nor the profile.
+    m_cam.SetValue(A_GAIN, 17);
+    m_cam.ClearLog();
+    ASSERT_EQ(0, Simcamctl(L"power-cycle"));
+    Sleep(6000);
+    for (const SimRequest &r : m_cam.Log())
+        ADD_FAILURE() << "a request while idle, control " << r.ControlId();
+    EXPECT_EQ(500, Saved(0, EXPOSURE));
+    EXPECT_NE(17, Saved(0, A_GAIN));
+}
+
 TEST_F(KeeperTest, ReplugGivesEachCameraItsOwnValuesBack)
 {
     ASSERT_EQ(1, m_cam.AddDevice(SIMCAM_FRIENDLY_NAME));  // a twin: the same name
     SimCamControl twin(1);
-    m_cam.SetValue(EXPOSURE, 500);
-    ASSERT_EQ(0, wintest::RunProcess(L"\"" + wintest::BinDir() + L"vireoctl.exe\" -d " + Id(1) +
-                                     L" set EXPOSURE 700"));
-    StartKeeper();
+    StartKeeper(2);
+    ASSERT_EQ(0, Vireoctl(L"-d " + Id(0) + L" set EXPOSURE 500"));
+    ASSERT_EQ(0, Vireoctl(L"-d " + Id(1) + L" set EXPOSURE 700"));
     ASSERT_TRUE(WaitSaved(0, EXPOSURE, 500));
     ASSERT_TRUE(WaitSaved(1, EXPOSURE, 700));
 
@@ -162,12 +193,88 @@ TEST_F(KeeperTest, ReplugGivesEachCameraItsOwnValuesBack)
     ASSERT_TRUE(WaitLog("no profile of \"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0002\""));
     for (const SimRequest &r : third.Log())
         EXPECT_FALSE(r.isSet) << "a request set something on the new camera";
+    // Each camera's last restore, for an inventory.
+    for (const auto &c : {std::make_pair(1u, S_OK), std::make_pair(2u, S_FALSE)}) {
+        VireoKeeperRestore last = {};
+        EXPECT_TRUE(
+            wintest::WaitUntil([&] { return VireoKeeperLastRestore(Id(c.first).c_str(), &last); }));
+        EXPECT_EQ(c.second, last.result) << c.first;
+    }
 }
 
-TEST_F(KeeperTest, NotReadyPowerCycleAndKeepOff)
+// %LOCALAPPDATA% in a folder so long that a profile's path passes MAX_PATH.
+class LongLocalFolder {
+public:
+    LongLocalFolder()
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        m_folder = std::wstring(temp) + L"keeper" + std::wstring(190 - wcslen(temp), L'l');
+        CreateDirectoryW(m_folder.c_str(), NULL);
+        DWORD size = sizeof(m_before);
+        m_had = RegGetValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData",
+                             RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, m_before,
+                             &size) == ERROR_SUCCESS;
+        Set(m_folder.c_str());
+    }
+    ~LongLocalFolder()
+    {
+        if (m_had)
+            Set(m_before);
+        else
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData");
+        RegDeleteTreeW(HKEY_CURRENT_USER,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
+    }
+    const std::wstring &Folder() const { return m_folder; }
+
+private:
+    static void Set(const wchar_t *folder)
+    {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData", REG_EXPAND_SZ, folder,
+                        static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));
+    }
+    static constexpr const wchar_t *kFolders =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    std::wstring m_folder;
+    wchar_t m_before[MAX_PATH] = L"";
+    bool m_had = false;
+};
+
+TEST_F(KeeperTest, TwinsUnderALongFolderKeepAFileEach)
 {
-    m_cam.SetValue(EXPOSURE, 500);
+    ASSERT_EQ(1, m_cam.AddDevice(SIMCAM_FRIENDLY_NAME));
+    LongLocalFolder folder;
+    ASSERT_GE(ProfileOf(1).size(), static_cast<size_t>(MAX_PATH));
+    ASSERT_NE(ProfileOf(0), ProfileOf(1));
+    StartKeeper(2);
+    ASSERT_EQ(0, Vireoctl(L"-d " + Id(0) + L" set EXPOSURE 500"));
+    ASSERT_EQ(0, Vireoctl(L"-d " + Id(1) + L" set EXPOSURE 700"));
+    EXPECT_TRUE(WaitSaved(0, EXPOSURE, 500));
+    EXPECT_TRUE(WaitSaved(1, EXPOSURE, 700));
+    PostMessageW(Window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, m_keeper.WaitExit(10000));
+    for (ULONG device : {0u, 1u})
+        DeleteFileW(ProfileOf(device).c_str());
+}
+
+TEST_F(KeeperTest, ANameEndingInASpaceIsSavedOnce)
+{
+    ASSERT_EQ(1, m_cam.AddDevice(L"Vireo Spaced Camera "));
+    StartKeeper(2);
+    ASSERT_EQ(0, Vireoctl(L"-d " + Id(1) + L" set EXPOSURE 600"));
+    ASSERT_TRUE(WaitSaved(1, EXPOSURE, 600));
+    for (LONG value : {501, 502, 503}) {  // readings on changes of the other camera
+        ASSERT_EQ(0, Vireoctl(L"-d " + Id(0) + L" set EXPOSURE " + std::to_wstring(value)));
+        ASSERT_TRUE(WaitSaved(0, EXPOSURE, value));
+    }
+    EXPECT_EQ(1u, Count("save \"" + keeper::Utf8(Id(1)) + "\"")) << Log();
+}
+
+TEST_F(KeeperTest, HoldsAtSuspendWithItsPowerLossAndWhileNotKept)
+{
     StartKeeper();
+    ASSERT_EQ(0, Vireoctl(L"set EXPOSURE 500"));
     ASSERT_TRUE(WaitSaved(0, EXPOSURE, 500));
 
     // Still starting for 3 s after plugging: retried until it answers.
@@ -178,21 +285,71 @@ TEST_F(KeeperTest, NotReadyPowerCycleAndKeepOff)
     EXPECT_NE(std::string::npos, Log().find("retry restore")) << Log();
     ASSERT_EQ(0, Simcamctl(L"not-ready 0"));
 
-    // Sleep: saved and held at the suspend, the camera loses its values
-    // without a device message, and the resume message brings them back.
+    // The power goes as the suspend message comes; a change meanwhile is
+    // not saved, and the resume brings the values back.
     SendToKeeper(WM_POWERBROADCAST, PBT_APMSUSPEND);
-    ASSERT_TRUE(WaitLog("holding until the next restore"));
     ASSERT_EQ(0, Simcamctl(L"power-cycle"));
+    ASSERT_EQ(0, Vireoctl(L"set A_GAIN 20"));
+    Sleep(2 * keeper::kSettleMostMs);
+    EXPECT_EQ(500, Saved(0, EXPOSURE));
     SendToKeeper(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     EXPECT_TRUE(WaitRestored(m_cam, 0, EXPOSURE, 500));
 
-    // Settings not kept: nothing is restored.
-    ASSERT_EQ(0, wintest::RunProcess(L"\"" + wintest::BinDir() + L"vireoctl.exe\" keep off"));
-    ASSERT_EQ(0, Simcamctl(L"power-cycle"));
-    SendToKeeper(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
-    EXPECT_TRUE(WaitLog("settings not kept"));
+    // Keeping off around a replug: nothing restored, nothing saved; on
+    // again, the profile goes onto the camera.
+    ASSERT_EQ(0, Vireoctl(L"keep off"));
+    ASSERT_TRUE(WaitLog("keep off: every camera held"));
+    ASSERT_EQ(0, Simcamctl(L"unplug"));
+    ASSERT_EQ(0, Simcamctl(L"plug"));
+    ASSERT_TRUE(WaitLog("(arrival): settings not kept"));
     EXPECT_EQ(CameraControlFactoryDefault(EXPOSURE), m_cam.Value(EXPOSURE));
-    EXPECT_EQ(500, Saved(0, EXPOSURE));
+    ASSERT_EQ(0, Vireoctl(L"keep on"));
+    EXPECT_TRUE(WaitRestored(m_cam, 0, EXPOSURE, 500));
+}
+
+TEST_F(KeeperTest, ThreeArrivalsOfOneCameraGiveOneRestore)
+{
+    StartKeeper();
+    ASSERT_EQ(0, Vireoctl(L"set EXPOSURE 500"));
+    ASSERT_TRUE(WaitSaved(0, EXPOSURE, 500));
+    ASSERT_EQ(S_OK, m_cam.Unplug());
+    ASSERT_EQ(S_OK, m_cam.Plug());  // the camera class's arrival
+    const GUID others[] = {
+        SIMCAM_CAPTURE_CLASS,
+        {0x6994AD05, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}};
+    for (const GUID &c : others) {
+        const std::wstring path = SimCamDevicePath(0, c);
+        std::vector<BYTE> bytes(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + path.size() * 2);
+        auto *message = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W *>(bytes.data());
+        message->dbcc_size = static_cast<DWORD>(bytes.size());
+        message->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        message->dbcc_classguid = c;
+        wcscpy(message->dbcc_name, path.c_str());
+        SendToKeeper(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(message));
+    }
+    EXPECT_TRUE(WaitRestored(m_cam, 0, EXPOSURE, 500));
+    ASSERT_TRUE(WaitLog("(arrival) done"));
+    Sleep(1000);  // time for a second restore, were there one
+    EXPECT_EQ(1u, Count("(arrival) done")) << Log();
+}
+
+bool NotAtConsole(DWORD *mine, DWORD *console)
+{
+    *mine = 2;
+    *console = 1;
+    return false;
+}
+
+TEST_F(KeeperTest, OnlyTheConsoleSessionsKeeperRestoresOrSaves)
+{
+    keeper::Log log(LogPath());
+    keeper::Keeper other(&log, NotAtConsole);
+    other.Start();
+    EXPECT_TRUE(WaitLog("refused restore"));
+    ASSERT_EQ(0, Vireoctl(L"set EXPOSURE 500"));
+    EXPECT_TRUE(WaitLog("not at the console: every camera held"));
+    EXPECT_EQ(-1, Saved(0, EXPOSURE));
+    EXPECT_TRUE(other.Stop("end"));
 }
 
 TEST_F(KeeperTest, WhatCannotBeRestoredIsLeftAndLogged)
@@ -201,16 +358,19 @@ TEST_F(KeeperTest, WhatCannotBeRestoredIsLeftAndLogged)
     struct Case {
         const char *what;
         const char *profile;  // written before the keeper starts
+        bool locked;          // another program holds it
         const char *logged;
         LONG exposure;  // the camera's after the start's restore
         LONG gain;
         bool setAside;
     } cases[] = {
-        {"a corrupt profile", "device=Vireo Simulated Camera\r\nEXPOSURE=abc\r\n", "bad profile",
-         600, 1, true},
+        {"a corrupt profile", "device=Vireo Simulated Camera\r\nEXPOSURE=abc\r\n", false,
+         "bad profile", 600, 1, true},
         {"a value outside the range",
-         "device=Vireo Simulated Camera\r\nA_GAIN=1000\r\nEXPOSURE=500\r\n",
+         "device=Vireo Simulated Camera\r\nA_GAIN=1000\r\nEXPOSURE=500\r\n", false,
          "A_GAIN=1000 outside the range", 500, 1, false},
+        {"a file error: given up, not retried", "device=Vireo Simulated Camera\r\nEXPOSURE=500\r\n",
+         true, "the profile cannot be read", 600, 1, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -220,10 +380,11 @@ TEST_F(KeeperTest, WhatCannotBeRestoredIsLeftAndLogged)
         HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
         DWORD written = 0;
         WriteFile(file, c.profile, static_cast<DWORD>(strlen(c.profile)), &written, NULL);
-        CloseHandle(file);
-        SetDword(VIREO_KEEPER_REMEMBER_SECONDS, 3600);  // only the start's restore
-        StartKeeper();
+        if (!c.locked)
+            CloseHandle(file);
+        StartKeeper(0);
         EXPECT_TRUE(WaitLog(c.logged)) << Log();
+        EXPECT_EQ(std::string::npos, Log().find("retry restore")) << Log();
         EXPECT_EQ(c.setAside, GetFileAttributesW((path + VIREO_KEEPER_BAD_EXT).c_str()) !=
                                   INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(c.exposure, m_cam.Value(EXPOSURE));
@@ -231,14 +392,21 @@ TEST_F(KeeperTest, WhatCannotBeRestoredIsLeftAndLogged)
         EXPECT_TRUE(m_keeper.Running());
         PostMessageW(Window(), WM_CLOSE, 0, 0);
         EXPECT_EQ(0, m_keeper.WaitExit(10000));
+        if (c.locked)
+            CloseHandle(file);
         Forget();
     }
 }
 
-TEST_F(KeeperTest, OnePerSessionAndEveryEndSavesFirst)
+LRESULT CALLBACK DeafToClose(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    SetDword(VIREO_KEEPER_REMEMBER_SECONDS, 3600);  // nothing saved but at the end
+    return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(KeeperTest, OnePerSessionAndEveryEndSavesAChangeStillSettling)
+{
     const std::wstring keeper = L"\"" + wintest::BinDir() + L"vireokeep.exe\"";
+    EXPECT_EQ(1, wintest::RunProcess(keeper + L" --exit"));  // none running
     struct Case {
         const char *how;
         std::function<void()> end;
@@ -260,11 +428,22 @@ TEST_F(KeeperTest, OnePerSessionAndEveryEndSavesFirst)
         StartKeeper();
         EXPECT_EQ(0, wintest::RunProcess(keeper));  // a second one leaves at once
         EXPECT_TRUE(m_keeper.Running());
-        ASSERT_TRUE(WaitLog("(start)"));  // its first restore has ended
-        m_cam.SetValue(EXPOSURE, ++value);
+        ASSERT_EQ(0, Vireoctl(L"set EXPOSURE " + std::to_wstring(++value)));
         c.end();
         EXPECT_EQ(0, m_keeper.WaitExit(10000));
         EXPECT_EQ(value, Saved(0, EXPOSURE));
         DeleteFileW(LogPath().c_str());
     }
+
+    // A keeper that does not end in time (its window deaf to WM_CLOSE).
+    WNDCLASSW deaf = {};
+    deaf.lpfnWndProc = DeafToClose;
+    deaf.hInstance = GetModuleHandleW(NULL);
+    deaf.lpszClassName = VIREO_KEEPER_WINDOW_CLASS;
+    ASSERT_TRUE(RegisterClassW(&deaf));
+    HWND window = CreateWindowExW(0, VIREO_KEEPER_WINDOW_CLASS, L"", WS_OVERLAPPED, 0, 0, 0, 0,
+                                  NULL, NULL, deaf.hInstance, NULL);
+    EXPECT_EQ(2, wintest::RunProcess(keeper + L" --exit"));
+    DestroyWindow(window);
+    UnregisterClassW(VIREO_KEEPER_WINDOW_CLASS, deaf.hInstance);
 }

@@ -529,9 +529,6 @@ TEST_F(ViewerOnCamera, KeeperRestoreChangesThePictureWhileShowing)
     DWORD written = 0;
     WriteFile(file, text, sizeof(text) - 1, &written, NULL);
     CloseHandle(file);
-    const DWORD rememberSeconds = VIREO_KEEPER_REMEMBER_MAX;  // only the start's restore
-    RegSetKeyValueW(HKEY_CURRENT_USER, VIREO_KEEPER_KEY, VIREO_KEEPER_REMEMBER_SECONDS, REG_DWORD,
-                    &rememberSeconds, sizeof(rememberSeconds));
 
     CapviewRun run;
     ASSERT_TRUE(run.Start(CapviewRun::KEY_FROM_NO_CONSOLE));

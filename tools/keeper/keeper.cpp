@@ -2,8 +2,11 @@
 // its log.
 #include "keeper.h"
 
+#include <dshow.h>
 #include <strsafe.h>
+#include <wrl/client.h>
 
+#include "changesignal.h"
 #include "keeperpaths.h"
 
 namespace keeper {
@@ -58,19 +61,42 @@ bool NotOurs(HRESULT hr)
     return hr == VIREO_E_NO_IFACE || hr == VIREO_E_OTHER_WIDTH;
 }
 
-bool AtConsole(DWORD *mine, DWORD *console)
-{
-    *mine = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), mine);
-    *console = WTSGetActiveConsoleSessionId();
-    return *mine == *console;
-}
-
+// The profile's path; empty when it cannot be built whole.
 std::wstring ProfilePath(const std::wstring &id)
 {
-    wchar_t path[MAX_PATH] = {0};
-    VireoKeeperProfilePath(id.c_str(), path, MAX_PATH);
+    std::wstring path(VIREO_KEEPER_PATH_CAPACITY, L'\0');
+    if (!VireoKeeperProfilePath(id.c_str(), &path[0], VIREO_KEEPER_PATH_CAPACITY))
+        return std::wstring();
+    path.resize(wcslen(path.c_str()));
     return path;
+}
+
+// A text of the device's property bag; empty when it has none.
+std::wstring BagText(IPropertyBag *bag, const wchar_t *name)
+{
+    VARIANT value;
+    VariantInit(&value);
+    std::wstring text;
+    if (SUCCEEDED(bag->Read(name, &value, NULL)) && V_VT(&value) == VT_BSTR && V_BSTR(&value))
+        text = V_BSTR(&value);
+    VariantClear(&value);
+    return text;
+}
+
+// The camera library's id of a device: its path without the interface
+// class, or its friendly name when it has no path.
+std::wstring MonikerId(IMoniker *moniker)
+{
+    Microsoft::WRL::ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
+                                      reinterpret_cast<void **>(bag.GetAddressOf()))))
+        return std::wstring();
+    const std::wstring path = BagText(bag.Get(), L"DevicePath");
+    if (path.empty())
+        return BagText(bag.Get(), L"FriendlyName");
+    wchar_t id[VIREO_ID_CAPACITY];
+    VireoCameraIdFromPath(path.c_str(), id, VIREO_ID_CAPACITY);
+    return id;
 }
 
 void CALLBACK CollectStep(void *context, const VireoStep *step)
@@ -120,7 +146,7 @@ void Log::Write(const std::wstring &line)
         const ULONGLONG size =
             (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         if (size + text.size() > m_limit)
-            MoveFileExW(m_path.c_str(), (m_path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+            TurnOver();
     }
     HANDLE file = CreateFileW(m_path.c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
@@ -132,24 +158,86 @@ void Log::Write(const std::wstring &line)
     CloseHandle(file);
 }
 
-Keeper::Keeper(Log *log) : m_log(log)
+// The log becomes keeper.log.1. A reader that holds it open without
+// sharing its deletion (vireoctl keep) stops the rename: then it is copied
+// and emptied in place instead.
+void Log::TurnOver()
+{
+    const std::wstring older = m_path + L".1";
+    if (MoveFileExW(m_path.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    if (!CopyFileW(m_path.c_str(), older.c_str(), FALSE))
+        return;
+    HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+bool AtConsole(DWORD *mine, DWORD *console)
+{
+    *mine = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), mine);
+    *console = WTSGetActiveConsoleSessionId();
+    return *mine == *console;
+}
+
+std::vector<std::wstring> DeviceIds()
+{
+    std::vector<std::wstring> ids;
+    Microsoft::WRL::ComPtr<ICreateDevEnum> devices;
+    Microsoft::WRL::ComPtr<IEnumMoniker> monikers;
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&devices));
+    if (SUCCEEDED(hr))
+        hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    if (hr != S_OK || !monikers)  // S_FALSE: no device at all
+        return ids;
+    Microsoft::WRL::ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
+        const std::wstring id = MonikerId(moniker.Get());
+        if (!id.empty())
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+Keeper::Keeper(Log *log, ConsoleCheck console) : m_log(log), m_console(console)
 {
 }
 
 Keeper::~Keeper()
 {
-    if (m_worker)
-        Stop("end");
+    // The worker uses this object: where it does not end, the process ends
+    // without destroying anything it uses.
+    if (m_worker && !Stop("end")) {
+        m_log->Write(L"end: the worker did not end in time");
+        ExitProcess(3);
+    }
+    for (HANDLE h : {m_quit, m_changed, m_settings})
+        if (h)
+            CloseHandle(h);
+    if (m_key)
+        RegCloseKey(m_key);
 }
 
 void Keeper::Start()
 {
-    m_cameras.HoldAll();
+    m_quit = CreateEventW(NULL, TRUE, FALSE, NULL);
+    m_changed = CreateEventW(NULL, FALSE, FALSE, VIREO_CHANGE_EVENT);
+    if (m_changed)
+        ResetEvent(m_changed);  // a signal for an earlier keeper
+    m_settings = CreateEventW(NULL, FALSE, FALSE, NULL);
+    m_keep = VireoKeeperKeep();
     Item item;
     item.work = Work::RestoreAll;
     item.reason = "start";
     m_queue.Push(item);
     m_worker = CreateThread(NULL, 0, Worker, this, 0, NULL);
+    m_listener = CreateThread(NULL, 0, Listener, this, 0, NULL);
 }
 
 void Keeper::Notify(HWND window, UINT message)
@@ -162,9 +250,12 @@ void Keeper::OnArrival(const wchar_t *devicePath)
 {
     wchar_t id[VIREO_ID_CAPACITY];
     VireoCameraIdFromPath(devicePath, id, VIREO_ID_CAPACITY);
-    m_log->Write(L"arrival " + Quoted(id));
-    m_cameras.Returned(id);
-    QueueRestore(id, "arrival");
+    // The camera's arrival under its other interface classes brings no
+    // second restore.
+    const bool again = !m_cameras.Arrive(id, GetTickCount64());
+    m_log->Write(L"arrival " + Quoted(id) + (again ? L" (the same one)" : L""));
+    if (!again && m_cameras.PhaseOf(id) == Phase::Returning)
+        QueueRestore(id, "arrival");
 }
 
 void Keeper::OnRemoval(const wchar_t *devicePath)
@@ -172,17 +263,14 @@ void Keeper::OnRemoval(const wchar_t *devicePath)
     wchar_t id[VIREO_ID_CAPACITY];
     VireoCameraIdFromPath(devicePath, id, VIREO_ID_CAPACITY);
     m_log->Write(L"removal " + Quoted(id));
-    m_cameras.Removed(id);
+    m_cameras.Apply(id, Event::Removed);
     Changed();
 }
 
-void Keeper::OnSuspend()
+void Keeper::OnHold(const char *reason)
 {
-    Item item;
-    item.work = Work::SaveAll;
-    item.reason = "suspend";
-    item.hold = true;
-    m_queue.Push(item);
+    m_cameras.HoldAll();
+    m_log->Write(Wide(reason) + L": every camera held until the next restore");
 }
 
 void Keeper::OnResume(const char *reason)
@@ -195,26 +283,23 @@ void Keeper::OnResume(const char *reason)
     m_queue.Push(item);
 }
 
-void Keeper::OnLock()
+void Keeper::OnKeep(int keep)
 {
-    Item item;
-    item.work = Work::SaveAll;
-    item.reason = "lock";
-    m_queue.Push(item);
-}
-
-void Keeper::OnTimer()
-{
-    Item item;
-    item.work = Work::Remember;
-    item.reason = "remember";
-    m_queue.Push(item);
+    keep = keep ? 1 : 0;
+    if (InterlockedExchange(&m_keep, keep) == keep)
+        return;
+    m_log->Write(keep ? L"settings kept" : L"settings not kept");
+    if (keep)
+        OnResume("keep on");  // the profiles onto the cameras, never the reverse
+    else
+        OnHold("keep off");
 }
 
 void Keeper::OnRestoreNow(const std::wstring &id)
 {
-    m_cameras.Returned(id);
-    QueueRestore(id, "menu");
+    m_cameras.Apply(id, Event::Restore);
+    if (m_cameras.PhaseOf(id) == Phase::Returning)
+        QueueRestore(id, "menu");
 }
 
 void Keeper::OnDefaults(const std::wstring &id)
@@ -226,19 +311,40 @@ void Keeper::OnDefaults(const std::wstring &id)
     m_queue.Push(item);
 }
 
-void Keeper::Stop(const char *reason, DWORD timeoutMs)
+void Keeper::OnChanged()
+{
+    Item item;
+    item.work = Work::Remember;
+    item.reason = "change";
+    m_queue.Push(item);
+}
+
+bool Keeper::Stop(const char *reason, DWORD timeoutMs)
 {
     if (!m_worker)
-        return;
-    Item item;
-    item.work = Work::SaveAll;
-    item.reason = reason;
-    m_queue.Push(item);
-    item.work = Work::Quit;
-    m_queue.Push(item);
-    WaitForSingleObject(m_worker, timeoutMs);
+        return true;
+    if (m_listener) {
+        SetEvent(m_quit);
+        WaitForSingleObject(m_listener, timeoutMs);
+        CloseHandle(m_listener);
+        m_listener = NULL;
+    }
+    // A change still settling is saved before the end.
+    if (m_settling || (m_changed && WaitForSingleObject(m_changed, 0) == WAIT_OBJECT_0)) {
+        Item item;
+        item.work = Work::Remember;
+        item.reason = reason;
+        m_queue.Push(item);
+    }
+    Item quit;
+    quit.work = Work::Quit;
+    m_queue.Push(quit);
+    if (WaitForSingleObject(m_worker, timeoutMs) != WAIT_OBJECT_0)
+        return false;
     CloseHandle(m_worker);
     m_worker = NULL;
+    m_cameras.HoldAll();
+    return true;
 }
 
 void Keeper::QueueRestore(const std::wstring &id, const char *reason)
@@ -262,6 +368,12 @@ DWORD WINAPI Keeper::Worker(void *self)
     return 0;
 }
 
+DWORD WINAPI Keeper::Listener(void *self)
+{
+    static_cast<Keeper *>(self)->Listen();
+    return 0;
+}
+
 void Keeper::Run()
 {
     const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
@@ -272,8 +384,7 @@ void Keeper::Run()
         switch (item.work) {
         case Work::Restore: Restore(item); break;
         case Work::RestoreAll: RestoreAll(item); break;
-        case Work::Remember:
-        case Work::SaveAll: Remember(item); break;
+        case Work::Remember: Remember(item); break;
         case Work::Defaults: Defaults(item); break;
         case Work::Quit: break;
         }
@@ -282,18 +393,58 @@ void Keeper::Run()
         CoUninitialize();
 }
 
-std::vector<std::wstring> Keeper::DeviceIds()
+// (Re)arms the notice of a change of the keeper's registry key.
+void Keeper::WatchSettings()
 {
-    std::vector<std::wstring> ids;
-    unsigned count = 0;
-    if (FAILED(VireoCameraDeviceCount(&count)))
-        return ids;
-    for (unsigned i = 0; i < count; ++i) {
-        wchar_t id[VIREO_ID_CAPACITY];
-        if (SUCCEEDED(VireoCameraDeviceId(i, id, VIREO_ID_CAPACITY)))
-            ids.push_back(id);
+    if (m_key)
+        RegCloseKey(m_key);
+    m_key = NULL;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, VIREO_KEEPER_KEY, 0, NULL, 0,
+                        KEY_NOTIFY | KEY_QUERY_VALUE, NULL, &m_key, NULL) == ERROR_SUCCESS)
+        RegNotifyChangeKeyValue(m_key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, m_settings, TRUE);
+}
+
+// The listener: change signals (each settles into one reading) and the
+// keeper's settings (vireoctl keep on|off), until Stop.
+void Keeper::Listen()
+{
+    WatchSettings();
+    const HANDLE waits[] = {m_quit, m_changed, m_settings};
+    for (;;) {
+        const DWORD woke = WaitForMultipleObjects(m_changed ? 3 : 1, waits, FALSE, INFINITE);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            if (!Settle())
+                return;
+        } else if (woke == WAIT_OBJECT_0 + 2) {
+            WatchSettings();
+            OnKeep(VireoKeeperKeep());
+        } else {
+            return;
+        }
     }
-    return ids;
+}
+
+// Waits until the changes settle and queues one reading; false when the
+// keeper ends meanwhile (Stop queues the reading then).
+bool Keeper::Settle()
+{
+    InterlockedExchange(&m_settling, 1);
+    const ULONGLONG first = GetTickCount64();
+    ULONGLONG last = first;
+    const HANDLE waits[] = {m_quit, m_changed};
+    for (;;) {
+        const DWORD wait = SettleWait(first, last, GetTickCount64());
+        if (!wait)
+            break;
+        const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, wait);
+        if (woke == WAIT_OBJECT_0)
+            return false;
+        if (woke == WAIT_OBJECT_0 + 1)
+            last = GetTickCount64();
+    }
+    OnChanged();
+    InterlockedExchange(&m_settling, 0);
+    return true;
 }
 
 void Keeper::SetAside(const std::wstring &path, const VireoProfileProblem &problem,
@@ -309,85 +460,11 @@ void Keeper::SetAside(const std::wstring &path, const VireoProfileProblem &probl
                  L"; camera " + Quoted(id) + L" left as it is");
 }
 
-void Keeper::Restore(Item item)
+namespace {
+
+// The values a restore wrote, for the log: "EXPOSURE=500 ok, ...".
+std::wstring StepsText(const std::vector<VireoStep> &steps)
 {
-    const unsigned generation = m_cameras.Generation(item.id);
-    const ULONGLONG now = GetTickCount64();
-    if (!item.deadline)
-        item.deadline = now + kRetryWindowMs;
-    const std::wstring what = Quoted(item.id) + L" (" + Wide(item.reason) + L")";
-    if (!VireoKeeperKeep()) {
-        m_log->Write(L"skip restore " + what + L": settings not kept");
-        m_cameras.RestoreEnded(item.id, generation);
-        return;
-    }
-    DWORD mine = 0, console = 0;
-    if (!AtConsole(&mine, &console)) {
-        // The camera stays held: this session must not save what another
-        // session's user set, nor factory values.
-        m_log->Write(L"refused restore " + what + L": session " + Number(static_cast<long>(mine)) +
-                     L" is not the console's (" + Number(static_cast<long>(console)) + L")");
-        return;
-    }
-    const std::wstring path = ProfilePath(item.id);
-    VireoProfile profile;
-    VireoProfileProblem problem = {};
-    HRESULT hr = VireoProfileRead(path.c_str(), &profile, &problem);
-    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
-        hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
-        m_log->Write(L"no profile of " + what + L": camera left as it is");
-        m_cameras.RestoreEnded(item.id, generation);
-        return;
-    }
-    if (hr == VIREO_E_BAD_PROFILE) {
-        SetAside(path, problem, item.id);
-        m_cameras.RestoreEnded(item.id, generation);
-        return;
-    }
-    VireoCamera *camera = NULL;
-    std::vector<VireoStep> steps;
-    std::wstring name;
-    std::wstring skipped;
-    if (SUCCEEDED(hr))
-        hr = VireoCameraOpenId(item.id.c_str(), &camera);
-    if (NotOurs(hr)) {
-        m_cameras.RestoreEnded(item.id, generation);
-        return;
-    }
-    bool notYet = FAILED(hr);  // the profile busy, the camera not there yet
-    if (camera) {
-        name = VireoCameraName(camera);
-        m_cameras.Answered(item.id, name, true);
-        VireoCameraWatch(camera, CollectStep, &steps);
-        hr = VireoCameraLoadProfile(camera, &profile, VIREO_LOAD_SKIP_OUT_OF_RANGE, &problem);
-        VireoCameraWatch(camera, NULL, NULL);
-        notYet = NotYet(hr);
-        for (const VireoStep &step : steps) {
-            notYet = notYet || NotYet(step.result);
-            if (step.result != VIREO_E_OUT_OF_RANGE)
-                continue;
-            VireoRange range = {};
-            VireoCameraRange(camera, step.controlId, &range);
-            skipped += L"; " + ControlName(step.controlId) + L"=" + Number(step.value) +
-                       L" outside the range " + Number(range.minValue) + L".." +
-                       Number(range.maxValue);
-        }
-        VireoCameraClose(camera);
-    }
-    if (notYet) {
-        ++item.attempt;
-        const DWORD pause = RetryPause(item.attempt);
-        if (now + pause > item.deadline) {
-            m_log->Write(L"gave up restore " + what + L": " + Why(hr));
-            m_cameras.RestoreGivenUp(item.id);
-            return;
-        }
-        m_log->Write(L"retry restore " + what + L" in " + Number(static_cast<long>(pause)) +
-                     L" ms: " + Why(hr));
-        item.notBefore = now + pause;
-        m_queue.Push(item);
-        return;
-    }
     std::wstring values;
     for (const VireoStep &step : steps) {
         if (step.kind != SET_DATA && step.result != VIREO_E_OUT_OF_RANGE)
@@ -401,18 +478,151 @@ void Keeper::Restore(Item item)
         else
             values += SUCCEEDED(step.result) ? L"ok" : Hex(step.result);
     }
-    const bool done = SUCCEEDED(hr) || hr == VIREO_E_OUT_OF_RANGE;
-    m_log->Write(L"restore " + Quoted(item.id) + L" " + name + L" (" + Wide(item.reason) + L") " +
-                 (done ? L"done" : L"failed " + Why(hr)) + L": " + values);
-    if (!skipped.empty())
-        m_log->Write(L"skip " + Quoted(item.id) + L": " + skipped.substr(2));
-    m_cameras.RestoreEnded(item.id, generation);
+    return values;
+}
+
+// The values skipped for their range: "A_GAIN=1000 outside the range 0..255; ...".
+std::wstring SkippedText(VireoCamera *camera, const std::vector<VireoStep> &steps)
+{
+    std::wstring skipped;
+    for (const VireoStep &step : steps) {
+        if (step.result != VIREO_E_OUT_OF_RANGE)
+            continue;
+        VireoRange range = {};
+        VireoCameraRange(camera, step.controlId, &range);
+        skipped += (skipped.empty() ? L"" : L"; ") + ControlName(step.controlId) + L"=" +
+                   Number(step.value) + L" outside the range " + Number(range.minValue) + L".." +
+                   Number(range.maxValue);
+    }
+    return skipped;
+}
+
+}  // namespace
+
+// A restore may write to the camera: settings kept, and this session at
+// the console (another session's user must not get this one's values).
+// Otherwise the camera is held.
+bool Keeper::RestoreReady(const Item &item, unsigned begun)
+{
+    const std::wstring what = Quoted(item.id) + L" (" + Wide(item.reason) + L")";
+    if (!VireoKeeperKeep()) {
+        m_log->Write(L"skip restore " + what + L": settings not kept");
+        RestoreEnded(item, begun, Event::Hold, S_FALSE);
+        return false;
+    }
+    DWORD mine = 0, console = 0;
+    if (!m_console(&mine, &console)) {
+        m_log->Write(L"refused restore " + what + L": session " + Number(static_cast<long>(mine)) +
+                     L" is not the console's (" + Number(static_cast<long>(console)) + L")");
+        RestoreEnded(item, begun, Event::Hold, S_FALSE);
+        return false;
+    }
+    return true;
+}
+
+// Every restore (start, arrival, resume, unlock, console connect, keeping
+// turned on, the menu) writes to the camera here and nowhere else.
+HRESULT Keeper::ApplyProfile(const Item &item, const VireoProfile &profile, std::wstring *name,
+                             bool *notYet)
+{
+    VireoCamera *camera = NULL;
+    HRESULT hr = VireoCameraOpenId(item.id.c_str(), &camera);
+    *notYet = NotYet(hr);
+    if (FAILED(hr))
+        return hr;
+    *name = VireoCameraName(camera);
+    m_cameras.Answered(item.id, *name, true);
+    std::vector<VireoStep> steps;
+    VireoProfileProblem problem = {};
+    VireoCameraWatch(camera, CollectStep, &steps);
+    hr = VireoCameraLoadProfile(camera, &profile, VIREO_LOAD_SKIP_OUT_OF_RANGE, &problem);
+    VireoCameraWatch(camera, NULL, NULL);
+    *notYet = NotYet(hr);
+    for (const VireoStep &step : steps)
+        *notYet = *notYet || NotYet(step.result);
+    if (!*notYet) {
+        const bool done = SUCCEEDED(hr) || hr == VIREO_E_OUT_OF_RANGE;
+        m_log->Write(L"restore " + Quoted(item.id) + L" " + *name + L" (" + Wide(item.reason) +
+                     L") " + (done ? L"done" : L"failed " + Why(hr)) + L": " + StepsText(steps));
+        const std::wstring skipped = SkippedText(camera, steps);
+        if (!skipped.empty())
+            m_log->Write(L"skip " + Quoted(item.id) + L": " + skipped);
+    }
+    VireoCameraClose(camera);
+    return hr;
+}
+
+void Keeper::RestoreEnded(const Item &item, unsigned begun, Event event, HRESULT result)
+{
+    m_cameras.Finish(item.id, event, begun);
+    VireoKeeperSetLastRestore(item.id.c_str(), result);
+    Changed();
+}
+
+void Keeper::Retry(Item item, unsigned begun, HRESULT hr)
+{
+    const std::wstring what = Quoted(item.id) + L" (" + Wide(item.reason) + L")";
+    const ULONGLONG now = GetTickCount64();
+    ++item.attempt;
+    const DWORD pause = RetryPause(item.attempt);
+    if (now + pause > item.deadline) {
+        m_log->Write(L"gave up restore " + what + L": " + Why(hr));
+        RestoreEnded(item, begun, Event::GiveUp, hr);
+        return;
+    }
+    m_log->Write(L"retry restore " + what + L" in " + Number(static_cast<long>(pause)) + L" ms: " +
+                 Why(hr));
+    item.notBefore = now + pause;
+    if (m_cameras.Finish(item.id, Event::Retry, begun))
+        m_queue.Push(item);
+}
+
+void Keeper::Restore(Item item)
+{
+    const unsigned begun = m_cameras.Apply(item.id, Event::Begin);
+    if (m_cameras.PhaseOf(item.id) != Phase::Restoring)
+        return;  // held, gone or restored since it was queued
+    if (!item.deadline)
+        item.deadline = GetTickCount64() + kRetryWindowMs;
+    if (!RestoreReady(item, begun))
+        return;
+    const std::wstring what = Quoted(item.id) + L" (" + Wide(item.reason) + L")";
+    const std::wstring path = ProfilePath(item.id);
+    VireoProfile profile;
+    VireoProfileProblem problem = {};
+    const HRESULT read = path.empty() ? HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)
+                                      : VireoProfileRead(path.c_str(), &profile, &problem);
+    if (read == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
+        read == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
+        m_log->Write(L"no profile of " + what + L": camera left as it is");
+        RestoreEnded(item, begun, Event::Done, S_FALSE);
+        return;
+    }
+    if (read == VIREO_E_BAD_PROFILE) {
+        SetAside(path, problem, item.id);
+        RestoreEnded(item, begun, Event::Done, read);
+        return;
+    }
+    if (FAILED(read)) {  // a file error: no retry, and nothing saved over it
+        m_log->Write(L"gave up restore " + what + L": the profile cannot be read: " + Why(read));
+        RestoreEnded(item, begun, Event::GiveUp, read);
+        return;
+    }
+    std::wstring name;
+    bool notYet = false;
+    const HRESULT hr = ApplyProfile(item, profile, &name, &notYet);
+    if (notYet)
+        Retry(item, begun, hr);
+    else if (NotOurs(hr) || SUCCEEDED(hr) || hr == VIREO_E_OUT_OF_RANGE)
+        RestoreEnded(item, begun, Event::Done, NotOurs(hr) ? S_FALSE : S_OK);
+    else
+        RestoreEnded(item, begun, Event::GiveUp, hr);  // its values unknown: not saved
 }
 
 void Keeper::RestoreAll(const Item &item)
 {
-    m_cameras.Seen(DeviceIds(), true);
-    for (const std::wstring &id : m_cameras.Present())
+    m_cameras.Seen(DeviceIds());
+    for (const std::wstring &id : m_cameras.RestoreEvery())
         QueueRestore(id, item.reason.c_str());
     Changed();
 }
@@ -425,7 +635,7 @@ bool Keeper::SameAsSaved(const std::wstring &path, const VireoProfile &profile,
     const HRESULT hr = VireoProfileRead(path.c_str(), &saved, &problem);
     if (hr == VIREO_E_BAD_PROFILE)
         SetAside(path, problem, id);
-    if (FAILED(hr) || wcscmp(saved.device, profile.device) != 0 ||
+    if (FAILED(hr) || NormalName(saved.device) != NormalName(profile.device) ||
         !VireoCameraSameId(saved.id, profile.id))
         return false;
     for (unsigned i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
@@ -437,60 +647,86 @@ bool Keeper::SameAsSaved(const std::wstring &path, const VireoProfile &profile,
     return true;
 }
 
+// After a change: the present cameras read once, those kept saved where
+// their values changed. Only the console session's keeper saves.
 void Keeper::Remember(const Item &item)
 {
-    const bool saveAll = item.work == Work::SaveAll;
-    if (!VireoKeeperKeep()) {
-        if (saveAll)
-            m_log->Write(Wide(item.reason) + L": nothing saved, settings not kept");
-        if (item.hold)
-            m_cameras.HoldAll();
+    if (!VireoKeeperKeep())
+        return;
+    DWORD mine = 0, console = 0;
+    if (!m_console(&mine, &console)) {
+        OnHold("not at the console");
         return;
     }
     const std::vector<std::wstring> ids = DeviceIds();
-    for (const std::wstring &id : m_cameras.Seen(ids, false))
+    for (const std::wstring &id : m_cameras.Seen(ids))
         QueueRestore(id, "found");
-    unsigned saved = 0;
-    for (const std::wstring &id : ids) {
-        const unsigned generation = m_cameras.Generation(id);
-        if (!m_cameras.MaySave(id, generation))
-            continue;
-        VireoCamera *camera = NULL;
-        HRESULT hr = VireoCameraOpenId(id.c_str(), &camera);
-        if (FAILED(hr)) {
-            if (NotOurs(hr))
-                m_cameras.Answered(id, std::wstring(), false);
-            continue;
-        }
-        VireoProfile profile;
-        hr = VireoCameraReadProfile(camera, &profile);
-        m_cameras.Answered(id, VireoCameraName(camera), true);
-        VireoCameraClose(camera);
-        // Only values read whole, while nothing happened to the camera.
-        if (FAILED(hr) || !m_cameras.MaySave(id, generation))
-            continue;
-        const std::wstring path = ProfilePath(id);
-        if (SameAsSaved(path, profile, id))
-            continue;
-        VireoProfileProblem problem = {};
-        VireoKeeperCreateCameraFolder();
-        hr = VireoProfileWrite(path.c_str(), &profile, &problem);
-        if (SUCCEEDED(hr)) {
-            ++saved;
-            m_log->Write(L"save " + Quoted(id) + L" " + profile.device + L" (" + Wide(item.reason) +
-                         L")");
-        } else {
-            m_log->Write(L"save " + Quoted(id) + L" failed: " + Why(hr) + L" " +
-                         Wide(problem.message));
-        }
+    bool failed = false;
+    for (const std::wstring &id : ids)
+        failed = !RememberOne(id, item) || failed;
+    // A file another program has open a moment: the reading is tried again
+    // a few times (the failure logged once).
+    if (failed && item.attempt < kSaveAttempts) {
+        Item again = item;
+        ++again.attempt;
+        again.notBefore = GetTickCount64() + RetryPause(again.attempt);
+        m_queue.Push(again);
     }
-    if (saveAll)
-        m_log->Write(Wide(item.reason) + L": " + Number(static_cast<long>(saved)) +
-                     (saved == 1 ? L" camera saved" : L" cameras saved") +
-                     (item.hold ? L", holding until the next restore" : L""));
-    if (item.hold)
-        m_cameras.HoldAll();
     Changed();
+}
+
+bool Keeper::RememberOne(const std::wstring &id, const Item &item)
+{
+    const unsigned generation = m_cameras.Generation(id);
+    if (!m_cameras.MaySave(id, generation))
+        return true;
+    VireoCamera *camera = NULL;
+    HRESULT hr = VireoCameraOpenId(id.c_str(), &camera);
+    if (FAILED(hr)) {
+        if (NotOurs(hr))
+            m_cameras.Answered(id, std::wstring(), false);
+        return true;
+    }
+    VireoProfile profile;
+    hr = VireoCameraReadProfile(camera, &profile);
+    m_cameras.Answered(id, VireoCameraName(camera), true);
+    VireoCameraClose(camera);
+    // Only values read whole, while nothing happened to the camera.
+    if (FAILED(hr) || !m_cameras.MaySave(id, generation))
+        return true;
+    const std::wstring path = ProfilePath(id);
+    if (path.empty()) {
+        SaveFailed(id, HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), "no whole profile path");
+        return true;  // lasting
+    }
+    if (SameAsSaved(path, profile, id))
+        return true;
+    VireoProfileProblem problem = {};
+    VireoKeeperCreateCameraFolder();
+    hr = VireoProfileWrite(path.c_str(), &profile, &problem);
+    if (FAILED(hr)) {
+        SaveFailed(id, hr, problem.message);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> hold(m_failLock);
+        m_saveFailures.erase(Cameras::Key(id));
+    }
+    m_log->Write(L"save " + Quoted(id) + L" " + profile.device + L" (" + Wide(item.reason) + L")");
+    return true;
+}
+
+// A save that fails the same way again is logged once.
+void Keeper::SaveFailed(const std::wstring &id, HRESULT hr, const char *message)
+{
+    {
+        std::lock_guard<std::mutex> hold(m_failLock);
+        auto it = m_saveFailures.find(Cameras::Key(id));
+        if (it != m_saveFailures.end() && it->second == hr)
+            return;
+        m_saveFailures[Cameras::Key(id)] = hr;
+    }
+    m_log->Write(L"save " + Quoted(id) + L" failed: " + Why(hr) + L" " + Wide(message));
 }
 
 void Keeper::Defaults(const Item &item)

@@ -1,7 +1,8 @@
 // vireokeep: the Camera Settings Keeper. A hidden window hears of cameras
 // arriving and leaving, of suspend and resume, of the session's lock and
 // unlock and of its end; a notification-area icon offers the menu. Every
-// event only queues work for the keeper's worker thread (keeper.h).
+// event only queues work for the keeper's worker thread or puts the cameras
+// on hold (keeper.h); it never waits on a camera.
 #include <windows.h>
 #include <dbt.h>
 #include <shellapi.h>
@@ -28,7 +29,6 @@ const GUID kCameraClasses[] = {
 const UINT WM_APP_TRAY = WM_APP + 1;     // the icon's mouse messages
 const UINT WM_APP_CHANGED = WM_APP + 2;  // the cameras offering IFace changed
 const UINT kIconId = 1;
-const UINT_PTR kTimerId = 1;
 
 enum MenuId : UINT {
     ID_KEEP = 100,
@@ -41,7 +41,6 @@ struct App {
     keeper::Keeper *keeper = NULL;
     HWND window = NULL;
     UINT taskbarCreated = 0;
-    DWORD rememberSeconds = 0;
     bool ended = false;
     std::wstring tip;
     std::vector<keeper::Cameras::Entry> menuCameras;
@@ -84,12 +83,6 @@ void HideIcon()
     data.hWnd = g_app.window;
     data.uID = kIconId;
     Shell_NotifyIconW(NIM_DELETE, &data);
-}
-
-void StartTimer()
-{
-    g_app.rememberSeconds = VireoKeeperRememberSeconds();
-    SetTimer(g_app.window, kTimerId, g_app.rememberSeconds * 1000, NULL);
 }
 
 void ShowMenu()
@@ -146,7 +139,7 @@ void Command(UINT id)
     } else if (id == ID_KEEP) {
         const int keep = !VireoKeeperKeep();
         VireoKeeperSetKeep(keep);
-        g_app.log->Write(keep ? L"settings kept" : L"settings not kept");
+        g_app.keeper->OnKeep(keep);
         ShowIcon(false);
     } else if (id >= ID_CAMERA && (id - ID_CAMERA) / 4 < g_app.menuCameras.size()) {
         const std::wstring &camera = g_app.menuCameras[(id - ID_CAMERA) / 4].id;
@@ -158,14 +151,19 @@ void Command(UINT id)
     }
 }
 
-// Saves every camera and lets the keeper end.
+// Saves a change still settling, holds every camera and lets the keeper end.
 void End(const char *reason)
 {
     if (g_app.ended)
         return;
     g_app.ended = true;
-    KillTimer(g_app.window, kTimerId);
-    g_app.keeper->Stop(reason);
+    if (!g_app.keeper->Stop(reason)) {
+        // The worker still uses the keeper: the process ends without
+        // destroying it.
+        g_app.log->Write(std::wstring(L"end (") + keeper::Wide(reason) +
+                         L"): the worker did not end in time");
+        ExitProcess(3);
+    }
     // What the keeper cost over its life, for support and the benchmark.
     FILETIME created, exited, kernel, user;
     double cpu = 0;
@@ -210,24 +208,21 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_DEVICECHANGE: return DeviceChange(wParam, lParam);
     case WM_POWERBROADCAST:
         if (wParam == PBT_APMSUSPEND)
-            g_app.keeper->OnSuspend();
+            g_app.keeper->OnHold("suspend");
         else if (wParam == PBT_APMRESUMEAUTOMATIC)
             g_app.keeper->OnResume("resume");
         return TRUE;
     case WM_WTSSESSION_CHANGE:
         if (wParam == WTS_SESSION_LOCK)
-            g_app.keeper->OnLock();
+            g_app.keeper->OnHold("lock");
+        else if (wParam == WTS_CONSOLE_DISCONNECT)
+            g_app.keeper->OnHold("console disconnect");
+        else if (wParam == WTS_SESSION_LOGOFF)
+            g_app.keeper->OnHold("logoff");
         else if (wParam == WTS_SESSION_UNLOCK)
             g_app.keeper->OnResume("unlock");
         else if (wParam == WTS_CONSOLE_CONNECT)
             g_app.keeper->OnResume("console connect");
-        return 0;
-    case WM_TIMER:
-        if (wParam == kTimerId) {
-            g_app.keeper->OnTimer();
-            if (VireoKeeperRememberSeconds() != g_app.rememberSeconds)
-                StartTimer();
-        }
         return 0;
     case WM_APP_TRAY:
         if (LOWORD(lParam) == WM_RBUTTONUP || LOWORD(lParam) == WM_CONTEXTMENU)
@@ -259,21 +254,28 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-// vireokeep --exit: asks the running keeper to save and end, and waits for it.
+// vireokeep --exit: asks the running keeper to end, and waits for it: 0 it
+// ended, 1 none was running, 2 it did not end in time.
 int ExitRunning()
 {
     HWND window = FindWindowW(VIREO_KEEPER_WINDOW_CLASS, NULL);
     if (!window)
-        return 0;
+        return 1;
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
     PostMessageW(window, WM_CLOSE, 0, 0);
+    const DWORD kWaitMs = 15000;
+    bool ended = false;
     if (process) {
-        WaitForSingleObject(process, 10000);
+        ended = WaitForSingleObject(process, kWaitMs) == WAIT_OBJECT_0;
         CloseHandle(process);
+    } else {  // not ours to wait on: its window's end will do
+        const ULONGLONG end = GetTickCount64() + kWaitMs;
+        while (!(ended = !IsWindow(window)) && GetTickCount64() < end)
+            Sleep(50);
     }
-    return 0;
+    return ended ? 0 : 2;
 }
 
 void ListenForDevices(HWND window)
@@ -331,8 +333,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     log.Write(L"start: vireokeep " + keeper::Wide(VIREO_VERSION_STRING) + L", session " +
               std::to_wstring(session) + L" (console " +
-              std::to_wstring(WTSGetActiveConsoleSessionId()) + L"), every " +
-              std::to_wstring(VireoKeeperRememberSeconds()) + L" s, settings " +
+              std::to_wstring(WTSGetActiveConsoleSessionId()) + L"), settings " +
               (VireoKeeperKeep() ? L"kept" : L"not kept"));
     ListenForDevices(g_app.window);
     WTSRegisterSessionNotification(g_app.window, NOTIFY_FOR_THIS_SESSION);
@@ -340,7 +341,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     keeper.Notify(g_app.window, WM_APP_CHANGED);
     keeper.Start();
     ShowIcon(true);
-    StartTimer();
 
     MSG message;
     while (GetMessageW(&message, NULL, 0, 0) > 0) {

@@ -1,5 +1,5 @@
 // queue.cpp - the worker's queue, its retries, and the table of cameras that
-// decides when one may be saved.
+// decides when one may be saved: one table of each camera's phases.
 #include <algorithm>
 #include <set>
 
@@ -74,18 +74,6 @@ bool Queue::TakeLocked(ULONGLONG now, Item *item)
     return false;
 }
 
-bool Queue::NextDue(ULONGLONG now, ULONGLONG *when) const
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    if (m_items.empty())
-        return false;
-    ULONGLONG first = m_items.front().notBefore;
-    for (const Item &item : m_items)
-        first = std::min(first, item.notBefore);
-    *when = std::max(first, now);
-    return true;
-}
-
 Item Queue::Wait()
 {
     std::unique_lock<std::mutex> hold(m_lock);
@@ -113,11 +101,55 @@ size_t Queue::Size() const
     return m_items.size();
 }
 
+// The transitions of one camera. Rows: the phase; columns: the event in the
+// order of Event.
+Phase Next(Phase phase, Event event)
+{
+    const Phase A = Phase::Absent, Rt = Phase::Returning, Rs = Phase::Restoring, K = Phase::Kept,
+                H = Phase::Held, G = Phase::GivenUp;
+    // clang-format off
+    static const Phase kTable[6][10] = {
+        //            Arrived Removed Seen Missing Restore Begin Done Retry GiveUp Hold
+        /* absent */    {Rt,  A,      Rt,  A,      A,      A,    A,   A,    A,     A},
+        /* returning */ {Rt,  A,      Rt,  A,      Rt,     Rs,   Rt,  Rt,   Rt,    H},
+        /* restoring */ {Rs,  A,      Rs,  A,      Rt,     Rs,   K,   Rt,   G,     H},
+        /* kept */      {Rt,  A,      K,   A,      Rt,     K,    K,   K,    K,     H},
+        /* held */      {Rt,  A,      H,   A,      Rt,     H,    H,   H,    H,     H},
+        /* given up */  {Rt,  A,      G,   A,      Rt,     G,    G,   G,    G,     G},
+    };
+    // clang-format on
+    return kTable[static_cast<int>(phase)][static_cast<int>(event)];
+}
+
+const char *PhaseName(Phase phase)
+{
+    static const char *const kNames[] = {"absent", "returning", "restoring",
+                                         "kept",   "held",      "given up"};
+    return kNames[static_cast<int>(phase)];
+}
+
+DWORD SettleWait(ULONGLONG first, ULONGLONG last, ULONGLONG now)
+{
+    const ULONGLONG end = std::min(last + kSettleMs, first + kSettleMostMs);
+    return now >= end ? 0 : static_cast<DWORD>(end - now);
+}
+
+std::wstring NormalName(const std::wstring &name)
+{
+    std::wstring out = name;
+    for (wchar_t &c : out)
+        if (c < L' ' || c == 0x7F)
+            c = L' ';
+    const size_t first = out.find_first_not_of(L' ');
+    if (first == std::wstring::npos)
+        return std::wstring();
+    return out.substr(first, out.find_last_not_of(L' ') - first + 1);
+}
+
 std::wstring Cameras::Key(const std::wstring &id)
 {
-    std::wstring key = id;
-    if (!key.empty())
-        CharLowerBuffW(&key[0], static_cast<DWORD>(key.size()));
+    wchar_t key[VIREO_ID_CAPACITY];
+    VireoCameraIdKey(id.c_str(), key, VIREO_ID_CAPACITY);
     return key;
 }
 
@@ -129,72 +161,94 @@ Cameras::State &Cameras::At(const std::wstring &id)
     return state;
 }
 
-void Cameras::Returned(const std::wstring &id)
+void Cameras::ApplyLocked(State &state, Event event)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
-    State &state = At(id);
-    state.present = true;
-    state.held = true;
+    const Phase next = Next(state.phase, event);
+    if (next == state.phase)
+        return;  // e.g. a second interface class's arrival during a restore
+    state.phase = next;
+    if (next == Phase::Absent) {
+        state.iface = false;
+        state.arrivedAt = 0;
+    }
     ++state.generation;
 }
 
-void Cameras::Removed(const std::wstring &id)
+unsigned Cameras::Apply(const std::wstring &id, Event event)
 {
     std::lock_guard<std::mutex> hold(m_lock);
     State &state = At(id);
-    state.present = false;
-    state.held = true;
-    state.iface = false;
-    ++state.generation;
+    ApplyLocked(state, event);
+    return state.generation;
+}
+
+bool Cameras::Arrive(const std::wstring &id, ULONGLONG now)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    State &state = At(id);
+    if (state.arrivedAt && now - state.arrivedAt < kSameArrivalMs)
+        return false;
+    state.arrivedAt = now;
+    ApplyLocked(state, Event::Arrived);
+    return true;
+}
+
+bool Cameras::Finish(const std::wstring &id, Event event, unsigned begun)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    State &state = At(id);
+    if (state.generation != begun)
+        return false;
+    ApplyLocked(state, event);
+    return true;
 }
 
 void Cameras::HoldAll()
 {
     std::lock_guard<std::mutex> hold(m_lock);
-    m_holdAll = true;
-    for (auto &entry : m_states) {
-        entry.second.held = true;
-        ++entry.second.generation;
-    }
+    for (auto &entry : m_states)
+        ApplyLocked(entry.second, Event::Hold);
 }
 
-std::vector<std::wstring> Cameras::Seen(const std::vector<std::wstring> &ids, bool release)
+std::vector<std::wstring> Cameras::Seen(const std::vector<std::wstring> &ids)
 {
     std::lock_guard<std::mutex> hold(m_lock);
-    std::vector<std::wstring> newcomers;
+    std::vector<std::wstring> returning;
     std::set<std::wstring> seen;
     for (const std::wstring &id : ids) {
-        seen.insert(Key(id));
+        if (!seen.insert(Key(id)).second)
+            continue;
         State &state = At(id);
-        if (!state.present || m_holdAll) {
-            if (!state.present)
-                newcomers.push_back(id);
-            state.present = true;
-            state.held = true;
-            ++state.generation;
-        }
+        const Phase before = state.phase;
+        if (Next(before, Event::Seen) == before)
+            continue;  // nothing happened to it
+        ApplyLocked(state, Event::Seen);
+        returning.push_back(state.id);
     }
-    for (auto &entry : m_states) {
-        if (entry.second.present && !seen.count(entry.first)) {
-            entry.second.present = false;
-            entry.second.held = true;
-            entry.second.iface = false;
-            ++entry.second.generation;
-        }
-    }
-    if (release)
-        m_holdAll = false;
-    return newcomers;
+    for (auto &entry : m_states)
+        if (entry.second.phase != Phase::Absent && !seen.count(entry.first))
+            ApplyLocked(entry.second, Event::Missing);
+    return returning;
 }
 
-std::vector<std::wstring> Cameras::Present() const
+std::vector<std::wstring> Cameras::RestoreEvery()
 {
     std::lock_guard<std::mutex> hold(m_lock);
     std::vector<std::wstring> ids;
-    for (const auto &entry : m_states)
-        if (entry.second.present)
-            ids.push_back(entry.second.id);
+    for (auto &entry : m_states) {
+        if (entry.second.phase == Phase::Absent)
+            continue;
+        ApplyLocked(entry.second, Event::Restore);
+        ids.push_back(entry.second.id);
+    }
     return ids;
+}
+
+Phase Cameras::PhaseOf(const std::wstring &id) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto it = m_states.find(Key(id));
+    return it == m_states.end() ? Phase::Absent : it->second.phase;
 }
 
 unsigned Cameras::Generation(const std::wstring &id) const
@@ -208,25 +262,8 @@ bool Cameras::MaySave(const std::wstring &id, unsigned generation) const
 {
     std::lock_guard<std::mutex> hold(m_lock);
     auto it = m_states.find(Key(id));
-    return !m_holdAll && it != m_states.end() && it->second.present && !it->second.held &&
+    return it != m_states.end() && it->second.phase == Phase::Kept &&
            it->second.generation == generation;
-}
-
-void Cameras::RestoreEnded(const std::wstring &id, unsigned generation)
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    State &state = At(id);
-    if (state.generation == generation)
-        state.held = false;
-}
-
-void Cameras::RestoreGivenUp(const std::wstring &id)
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    State &state = At(id);
-    state.present = false;
-    state.held = true;
-    ++state.generation;
 }
 
 void Cameras::Answered(const std::wstring &id, const std::wstring &name, bool iface)
@@ -242,7 +279,7 @@ std::vector<Cameras::Entry> Cameras::Offering() const
     std::lock_guard<std::mutex> hold(m_lock);
     std::vector<Entry> out;
     for (const auto &entry : m_states)
-        if (entry.second.present && entry.second.iface)
+        if (entry.second.phase != Phase::Absent && entry.second.iface)
             out.push_back({entry.second.id, entry.second.name});
     return out;
 }
