@@ -179,8 +179,8 @@ HRESULT TwinPlace(const Identity &self, unsigned *place)
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
         Identify(moniker.Get(), other);
-        *place += CompareStringOrdinal(other->name, -1, self.name, -1, TRUE) == CSTR_EQUAL &&
-                  CompareStringOrdinal(other->id, -1, self.id, -1, TRUE) == CSTR_LESS_THAN;
+        *place += vireocamera::SameName(other->name, self.name) &&
+                  vireocamera::IdBefore(other->id, self.id);
     }
     HeapFree(GetProcessHeap(), 0, other);
     return S_OK;

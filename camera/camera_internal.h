@@ -13,6 +13,10 @@ void Report(VireoCamera *camera, ULONG id, ULONG kind, LONG value, HRESULT hr, H
 // The pause of the Default sequence, through the camera's pause function
 // (VireoCameraSetPause).
 void Pause(VireoCamera *camera);
+// Friendly names compare whatever their case; ids in the order of their
+// keys (VireoCameraIdKey).
+bool SameName(const wchar_t *a, const wchar_t *b);
+bool IdBefore(const wchar_t *a, const wchar_t *b);
 
 }  // namespace vireocamera
 

@@ -4,20 +4,26 @@
 #include "vireocamera.h"
 
 #include <strsafe.h>
+#include <wchar.h>
 
-namespace {
+#include "camera_internal.h"
 
-bool SameText(const wchar_t *a, const wchar_t *b)
+namespace vireocamera {
+
+bool SameName(const wchar_t *a, const wchar_t *b)
 {
     return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
-bool Before(const wchar_t *a, const wchar_t *b)
+bool IdBefore(const wchar_t *a, const wchar_t *b)
 {
-    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_LESS_THAN;
+    wchar_t left[VIREO_ID_CAPACITY], right[VIREO_ID_CAPACITY];
+    VireoCameraIdKey(a, left, VIREO_ID_CAPACITY);
+    VireoCameraIdKey(b, right, VIREO_ID_CAPACITY);
+    return wcscmp(left, right) < 0;
 }
 
-}  // namespace
+}  // namespace vireocamera
 
 extern "C" void VireoCameraShownName(const wchar_t *name, const wchar_t *id,
                                      const wchar_t *const *names, const wchar_t *const *ids,
@@ -30,7 +36,8 @@ extern "C" void VireoCameraShownName(const wchar_t *name, const wchar_t *id,
         return;
     unsigned place = 1;
     for (unsigned i = 0; i < count; ++i)
-        if (names[i] && ids[i] && SameText(names[i], name) && Before(ids[i], id))
+        if (names[i] && ids[i] && vireocamera::SameName(names[i], name) &&
+            vireocamera::IdBefore(ids[i], id))
             ++place;
     if (place == 1)
         StringCchCopyW(out, size, name);

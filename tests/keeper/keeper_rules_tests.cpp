@@ -8,12 +8,14 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "changesignal.h"
 #include "keeper.h"
 #include "keeperpaths.h"
+#include "tray.h"
 #include "wintest.h"
 
 namespace {
@@ -316,6 +318,77 @@ TEST(KeeperRules, LogTurnsOverBeforeItsLimitWhileRead)
     EXPECT_EQ(current.find("event 0 "), std::string::npos);
     DeleteFileW(path.c_str());
     DeleteFileW((path + L".1").c_str());
+}
+
+}  // namespace
+
+namespace {
+
+using keeper::TrayState;
+
+// What the icon shows: its state, its tooltip, the names of its menu.
+TEST(KeeperRules, TheIconTellsItsStateAndTwinsApart)
+{
+    const std::wstring a = L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0000";
+    const std::wstring b = L"\\\\?\\usb#vid_2e9a&pid_0b01&mi_00#7&2f1c0a1&0&0001";
+    const std::wstring sim = L"Vireo Simulated Camera";
+    struct Case {
+        const char *what;
+        bool keep;
+        std::vector<keeper::TrayCamera> cameras;
+        TrayState state;
+        std::wstring tip;
+        std::vector<std::wstring> names;
+    } cases[] = {
+        {"keeping off",
+         false,
+         {{a, sim, false}},
+         TrayState::NotKept,
+         L"Vireo: settings not kept",
+         {sim}},
+        {"no camera", true, {}, TrayState::Kept, L"Vireo: 0 cameras, settings kept", {}},
+        {"twins listed against the order of their ids",
+         true,
+         {{b, sim, false}, {a, sim, false}},
+         TrayState::Kept,
+         L"Vireo: 2 cameras, settings kept",
+         {sim + L" (2)", sim}},
+        {"the second twin refused its restore",
+         true,
+         {{a, sim, false}, {b, sim, true}},
+         TrayState::Refused,
+         L"Vireo: 2 cameras, settings kept; " + sim + L" (2) refused its restore",
+         {sim, sim + L" (2)"}},
+        {"a camera with no name goes by its id",
+         true,
+         {{a, L"", false}},
+         TrayState::Kept,
+         L"Vireo: 1 camera, settings kept",
+         {a}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const keeper::TrayView view = keeper::Tray(c.keep, c.cameras);
+        EXPECT_EQ(static_cast<int>(c.state), static_cast<int>(view.state));
+        EXPECT_EQ(c.tip, view.tip);
+        EXPECT_EQ(c.names, keeper::ShownNames(c.cameras));
+    }
+    // Each state has its picture for a light and a dark taskbar, in the
+    // program's resources.
+    HMODULE program = LoadLibraryExW((wintest::BinDir() + L"vireokeep.exe").c_str(), NULL,
+                                     LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(program != NULL);
+    std::vector<UINT> seen;
+    for (TrayState state : {TrayState::Kept, TrayState::NotKept, TrayState::Refused})
+        for (bool light : {true, false}) {
+            const UINT id = keeper::TrayIconResource(state, light);
+            EXPECT_TRUE(FindResourceW(program, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14))) << id;
+            EXPECT_EQ(seen.end(), std::find(seen.begin(), seen.end(), id));
+            seen.push_back(id);
+        }
+    EXPECT_TRUE(FindResourceW(program, MAKEINTRESOURCEW(1),
+                              MAKEINTRESOURCEW(14)));  // its own (RT_GROUP_ICON)
+    FreeLibrary(program);
 }
 
 }  // namespace

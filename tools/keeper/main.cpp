@@ -15,6 +15,7 @@
 
 #include "keeper.h"
 #include "keeperpaths.h"
+#include "tray.h"
 
 namespace {
 
@@ -41,28 +42,32 @@ struct App {
     keeper::Keeper *keeper = NULL;
     HWND window = NULL;
     UINT taskbarCreated = 0;
+    HINSTANCE instance = NULL;
     bool ended = false;
+    bool lightTaskbar = false;  // the taskbar's colours, followed as they change
     std::wstring tip;
+    UINT icon = 0;  // the resource shown
     std::vector<keeper::Cameras::Entry> menuCameras;
     std::vector<HDEVNOTIFY> notifications;
 };
 App g_app;
 
-std::wstring Tip()
+// The cameras offering IFace, each with whether its restore was given up.
+std::vector<keeper::TrayCamera> TrayCameras()
 {
-    if (!VireoKeeperKeep())
-        return L"Vireo: settings not kept";
-    const size_t count = g_app.keeper->Offering().size();
-    return L"Vireo: " + std::to_wstring(count) + (count == 1 ? L" camera" : L" cameras") +
-           L", settings kept";
+    std::vector<keeper::TrayCamera> cameras;
+    for (const keeper::Cameras::Entry &e : g_app.keeper->Offering())
+        cameras.push_back({e.id, e.name, g_app.keeper->PhaseOf(e.id) == keeper::Phase::GivenUp});
+    return cameras;
 }
 
-// Adds the icon (again, after the taskbar's restart) or brings its tooltip
-// up to date.
+// Adds the icon (again, after the taskbar's restart) or brings its picture
+// and tooltip up to date.
 void ShowIcon(bool add)
 {
-    const std::wstring tip = Tip();
-    if (!add && tip == g_app.tip)
+    const keeper::TrayView view = keeper::Tray(VireoKeeperKeep() != 0, TrayCameras());
+    const UINT icon = keeper::TrayIconResource(view.state, g_app.lightTaskbar);
+    if (!add && view.tip == g_app.tip && icon == g_app.icon)
         return;
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);
@@ -70,10 +75,29 @@ void ShowIcon(bool add)
     data.uID = kIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_APP_TRAY;
-    data.hIcon = LoadIconW(NULL, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
-    lstrcpynW(data.szTip, tip.c_str(), ARRAYSIZE(data.szTip));
-    if (Shell_NotifyIconW(add ? NIM_ADD : NIM_MODIFY, &data))
-        g_app.tip = tip;
+    data.hIcon = static_cast<HICON>(LoadImageW(g_app.instance, MAKEINTRESOURCEW(icon), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    lstrcpynW(data.szTip, view.tip.c_str(), ARRAYSIZE(data.szTip));
+    if (Shell_NotifyIconW(add ? NIM_ADD : NIM_MODIFY, &data)) {
+        g_app.tip = view.tip;
+        g_app.icon = icon;
+    }
+    if (data.hIcon)
+        DestroyIcon(data.hIcon);
+}
+
+// The taskbar's colours changed (Settings > Personalisation > Colours).
+void SettingChanged(LPARAM area)
+{
+    const wchar_t *name = reinterpret_cast<const wchar_t *>(area);
+    if (name && lstrcmpW(name, L"ImmersiveColorSet") != 0)
+        return;
+    const bool light = keeper::LightTaskbar();
+    if (light == g_app.lightTaskbar)
+        return;
+    g_app.lightTaskbar = light;
+    ShowIcon(false);
 }
 
 void HideIcon()
@@ -88,16 +112,15 @@ void HideIcon()
 void ShowMenu()
 {
     g_app.menuCameras = g_app.keeper->Offering();
+    const std::vector<std::wstring> names = keeper::ShownNames(TrayCameras());
     HMENU menu = CreatePopupMenu();
-    for (size_t i = 0; i < g_app.menuCameras.size(); ++i) {
+    for (size_t i = 0; i < g_app.menuCameras.size() && i < names.size(); ++i) {
         const UINT base = ID_CAMERA + static_cast<UINT>(4 * i);
         HMENU camera = CreatePopupMenu();
         AppendMenuW(camera, MF_STRING, base, L"Camera Settings\x2026");
         AppendMenuW(camera, MF_STRING, base + 1, L"Restore now");
         AppendMenuW(camera, MF_STRING, base + 2, L"Factory settings");
-        const std::wstring &name = g_app.menuCameras[i].name;
-        AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(camera),
-                    name.empty() ? g_app.menuCameras[i].id.c_str() : name.c_str());
+        AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(camera), names[i].c_str());
     }
     if (!g_app.menuCameras.empty())
         AppendMenuW(menu, MF_SEPARATOR, 0, NULL);
@@ -229,6 +252,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             ShowMenu();
         return 0;
     case WM_APP_CHANGED: ShowIcon(false); return 0;
+    case WM_SETTINGCHANGE: SettingChanged(lParam); return 0;
     case WM_COMMAND: Command(LOWORD(wParam)); return 0;
     case WM_CLOSE:
         End("close");
@@ -291,6 +315,68 @@ void ListenForDevices(HWND window)
     }
 }
 
+// The hidden window that hears the device, power and session messages;
+// NULL when it cannot be made (logged).
+HWND CreateKeeperWindow(HINSTANCE instance)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = VIREO_KEEPER_WINDOW_CLASS;
+    RegisterClassW(&windowClass);
+    // A top-level window, never shown: a message-only one hears no broadcasts.
+    HWND window = CreateWindowExW(0, VIREO_KEEPER_WINDOW_CLASS, L"Vireo Camera Settings Keeper",
+                                  WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL, instance, NULL);
+    if (!window)
+        g_app.log->Write(L"could not create the window: error " + std::to_wstring(GetLastError()));
+    return window;
+}
+
+void LogStart()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    g_app.log->Write(L"start: vireokeep " + keeper::Wide(VIREO_VERSION_STRING) + L", session " +
+                     std::to_wstring(session) + L" (console " +
+                     std::to_wstring(WTSGetActiveConsoleSessionId()) + L"), settings " +
+                     (VireoKeeperKeep() ? L"kept" : L"not kept"));
+}
+
+// The keeper of this session, from its start to its end.
+int Run(HINSTANCE instance)
+{
+    wchar_t logPath[MAX_PATH] = {0};
+    VireoKeeperCreateCameraFolder();
+    VireoKeeperLogPath(logPath, MAX_PATH);
+    keeper::Log log(logPath);
+    keeper::Keeper keeper(&log);
+    g_app.log = &log;
+    g_app.keeper = &keeper;
+    g_app.instance = instance;
+    g_app.window = CreateKeeperWindow(instance);
+    if (!g_app.window)
+        return 1;
+    LogStart();
+    ListenForDevices(g_app.window);
+    WTSRegisterSessionNotification(g_app.window, NOTIFY_FOR_THIS_SESSION);
+    g_app.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    g_app.lightTaskbar = keeper::LightTaskbar();
+    keeper.Notify(g_app.window, WM_APP_CHANGED);
+    keeper.Start();
+    ShowIcon(true);
+
+    MSG message;
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    End("close");
+    WTSUnRegisterSessionNotification(g_app.window);
+    for (HDEVNOTIFY n : g_app.notifications)
+        UnregisterDeviceNotification(n);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
@@ -307,50 +393,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     HANDLE mutex = CreateMutexW(NULL, FALSE, VIREO_KEEPER_MUTEX);
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;  // this session has its keeper
-
-    wchar_t logPath[MAX_PATH] = {0};
-    VireoKeeperCreateCameraFolder();
-    VireoKeeperLogPath(logPath, MAX_PATH);
-    keeper::Log log(logPath);
-    keeper::Keeper keeper(&log);
-    g_app.log = &log;
-    g_app.keeper = &keeper;
-
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = VIREO_KEEPER_WINDOW_CLASS;
-    RegisterClassW(&windowClass);
-    // A top-level window, never shown: a message-only one hears no broadcasts.
-    g_app.window = CreateWindowExW(0, VIREO_KEEPER_WINDOW_CLASS, L"Vireo Camera Settings Keeper",
-                                   WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL, instance, NULL);
-    if (!g_app.window) {
-        log.Write(L"could not create the window: error " + std::to_wstring(GetLastError()));
-        CloseHandle(mutex);
-        return 1;
-    }
-    DWORD session = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    log.Write(L"start: vireokeep " + keeper::Wide(VIREO_VERSION_STRING) + L", session " +
-              std::to_wstring(session) + L" (console " +
-              std::to_wstring(WTSGetActiveConsoleSessionId()) + L"), settings " +
-              (VireoKeeperKeep() ? L"kept" : L"not kept"));
-    ListenForDevices(g_app.window);
-    WTSRegisterSessionNotification(g_app.window, NOTIFY_FOR_THIS_SESSION);
-    g_app.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    keeper.Notify(g_app.window, WM_APP_CHANGED);
-    keeper.Start();
-    ShowIcon(true);
-
-    MSG message;
-    while (GetMessageW(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    End("close");
-    WTSUnRegisterSessionNotification(g_app.window);
-    for (HDEVNOTIFY n : g_app.notifications)
-        UnregisterDeviceNotification(n);
+    const int status = Run(instance);
     CloseHandle(mutex);
-    return 0;
+    return status;
 }
