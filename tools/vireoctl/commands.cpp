@@ -31,13 +31,15 @@ const char kUsage[] =
     "                        value checked against its range first, then written in the\n"
     "                        Default button's order; controls the camera reports disabled\n"
     "                        and controls the profile leaves out are not written\n"
+    "  --json inventory      every camera (present or kept), its values and what the\n"
+    "                        organization's policy locks or recommends, and the keeper\n"
     "  keep                  the cameras the Camera Settings Keeper (vireokeep) keeps: id,\n"
     "                        name, present or not, profile saved, last restore\n"
     "  keep on|off           whether the keeper keeps the settings\n"
     "  keep forget -d ID     deletes the keeper's profile of camera ID (or device INDEX)\n"
     "  -d INDEX|NAME|ID      the device by its index in \"list\", its name or its id\n"
     "                        (default: 0); of two devices of one name, the first\n"
-    "  --json                list, info and get as one JSON document\n"
+    "  --json                list, info, get and inventory as one JSON document\n"
     "  --force               set and load send values outside the range all the same; load\n"
     "                        takes a profile of another device too\n"
     "  --version             the kit's version\n"
@@ -51,9 +53,20 @@ const char kUsage[] =
     "             (nothing more was written);\n"
     "             3 no video input device; 4 the device offers no IFace (vireoprop.ax\n"
     "             is not registered); 5 vireoprop.ax is registered for programs of\n"
-    "             the other width only.\n";
+    "             the other width only; 6 the organization's policy locks the\n"
+    "             control at another value (--force does not override it).\n";
 
 const ULONG kNoRequest = 0xFFFFFFFF;  // GET_ENABLE is 0
+
+// The position of a known control in CameraControlIds (and in a policy's and
+// a profile's values).
+size_t IndexOf(ULONG id)
+{
+    size_t i = 0;
+    while (i + 1 < CAMERA_CONTROL_COUNT && CameraControlIds[i] != id)
+        ++i;
+    return i;
+}
 
 const char *RequestName(ULONG kind)
 {
@@ -195,12 +208,7 @@ int ParseKeep(const CommandLine &line, FILE *err)
     return Usage(err, "keep takes on, off or forget");
 }
 
-// The keeper's profiles: file, and what it holds.
-struct KeptCamera {
-    std::wstring path;
-    VireoProfile profile;
-    HRESULT read;
-};
+}  // namespace
 
 std::vector<KeptCamera> KeptCameras()
 {
@@ -266,6 +274,8 @@ std::string LastRestore(const std::wstring &id)
     }
     return last;
 }
+
+namespace {
 
 std::vector<std::wstring> PresentIds()
 {
@@ -396,11 +406,16 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
     const std::wstring &c = line->command;
     const std::vector<std::wstring> &args = line->args;
     const bool known = c == L"list" || c == L"info" || c == L"defaults" || c == L"get" ||
-                       c == L"set" || c == L"save" || c == L"load" || c == L"keep";
+                       c == L"set" || c == L"save" || c == L"load" || c == L"keep" ||
+                       c == L"inventory";
     if (!known)
         return Usage(err, "unknown command " + Narrow(c));
     if (c == L"keep")
         return ParseKeep(*line, err);
+    if (c == L"inventory")
+        return !line->json || line->force || !line->device.empty() || !args.empty()
+                   ? Usage(err, "inventory is \"vireoctl --json inventory\", of every camera")
+                   : STATUS_OK;
     if (line->json && c != L"list" && c != L"info" && c != L"get")
         return Usage(err, "--json goes with list, info and get");
     if (line->force && c != L"set" && c != L"load")
@@ -540,6 +555,8 @@ int List(bool json, FILE *out, FILE *err)
 int Info(VireoCamera *camera, bool json, FILE *out, FILE *err)
 {
     int status = STATUS_OK;
+    VireoPolicy policy;
+    VireoCameraPolicy(camera, &policy);
     if (json)
         fprintf(out, "{\"device\": %s, \"controls\": [",
                 Quoted(Utf8(VireoCameraName(camera))).c_str());
@@ -569,6 +586,7 @@ int Info(VireoCamera *camera, bool json, FILE *out, FILE *err)
             if (SUCCEEDED(hr) && range.enable)
                 fprintf(out, ", \"current\": %ld, \"shown\": %s", static_cast<long>(current),
                         Quoted(Shown(id, current)).c_str());
+            fprintf(out, ", \"locked\": %s", policy.locked & VireoPolicyBit(id) ? "true" : "false");
             if (FAILED(hr))
                 fprintf(out, ", \"error\": {\"request\": \"%s\", \"result\": \"%s\"}",
                         RequestName(failed), Hex(hr).c_str());
@@ -584,11 +602,12 @@ int Info(VireoCamera *camera, bool json, FILE *out, FILE *err)
                 static_cast<long>(range.enable), Both(id, range.defaultValue).c_str(),
                 Both(id, range.minValue).c_str(), Both(id, range.maxValue).c_str());
         if (!range.enable)
-            fprintf(out, "- [not read]\n");
+            fprintf(out, "- [not read]");
         else if (FAILED(hr))
-            fprintf(out, "- [GET_DATA failed: %s]\n", Hex(hr).c_str());
+            fprintf(out, "- [GET_DATA failed: %s]", Hex(hr).c_str());
         else
-            fprintf(out, "%s\n", Both(id, current).c_str());
+            fprintf(out, "%s", Both(id, current).c_str());
+        fputs(policy.locked & VireoPolicyBit(id) ? "  locked by policy\n" : "\n", out);
     }
     if (json)
         fputs("\n]}\n", out);
@@ -643,10 +662,36 @@ int CheckRange(VireoCamera *camera, ULONG id, LONG value, FILE *err)
     return STATUS_USAGE;
 }
 
+// STATUS_OK when no value of the command line goes to a control the
+// organization's policy locks at another one; else the first such, named
+// with the policy's key. --force does not change that.
+int CheckLocks(VireoCamera *camera, const std::vector<Assignment> &assignments, FILE *err)
+{
+    VireoPolicy policy;
+    VireoCameraPolicy(camera, &policy);
+    for (const Assignment &a : assignments) {
+        const ULONG bit = VireoPolicyBit(a.id);
+        const size_t i = IndexOf(a.id);
+        if (!(policy.locked & bit) || policy.lockedValues[i] == a.value)
+            continue;
+        fprintf(err,
+                "vireoctl: %s is locked at %ld by the organization's policy (%s); --force does "
+                "not override it: nothing written\n",
+                CameraControlName(a.id), static_cast<long>(policy.lockedValues[i]),
+                PolicyKeyName(camera, a.id).c_str());
+        return STATUS_LOCKED;
+    }
+    return STATUS_OK;
+}
+
 // Writes each value in turn, checked against its range unless forced, and
-// prints what the camera holds afterwards; stops at the first refusal.
+// prints what the camera holds afterwards; stops at the first refusal. A
+// locked control refuses the whole command before anything is written.
 int Set(VireoCamera *camera, const CommandLine &line, FILE *out, FILE *err)
 {
+    const int locked = CheckLocks(camera, line.assignments, err);
+    if (locked != STATUS_OK)
+        return locked;
     for (const Assignment &a : line.assignments) {
         if (!line.force) {
             const int status = CheckRange(camera, a.id, a.value, err);
@@ -759,6 +804,8 @@ int Run(const CommandLine &line, VireoPauseFunction pause, FILE *out, FILE *err)
         return List(line.json, out, err);
     if (c == L"keep")
         return Keep(line, out, err);
+    if (c == L"inventory")
+        return Inventory(out, err);
     VireoProfile profile;
     if (c == L"load") {
         VireoProfileProblem problem;
@@ -813,6 +860,23 @@ std::string Shown(ULONG id, LONG value)
         return Number(FrameRatesPerSecond[value]) + "fps";
     default: return value ? "on" : "off";
     }
+}
+
+std::string PolicyKeyName(VireoCamera *camera, ULONG id)
+{
+    const std::string general = "HKLM\\" + Narrow(VIREO_POLICY_KEY);
+    wchar_t model[VIREO_MODEL_CAPACITY];
+    VireoCameraModel(VireoCameraId(camera), model, VIREO_MODEL_CAPACITY);
+    VireoPolicy own, everyone;
+    VireoPolicyRead(model, &own);
+    VireoPolicyRead(NULL, &everyone);
+    const ULONG bit = VireoPolicyBit(id);
+    const size_t i = IndexOf(id);
+    const bool fromModel =
+        model[0] && (own.locked & bit) &&
+        (!(everyone.locked & bit) || everyone.lockedValues[i] != own.lockedValues[i]);
+    return general + (fromModel ? "\\Models\\" + Narrow(model) : std::string()) + "\\" +
+           Narrow(VIREO_POLICY_MANDATORY);
 }
 
 bool ParseValue(const std::wstring &text, LONG *value)
