@@ -89,17 +89,19 @@ HRESULT VireoCameraRecommended(VireoCamera *camera, const VireoPolicy *policy,
 {
     if (!camera || !policy || !profile)
         return E_POINTER;
+    HRESULT first = S_OK;
+    ULONG taken = 0;
+    for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+        if ((policy->recommended & (1u << i)) &&
+            Takes(camera, CameraControlIds[i], policy->recommendedValues[i], &first))
+            taken |= 1u << i;
+    // A profile of this camera holding the values it takes.
     memset(profile, 0, sizeof(*profile));
+    profile->present = taken;
+    for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+        profile->values[i] = (taken & (1u << i)) ? policy->recommendedValues[i] : 0;
     StringCchCopyW(profile->device, VIREO_PROFILE_TEXT_CAPACITY, VireoCameraName(camera));
     StringCchCopyW(profile->id, VIREO_PROFILE_TEXT_CAPACITY, VireoCameraId(camera));
-    HRESULT first = S_OK;
-    for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
-        if (!(policy->recommended & (1u << i)) ||
-            !Takes(camera, CameraControlIds[i], policy->recommendedValues[i], &first))
-            continue;
-        profile->present |= 1u << i;
-        profile->values[i] = policy->recommendedValues[i];
-    }
     return first;
 }
 

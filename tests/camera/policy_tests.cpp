@@ -15,7 +15,7 @@
 
 #include <wrl/client.h>
 
-#include "policy_keys.h"
+#include "policy_fixture.h"
 #include "vireocamera.h"
 #include "vireosim.h"
 #include "wintest.h"
@@ -103,15 +103,11 @@ HRESULT SetThroughIFace(ULONG id, LONG value)
     return face->SetValue10h(&request);
 }
 
-class PolicyCameraTest : public ::testing::Test {
+class PolicyCameraTest : public PolicyCameraFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
-        ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax"));
-        ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax"));
-        ASSERT_EQ(S_OK, VireoSimOpen(0, &m_sim));
-        ASSERT_EQ(S_OK, VireoSimReset(m_sim));
+        ASSERT_NO_FATAL_FAILURE(PolicyCameraFixture::SetUp());
         ASSERT_EQ(S_OK, VireoCameraOpenIndex(0, &m_camera));
         VireoCameraWatch(m_camera, RecordStep, &m_steps);
         VireoCameraSetPause(m_camera, NoPause);
@@ -119,10 +115,7 @@ protected:
     void TearDown() override
     {
         VireoCameraClose(m_camera);
-        wintest::RegisterModule(L"vireoprop.ax", true);
-        wintest::RegisterModule(L"simcam.ax", true);
-        VireoSimClose(m_sim);
-        CoUninitialize();
+        PolicyCameraFixture::TearDown();
     }
     // The SET_DATA requests the driver has seen: "EXPOSURE=800".
     std::vector<std::string> SetRequests()
@@ -138,8 +131,6 @@ protected:
         return out;
     }
 
-    PolicyKeys m_keys;
-    VireoSim *m_sim = NULL;
     VireoCamera *m_camera = NULL;
     std::vector<std::string> m_steps;
 };

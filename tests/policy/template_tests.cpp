@@ -16,7 +16,7 @@
 
 #include <wrl/client.h>
 
-#include "policy_keys.h"
+#include "policy_fixture.h"
 #include "vireocamera.h"
 #include "vireosim.h"
 #include "wintest.h"
@@ -142,26 +142,7 @@ std::map<std::string, Policy> Policies(IXMLDOMNode *admx)
     return out;
 }
 
-class TemplateTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
-        ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax"));
-        ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax"));
-        ASSERT_EQ(S_OK, VireoSimOpen(0, &m_sim));
-        ASSERT_EQ(S_OK, VireoSimReset(m_sim));
-    }
-    void TearDown() override
-    {
-        wintest::RegisterModule(L"vireoprop.ax", true);
-        wintest::RegisterModule(L"simcam.ax", true);
-        VireoSimClose(m_sim);
-        CoUninitialize();
-    }
-    PolicyKeys m_keys;
-    VireoSim *m_sim = NULL;
-};
+typedef PolicyCameraFixture TemplateTest;
 
 }  // namespace
 

@@ -208,6 +208,23 @@ int ParseKeep(const CommandLine &line, FILE *err)
     return Usage(err, "keep takes on, off or forget");
 }
 
+bool KnownCommand(const std::wstring &c)
+{
+    for (const wchar_t *known :
+         {L"list", L"info", L"defaults", L"get", L"set", L"save", L"load", L"keep", L"inventory"})
+        if (c == known)
+            return true;
+    return false;
+}
+
+// "--json inventory", of every camera: nothing else.
+int ParseInventory(const CommandLine &line, FILE *err)
+{
+    const bool alone = line.json && !line.force && line.device.empty() && line.args.empty();
+    return alone ? STATUS_OK
+                 : Usage(err, "inventory is \"vireoctl --json inventory\", of every camera");
+}
+
 }  // namespace
 
 std::vector<KeptCamera> KeptCameras()
@@ -405,17 +422,12 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
     }
     const std::wstring &c = line->command;
     const std::vector<std::wstring> &args = line->args;
-    const bool known = c == L"list" || c == L"info" || c == L"defaults" || c == L"get" ||
-                       c == L"set" || c == L"save" || c == L"load" || c == L"keep" ||
-                       c == L"inventory";
-    if (!known)
+    if (!KnownCommand(c))
         return Usage(err, "unknown command " + Narrow(c));
     if (c == L"keep")
         return ParseKeep(*line, err);
     if (c == L"inventory")
-        return !line->json || line->force || !line->device.empty() || !args.empty()
-                   ? Usage(err, "inventory is \"vireoctl --json inventory\", of every camera")
-                   : STATUS_OK;
+        return ParseInventory(*line, err);
     if (line->json && c != L"list" && c != L"info" && c != L"get")
         return Usage(err, "--json goes with list, info and get");
     if (line->force && c != L"set" && c != L"load")
@@ -552,6 +564,64 @@ int List(bool json, FILE *out, FILE *err)
     return STATUS_OK;
 }
 
+// One control as info reads it: what GET_ENABLE reports, the value
+// (GET_DATA of a present control), and the request refused if one was.
+struct Reading {
+    VireoRange range;
+    LONG current;
+    HRESULT hr;
+    ULONG failed;  // kNoRequest, GET_ENABLE or GET_DATA
+};
+
+Reading ReadControl(VireoCamera *camera, ULONG id)
+{
+    Reading r = {};
+    r.failed = kNoRequest;
+    r.hr = VireoCameraRange(camera, id, &r.range);
+    if (FAILED(r.hr))
+        r.failed = GET_ENABLE;
+    else if (r.range.enable && FAILED(r.hr = VireoCameraGet(camera, id, &r.current)))
+        r.failed = GET_DATA;  // an absent control's value is not asked for
+    return r;
+}
+
+void PrintJson(FILE *out, ULONG id, const Reading &r, bool locked, bool first)
+{
+    fprintf(out, "%s\n  {\"name\": \"%s\", \"id\": %lu", first ? "" : ",", CameraControlName(id),
+            static_cast<unsigned long>(id));
+    if (r.failed != GET_ENABLE)
+        fprintf(out, ", \"enable\": %ld, \"default\": %ld, \"minimum\": %ld, \"maximum\": %ld",
+                static_cast<long>(r.range.enable), static_cast<long>(r.range.defaultValue),
+                static_cast<long>(r.range.minValue), static_cast<long>(r.range.maxValue));
+    if (SUCCEEDED(r.hr) && r.range.enable)
+        fprintf(out, ", \"current\": %ld, \"shown\": %s", static_cast<long>(r.current),
+                Quoted(Shown(id, r.current)).c_str());
+    fprintf(out, ", \"locked\": %s", locked ? "true" : "false");
+    if (FAILED(r.hr))
+        fprintf(out, ", \"error\": {\"request\": \"%s\", \"result\": \"%s\"}",
+                RequestName(r.failed), Hex(r.hr).c_str());
+    fputs("}", out);
+}
+
+void PrintText(FILE *out, ULONG id, const Reading &r, bool locked)
+{
+    fprintf(out, "%-14s", CameraControlName(id));
+    if (r.failed == GET_ENABLE) {
+        fprintf(out, "GET_ENABLE failed: %s\n", Hex(r.hr).c_str());
+        return;
+    }
+    fprintf(out, "enable %ld  default %s  minimum %s  maximum %s  current ",
+            static_cast<long>(r.range.enable), Both(id, r.range.defaultValue).c_str(),
+            Both(id, r.range.minValue).c_str(), Both(id, r.range.maxValue).c_str());
+    if (!r.range.enable)
+        fprintf(out, "- [not read]");
+    else if (FAILED(r.hr))
+        fprintf(out, "- [GET_DATA failed: %s]", Hex(r.hr).c_str());
+    else
+        fprintf(out, "%s", Both(id, r.current).c_str());
+    fputs(locked ? "  locked by policy\n" : "\n", out);
+}
+
 int Info(VireoCamera *camera, bool json, FILE *out, FILE *err)
 {
     int status = STATUS_OK;
@@ -562,52 +632,17 @@ int Info(VireoCamera *camera, bool json, FILE *out, FILE *err)
                 Quoted(Utf8(VireoCameraName(camera))).c_str());
     bool first = true;
     for (ULONG id : CameraControlIds) {
-        VireoRange range;
-        HRESULT hr = VireoCameraRange(camera, id, &range);
-        LONG current = 0;
-        ULONG failed = kNoRequest;  // the request that was refused
-        if (FAILED(hr))
-            failed = GET_ENABLE;
-        else if (range.enable && FAILED(hr = VireoCameraGet(camera, id, &current)))
-            failed = GET_DATA;  // an absent control's value is not asked for
-        if (FAILED(hr)) {
-            ReportRefusal(err, id, failed, hr);
+        const Reading r = ReadControl(camera, id);
+        if (FAILED(r.hr)) {
+            ReportRefusal(err, id, r.failed, r.hr);
             status = STATUS_REFUSED;
         }
-        if (json) {
-            fprintf(out, "%s\n  {\"name\": \"%s\", \"id\": %lu", first ? "" : ",",
-                    CameraControlName(id), static_cast<unsigned long>(id));
-            first = false;
-            if (failed != GET_ENABLE)
-                fprintf(out,
-                        ", \"enable\": %ld, \"default\": %ld, \"minimum\": %ld, \"maximum\": %ld",
-                        static_cast<long>(range.enable), static_cast<long>(range.defaultValue),
-                        static_cast<long>(range.minValue), static_cast<long>(range.maxValue));
-            if (SUCCEEDED(hr) && range.enable)
-                fprintf(out, ", \"current\": %ld, \"shown\": %s", static_cast<long>(current),
-                        Quoted(Shown(id, current)).c_str());
-            fprintf(out, ", \"locked\": %s", policy.locked & VireoPolicyBit(id) ? "true" : "false");
-            if (FAILED(hr))
-                fprintf(out, ", \"error\": {\"request\": \"%s\", \"result\": \"%s\"}",
-                        RequestName(failed), Hex(hr).c_str());
-            fputs("}", out);
-            continue;
-        }
-        fprintf(out, "%-14s", CameraControlName(id));
-        if (failed == GET_ENABLE) {
-            fprintf(out, "GET_ENABLE failed: %s\n", Hex(hr).c_str());
-            continue;
-        }
-        fprintf(out, "enable %ld  default %s  minimum %s  maximum %s  current ",
-                static_cast<long>(range.enable), Both(id, range.defaultValue).c_str(),
-                Both(id, range.minValue).c_str(), Both(id, range.maxValue).c_str());
-        if (!range.enable)
-            fprintf(out, "- [not read]");
-        else if (FAILED(hr))
-            fprintf(out, "- [GET_DATA failed: %s]", Hex(hr).c_str());
+        const bool locked = (policy.locked & VireoPolicyBit(id)) != 0;
+        if (json)
+            PrintJson(out, id, r, locked, first);
         else
-            fprintf(out, "%s", Both(id, current).c_str());
-        fputs(policy.locked & VireoPolicyBit(id) ? "  locked by policy\n" : "\n", out);
+            PrintText(out, id, r, locked);
+        first = false;
     }
     if (json)
         fputs("\n]}\n", out);
