@@ -218,11 +218,4 @@ TEST_F(HandlerTest, LockedControlsRefusedBeforeTheDriver)
     EXPECT_EQ(S_OK, face->SetValue10h(NULL));
     ASSERT_EQ(1u, filter.calls.size());
     EXPECT_EQ(nullptr, filter.calls[0].data);
-    // SET_ENABLE writes a default, not the value.
-    ControlRequest32 enable = {EXPOSURE, SET_ENABLE, 1, 300, {0, 0, 0, 0}};
-    EXPECT_EQ(S_OK, face->SetValue20h(&enable));
-    // Without the policy the control is free again.
-    PolicyKeys::Clear();
-    ControlRequest request = {EXPOSURE, SET_DATA, 300, 0};
-    EXPECT_EQ(S_OK, face->SetValue10h(&request));
 }
