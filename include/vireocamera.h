@@ -282,8 +282,10 @@ HRESULT VireoCameraRecommended(VireoCamera *camera, const VireoPolicy *policy,
  * HKLM\Software\Policies\Vireo\Camera changes (a gpupdate writes there), or,
  * while that key does not exist, under the nearest key above it that does.
  * Once it is set, VireoPolicyWatchRearm resets it and watches again (the key
- * watched may then be a deeper one). Re-arm from a thread that lives as long
- * as the watch: before Windows 8 a watch ends with the thread that set it. */
+ * watched may then be a deeper one); read the policy after re-arming, so that
+ * a change made meanwhile is not missed. Re-arm from a thread that lives as
+ * long as the watch: before Windows 8 a watch ends with the thread that set
+ * it. */
 typedef struct VireoPolicyWatch VireoPolicyWatch;
 HRESULT VireoPolicyWatchOpen(VireoPolicyWatch **watch);
 HANDLE VireoPolicyWatchEvent(const VireoPolicyWatch *watch);
