@@ -51,6 +51,9 @@ extern "C" {
 /* a value lies outside the range the camera reports for its control */
 #define VIREO_S_SKIPPED MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, 0x0A0A)
 /* a step not sent: the camera reports the control disabled */
+/* A SET_DATA of a control the organization's policy locks at another value
+ * is refused by the extension itself with E_ACCESSDENIED (0x80070005), for
+ * every program. */
 
 typedef struct VireoCamera VireoCamera;
 
@@ -226,6 +229,82 @@ enum {
 };
 HRESULT VireoCameraLoadProfile(VireoCamera *camera, const VireoProfile *profile, unsigned flags,
                                VireoProfileProblem *problem);
+
+/* Settings an organization sets (Group Policy, Intune), machine-wide:
+ *
+ *   HKLM\Software\Policies\Vireo\Camera\Mandatory     a control is locked at
+ *                                                       its value
+ *   HKLM\Software\Policies\Vireo\Camera\Recommended   the starting value of a
+ *                                                       camera with no profile
+ *   ...\Camera\Models\vid_XXXX&pid_XXXX\Mandatory and \Recommended: the same
+ *                                                       for one model; its values
+ *                                                       win over the general ones
+ *
+ * One REG_DWORD a control, named as the catalogue names it ("EXPOSURE");
+ * values of another type are not read. Read in the 64-bit view of the
+ * registry on 64-bit Windows, from programs of either width. Nothing is
+ * locked or recommended when no policy is set. */
+#define VIREO_POLICY_KEY L"Software\\Policies\\Vireo\\Camera"
+#define VIREO_POLICY_MANDATORY L"Mandatory"
+#define VIREO_POLICY_RECOMMENDED L"Recommended"
+#define VIREO_POLICY_MODELS L"Models"
+
+typedef struct VireoPolicy {
+    ULONG locked;      /* bit i: control CameraControlIds[i] is locked at lockedValues[i] */
+    ULONG recommended; /* bit i: recommendedValues[i] is its starting value */
+    LONG lockedValues[CAMERA_CONTROL_COUNT];
+    LONG recommendedValues[CAMERA_CONTROL_COUNT];
+} VireoPolicy;
+
+/* The model of a camera id or device path, "vid_2e9a&pid_0b01" (lower case,
+ * cut to size characters, terminated); empty when it names none. */
+enum { VIREO_MODEL_CAPACITY = 32 };
+void VireoCameraModel(const wchar_t *id, wchar_t *model, unsigned size);
+/* The policy of a camera of that model (null or empty: the general values
+ * only); S_OK, or E_POINTER. A key that cannot be read counts as unset. */
+HRESULT VireoPolicyRead(const wchar_t *model, VireoPolicy *policy);
+/* The policy of an opened camera, after its id's model. */
+HRESULT VireoCameraPolicy(VireoCamera *camera, VireoPolicy *policy);
+/* The bit of control id in a policy's masks (and a profile's present); 0 for
+ * an unknown id. */
+ULONG VireoPolicyBit(ULONG id);
+/* For a program that cannot tell its camera's model (the extension, which
+ * sees only the capture filter): non-zero when control id may be set to
+ * value, that is when the general policy does not lock it, or locks it at
+ * that value, or some model's policy locks it at that value. */
+int VireoPolicyAllows(ULONG id, LONG value);
+
+/* Writes the policy's locked values onto the camera where it holds another
+ * value, in the Default sequence with its pauses after a control written.
+ * Each locked control: GET_ENABLE (disabled: a step with VIREO_S_SKIPPED; a
+ * value outside the range: a step with VIREO_E_OUT_OF_RANGE, for the caller
+ * to log; neither is sent), GET_DATA, and a SET_DATA when the value differs.
+ * Steps go to VireoCameraWatch's function (a value already held makes none).
+ * Returns the first refusal, else S_OK; *written (may be null) counts the
+ * SET_DATA requests sent. */
+HRESULT VireoCameraApplyLocked(VireoCamera *camera, const VireoPolicy *policy, unsigned *written);
+/* The starting values of the camera when it has no profile: the policy's
+ * recommended values that lie in the camera's ranges, as a profile of the
+ * camera (its name and id); a disabled control or a value outside its range
+ * is left out, with a step as above. Returns the first refused GET_ENABLE,
+ * else S_OK; the profile's present bits say which values it holds (none
+ * when nothing is recommended). */
+HRESULT VireoCameraRecommended(VireoCamera *camera, const VireoPolicy *policy,
+                               VireoProfile *profile);
+
+/* Watching the policy keys: the event is set when anything under
+ * HKLM\Software\Policies\Vireo\Camera changes (a gpupdate writes there), or,
+ * while that key does not exist, under the nearest key above it that does.
+ * Once it is set, VireoPolicyWatchRearm resets it and watches again (the key
+ * watched may then be a deeper one); read the policy after re-arming, so that
+ * a change made meanwhile is not missed. Re-arm from a thread that lives as
+ * long as the watch: before Windows 8 a watch ends with the thread that set
+ * it. */
+typedef struct VireoPolicyWatch VireoPolicyWatch;
+HRESULT VireoPolicyWatchOpen(VireoPolicyWatch **watch);
+HANDLE VireoPolicyWatchEvent(const VireoPolicyWatch *watch);
+HRESULT VireoPolicyWatchRearm(VireoPolicyWatch *watch);
+void VireoPolicyWatchClose(VireoPolicyWatch *watch);
 
 /* A sentence for any result: the library's own, the common COM ones, and a
  * general one for the rest ("the camera refused the request"). */

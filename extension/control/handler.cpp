@@ -8,6 +8,8 @@
 #include <vfwmsgs.h>
 #include <wrl/client.h>
 
+#include "vireocamera.h"
+
 const WCHAR kHandlerName[] = L"Zr58_K KSProxy Extension Interface Handler";
 static const char kHandlerObjectName[] = "Zr58_K KSProxy Extension Interface Handler";
 
@@ -82,6 +84,12 @@ HRESULT CInterfaceHandler::GetBlock(ULONG property, void *block, ULONG size, DWO
 
 HRESULT STDMETHODCALLTYPE CInterfaceHandler::SetValue10h(void *block)
 {
+    // A control the organization's policy locks stays at its value, whichever
+    // program asks.
+    const ControlRequest *request = static_cast<const ControlRequest *>(block);
+    if (request && request->kind == SET_DATA &&
+        !VireoPolicyAllows(request->controlId, request->value))
+        return E_ACCESSDENIED;
     return SetBlock(VALUE10H, block, VALUE10H_SIZE);
 }
 

@@ -196,7 +196,7 @@ CameraSettingPage::CameraSettingPage(IUnknown *outer)
     : CBasePropertyPage(kPageObjectName, outer, IDD_CAMERA_SETTING, IDS_TITLE), m_aGain(),
       m_aAutoGain(), m_dGain(), m_exposure(), m_aec(), m_exposure2Ctrl(), m_exposure2Val(),
       m_flip(), m_mirror(), m_ledCtrl(), m_privacy(), m_strobeCtrl(), m_strobeInvert(), m_vgaFps(),
-      m_qvgaFps(), m_bActive(FALSE)
+      m_qvgaFps(), m_bActive(FALSE), m_locked(0)
 {
     // The dialog's trackbars are common controls.
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
@@ -394,20 +394,27 @@ void CameraSettingPage::ApplyInitialValues()
     UpdateControlStates();
 }
 
+// Every setting but the ones the organization locks, which stay as they are.
 void CameraSettingPage::RestoreDefaults()
 {
     for (const Setting &setting : kSettings) {
+        if (IsLocked(setting.id))
+            continue;
         HRESULT hr = SetSettingDefault(setting.id, 1, CameraControlFactoryDefault(setting.id));
         if (FAILED(hr))
             ReportError(setting.infoMessage, hr);
     }
     for (const Setting &setting : kSettings) {
         SettingSlot &slot = this->*setting.slot;
+        if (IsLocked(setting.id))
+            continue;
         slot.enable = 1;
         slot.defaultValue = CameraControlFactoryDefault(setting.id);
     }
     for (const Setting &setting : kSettings) {
         SettingSlot &slot = this->*setting.slot;
+        if (IsLocked(setting.id))
+            continue;
         slot.value = slot.defaultValue;
         setting.apply(*this, true);
         if (setting.pauseAfterDefault)
@@ -479,6 +486,7 @@ void CameraSettingPage::ApplyAAutoGain(bool moveControl, bool sendValue)
     const BOOL manual = m_aAutoGain.value == 0;
     EnableWindow(GetDlgItem(m_Dlg, IDC_AGAIN_TRACKBAR), manual);
     EnableWindow(GetDlgItem(m_Dlg, IDC_AGAIN_TEXT), manual);
+    DisableLocked();
     if (sendValue)
         SendValue(A_AUTOGAIN, m_aAutoGain.value, MSG_SET_A_AUTOGAIN);
 }
@@ -577,6 +585,43 @@ void CameraSettingPage::UpdateControlStates()
     EnableWindow(GetDlgItem(m_Dlg, IDC_EXPOSURE_TEXT), trackbarExposure);
     EnableWindow(GetDlgItem(m_Dlg, IDC_EXPOSURE2_ENABLE), manualExposure);
     EnableWindow(GetDlgItem(m_Dlg, IDC_SHUTTER_LIST), manualExposure && m_exposure2Ctrl.value != 0);
+    DisableLocked();
+}
+
+void CameraSettingPage::DisableLocked()
+{
+    for (const Setting &setting : kSettings) {
+        if (!IsLocked(setting.id))
+            continue;
+        const int count = setting.kind == SettingKind::RateRow ? FRAME_RATE_COUNT : 1;
+        for (int i = 0; i < count; ++i)
+            EnableWindow(GetDlgItem(m_Dlg, setting.controlId + i), FALSE);
+        if (setting.textId)
+            EnableWindow(GetDlgItem(m_Dlg, setting.textId), FALSE);
+    }
+}
+
+bool CameraSettingPage::KeepLocked(const Setting &setting)
+{
+    if (!IsLocked(setting.id))
+        return false;
+    const SettingSlot &slot = this->*setting.slot;
+    switch (setting.kind) {
+    case SettingKind::Trackbar:
+        SendMessageA(slot.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(slot.value));
+        break;
+    case SettingKind::CheckBox:
+        CheckDlgButton(m_Dlg, setting.controlId, slot.value ? BST_CHECKED : BST_UNCHECKED);
+        break;
+    case SettingKind::ShutterList:
+        SendDlgItemMessageA(m_Dlg, setting.controlId, CB_SETCURSEL, static_cast<WPARAM>(slot.value),
+                            0);
+        break;
+    case SettingKind::RateRow:
+        SetRadioGroup(m_Dlg, slot.value, setting.id == VGA_FPS ? kVgaFpsButtons : kQvgaFpsButtons);
+        break;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -593,8 +638,10 @@ INT_PTR CameraSettingPage::OnReceiveMessage(HWND hwnd, UINT uMsg, WPARAM wParam,
     // is loaded and it never becomes active.
     if (uMsg == WM_INITDIALOG && m_pCameraControl) {
         LoadSettings();
+        ReadPolicy();
         InitControls(hwnd);
         ApplyInitialValues();
+        ShowPolicyNote(hwnd);
     }
     if (m_bActive) {
         if (uMsg == WM_HSCROLL)
@@ -628,6 +675,8 @@ void CameraSettingPage::OnScroll(UINT code, HWND control)
     for (const Setting &setting : kSettings) {
         SettingSlot &slot = this->*setting.slot;
         if (setting.kind == SettingKind::Trackbar && control == slot.trackbar) {
+            if (KeepLocked(setting))
+                return;
             slot.value = static_cast<LONG>(SendMessageA(control, TBM_GETPOS, 0, 0));
             setting.apply(*this, false);
             return;
@@ -655,7 +704,7 @@ void CameraSettingPage::OnClick(int controlId)
         if (clicked)
             break;
     }
-    if (!clicked)
+    if (!clicked || KeepLocked(*clicked))
         return;
     (this->*clicked->slot).value = value;
     clicked->apply(*this, false);
@@ -678,7 +727,7 @@ void CameraSettingPage::OnSelectionChange(int controlId, HWND control)
     if (controlId != IDC_SHUTTER_LIST || !control || control != GetDlgItem(m_Dlg, IDC_SHUTTER_LIST))
         return;
     const LRESULT selection = SendMessageA(control, CB_GETCURSEL, 0, 0);
-    if (selection == CB_ERR)
+    if (selection == CB_ERR || KeepLocked(*SettingById(EXPOSURE2VAL)))
         return;
     m_exposure2Val.value = static_cast<LONG>(selection);
     ApplyExposure2Val(false);

@@ -99,10 +99,20 @@ private:
     void ApplyQvgaFps(bool moveControl);
     void UpdateControlStates();
 
+    // The organization's policy (pagepolicy.cpp): the controls it locks keep
+    // their value, shown but disabled, with one line saying so.
+    void ReadPolicy();
+    void ShowPolicyNote(HWND dialog);
+    bool IsLocked(ULONG id) const;
+    void DisableLocked();
+
     // The settings table (one row per setting, in slot order) and its look-ups.
     struct Setting;
     static const Setting kSettings[CAMERA_CONTROL_COUNT];
     static const Setting *SettingById(ULONG id);
+    // Puts a locked setting's control back to its slot's value; true when
+    // the setting is locked.
+    bool KeepLocked(const Setting &setting);
 
     // Helpers of the handlers and the dispatch.
     SettingSlot *SlotById(ULONG id);
@@ -133,6 +143,7 @@ private:
     SettingSlot m_vgaFps;
     SettingSlot m_qvgaFps;
     BOOL m_bActive;
+    ULONG m_locked;  // bit i: control CameraControlIds[i] is locked by policy
 };
 
 #endif  // VIREO_PAGE_SETTINGPAGE_H

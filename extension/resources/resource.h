@@ -36,6 +36,9 @@
 #define IDC_QVGA_30FPS 281
 #define IDC_QVGA_25FPS 282
 #define IDC_QVGA_15FPS 283
+#define IDC_POLICY_NOTE 290  // made at run time when the organization locks settings
 #define IDC_STATIC -1
+
+#define IDS_POLICY_NOTE 200  // the text of IDC_POLICY_NOTE
 
 #endif  // VIREO_RESOURCE_H

@@ -5,6 +5,9 @@
 // graph of its own.
 #include "simcam_test.h"
 
+#include <commctrl.h>
+
+#include "policy_keys.h"
 #include "resource.h"
 
 namespace {
@@ -240,6 +243,59 @@ TEST_F(Camsettings, WithoutStreamsTheRefusalIsAMessageBox)
     EXPECT_EQ(L"Camera Settings", title);
     EXPECT_EQ(L"camsettings: no camera found: no video input device is connected", text);
     EXPECT_EQ(2u, status);
+}
+
+// The page of a camera the organization's policy partly locks, opened through
+// the launcher: each locked control at its value and disabled under the
+// policy's line, the others as usable as ever.
+TEST_F(Camsettings, LockedControlsShowTheirValueDisabled)
+{
+    PolicyKeys keys;
+    ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"D_GAIN", 8));
+    ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"PRIVACY", 1));
+    m_cam.SetValue(A_AUTOGAIN, 0);  // every trackbar usable unless locked
+    m_cam.SetValue(AEC, 0);
+    m_cam.SetValue(FLIP, 1);
+    m_cam.SetValue(D_GAIN, 4);
+    wintest::ProgramRun run;
+    ASSERT_TRUE(StartLauncher(run, L""));
+    wintest::WindowWithControl found = {NULL, NULL};
+    ASSERT_TRUE(wintest::WaitUntil([&] {
+        found = wintest::FindWindowWithControl(run.ProcessId(), IDC_FLIP);
+        return found.topLevel != NULL || !run.Running();
+    }));
+    ASSERT_TRUE(found.topLevel != NULL) << run.Errors();
+    const HWND page = GetParent(found.control);
+
+    const struct {
+        int control;
+        bool enabled;
+        LRESULT shown;  // trackbar position or check state; -1: not looked at
+    } controls[] = {
+        {IDC_DGAIN_TRACKBAR, false, 8}, {IDC_PRIVACY, false, BST_CHECKED},
+        {IDC_AGAIN_TRACKBAR, true, 1},  {IDC_EXPOSURE_TRACKBAR, true, 284},
+        {IDC_FLIP, true, BST_CHECKED},  {IDC_LED, true, BST_UNCHECKED},
+        {IDC_VGA_60FPS, true, -1},      {IDC_DEFAULT, true, -1},
+    };
+    for (const auto &c : controls) {
+        SCOPED_TRACE(c.control);
+        const HWND control = GetDlgItem(page, c.control);
+        EXPECT_EQ(c.enabled, IsWindowEnabled(control) != FALSE);
+        const UINT ask = c.control == IDC_PRIVACY || c.control == IDC_FLIP || c.control == IDC_LED
+                             ? BM_GETCHECK
+                             : TBM_GETPOS;
+        if (c.shown >= 0) {
+            EXPECT_EQ(c.shown, SendMessageW(control, ask, 0, 0));
+        }
+    }
+    const HWND note = GetDlgItem(page, IDC_POLICY_NOTE);
+    EXPECT_TRUE(note && IsWindowVisible(note));
+    EXPECT_EQ(L"Some of these settings are managed by your organization.", WindowText(note));
+    EXPECT_EQ(8, m_cam.Value(D_GAIN));  // the page gave the camera the locked value
+    EXPECT_EQ(1, m_cam.Value(PRIVACY));
+
+    ASSERT_TRUE(PostMessageW(GetDlgItem(found.topLevel, IDOK), BM_CLICK, 0, 0));
+    EXPECT_EQ(0, run.WaitExit(kGuardMs));
 }
 
 }  // namespace

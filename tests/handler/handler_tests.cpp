@@ -12,6 +12,7 @@
 
 #include "control/handler.h"
 #include "fakes.h"
+#include "policy_keys.h"
 #include "wintest.h"
 
 namespace {
@@ -185,4 +186,36 @@ TEST_F(HandlerTest, OnlyGetValue50hTracesAndAlways)
                                         "8007001F = IFace::GetValue50h RetLen=0\n"}),
               debug.Lines());
     EXPECT_EQ(80u, count);
+}
+
+// A control the organization's policy locks: a SET_DATA to another value is
+// refused with E_ACCESSDENIED and never reaches the driver; every other
+// request goes through as before.
+TEST_F(HandlerTest, LockedControlsRefusedBeforeTheDriver)
+{
+    PolicyKeys keys;
+    ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"EXPOSURE", 800));
+    const struct {
+        const char *name;
+        ControlRequest request;
+        HRESULT result;
+        bool reachesDriver;
+    } cases[] = {
+        {"another value", {EXPOSURE, SET_DATA, 300, 0}, E_ACCESSDENIED, false},
+        {"the locked value", {EXPOSURE, SET_DATA, 800, 0}, S_OK, true},
+        {"another control", {FLIP, SET_DATA, 1, 0}, S_OK, true},
+        {"a read", {EXPOSURE, GET_DATA, 300, 0}, S_OK, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        filter.calls.clear();
+        ControlRequest request = c.request;
+        EXPECT_EQ(c.result, face->SetValue10h(&request));
+        EXPECT_EQ(c.reachesDriver ? 1u : 0u, filter.calls.size());
+    }
+    // A null block is the driver's to answer, as ever.
+    filter.calls.clear();
+    EXPECT_EQ(S_OK, face->SetValue10h(NULL));
+    ASSERT_EQ(1u, filter.calls.size());
+    EXPECT_EQ(nullptr, filter.calls[0].data);
 }

@@ -17,7 +17,9 @@
 #      views exactly the entries regsvr32 wrote (apart from the installer's
 #      own bookkeeping). Each width's vireoctl reads the camera through
 #      IFace; each width's launcher opens the "Camera Setting" page, whose
-#      controls show what the camera holds. The Start-menu shortcut is there.
+#      controls show what the camera holds. The Start-menu shortcut is there;
+#      the policy templates lie in Vireo\policy, and a locked control set
+#      as Group Policy sets it is refused by each width's vireoctl.
 #   3. repair ends the running keeper and puts back a deleted program and a
 #      deleted registry value.
 #   4. silent removal with the keeper running: the package ends it, the
@@ -245,6 +247,31 @@ run=$(w reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v VireoK
 [ "$run" = "\"$(winpath "$drive/Program Files/Vireo/bin")\\vireokeep.exe\"" ] ||
   fail "the keeper's Run value: $run"
 step "the keeper ($vireo_arch) starts at sign-in: Run value $run"
+
+# The policy templates beside the programs, as the build generated them; a
+# locked control, written as the policy engine writes it (the 64-bit view),
+# refused by each width's vireoctl with its own status.
+for f in vireo.admx en-US/vireo.adml; do
+  cmp -s "$drive/Program Files/Vireo/policy/$f" "$root/build/$vireo_arch/policy/$f" ||
+    fail "the template policy\\$f is not the build's"
+done
+policies='HKLM\Software\Policies'
+had_policies=0
+w reg query "$policies" ${views:+/reg:64} >/dev/null 2>&1 && had_policies=1
+w reg add "$policies\Vireo\Camera\Mandatory" /v EXPOSURE /t REG_DWORD /d 800 /f \
+  ${views:+/reg:64} >/dev/null || fail "reg add of the policy"
+for width in $widths; do
+  status=0
+  w "$(bindir "$width")/vireoctl.exe" set EXPOSURE=300 >"$work/locked.txt" 2>&1 || status=$?
+  [ "$status" -eq 6 ] && grep -q 'EXPOSURE is locked at 800' "$work/locked.txt" ||
+    fail "$width vireoctl set of a locked control: status $status: $(cat "$work/locked.txt")"
+done
+if [ "$had_policies" = 1 ]; then
+  w reg delete "$policies\Vireo" /f ${views:+/reg:64} >/dev/null
+else
+  w reg delete "$policies" /f ${views:+/reg:64} >/dev/null
+fi
+step "the policy templates lie in Vireo\\policy as built; a locked EXPOSURE is refused by $(echo $widths)'s vireoctl (status 6)"
 
 # 3. Repair.
 rm "$(bindir i686)/vireoctl.exe"

@@ -20,8 +20,10 @@
 #include "base/module.h"
 #include "commands.h"
 #include "fakes.h"
+#include "keeperpaths.h"
 #include "page/settingpage.h"
 #include "picture.h"
+#include "policy_keys.h"
 #include "resources/resource.h"
 #include "simcontrol.h"
 #include "wintest.h"
@@ -493,7 +495,7 @@ TEST_F(VireoctlTest, JsonDocuments)
             controls[control["name"].get<std::string>()] = control;
         EXPECT_EQ(nlohmann::json::parse(R"({"name": "EXPOSURE", "id": 12, "enable": 1,
             "default": 284, "minimum": 1, "maximum": 3330, "current": 284,
-            "shown": "28.4 msec"})"),
+            "shown": "28.4 msec", "locked": false})"),
                   controls["EXPOSURE"]);
         EXPECT_EQ(nlohmann::json::parse(R"({"request": "GET_DATA", "result": "0x80070005"})"),
                   controls["A_GAIN"]["error"]);
@@ -725,4 +727,126 @@ TEST_F(VireoctlTest, InfoShowsWhatThePageLoads)
     EXPECT_EQ("2.0000", shown["A_GAIN"]);  // the values set above, as the page shows them
     EXPECT_EQ("no selection", shown["QVGA_FPS"]);
     EXPECT_TRUE(boxes.Texts().empty());
+}
+
+// The organization's locks: refused before anything is written, with a
+// status of their own and the policy's key, --force or not; info marks them.
+TEST_F(VireoctlTest, LockedControlsAreRefusedWithTheirOwnStatus)
+{
+    PolicyKeys keys;
+    ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"EXPOSURE", 800));
+    const std::string key = "HKLM\\Software\\Policies\\Vireo\\Camera\\";
+    const std::string refused =
+        "vireoctl: EXPOSURE is locked at 800 by the organization's policy (" + key +
+        "Mandatory); --force does not override it: nothing written\r\n";
+    const struct {
+        const wchar_t *args;
+        bool modelLock;  // the model's key locks EXPOSURE at 600 too
+        int status;
+        std::string err;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {L"set EXPOSURE=300", false, 6, refused, {}},
+        {L"--force set EXPOSURE 300", false, 6, refused, {}},
+        {L"set FLIP=1 EXPOSURE=300", false, 6, refused, {}},
+        {L"set EXPOSURE=800", false, 0, "", {"GE 12", "SD 12=800", "GD 12"}},
+        {L"set FLIP=1", false, 0, "", {"GE 16", "SD 16=1", "GD 16"}},
+        {L"set EXPOSURE=800",
+         true,
+         6,
+         "vireoctl: EXPOSURE is locked at 600 by the organization's policy (" + key +
+             "Models\\vid_2e9a&pid_0b01\\Mandatory); --force does not override it: nothing "
+             "written\r\n",
+         {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(vireoctl::Narrow(c.args));
+        if (c.modelLock)
+            PolicyKeys::Set(L"Models\\vid_2e9a&pid_0b01\\Mandatory", L"EXPOSURE", 600);
+        m_cam.Reset();
+        const Result r = RunProgram(c.args);
+        PolicyKeys::Remove(L"Models\\vid_2e9a&pid_0b01\\Mandatory", L"EXPOSURE");
+        EXPECT_EQ(c.status, r.status) << r.out << r.err;
+        EXPECT_EQ(c.err, r.err);
+        EXPECT_EQ(c.sent, Sent());
+    }
+
+    Result r = RunProgram(L"info");
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("\nEXPOSURE .*current 284 \\[28\\.4 msec\\]  locked by policy\r\n")))
+        << r.out;
+    EXPECT_EQ(r.out.find("locked by policy"), r.out.rfind("locked by policy"));  // that one only
+    r = RunProgram(L"--json info");
+    std::map<std::string, bool> locked;
+    const nlohmann::json info = nlohmann::json::parse(r.out);
+    for (const nlohmann::json &control : info["controls"])
+        locked[control["name"].get<std::string>()] = control["locked"].get<bool>();
+    EXPECT_EQ(15u, locked.size());
+    EXPECT_TRUE(locked["EXPOSURE"]);
+    EXPECT_FALSE(locked["FLIP"]);
+    EXPECT_EQ(284, m_cam.Value(EXPOSURE));
+}
+
+// One document for management scripts: the kit, each camera with its values
+// and what the policy locks or recommends, the cameras only the keeper still
+// remembers, and the keeper.
+TEST_F(VireoctlTest, InventoryIsOneJsonDocumentShowingTheLocks)
+{
+    PolicyKeys keys;
+    PolicyKeys::Set(L"Mandatory", L"EXPOSURE", 800);
+    PolicyKeys::Set(L"Recommended", L"A_GAIN", 17);
+    PolicyKeys::Set(L"Models\\vid_2e9a&pid_0b01\\Mandatory", L"PRIVACY", 1);
+    PolicyKeys::Set(L"Models\\vid_1111&pid_2222\\Mandatory", L"FLIP", 1);
+    m_cam.SetValue(FLIP, 1);
+    // A camera of another model that the keeper remembers but is not here.
+    VireoProfile kept = {};
+    wcscpy(kept.device, L"Meeting Room Camera");
+    wcscpy(kept.id, L"\\\\?\\usb#vid_1111&pid_2222&mi_00#6&1&0&0000");
+    kept.present = 1;
+    kept.values[0] = 3;
+    wchar_t path[MAX_PATH];
+    ASSERT_TRUE(VireoKeeperCreateCameraFolder() && VireoKeeperProfilePath(kept.id, path, MAX_PATH));
+    ASSERT_EQ(S_OK, VireoProfileWrite(path, &kept, NULL));
+
+    Result r = RunProgram(L"--json inventory");
+    DeleteFileW(path);
+    ASSERT_EQ(0, r.status) << r.err;
+    const nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out;
+    EXPECT_EQ(nlohmann::json::parse(R"({"version": "1.11.0", "width": )" +
+                                    std::to_string(8 * sizeof(void *)) + "}"),
+              doc["kit"]);
+    EXPECT_EQ("HKLM\\Software\\Policies\\Vireo\\Camera", doc["policyKey"]);
+    EXPECT_FALSE(doc["keeper"]["running"].get<bool>());
+    EXPECT_TRUE(doc["keeper"]["keeping"].is_boolean());
+
+    std::map<std::string, nlohmann::json> cameras;
+    for (const nlohmann::json &camera : doc["cameras"])
+        cameras[camera["id"].get<std::string>()] = camera;
+    ASSERT_EQ(2u, cameras.size()) << r.out;
+    nlohmann::json here = cameras[DeviceId(0)];
+    EXPECT_EQ("Vireo Simulated Camera", here["name"]);
+    EXPECT_TRUE(here["present"].get<bool>());
+    EXPECT_EQ("yes", here["iface"]);
+    EXPECT_EQ("vid_2e9a&pid_0b01", here["model"]);
+    EXPECT_EQ(15u, here["values"].size());
+    EXPECT_EQ(1, here["values"]["FLIP"]);
+    EXPECT_EQ(284, here["values"]["EXPOSURE"]);
+    EXPECT_EQ(nlohmann::json::parse(R"({"EXPOSURE": 800, "PRIVACY": 1})"), here["locked"]);
+    EXPECT_EQ(nlohmann::json::parse(R"({"A_GAIN": 17})"), here["recommended"]);
+    nlohmann::json away = cameras[vireoctl::Utf8(kept.id)];
+    EXPECT_EQ("Meeting Room Camera", away["name"]);
+    EXPECT_FALSE(away["present"].get<bool>());
+    EXPECT_TRUE(away["values"].is_null());
+    EXPECT_EQ(nlohmann::json::parse(R"({"EXPOSURE": 800, "FLIP": 1})"), away["locked"]);
+    EXPECT_TRUE(away["profile"]["saved"].is_string()) << away;
+
+    // Without the extension a camera is listed all the same, without values.
+    wintest::RegisterModule(L"vireoprop.ax", true);
+    r = RunProgram(L"--json inventory");
+    here = nlohmann::json::parse(r.out)["cameras"][0];
+    EXPECT_EQ("no", here["iface"]);
+    EXPECT_TRUE(here["values"].is_null());
+    for (const wchar_t *args : {L"inventory", L"--json inventory -d 0", L"--json inventory x"})
+        EXPECT_EQ(2, RunProgram(args).status) << vireoctl::Narrow(args);
 }

@@ -31,13 +31,15 @@ const char kUsage[] =
     "                        value checked against its range first, then written in the\n"
     "                        Default button's order; controls the camera reports disabled\n"
     "                        and controls the profile leaves out are not written\n"
+    "  --json inventory      every camera (present or kept), its values and what the\n"
+    "                        organization's policy locks or recommends, and the keeper\n"
     "  keep                  the cameras the Camera Settings Keeper (vireokeep) keeps: id,\n"
     "                        name, present or not, profile saved, last restore\n"
     "  keep on|off           whether the keeper keeps the settings\n"
     "  keep forget -d ID     deletes the keeper's profile of camera ID (or device INDEX)\n"
     "  -d INDEX|NAME|ID      the device by its index in \"list\", its name or its id\n"
     "                        (default: 0); of two devices of one name, the first\n"
-    "  --json                list, info and get as one JSON document\n"
+    "  --json                list, info, get and inventory as one JSON document\n"
     "  --force               set and load send values outside the range all the same; load\n"
     "                        takes a profile of another device too\n"
     "  --version             the kit's version\n"
@@ -51,9 +53,20 @@ const char kUsage[] =
     "             (nothing more was written);\n"
     "             3 no video input device; 4 the device offers no IFace (vireoprop.ax\n"
     "             is not registered); 5 vireoprop.ax is registered for programs of\n"
-    "             the other width only.\n";
+    "             the other width only; 6 the organization's policy locks the\n"
+    "             control at another value (--force does not override it).\n";
 
 const ULONG kNoRequest = 0xFFFFFFFF;  // GET_ENABLE is 0
+
+// The position of a known control in CameraControlIds (and in a policy's and
+// a profile's values).
+size_t IndexOf(ULONG id)
+{
+    size_t i = 0;
+    while (i + 1 < CAMERA_CONTROL_COUNT && CameraControlIds[i] != id)
+        ++i;
+    return i;
+}
 
 const char *RequestName(ULONG kind)
 {
@@ -195,12 +208,24 @@ int ParseKeep(const CommandLine &line, FILE *err)
     return Usage(err, "keep takes on, off or forget");
 }
 
-// The keeper's profiles: file, and what it holds.
-struct KeptCamera {
-    std::wstring path;
-    VireoProfile profile;
-    HRESULT read;
-};
+bool KnownCommand(const std::wstring &c)
+{
+    for (const wchar_t *known :
+         {L"list", L"info", L"defaults", L"get", L"set", L"save", L"load", L"keep", L"inventory"})
+        if (c == known)
+            return true;
+    return false;
+}
+
+// "--json inventory", of every camera: nothing else.
+int ParseInventory(const CommandLine &line, FILE *err)
+{
+    const bool alone = line.json && !line.force && line.device.empty() && line.args.empty();
+    return alone ? STATUS_OK
+                 : Usage(err, "inventory is \"vireoctl --json inventory\", of every camera");
+}
+
+}  // namespace
 
 std::vector<KeptCamera> KeptCameras()
 {
@@ -266,6 +291,8 @@ std::string LastRestore(const std::wstring &id)
     }
     return last;
 }
+
+namespace {
 
 std::vector<std::wstring> PresentIds()
 {
@@ -395,12 +422,12 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
     }
     const std::wstring &c = line->command;
     const std::vector<std::wstring> &args = line->args;
-    const bool known = c == L"list" || c == L"info" || c == L"defaults" || c == L"get" ||
-                       c == L"set" || c == L"save" || c == L"load" || c == L"keep";
-    if (!known)
+    if (!KnownCommand(c))
         return Usage(err, "unknown command " + Narrow(c));
     if (c == L"keep")
         return ParseKeep(*line, err);
+    if (c == L"inventory")
+        return ParseInventory(*line, err);
     if (line->json && c != L"list" && c != L"info" && c != L"get")
         return Usage(err, "--json goes with list, info and get");
     if (line->force && c != L"set" && c != L"load")
@@ -537,58 +564,85 @@ int List(bool json, FILE *out, FILE *err)
     return STATUS_OK;
 }
 
+// One control as info reads it: what GET_ENABLE reports, the value
+// (GET_DATA of a present control), and the request refused if one was.
+struct Reading {
+    VireoRange range;
+    LONG current;
+    HRESULT hr;
+    ULONG failed;  // kNoRequest, GET_ENABLE or GET_DATA
+};
+
+Reading ReadControl(VireoCamera *camera, ULONG id)
+{
+    Reading r = {};
+    r.failed = kNoRequest;
+    r.hr = VireoCameraRange(camera, id, &r.range);
+    if (FAILED(r.hr))
+        r.failed = GET_ENABLE;
+    else if (r.range.enable && FAILED(r.hr = VireoCameraGet(camera, id, &r.current)))
+        r.failed = GET_DATA;  // an absent control's value is not asked for
+    return r;
+}
+
+void PrintJson(FILE *out, ULONG id, const Reading &r, bool locked, bool first)
+{
+    fprintf(out, "%s\n  {\"name\": \"%s\", \"id\": %lu", first ? "" : ",", CameraControlName(id),
+            static_cast<unsigned long>(id));
+    if (r.failed != GET_ENABLE)
+        fprintf(out, ", \"enable\": %ld, \"default\": %ld, \"minimum\": %ld, \"maximum\": %ld",
+                static_cast<long>(r.range.enable), static_cast<long>(r.range.defaultValue),
+                static_cast<long>(r.range.minValue), static_cast<long>(r.range.maxValue));
+    if (SUCCEEDED(r.hr) && r.range.enable)
+        fprintf(out, ", \"current\": %ld, \"shown\": %s", static_cast<long>(r.current),
+                Quoted(Shown(id, r.current)).c_str());
+    fprintf(out, ", \"locked\": %s", locked ? "true" : "false");
+    if (FAILED(r.hr))
+        fprintf(out, ", \"error\": {\"request\": \"%s\", \"result\": \"%s\"}",
+                RequestName(r.failed), Hex(r.hr).c_str());
+    fputs("}", out);
+}
+
+void PrintText(FILE *out, ULONG id, const Reading &r, bool locked)
+{
+    fprintf(out, "%-14s", CameraControlName(id));
+    if (r.failed == GET_ENABLE) {
+        fprintf(out, "GET_ENABLE failed: %s\n", Hex(r.hr).c_str());
+        return;
+    }
+    fprintf(out, "enable %ld  default %s  minimum %s  maximum %s  current ",
+            static_cast<long>(r.range.enable), Both(id, r.range.defaultValue).c_str(),
+            Both(id, r.range.minValue).c_str(), Both(id, r.range.maxValue).c_str());
+    if (!r.range.enable)
+        fprintf(out, "- [not read]");
+    else if (FAILED(r.hr))
+        fprintf(out, "- [GET_DATA failed: %s]", Hex(r.hr).c_str());
+    else
+        fprintf(out, "%s", Both(id, r.current).c_str());
+    fputs(locked ? "  locked by policy\n" : "\n", out);
+}
+
 int Info(VireoCamera *camera, bool json, FILE *out, FILE *err)
 {
     int status = STATUS_OK;
+    VireoPolicy policy;
+    VireoCameraPolicy(camera, &policy);
     if (json)
         fprintf(out, "{\"device\": %s, \"controls\": [",
                 Quoted(Utf8(VireoCameraName(camera))).c_str());
     bool first = true;
     for (ULONG id : CameraControlIds) {
-        VireoRange range;
-        HRESULT hr = VireoCameraRange(camera, id, &range);
-        LONG current = 0;
-        ULONG failed = kNoRequest;  // the request that was refused
-        if (FAILED(hr))
-            failed = GET_ENABLE;
-        else if (range.enable && FAILED(hr = VireoCameraGet(camera, id, &current)))
-            failed = GET_DATA;  // an absent control's value is not asked for
-        if (FAILED(hr)) {
-            ReportRefusal(err, id, failed, hr);
+        const Reading r = ReadControl(camera, id);
+        if (FAILED(r.hr)) {
+            ReportRefusal(err, id, r.failed, r.hr);
             status = STATUS_REFUSED;
         }
-        if (json) {
-            fprintf(out, "%s\n  {\"name\": \"%s\", \"id\": %lu", first ? "" : ",",
-                    CameraControlName(id), static_cast<unsigned long>(id));
-            first = false;
-            if (failed != GET_ENABLE)
-                fprintf(out,
-                        ", \"enable\": %ld, \"default\": %ld, \"minimum\": %ld, \"maximum\": %ld",
-                        static_cast<long>(range.enable), static_cast<long>(range.defaultValue),
-                        static_cast<long>(range.minValue), static_cast<long>(range.maxValue));
-            if (SUCCEEDED(hr) && range.enable)
-                fprintf(out, ", \"current\": %ld, \"shown\": %s", static_cast<long>(current),
-                        Quoted(Shown(id, current)).c_str());
-            if (FAILED(hr))
-                fprintf(out, ", \"error\": {\"request\": \"%s\", \"result\": \"%s\"}",
-                        RequestName(failed), Hex(hr).c_str());
-            fputs("}", out);
-            continue;
-        }
-        fprintf(out, "%-14s", CameraControlName(id));
-        if (failed == GET_ENABLE) {
-            fprintf(out, "GET_ENABLE failed: %s\n", Hex(hr).c_str());
-            continue;
-        }
-        fprintf(out, "enable %ld  default %s  minimum %s  maximum %s  current ",
-                static_cast<long>(range.enable), Both(id, range.defaultValue).c_str(),
-                Both(id, range.minValue).c_str(), Both(id, range.maxValue).c_str());
-        if (!range.enable)
-            fprintf(out, "- [not read]\n");
-        else if (FAILED(hr))
-            fprintf(out, "- [GET_DATA failed: %s]\n", Hex(hr).c_str());
+        const bool locked = (policy.locked & VireoPolicyBit(id)) != 0;
+        if (json)
+            PrintJson(out, id, r, locked, first);
         else
-            fprintf(out, "%s\n", Both(id, current).c_str());
+            PrintText(out, id, r, locked);
+        first = false;
     }
     if (json)
         fputs("\n]}\n", out);
@@ -643,10 +697,36 @@ int CheckRange(VireoCamera *camera, ULONG id, LONG value, FILE *err)
     return STATUS_USAGE;
 }
 
+// STATUS_OK when no value of the command line goes to a control the
+// organization's policy locks at another one; else the first such, named
+// with the policy's key. --force does not change that.
+int CheckLocks(VireoCamera *camera, const std::vector<Assignment> &assignments, FILE *err)
+{
+    VireoPolicy policy;
+    VireoCameraPolicy(camera, &policy);
+    for (const Assignment &a : assignments) {
+        const ULONG bit = VireoPolicyBit(a.id);
+        const size_t i = IndexOf(a.id);
+        if (!(policy.locked & bit) || policy.lockedValues[i] == a.value)
+            continue;
+        fprintf(err,
+                "vireoctl: %s is locked at %ld by the organization's policy (%s); --force does "
+                "not override it: nothing written\n",
+                CameraControlName(a.id), static_cast<long>(policy.lockedValues[i]),
+                PolicyKeyName(camera, a.id).c_str());
+        return STATUS_LOCKED;
+    }
+    return STATUS_OK;
+}
+
 // Writes each value in turn, checked against its range unless forced, and
-// prints what the camera holds afterwards; stops at the first refusal.
+// prints what the camera holds afterwards; stops at the first refusal. A
+// locked control refuses the whole command before anything is written.
 int Set(VireoCamera *camera, const CommandLine &line, FILE *out, FILE *err)
 {
+    const int locked = CheckLocks(camera, line.assignments, err);
+    if (locked != STATUS_OK)
+        return locked;
     for (const Assignment &a : line.assignments) {
         if (!line.force) {
             const int status = CheckRange(camera, a.id, a.value, err);
@@ -759,6 +839,8 @@ int Run(const CommandLine &line, VireoPauseFunction pause, FILE *out, FILE *err)
         return List(line.json, out, err);
     if (c == L"keep")
         return Keep(line, out, err);
+    if (c == L"inventory")
+        return Inventory(out, err);
     VireoProfile profile;
     if (c == L"load") {
         VireoProfileProblem problem;
@@ -813,6 +895,23 @@ std::string Shown(ULONG id, LONG value)
         return Number(FrameRatesPerSecond[value]) + "fps";
     default: return value ? "on" : "off";
     }
+}
+
+std::string PolicyKeyName(VireoCamera *camera, ULONG id)
+{
+    const std::string general = "HKLM\\" + Narrow(VIREO_POLICY_KEY);
+    wchar_t model[VIREO_MODEL_CAPACITY];
+    VireoCameraModel(VireoCameraId(camera), model, VIREO_MODEL_CAPACITY);
+    VireoPolicy own, everyone;
+    VireoPolicyRead(model, &own);
+    VireoPolicyRead(NULL, &everyone);
+    const ULONG bit = VireoPolicyBit(id);
+    const size_t i = IndexOf(id);
+    const bool fromModel =
+        model[0] && (own.locked & bit) &&
+        (!(everyone.locked & bit) || everyone.lockedValues[i] != own.lockedValues[i]);
+    return general + (fromModel ? "\\Models\\" + Narrow(model) : std::string()) + "\\" +
+           Narrow(VIREO_POLICY_MANDATORY);
 }
 
 bool ParseValue(const std::wstring &text, LONG *value)

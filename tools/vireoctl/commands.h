@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "vireocamera.h"
 
@@ -15,12 +16,14 @@ namespace vireoctl {
 // Exit statuses.
 enum Status {
     STATUS_OK = 0,
-    STATUS_REFUSED = 1,     // the camera refused a request (or a device step failed)
-    STATUS_USAGE = 2,       // bad command line, a value outside the camera's range, a
-                            //   profile refused: nothing (more) was written
-    STATUS_NO_DEVICE = 3,   // the machine has no video input device
-    STATUS_NO_IFACE = 4,    // the chosen device offers no IFace (the extension is not registered)
-    STATUS_OTHER_WIDTH = 5  // the extension is registered for the other width's programs only
+    STATUS_REFUSED = 1,      // the camera refused a request (or a device step failed)
+    STATUS_USAGE = 2,        // bad command line, a value outside the camera's range, a
+                             //   profile refused: nothing (more) was written
+    STATUS_NO_DEVICE = 3,    // the machine has no video input device
+    STATUS_NO_IFACE = 4,     // the chosen device offers no IFace (the extension is not registered)
+    STATUS_OTHER_WIDTH = 5,  // the extension is registered for the other width's programs only
+    STATUS_LOCKED = 6        // the organization's policy locks the control at another value:
+                             //   nothing (more) was written, --force or not
 };
 
 // The control of that name (case-insensitive); 0 when there is none.
@@ -37,6 +40,27 @@ bool ParseValue(const std::wstring &text, LONG *value);
 // Text in the console's code page, and in UTF-8 (JSON documents, profiles).
 std::string Narrow(const std::wstring &text);
 std::string Utf8(const std::wstring &text);
+
+// The keeper's profiles: file, and what it holds.
+struct KeptCamera {
+    std::wstring path;
+    VireoProfile profile;
+    HRESULT read;
+};
+std::vector<KeptCamera> KeptCameras();
+// A file time as local "2026-12-09 14:03:05" ("?" when it cannot be told).
+std::string LocalTime(const FILETIME &utc);
+// The keeper log's last restore of camera id: its time and "done" or
+// "failed"; empty when there is none.
+std::string LastRestore(const std::wstring &id);
+
+// The registry key that locks control id of the camera, as the message of a
+// refused set names it ("HKLM\Software\Policies\Vireo\Camera\Mandatory").
+std::string PolicyKeyName(VireoCamera *camera, ULONG id);
+
+// "vireoctl --json inventory": the kit, every camera (present ones, and the
+// ones the keeper keeps), the policy and the keeper, as one JSON document.
+int Inventory(FILE *out, FILE *err);
 
 // The whole program: argv as wmain gets it. pause replaces Sleep for the
 // pauses of "defaults" and "load" (null: Sleep).
