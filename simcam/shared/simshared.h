@@ -16,7 +16,8 @@
 //   - what the filter reports back: its state transitions and final
 //     releases in order, the frames it delivered, the current format size.
 // The block lives as long as one process holds it open. The device table
-// outlives it, as a powered camera keeps its settings: each process that
+// (with each driver's refusal rules and request log) outlives it, as a
+// powered camera keeps its settings: each process that
 // lets the block go (and each change of the table) leaves it in the
 // registry (HKCU, SIMCAM_SETTINGS_KEY), and the next block to be laid out
 // takes it up.
@@ -49,8 +50,15 @@ static const GUID CLSID_SimCamFilter = {
 // "Device N" for each device N of the table, with "Name" (REG_SZ),
 // "Unplugged" (REG_DWORD 1, absent while plugged), "Values" (REG_BINARY,
 // pairs of control id and value, absent while every control is at its
-// factory value), "NotReady" (REG_DWORD, milliseconds, absent at 0) and
-// "NotReadyUntil" (REG_QWORD, system time in FILETIME units).
+// factory value), "NotReady" (REG_DWORD, milliseconds, absent at 0),
+// "NotReadyUntil" (REG_QWORD, system time in FILETIME units), "Busy"
+// (REG_DWORD 1), "Refused" (REG_DWORD, requests refused while unplugged),
+// "Refusals" (REG_BINARY, the driver's SimFault rules, absent while none is
+// active), "Log" (REG_BINARY, the SimRequest records the ring holds, oldest
+// first) and "LogCount" (REG_DWORD, the requests logged since the log was
+// cleared). Each is absent at 0 or empty. A script's refusal, busy flag and
+// not-ready time thus hold for the programs it starts afterwards, and its
+// log shows what they sent.
 #define SIMCAM_SETTINGS_KEY L"Software\\Vireo\\Simulated Camera"
 
 enum { SIMCAM_MAX_DEVICES = 8, SIMCAM_NAME_CAPACITY = 64 };

@@ -311,4 +311,53 @@ TEST_F(SimCamDevices, SimcamctlRefusesAndLogs)
               unregistered.err);
 }
 
+// The simulated camera registered, and none of its shared state held by
+// this process: what one program leaves, the next finds only in what the
+// camera keeps while no process holds it.
+class SimCamBetweenPrograms : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_registered = wintest::RegisterModule(L"simcam.ax")); }
+    void TearDown() override
+    {
+        if (m_registered) {
+            EXPECT_TRUE(wintest::RegisterModule(L"simcam.ax", true));
+        }
+    }
+    bool m_registered = false;
+};
+
+// Each program runs after the one before it has ended: a refusal, the busy
+// flag and a not-ready time set by simcamctl answer the peer's requests,
+// and simcamctl's log shows the peer's requests as the driver answered
+// them, until a reset.
+TEST_F(SimCamBetweenPrograms, RefusalsBusyAndLogOutliveTheirProgram)
+{
+    struct Step {
+        const WCHAR *program, *args;
+        int status;
+        std::string out;
+    } const steps[] = {
+        {L"simcamctl", L"reset", 0, ""},
+        {L"simcamctl", L"refuse EXPOSURE GET_DATA 0x80070005 1", 0, ""},
+        {L"simcam_peer", L"get", 0, "0x80070005 0\n"},
+        {L"simcam_peer", L"get", 0, "0x00000000 284\n"},
+        {L"simcamctl", L"log", 0, "GET_DATA EXPOSURE 0x80070005\nGET_DATA EXPOSURE 0x00000000\n"},
+        {L"simcamctl", L"busy on", 0, ""},
+        {L"simcam_peer", L"capture", 20, ""},
+        {L"simcamctl", L"not-ready 600000", 0, ""},
+        {L"simcam_peer", L"get", 0, "0x80070015 0\n"},
+        {L"simcamctl", L"reset", 0, ""},
+        {L"simcam_peer", L"capture", 0, ""},
+        {L"simcam_peer", L"get", 0, "0x00000000 284\n"},
+        {L"simcamctl", L"log", 0, "GET_DATA EXPOSURE 0x00000000\n"},
+    };
+    for (const Step &step : steps) {
+        wintest::ProgramRun run;
+        ASSERT_TRUE(run.Start(L"\"" + wintest::BinDir() + step.program + L".exe\" " + step.args));
+        EXPECT_EQ(step.status, run.WaitExit()) << step.program << " " << step.args;
+        EXPECT_EQ(step.out, run.Output()) << step.program << " " << step.args;
+        EXPECT_EQ("", run.Errors()) << step.program << " " << step.args;
+    }
+}
+
 }  // namespace
