@@ -50,7 +50,7 @@ void SaveValues(HKEY key, const SimDriverState &state)
     for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
         saved[i].id = state.controls[i].id;
         saved[i].value = state.controls[i].value;
-        factory = factory && saved[i].value == SimDriver::FactoryValue(saved[i].id);
+        factory = factory && saved[i].value == CameraControlFactoryDefault(saved[i].id);
     }
     if (factory)
         RegDeleteValueW(key, L"Values");
@@ -113,11 +113,11 @@ void LoadFaults(HKEY key, SimDriverState *state)
 void SaveLog(HKEY key, const SimDriverState &state)
 {
     const LONG count = state.logCount;
-    const LONG first = count > SIM_LOG_CAPACITY ? count - SIM_LOG_CAPACITY : 0;
+    const LONG first = count > VIREO_SIM_LOG_CAPACITY ? count - VIREO_SIM_LOG_CAPACITY : 0;
     std::vector<SimRequest> held;
     held.reserve(static_cast<size_t>(count - first));
     for (LONG n = first; n < count; ++n)
-        held.push_back(state.log[n % SIM_LOG_CAPACITY]);
+        held.push_back(state.log[n % VIREO_SIM_LOG_CAPACITY]);
     SetOrDelete(key, L"LogCount", REG_DWORD, static_cast<ULONGLONG>(count));
     SetBinaryOrDelete(key, L"Log", held.data(), held.size() * sizeof(SimRequest));
 }
@@ -126,12 +126,12 @@ void LoadLog(HKEY key, SimDriverState *state)
 {
     const std::vector<BYTE> saved = Binary(key, L"Log");
     LONG held = static_cast<LONG>(saved.size() / sizeof(SimRequest));
-    held = held < SIM_LOG_CAPACITY ? held : LONG(SIM_LOG_CAPACITY);
+    held = held < VIREO_SIM_LOG_CAPACITY ? held : LONG(VIREO_SIM_LOG_CAPACITY);
     const LONG count = static_cast<LONG>(Number(key, L"LogCount", RRF_RT_REG_DWORD));
     state->logCount = count > held ? count : held;
     const SimRequest *entries = reinterpret_cast<const SimRequest *>(saved.data());
     for (LONG i = 0; i < held; ++i)
-        state->log[(state->logCount - held + i) % SIM_LOG_CAPACITY] = entries[i];
+        state->log[(state->logCount - held + i) % VIREO_SIM_LOG_CAPACITY] = entries[i];
 }
 
 }  // namespace
@@ -168,7 +168,7 @@ void SimCamDevice::Load(HKEY key)
 // Leaves every device of the table, and removes the keys of free slots.
 void SimCamShared::SaveTable() const
 {
-    for (ULONG i = 0; i < SIMCAM_MAX_DEVICES; ++i) {
+    for (ULONG i = 0; i < VIREO_SIM_MAX_DEVICES; ++i) {
         WCHAR path[96];
         KeyPath(i, path);
         if (!m_devices[i].InTable()) {
@@ -186,7 +186,7 @@ void SimCamShared::SaveTable() const
 // 0 is there in any case.
 void SimCamShared::LoadTable()
 {
-    for (ULONG i = 0; i < SIMCAM_MAX_DEVICES; ++i) {
+    for (ULONG i = 0; i < VIREO_SIM_MAX_DEVICES; ++i) {
         WCHAR path[96];
         KeyPath(i, path);
         RegKey key;

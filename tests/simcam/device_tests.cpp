@@ -189,8 +189,8 @@ TEST_F(SimCamDevices, NotReadyForItsTimeAfterEachPowerUp)
     for (size_t i = 0; i < ARRAYSIZE(starts); ++i) {
         starts[i]();
         LONG value = 0;
-        EXPECT_EQ(SIMCAM_E_NOT_READY, GetThrough(second.Get(), EXPOSURE, &value)) << i;
-        EXPECT_EQ(SIMCAM_E_NOT_READY, SetThrough(second.Get(), EXPOSURE, 5)) << i;
+        EXPECT_EQ(VIREO_SIM_E_NOT_READY, GetThrough(second.Get(), EXPOSURE, &value)) << i;
+        EXPECT_EQ(VIREO_SIM_E_NOT_READY, SetThrough(second.Get(), EXPOSURE, 5)) << i;
         EXPECT_EQ(S_OK, GetThrough(first.Get(), EXPOSURE, &value)) << i;
         EXPECT_TRUE(wintest::WaitUntil([&] {
             return GetThrough(second.Get(), EXPOSURE, &value) == S_OK;

@@ -32,7 +32,7 @@ static int Capture()
     // The filter's own answer: the graph's Run does not pass it on here.
     const HRESULT hr = filter->Run(0);
     control->Stop();
-    return hr == S_OK ? 0 : hr == SIMCAM_E_DEVICE_BUSY ? 20 : 115;
+    return hr == S_OK ? 0 : hr == VIREO_SIM_E_DEVICE_BUSY ? 20 : 115;
 }
 
 static int GetExposure()
