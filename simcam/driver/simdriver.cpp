@@ -1,6 +1,5 @@
 #include "simdriver.h"
 
-#include <stdio.h>
 #include <string.h>
 
 static const ULONG kStateMagic = 0x4D414353;  // "SCAM"
@@ -262,19 +261,4 @@ VireoSimRequest SimDecodeRequest(const SimRequest &r)
         out.value = r.Word(3);  // ControlRequest32's default
     out.result = r.result;
     return out;
-}
-
-void SimDescribeRequest(const SimRequest &r, char *text, size_t size)
-{
-    const VireoSimRequest d = SimDecodeRequest(r);
-    const bool control = d.property == (d.kind == SET_ENABLE ? VALUE20H : VALUE10H);
-    const char *const kinds[] = {"GE", "SD", "GD", "SE"};
-    const unsigned long id = d.controlId;
-    if (!control || d.kind > SET_ENABLE || d.isSet != (d.kind == SET_DATA || d.kind == SET_ENABLE))
-        snprintf(text, size, "? set=%lu property=%lu", static_cast<unsigned long>(r.isSet),
-                 static_cast<unsigned long>(r.property));
-    else if (d.isSet)
-        snprintf(text, size, "%s %lu=%ld", kinds[d.kind], id, static_cast<long>(d.value));
-    else
-        snprintf(text, size, "%s %lu", kinds[d.kind], id);
 }

@@ -58,10 +58,6 @@ struct SimRequest {
 // The request as the public library reports it: control, kind and the
 // value a set sent (SET_ENABLE: the default), read off its block.
 VireoSimRequest SimDecodeRequest(const SimRequest &r);
-// A request in a form that reads well in a test's failure: "GE 300"
-// GET_ENABLE, "GD 300" GET_DATA, "SD 300=5" SET_DATA, "SE 300=1" SET_ENABLE
-// with its default; anything else "? set=1 property=2". text holds 64.
-void SimDescribeRequest(const SimRequest &r, char *text, size_t size);
 
 struct SimDriverState {
     ULONG magic;

@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 #include <oleauto.h>
+#include <stdio.h>
 
 using Microsoft::WRL::ComPtr;
 
@@ -271,4 +272,19 @@ ComPtr<IBaseFilter> SimCamBindFilter()
                                   reinterpret_cast<void **>(filter.GetAddressOf()));
     }
     return filter;
+}
+
+void SimDescribeRequest(const SimRequest &r, char *text, size_t size)
+{
+    const VireoSimRequest d = SimDecodeRequest(r);
+    const bool control = d.property == (d.kind == SET_ENABLE ? VALUE20H : VALUE10H);
+    const char *const kinds[] = {"GE", "SD", "GD", "SE"};
+    const unsigned long id = d.controlId;
+    if (!control || d.kind > SET_ENABLE || d.isSet != (d.kind == SET_DATA || d.kind == SET_ENABLE))
+        snprintf(text, size, "? set=%lu property=%lu", static_cast<unsigned long>(r.isSet),
+                 static_cast<unsigned long>(r.property));
+    else if (d.isSet)
+        snprintf(text, size, "%s %lu=%ld", kinds[d.kind], id, static_cast<long>(d.value));
+    else
+        snprintf(text, size, "%s %lu", kinds[d.kind], id);
 }

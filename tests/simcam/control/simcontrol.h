@@ -192,6 +192,11 @@ private:
     const bool m_inRange;
 };
 
+// A request in a form that reads well in a test's failure: "GE 300"
+// GET_ENABLE, "GD 300" GET_DATA, "SD 300=5" SET_DATA, "SE 300=1" SET_ENABLE
+// with its default; anything else "? set=1 property=2". text holds 64.
+void SimDescribeRequest(const SimRequest &r, char *text, size_t size);
+
 // The simulated camera as the system device enumerator lists it.
 // SimCamMonikerIsOurs: the moniker's FriendlyName is the simulated camera's.
 // SimCamMonikerDevice: the index of the device whose path is the moniker's
