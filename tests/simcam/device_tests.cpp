@@ -363,4 +363,41 @@ TEST_F(SimCamBetweenPrograms, RefusalsBusyAndLogOutliveTheirProgram)
     }
 }
 
+// A block laid out afresh takes up what the last one left: the log with
+// its numbers past the ring's capacity, a refusal with its uses left, the
+// busy flag. The test switches are not kept: one off shows the new block.
+TEST_F(SimCamBetweenPrograms, ANewBlockTakesUpTheDriversLogAndRefusals)
+{
+    const LONG total = VIREO_SIM_LOG_CAPACITY + 3;
+    {
+        SimCamControl cam;
+        ASSERT_TRUE(cam.IsOpen());
+        cam.Reset();
+        cam.ForceZeroImageSize(true);
+        cam.SetBusy(true);
+        SimCamDriverLock driver = cam.LockDriver();
+        for (LONG i = 0; i < total; ++i) {
+            ControlRequest rq = {EXPOSURE, SET_DATA, i, 0};
+            driver.Driver().Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq));
+        }
+        driver.Driver().AddFault(VALUE10H, FLIP, GET_DATA, E_ACCESSDENIED, 2);
+    }
+    SimCamControl cam;
+    ASSERT_FALSE(SimCamLock(cam.Block())->Switch(SIM_SWITCH_ZERO_IMAGE_SIZE));
+    EXPECT_EQ(total, cam.LogCount());
+    const std::vector<SimRequest> log = cam.Log();
+    ASSERT_EQ(size_t(VIREO_SIM_LOG_CAPACITY), log.size());
+    for (size_t i = 0; i < log.size(); ++i)
+        ASSERT_EQ(total - VIREO_SIM_LOG_CAPACITY + LONG(i), log[i].Value()) << i;
+    EXPECT_EQ(total - 1, cam.Value(EXPOSURE));
+    EXPECT_TRUE(SimCamLock(cam.Block())->Device(0).BusyFor(0));
+    for (HRESULT expected : {E_ACCESSDENIED, E_ACCESSDENIED, S_OK}) {
+        ControlRequest rq = {FLIP, GET_DATA, 0, 0};
+        ControlReply reply = {};
+        EXPECT_EQ(expected, cam.LockDriver().Driver().Get(CameraPropertySet, VALUE10H, &rq,
+                                                          sizeof(rq), &reply, sizeof(reply), NULL));
+    }
+    cam.Reset();
+}
+
 }  // namespace
