@@ -11,6 +11,7 @@
 
 #include <wrl/client.h>
 
+#include "comclass.h"
 #include "handles.h"
 #include "../base/module.h"
 #include "vireoctl.h"
@@ -51,47 +52,10 @@ void GuidText(REFGUID guid, WCHAR *text)
         text[0] = 0;
 }
 
-DWORD TextBytes(const WCHAR *text)
-{
-    return static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(WCHAR));
-}
-
-LONG SetText(HKEY key, const WCHAR *name, const WCHAR *text)
-{
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
-                          TextBytes(text));
-}
-
 LONG CreateKey(HKEY root, const WCHAR *path, HKEY *key)
 {
     return RegCreateKeyExW(root, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, key,
                            NULL);
-}
-
-// "CLSID\{...}" of a class.
-void ClassKeyPath(const CFactoryTemplate &entry, WCHAR *path)
-{
-    WCHAR guid[kGuidChars];
-    GuidText(*entry.m_ClsID, guid);
-    JoinPath(path, {L"CLSID", guid});
-}
-
-HRESULT WriteClassEntries(const CFactoryTemplate &entry, const WCHAR *modulePath)
-{
-    WCHAR path[kKeyPathChars];
-    ClassKeyPath(entry, path);
-
-    RegKey classKey, serverKey;
-    LONG rc = CreateKey(HKEY_CLASSES_ROOT, path, classKey.Put());
-    if (rc == ERROR_SUCCESS)
-        rc = SetText(classKey.Get(), NULL, entry.m_Name);
-    if (rc == ERROR_SUCCESS)
-        rc = CreateKey(classKey.Get(), L"InprocServer32", serverKey.Put());
-    if (rc == ERROR_SUCCESS)
-        rc = SetText(serverKey.Get(), NULL, modulePath);
-    if (rc == ERROR_SUCCESS)
-        rc = SetText(serverKey.Get(), L"ThreadingModel", L"Both");
-    return FromRegistryError(rc);
 }
 
 // Offers the class its own setup step through IAMovieSetup. A class without
@@ -135,7 +99,7 @@ HRESULT WritePageKey()
     RegKey key;
     LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, key.Put());
     if (rc == ERROR_SUCCESS)
-        rc = SetText(key.Get(), NULL, ClassTable[0].m_Name);
+        rc = ComClassSetText(key.Get(), NULL, ClassTable[0].m_Name);
     return FromRegistryError(rc);
 }
 
@@ -149,7 +113,7 @@ HRESULT WriteHandlerKey()
     RegKey key;
     LONG rc = CreateKey(HKEY_LOCAL_MACHINE, path, key.Put());
     if (rc == ERROR_SUCCESS)
-        rc = SetText(key.Get(), NULL, ClassTable[1].m_Name);
+        rc = ComClassSetText(key.Get(), NULL, ClassTable[1].m_Name);
     if (rc == ERROR_SUCCESS)
         rc = RegSetValueExW(key.Get(), L"IID", 0, REG_BINARY,
                             reinterpret_cast<const BYTE *>(&CameraPropertySet),
@@ -215,12 +179,7 @@ const REGSAM kOtherView =
 // widths share them, and the other width's applications still need them.
 bool OtherWidthRegistered()
 {
-    WCHAR path[kKeyPathChars];
-    ClassKeyPath(ClassTable[1], path);
-    StringCchCatW(path, kKeyPathChars, L"\\InprocServer32");
-    RegKey key;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_QUERY_VALUE | kOtherView, key.Put()) ==
-           ERROR_SUCCESS;
+    return ComClassRegistered(*ClassTable[1].m_ClsID, kOtherView);
 }
 
 }  // namespace
@@ -233,7 +192,7 @@ STDAPI DllRegisterServer()
         return hr;
 
     for (int i = 0; i < kClassTableCount; i++) {
-        hr = WriteClassEntries(ClassTable[i], modulePath);
+        hr = ComClassWrite(*ClassTable[i].m_ClsID, ClassTable[i].m_Name, modulePath);
         if (SUCCEEDED(hr) && ClassTable[i].m_lpfnNew)
             hr = RunClassSetup(ClassTable[i], true);
         if (FAILED(hr))
@@ -257,9 +216,8 @@ STDAPI DllUnregisterServer()
             hr = RunClassSetup(ClassTable[i], false);
         if (FAILED(hr))
             break;
-        WCHAR path[kKeyPathChars];
-        ClassKeyPath(ClassTable[i], path);
-        LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
+        LONG rc =
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, ComClassKeyPath(*ClassTable[i].m_ClsID).c_str());
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
             break;
     }

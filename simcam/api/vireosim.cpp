@@ -1,6 +1,6 @@
 // vireosim.cpp - the simulated camera's library for applications
-// (vireosim.h): a C face over SimCamControl, the control path that the
-// simulated camera's own tests use. No exception leaves it.
+// (vireosim.h): a C face over the device table (SimCamTable) and each
+// device's driver in the shared block. No exception leaves it.
 #include "vireosim.h"
 
 #include <string.h>
@@ -11,25 +11,31 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
-#include "simcontrol.h"
+#include "comclass.h"
+#include "table.h"
 
 struct VireoSim {
-    explicit VireoSim(ULONG index) : control(index) {}
-    SimCamControl control;
+    explicit VireoSim(ULONG device) : index(device) {}
+    const ULONG index;
+    SimCamTable table;
+
+    // call(SimCamDevice &) with the block's lock held.
+    template <typename Call> HRESULT Locked(Call call)
+    {
+        SimCamLock lock(table.Block());
+        return call(lock->Device(index));
+    }
+    // call(SimDriver &) on the device's driver, with the lock held.
+    template <typename Call> HRESULT OnDriver(Call call)
+    {
+        return Locked([&](SimCamDevice &device) {
+            SimDriver driver = device.Driver();
+            return call(driver);
+        });
+    }
 };
 
 namespace {
-
-static_assert(int(VIREO_SIM_MAX_DEVICES) == int(SIMCAM_MAX_DEVICES), "the device table's size");
-static_assert(int(VIREO_SIM_NAME_CAPACITY) == int(SIMCAM_NAME_CAPACITY), "a name's capacity");
-static_assert(int(VIREO_SIM_MAX_REFUSALS) == int(SIM_MAX_FAULTS), "the driver's fault rules");
-static_assert(int(VIREO_SIM_LOG_CAPACITY) == int(SIM_LOG_CAPACITY), "the driver's log");
-static_assert(VIREO_SIM_ANY == SIM_ANY, "the wildcard of a fault rule");
-static_assert(VIREO_SIM_E_DEVICE_GONE == SIMCAM_E_DEVICE_GONE &&
-                  VIREO_SIM_E_DEVICE_BUSY == SIMCAM_E_DEVICE_BUSY &&
-                  VIREO_SIM_E_NOT_READY == SIMCAM_E_NOT_READY,
-              "the simulated camera's answers");
 
 // Runs a call that may allocate: out of memory is a result like another.
 template <typename Call> HRESULT Guarded(Call call)
@@ -43,22 +49,14 @@ template <typename Call> HRESULT Guarded(Call call)
 
 bool KnownControl(ULONG id)
 {
-    for (ULONG known : CameraControlIds)
-        if (known == id)
-            return true;
-    return false;
+    return CameraControlName(id) != NULL;
 }
 
 // Whether programs of this width can create the simulated camera's filter:
 // the class is registered in this program's registry view.
 bool Registered()
 {
-    WCHAR clsid[40];
-    StringFromGUID2(CLSID_SimCamFilter, clsid, ARRAYSIZE(clsid));
-    const std::wstring path = std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32";
-    RegKey key;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, key.Put()) ==
-           ERROR_SUCCESS;
+    return ComClassRegistered(CLSID_SimCamFilter);
 }
 
 HRESULT OpenDevice(unsigned index, VireoSim **sim)
@@ -70,9 +68,9 @@ HRESULT OpenDevice(unsigned index, VireoSim **sim)
     std::unique_ptr<VireoSim> opened(new (std::nothrow) VireoSim(index));
     if (!opened)
         return E_OUTOFMEMORY;
-    if (!opened->control.IsOpen())
+    if (!opened->table.IsOpen())
         return VIREO_SIM_E_UNAVAILABLE;
-    if (!opened->control.Exists())
+    if (!opened->table.Exists(index))
         return VIREO_SIM_E_NO_SUCH_DEVICE;
     *sim = opened.release();
     return S_OK;
@@ -85,10 +83,10 @@ HRESULT AddDevice(const wchar_t *name, VireoSim **sim)
         return E_INVALIDARG;
     if (!Registered())
         return VIREO_SIM_E_NOT_REGISTERED;
-    SimCamControl table;
+    SimCamTable table;
     if (!table.IsOpen())
         return VIREO_SIM_E_UNAVAILABLE;
-    const int index = table.AddDevice(name);
+    const int index = table.Add(name);
     if (index < 0)
         return table.Devices().size() >= VIREO_SIM_MAX_DEVICES ? VIREO_SIM_E_TABLE_FULL : E_FAIL;
     return OpenDevice(static_cast<unsigned>(index), sim);
@@ -100,75 +98,43 @@ template <typename Call> HRESULT OnDevice(VireoSim *sim, Call call)
     if (!sim)
         return E_POINTER;
     return Guarded([&]() -> HRESULT {
-        if (!sim->control.Exists())
+        if (!sim->table.Exists(sim->index))
             return VIREO_SIM_E_NO_SUCH_DEVICE;
-        return call(sim->control);
+        return call(*sim);
     });
 }
 
-// The same for a call on one of the device's controls.
+// A call on the device's driver.
+template <typename Call> HRESULT OnDriverOf(VireoSim *sim, Call call)
+{
+    return OnDevice(sim, [&](VireoSim &device) { return device.OnDriver(call); });
+}
+
+// The same for a call on one of the device's controls, given its driver.
 template <typename Call> HRESULT OnControl(VireoSim *sim, ULONG id, Call call)
 {
-    return OnDevice(sim, [&](SimCamControl &control) -> HRESULT {
-        return KnownControl(id) ? call(control) : VIREO_SIM_E_UNKNOWN_CONTROL;
+    return OnDevice(sim, [&](VireoSim &device) -> HRESULT {
+        return KnownControl(id) ? device.OnDriver(call) : VIREO_SIM_E_UNKNOWN_CONTROL;
     });
-}
-
-HRESULT ResetDevice(SimCamControl &control)
-{
-    control.SetNotReady(0);
-    // Plugging in and power alike give the factory controls.
-    const HRESULT hr = control.Unplugged() ? control.Plug() : control.PowerCycle();
-    control.ClearFaults();
-    control.ClearLog();
-    control.SetBusy(false);
-    return FAILED(hr) ? hr : S_OK;
 }
 
 // The property of CameraPropertySet that carries requests of kind.
 ULONG PropertyOfKind(ULONG kind)
 {
     if (kind == VIREO_SIM_ANY)
-        return SIM_ANY;
+        return VIREO_SIM_ANY;
     return kind == SET_ENABLE ? VALUE20H : VALUE10H;
 }
 
-VireoSimRequest PublicRequest(const SimRequest &r)
-{
-    VireoSimRequest out;
-    out.isSet = r.isSet != 0;
-    out.property = r.property;
-    out.controlId = r.ControlId();
-    out.kind = r.Kind();
-    out.value = 0;
-    if (r.isSet && r.property == VALUE10H && r.Kind() == SET_DATA)
-        out.value = r.Value();
-    else if (r.isSet && r.property == VALUE20H && r.Kind() == SET_ENABLE)
-        out.value = r.Word(3);  // ControlRequest32's default
-    out.result = r.result;
-    return out;
-}
-
-HRESULT ReadLog(SimCamControl &control, LONG first, VireoSimRequest *requests, unsigned capacity,
+// Requests first on, up to capacity, read under one lock: the count and
+// the ring agree.
+HRESULT ReadLog(SimDriver &driver, LONG first, VireoSimRequest *requests, unsigned capacity,
                 unsigned *read)
 {
-    // The entries' numbers: the ring holds the newest, so where it is full
-    // the count (taken while nothing arrives) says where it starts.
-    std::vector<SimRequest> log;
-    LONG start = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const LONG before = control.LogCount();
-        log = control.Log();
-        const LONG after = control.LogCount();
-        start = after - static_cast<LONG>(log.size());
-        if (log.size() < static_cast<size_t>(VIREO_SIM_LOG_CAPACITY))
-            start = 0;  // the ring is not full: the first entry is the oldest
-        if (before == after || start == 0)
-            break;
-    }
-    for (size_t i = 0; i < log.size() && *read < capacity; ++i)
-        if (start + static_cast<LONG>(i) >= first)
-            requests[(*read)++] = PublicRequest(log[i]);
+    const LONG count = driver.LogCount();
+    LONG n = count > VIREO_SIM_LOG_CAPACITY ? count - VIREO_SIM_LOG_CAPACITY : 0;
+    for (n = n > first ? n : first; n < count && *read < capacity; ++n)
+        requests[(*read)++] = SimDecodeRequest(*driver.LogEntry(n));
     return S_OK;
 }
 
@@ -196,9 +162,7 @@ HRESULT VireoSimAdd(const wchar_t *name, VireoSim **sim)
 
 HRESULT VireoSimRemove(VireoSim *sim)
 {
-    return OnDevice(sim, [](SimCamControl &control) {
-        return control.Device() == 0 ? E_INVALIDARG : control.RemoveDevice();
-    });
+    return OnDevice(sim, [](VireoSim &d) { return d.table.Remove(d.index); });
 }
 
 void VireoSimClose(VireoSim *sim)
@@ -208,7 +172,7 @@ void VireoSimClose(VireoSim *sim)
 
 unsigned VireoSimIndex(const VireoSim *sim)
 {
-    return sim ? sim->control.Device() : 0;
+    return sim ? sim->index : 0;
 }
 
 HRESULT VireoSimDescribe(unsigned index, VireoSimDeviceInfo *info)
@@ -219,7 +183,7 @@ HRESULT VireoSimDescribe(unsigned index, VireoSimDeviceInfo *info)
     if (index >= VIREO_SIM_MAX_DEVICES)
         return VIREO_SIM_E_NO_SUCH_DEVICE;
     return Guarded([&]() -> HRESULT {
-        SimCamControl table(index);
+        SimCamTable table;
         if (!table.IsOpen())
             return VIREO_SIM_E_UNAVAILABLE;
         for (const SimCamDeviceInfo &d : table.Devices()) {
@@ -237,38 +201,40 @@ HRESULT VireoSimDescribe(unsigned index, VireoSimDeviceInfo *info)
 
 HRESULT VireoSimUnplug(VireoSim *sim)
 {
-    return OnDevice(sim, [](SimCamControl &control) { return control.Unplug(); });
+    return OnDevice(sim, [](VireoSim &d) { return d.table.Unplug(d.index); });
 }
 
 HRESULT VireoSimPlug(VireoSim *sim)
 {
-    return OnDevice(sim, [](SimCamControl &control) { return control.Plug(); });
+    return OnDevice(sim, [](VireoSim &d) { return d.table.Plug(d.index); });
 }
 
 HRESULT VireoSimPowerCycle(VireoSim *sim)
 {
-    return OnDevice(sim, [](SimCamControl &control) { return control.PowerCycle(); });
+    return OnDevice(sim, [](VireoSim &d) { return d.table.PowerCycle(d.index); });
 }
 
 HRESULT VireoSimSetNotReady(VireoSim *sim, unsigned long milliseconds)
 {
-    return OnDevice(sim, [&](SimCamControl &control) {
-        control.SetNotReady(milliseconds);
+    return OnDevice(sim, [&](VireoSim &d) {
+        d.table.SetNotReady(d.index, milliseconds);
         return S_OK;
     });
 }
 
 HRESULT VireoSimSetBusy(VireoSim *sim, int busy)
 {
-    return OnDevice(sim, [&](SimCamControl &control) {
-        control.SetBusy(busy != 0);
-        return S_OK;
+    return OnDevice(sim, [&](VireoSim &d) {
+        return d.Locked([&](SimCamDevice &device) {
+            device.SetBusy(busy != 0);
+            return S_OK;
+        });
     });
 }
 
 HRESULT VireoSimReset(VireoSim *sim)
 {
-    return OnDevice(sim, ResetDevice);
+    return OnDevice(sim, [](VireoSim &d) { return d.table.Reset(d.index); });
 }
 
 HRESULT VireoSimGetControl(VireoSim *sim, ULONG controlId, VireoSimControl *control)
@@ -276,9 +242,8 @@ HRESULT VireoSimGetControl(VireoSim *sim, ULONG controlId, VireoSimControl *cont
     if (!control)
         return E_POINTER;
     memset(control, 0, sizeof(*control));
-    return OnControl(sim, controlId, [&](SimCamControl &cam) {
-        SimControl c;
-        cam.GetControl(controlId, &c);
+    return OnControl(sim, controlId, [&](SimDriver &driver) {
+        const SimControl &c = *driver.Control(controlId);
         control->enable = c.enable;
         control->defaultValue = c.defaultValue;
         control->minValue = c.minValue;
@@ -300,46 +265,48 @@ HRESULT VireoSimGetValue(VireoSim *sim, ULONG controlId, LONG *value)
 
 HRESULT VireoSimSetValue(VireoSim *sim, ULONG controlId, LONG value)
 {
-    return OnControl(sim, controlId, [&](SimCamControl &control) {
-        control.SetValue(controlId, value);
+    return OnControl(sim, controlId, [&](SimDriver &driver) {
+        driver.SetValue(controlId, value);
         return S_OK;
     });
 }
 
 HRESULT VireoSimSetRange(VireoSim *sim, ULONG controlId, LONG minValue, LONG maxValue)
 {
-    return OnControl(sim, controlId, [&](SimCamControl &control) {
+    return OnControl(sim, controlId, [&](SimDriver &driver) {
         if (minValue > maxValue)
             return E_INVALIDARG;
-        control.SetRange(controlId, minValue, maxValue);
+        driver.SetRange(controlId, minValue, maxValue);
         return S_OK;
     });
 }
 
 HRESULT VireoSimSetPresent(VireoSim *sim, ULONG controlId, int present)
 {
-    return OnControl(sim, controlId, [&](SimCamControl &control) {
-        control.SetPresent(controlId, present != 0);
+    return OnControl(sim, controlId, [&](SimDriver &driver) {
+        driver.SetPresent(controlId, present != 0);
         return S_OK;
     });
 }
 
 HRESULT VireoSimRefuse(VireoSim *sim, ULONG controlId, ULONG kind, HRESULT result, LONG count)
 {
-    return OnDevice(sim, [&](SimCamControl &control) -> HRESULT {
+    return OnDevice(sim, [&](VireoSim &d) -> HRESULT {
         if (controlId != VIREO_SIM_ANY && !KnownControl(controlId))
             return VIREO_SIM_E_UNKNOWN_CONTROL;
         if ((kind > SET_ENABLE && kind != VIREO_SIM_ANY) || SUCCEEDED(result) || count == 0)
             return E_INVALIDARG;
-        control.AddFault(PropertyOfKind(kind), controlId, kind, result, count);
-        return S_OK;
+        return d.OnDriver([&](SimDriver &driver) {
+            driver.AddFault(PropertyOfKind(kind), controlId, kind, result, count);
+            return S_OK;
+        });
     });
 }
 
 HRESULT VireoSimClearRefusals(VireoSim *sim)
 {
-    return OnDevice(sim, [](SimCamControl &control) {
-        control.ClearFaults();
+    return OnDriverOf(sim, [](SimDriver &driver) {
+        driver.ClearFaults();
         return S_OK;
     });
 }
@@ -349,8 +316,8 @@ HRESULT VireoSimLogCount(VireoSim *sim, LONG *count)
     if (!count)
         return E_POINTER;
     *count = 0;
-    return OnDevice(sim, [&](SimCamControl &control) {
-        *count = control.LogCount();
+    return OnDriverOf(sim, [&](SimDriver &driver) {
+        *count = driver.LogCount();
         return S_OK;
     });
 }
@@ -363,15 +330,14 @@ HRESULT VireoSimReadLog(VireoSim *sim, LONG first, VireoSimRequest *requests, un
     *read = 0;
     if (first < 0)
         return E_INVALIDARG;
-    return OnDevice(sim, [&](SimCamControl &control) {
-        return ReadLog(control, first, requests, capacity, read);
-    });
+    return OnDriverOf(
+        sim, [&](SimDriver &driver) { return ReadLog(driver, first, requests, capacity, read); });
 }
 
 HRESULT VireoSimClearLog(VireoSim *sim)
 {
-    return OnDevice(sim, [](SimCamControl &control) {
-        control.ClearLog();
+    return OnDriverOf(sim, [](SimDriver &driver) {
+        driver.ClearLog();
         return S_OK;
     });
 }

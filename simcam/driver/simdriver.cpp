@@ -1,25 +1,16 @@
 #include "simdriver.h"
 
-#include <stdio.h>
 #include <string.h>
 
 static const ULONG kStateMagic = 0x4D414353;  // "SCAM"
 
 namespace {
 
-struct ControlDefaults {
-    ULONG id;
-    LONG defaultValue;
-    LONG minValue;
-    LONG maxValue;
-};
-
-// What the camera reports for each control.
-const ControlDefaults kDefaults[CAMERA_CONTROL_COUNT] = {
-    {A_GAIN, 1, 1, 32}, {A_AUTOGAIN, 1, 0, 1},    {D_GAIN, 4, 4, 32},      {EXPOSURE, 284, 1, 3330},
-    {AEC, 1, 0, 1},     {EXPOSURE2CTRL, 0, 0, 1}, {EXPOSURE2VAL, 6, 0, 9}, {FLIP, 0, 0, 1},
-    {MIRROR, 0, 0, 1},  {LEDCTRL, 0, 0, 1},       {STROBECTRL, 0, 0, 1},   {STROBEINVERT, 0, 0, 1},
-    {VGA_FPS, 3, 0, 4}, {QVGA_FPS, 3, 0, 4},      {PRIVACY, 0, 0, 1},
+// The range the camera reports for each control, in the order of
+// CameraControlIds (the factory values are CameraControlFactoryDefault's).
+const LONG kRanges[CAMERA_CONTROL_COUNT][2] = {
+    {1, 32}, {0, 1}, {4, 32}, {1, 3330}, {0, 1}, {0, 1}, {0, 9}, {0, 1},
+    {0, 1},  {0, 1}, {0, 1},  {0, 1},    {0, 4}, {0, 4}, {0, 1},
 };
 
 }  // namespace
@@ -41,21 +32,13 @@ void SimDriver::ResetControls()
 {
     for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
         SimControl &c = m_state->controls[i];
-        c.id = kDefaults[i].id;
+        c.id = CameraControlIds[i];
         c.enable = 1;
-        c.defaultValue = kDefaults[i].defaultValue;
-        c.minValue = kDefaults[i].minValue;
-        c.maxValue = kDefaults[i].maxValue;
-        c.value = kDefaults[i].defaultValue;
+        c.defaultValue = CameraControlFactoryDefault(c.id);
+        c.minValue = kRanges[i][0];
+        c.maxValue = kRanges[i][1];
+        c.value = c.defaultValue;
     }
-}
-
-LONG SimDriver::FactoryValue(ULONG id)
-{
-    for (const ControlDefaults &d : kDefaults)
-        if (d.id == id)
-            return d.defaultValue;
-    return 0;
 }
 
 SimControl *SimDriver::Control(ULONG id)
@@ -94,7 +77,7 @@ void SimDriver::SetRange(ULONG id, LONG minValue, LONG maxValue)
 
 void SimDriver::AddFault(ULONG property, ULONG controlId, ULONG kind, HRESULT result, LONG count)
 {
-    for (int i = 0; i < SIM_MAX_FAULTS; ++i) {
+    for (int i = 0; i < VIREO_SIM_MAX_REFUSALS; ++i) {
         SimFault &f = m_state->faults[i];
         if (!f.active) {
             f.active = 1;
@@ -115,13 +98,13 @@ void SimDriver::ClearFaults()
 
 HRESULT SimDriver::Fault(ULONG property, ULONG controlId, ULONG kind)
 {
-    for (int i = 0; i < SIM_MAX_FAULTS; ++i) {
+    for (int i = 0; i < VIREO_SIM_MAX_REFUSALS; ++i) {
         SimFault &f = m_state->faults[i];
         if (!f.active || f.remaining == 0)
             continue;
-        if ((f.property == SIM_ANY || f.property == property) &&
-            (f.controlId == SIM_ANY || f.controlId == controlId) &&
-            (f.kind == SIM_ANY || f.kind == kind)) {
+        if ((f.property == VIREO_SIM_ANY || f.property == property) &&
+            (f.controlId == VIREO_SIM_ANY || f.controlId == controlId) &&
+            (f.kind == VIREO_SIM_ANY || f.kind == kind)) {
             if (f.remaining > 0 && --f.remaining == 0)
                 f.active = 0;
             return f.result;
@@ -137,9 +120,10 @@ LONG SimDriver::LogCount() const
 
 const SimRequest *SimDriver::LogEntry(LONG index) const
 {
-    if (index < 0 || index >= m_state->logCount || index < m_state->logCount - SIM_LOG_CAPACITY)
+    if (index < 0 || index >= m_state->logCount ||
+        index < m_state->logCount - VIREO_SIM_LOG_CAPACITY)
         return NULL;
-    return &m_state->log[index % SIM_LOG_CAPACITY];
+    return &m_state->log[index % VIREO_SIM_LOG_CAPACITY];
 }
 
 void SimDriver::ClearLog()
@@ -150,7 +134,7 @@ void SimDriver::ClearLog()
 void SimDriver::Log(bool isSet, ULONG property, const void *block, ULONG instanceLength,
                     ULONG dataLength, bool sameBuffer, HRESULT result)
 {
-    SimRequest &r = m_state->log[m_state->logCount % SIM_LOG_CAPACITY];
+    SimRequest &r = m_state->log[m_state->logCount % VIREO_SIM_LOG_CAPACITY];
     memset(&r, 0, sizeof(r));
     r.isSet = isSet ? 1 : 0;
     r.property = property;
@@ -194,13 +178,13 @@ HRESULT SimDriver::Get(REFGUID set, ULONG property, const void *instance, ULONG 
         const ULONG size = 16 * (property + 1);
         if (!data || dataLength < size)
             hr = SIM_E_BUFFER_TOO_SMALL;
-        else if ((hr = Fault(property, SIM_ANY, SIM_ANY)) == S_OK) {
+        else if ((hr = Fault(property, VIREO_SIM_ANY, VIREO_SIM_ANY)) == S_OK) {
             memcpy(data, m_state->opaque[property - VALUE30H], size);
             replyLength = size;
         }
     }
     if (SUCCEEDED(hr) && returned)
-        *returned = m_state->shortReply ? m_state->shortReply : replyLength;
+        *returned = replyLength;
     Log(false, property, request, instanceLength, dataLength, instance == data, hr);
     return hr;
 }
@@ -256,25 +240,25 @@ HRESULT SimDriver::Set(REFGUID set, ULONG property, const void *instance, ULONG 
         } else
             hr = E_INVALIDARG;
     } else {
-        if ((hr = Fault(property, SIM_ANY, SIM_ANY)) == S_OK)
+        if ((hr = Fault(property, VIREO_SIM_ANY, VIREO_SIM_ANY)) == S_OK)
             memcpy(m_state->opaque[property - VALUE30H], data, 16 * (property + 1));
     }
     Log(true, property, data, instanceLength, dataLength, false, hr);
     return hr;
 }
 
-void SimDescribeRequest(const SimRequest &r, char *text, size_t size)
+VireoSimRequest SimDecodeRequest(const SimRequest &r)
 {
-    const unsigned long id = r.ControlId();
-    if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_ENABLE)
-        snprintf(text, size, "GE %lu", id);
-    else if (!r.isSet && r.property == VALUE10H && r.Kind() == GET_DATA)
-        snprintf(text, size, "GD %lu", id);
-    else if (r.isSet && r.property == VALUE10H && r.Kind() == SET_DATA)
-        snprintf(text, size, "SD %lu=%ld", id, static_cast<long>(r.Value()));
+    VireoSimRequest out;
+    out.isSet = r.isSet != 0;
+    out.property = r.property;
+    out.controlId = r.ControlId();
+    out.kind = r.Kind();
+    out.value = 0;
+    if (r.isSet && r.property == VALUE10H && r.Kind() == SET_DATA)
+        out.value = r.Value();
     else if (r.isSet && r.property == VALUE20H && r.Kind() == SET_ENABLE)
-        snprintf(text, size, "SE %lu=%ld", id, static_cast<long>(r.Word(3)));
-    else
-        snprintf(text, size, "? set=%lu property=%lu", static_cast<unsigned long>(r.isSet),
-                 static_cast<unsigned long>(r.property));
+        out.value = r.Word(3);  // ControlRequest32's default
+    out.result = r.result;
+    return out;
 }

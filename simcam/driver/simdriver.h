@@ -10,15 +10,14 @@
 
 #include <windows.h>
 
-#include "vireoctl.h"
+#include "vireosim.h"
 
 // Codes the kernel-streaming proxy returns for what a driver does not know.
 static const HRESULT SIM_E_PROP_SET_UNSUPPORTED = static_cast<HRESULT>(0x80070492);
 static const HRESULT SIM_E_PROP_ID_UNSUPPORTED = static_cast<HRESULT>(0x80070490);
 static const HRESULT SIM_E_BUFFER_TOO_SMALL = static_cast<HRESULT>(0x8007007A);
 
-enum { SIM_ANY = 0xFFFFFFFFu };  // wildcard id or kind in a fault rule
-enum { SIM_MAX_FAULTS = 32, SIM_LOG_CAPACITY = 4096, SIM_OPAQUE_PROPERTIES = 3 };
+enum { SIM_OPAQUE_PROPERTIES = 3 };
 
 struct SimControl {
     ULONG id;
@@ -30,7 +29,7 @@ struct SimControl {
 };
 
 // A rule that makes matching requests fail with a given HRESULT.
-// property: 0 or 1 (or SIM_ANY); controlId and kind may be SIM_ANY.
+// property: 0 or 1 (or VIREO_SIM_ANY); controlId and kind may be VIREO_SIM_ANY.
 struct SimFault {
     ULONG active;
     ULONG property;
@@ -56,19 +55,17 @@ struct SimRequest {
     LONG Word(int i) const { return *reinterpret_cast<const LONG *>(block + 4 * i); }
 };
 
-// A request in a form that reads well in a test's failure: "GE 300"
-// GET_ENABLE, "GD 300" GET_DATA, "SD 300=5" SET_DATA, "SE 300=1" SET_ENABLE
-// with its default; anything else "? set=1 property=2". text holds 64.
-void SimDescribeRequest(const SimRequest &r, char *text, size_t size);
+// The request as the public library reports it: control, kind and the
+// value a set sent (SET_ENABLE: the default), read off its block.
+VireoSimRequest SimDecodeRequest(const SimRequest &r);
 
 struct SimDriverState {
     ULONG magic;
     SimControl controls[CAMERA_CONTROL_COUNT];
-    SimFault faults[SIM_MAX_FAULTS];
+    SimFault faults[VIREO_SIM_MAX_REFUSALS];
     BYTE opaque[SIM_OPAQUE_PROPERTIES][80];  // last block set on properties 2 to 4
-    ULONG shortReply;  // non-zero: gets report this many returned bytes instead of 16
-    LONG logCount;     // requests received since the last ClearLog (may exceed capacity)
-    SimRequest log[SIM_LOG_CAPACITY];  // ring: entry n is log[n % capacity]
+    LONG logCount;  // requests received since the last ClearLog (may exceed capacity)
+    SimRequest log[VIREO_SIM_LOG_CAPACITY];  // ring: entry n is log[n % capacity]
 };
 
 class SimDriver {
@@ -79,7 +76,6 @@ public:
     void Reset();
     // The controls alone back to the factory state (presence, range, value).
     void ResetControls();
-    static LONG FactoryValue(ULONG id);  // 0 for an unknown id
 
     // IKsPropertySet, for set CameraPropertySet (any other set is refused).
     HRESULT Get(REFGUID set, ULONG property, const void *instance, ULONG instanceLength, void *data,
@@ -93,7 +89,6 @@ public:
     void SetValue(ULONG id, LONG value);
     void SetPresent(ULONG id, bool present);
     void SetRange(ULONG id, LONG minValue, LONG maxValue);
-    void SetShortReply(ULONG bytes) { m_state->shortReply = bytes; }
 
     // Fault injection.
     void AddFault(ULONG property, ULONG controlId, ULONG kind, HRESULT result, LONG count = -1);
@@ -103,8 +98,6 @@ public:
     LONG LogCount() const;
     const SimRequest *LogEntry(LONG index) const;  // null when out of the ring
     void ClearLog();
-
-    SimDriverState *State() { return m_state; }
 
 private:
     HRESULT Fault(ULONG property, ULONG controlId, ULONG kind);

@@ -20,7 +20,7 @@ HRESULT SimCamLink::Open()
     // Which camera the filter is for comes later, with its moniker's bag:
     // with none plugged in, it can be for none.
     if (!lock->AnyPlugged())
-        return SIMCAM_E_DEVICE_GONE;  // a moniker of a camera that has gone
+        return VIREO_SIM_E_DEVICE_GONE;  // a moniker of a camera that has gone
     m_serial = lock->Device(0).Serial();
     m_id = lock->FilterCreated();
     lock->RecordEvent(SIM_EVENT_CREATE, m_id, State_Stopped).device = m_device;
@@ -34,7 +34,7 @@ HRESULT SimCamLink::Bind(ULONG device)
     m_serial = lock->Device(m_device).Serial();
     // The creation record says which device the filter is of.
     lock->SetCreatedDevice(m_id, m_device);
-    return lock->Device(m_device).GoneFor(m_serial) ? SIMCAM_E_DEVICE_GONE : S_OK;
+    return lock->Device(m_device).GoneFor(m_serial) ? VIREO_SIM_E_DEVICE_GONE : S_OK;
 }
 
 bool SimCamLink::Gone()
@@ -48,9 +48,9 @@ HRESULT SimCamLink::Claim()
     SimCamLock lock(m_block);
     SimCamDevice &device = lock->Device(m_device);
     if (device.GoneFor(m_serial) || m_lost)
-        return SIMCAM_E_DEVICE_GONE;
+        return VIREO_SIM_E_DEVICE_GONE;
     if (device.BusyFor(m_id))
-        return SIMCAM_E_DEVICE_BUSY;
+        return VIREO_SIM_E_DEVICE_BUSY;
     device.Claim(m_id);
     return S_OK;
 }
@@ -122,9 +122,9 @@ void SimCamLink::Record(ULONG kind, FILTER_STATE state, const SimEventNote &note
     e.format.Take(note.format);
 }
 
-void SimCamLink::PublishFormat(const SimFormat &format, bool connected)
+void SimCamLink::PublishFormat(const SimFormat &format)
 {
-    SimCamLock(m_block)->PublishFormat(format.width, format.height, connected);
+    SimCamLock(m_block)->PublishFormat(format.width, format.height);
 }
 
 void SimCamLink::FrameDelivered()

@@ -33,7 +33,7 @@ public:
     // Opens the block and counts a new filter of device 0, recording its
     // creation; refused while no camera of the table is plugged in.
     HRESULT Open();
-    // The filter is of device (its moniker said so); SIMCAM_E_DEVICE_GONE
+    // The filter is of device (its moniker said so); VIREO_SIM_E_DEVICE_GONE
     // when that camera is gone already.
     HRESULT Bind(ULONG device);
     ULONG Id() const { return m_id; }
@@ -80,7 +80,7 @@ public:
 
     // Reports.
     void Record(ULONG kind, FILTER_STATE state, const SimEventNote &note = SimEventNote());
-    void PublishFormat(const SimFormat &format, bool connected);
+    void PublishFormat(const SimFormat &format);
     void FrameDelivered();
 
 private:

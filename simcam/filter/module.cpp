@@ -8,9 +8,9 @@
 #include <new>
 
 #include "filter.h"
-#include "handles.h"
+#include "comclass.h"
 #include "object.h"
-#include "simcontrol.h"
+#include "table.h"
 
 static HINSTANCE g_module = NULL;
 
@@ -46,52 +46,13 @@ public:
     }
 };
 
-HRESULT FromWin32(LONG rc)
-{
-    return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
-}
-
-// "CLSID\{...}" of the filter.
-void ClassKeyPath(WCHAR *path, int capacity)
-{
-    WCHAR clsid[40];
-    StringFromGUID2(CLSID_SimCamFilter, clsid, ARRAYSIZE(clsid));
-    lstrcpynW(path, L"CLSID\\", capacity);
-    lstrcatW(path, clsid);
-}
-
-HRESULT SetStringValue(HKEY key, const WCHAR *name, const WCHAR *value)
-{
-    return FromWin32(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
-                                    static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(WCHAR))));
-}
-
 HRESULT WriteClassEntry()
 {
     WCHAR modulePath[MAX_PATH];
     DWORD length = GetModuleFileNameW(g_module, modulePath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return E_FAIL;
-    WCHAR path[128];
-    ClassKeyPath(path, ARRAYSIZE(path));
-    RegKey key;
-    HRESULT hr =
-        FromWin32(RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                  KEY_ALL_ACCESS, NULL, key.Put(), NULL));
-    if (FAILED(hr))
-        return hr;
-    hr = SetStringValue(key.Get(), NULL, SIMCAM_FRIENDLY_NAME);
-    RegKey server;
-    if (SUCCEEDED(hr))
-        hr = FromWin32(RegCreateKeyExW(key.Get(), L"InprocServer32", 0, NULL,
-                                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, server.Put(),
-                                       NULL));
-    if (SUCCEEDED(hr)) {
-        hr = SetStringValue(server.Get(), NULL, modulePath);
-        if (SUCCEEDED(hr))
-            hr = SetStringValue(server.Get(), L"ThreadingModel", L"Both");
-    }
-    return hr;  // the server key closes before its parent
+    return ComClassWrite(CLSID_SimCamFilter, SIMCAM_FRIENDLY_NAME, modulePath);
 }
 
 }  // namespace
@@ -119,17 +80,15 @@ STDAPI DllCanUnloadNow()
 STDAPI DllRegisterServer()
 {
     const HRESULT hr = WriteClassEntry();
-    return FAILED(hr) ? hr : SimCamInstall(true);
+    return FAILED(hr) ? hr : SimCamTable::Install(true);
 }
 
 // Removes every device of the table, and the class.
 STDAPI DllUnregisterServer()
 {
-    HRESULT hr = SimCamInstall(false);
-    WCHAR path[128];
-    ClassKeyPath(path, ARRAYSIZE(path));
-    const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, path);
+    HRESULT hr = SimCamTable::Install(false);
+    const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, ComClassKeyPath(CLSID_SimCamFilter).c_str());
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && SUCCEEDED(hr))
-        hr = FromWin32(rc);
+        hr = HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
     return hr;
 }

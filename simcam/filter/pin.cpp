@@ -89,14 +89,12 @@ int CSimCamPin::OfferedFormats(SimFormat *formats, int capacity)
 
 void CSimCamPin::PublishFormat()
 {
-    bool connected;
     SimFormat format;
     {
         SimHold data(m_dataLock);
-        connected = m_connected.Get() != NULL;
-        format = connected ? m_connFormat : m_format;
+        format = m_connected ? m_connFormat : m_format;
     }
-    m_host->Camera().PublishFormat(format, connected);
+    m_host->Camera().PublishFormat(format);
 }
 
 // Connection: our own types first (the current format leading), then those

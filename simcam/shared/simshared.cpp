@@ -40,7 +40,7 @@ std::wstring SimCamDevicePath(ULONG index, REFGUID interfaceClass)
 
 int SimCamDeviceOfPath(const WCHAR *path)
 {
-    for (ULONG i = 0; path && i < SIMCAM_MAX_DEVICES; ++i)
+    for (ULONG i = 0; path && i < VIREO_SIM_MAX_DEVICES; ++i)
         if (lstrcmpiW(SimCamDevicePath(i).c_str(), path) == 0)
             return static_cast<int>(i);
     return -1;
@@ -105,9 +105,9 @@ HRESULT SimCamDevice::RequestRefusal(ULONG serial)
 {
     if (GoneFor(serial)) {
         ++m_refusedRequests;
-        return SIMCAM_E_DEVICE_GONE;
+        return VIREO_SIM_E_DEVICE_GONE;
     }
-    return NotReady() ? SIMCAM_E_NOT_READY : S_OK;
+    return NotReady() ? VIREO_SIM_E_NOT_READY : S_OK;
 }
 
 bool SimCamDevice::BusyFor(ULONG filterId) const
@@ -197,7 +197,7 @@ bool SimCamShared::AnyPlugged() const
 
 int SimCamShared::FreeSlot() const
 {
-    for (ULONG i = 0; i < SIMCAM_MAX_DEVICES; ++i)
+    for (ULONG i = 0; i < VIREO_SIM_MAX_DEVICES; ++i)
         if (!m_devices[i].InTable())
             return static_cast<int>(i);
     return -1;
@@ -205,7 +205,7 @@ int SimCamShared::FreeSlot() const
 
 void SimCamShared::Install()
 {
-    for (ULONG i = 1; i < SIMCAM_MAX_DEVICES; ++i)
+    for (ULONG i = 1; i < VIREO_SIM_MAX_DEVICES; ++i)
         m_devices[i].Leave();
     m_devices[0].Install();
     SaveTable();
@@ -219,34 +219,11 @@ void SimCamShared::Reset()
     SaveTable();
     m_refuseSetFormat = 0;
     m_refuseResult = E_FAIL;
-    m_zeroImageSize = 0;
-    m_noStreamConfig = 0;
-    m_refuseConnection = 0;
-    m_cutFormatBlock = 0;
+    memset(m_switches, 0, sizeof(m_switches));
     m_capsRecordSize = 0;
     m_capsCount = 0;
     m_framesDelivered = 0;
     m_eventCount = 0;
-}
-
-bool SimCamShared::Switch(SimSwitch which) const
-{
-    switch (which) {
-    case SIM_SWITCH_ZERO_IMAGE_SIZE: return m_zeroImageSize != 0;
-    case SIM_SWITCH_NO_STREAM_CONFIG: return m_noStreamConfig != 0;
-    case SIM_SWITCH_REFUSE_CONNECTION: return m_refuseConnection != 0;
-    case SIM_SWITCH_CUT_FORMAT_BLOCK: return m_cutFormatBlock != 0;
-    }
-    return false;
-}
-
-void SimCamShared::SetSwitch(SimSwitch which, bool on)
-{
-    LONG *field = which == SIM_SWITCH_ZERO_IMAGE_SIZE     ? &m_zeroImageSize
-                  : which == SIM_SWITCH_NO_STREAM_CONFIG  ? &m_noStreamConfig
-                  : which == SIM_SWITCH_REFUSE_CONNECTION ? &m_refuseConnection
-                                                          : &m_cutFormatBlock;
-    *field = on ? 1 : 0;
 }
 
 bool SimCamShared::SetFormatRefused(HRESULT *result) const
@@ -298,11 +275,10 @@ void SimCamShared::SetCreatedDevice(ULONG filterId, ULONG device)
     }
 }
 
-void SimCamShared::PublishFormat(LONG width, LONG height, bool connected)
+void SimCamShared::PublishFormat(LONG width, LONG height)
 {
     m_formatWidth = width;
     m_formatHeight = height;
-    m_connected = connected ? 1 : 0;
 }
 
 bool SimCamShared::CurrentFormat(LONG *width, LONG *height) const

@@ -3,7 +3,7 @@
 // and the one way to it (SimCamLock, which holds the block's named mutex).
 //
 // The block holds:
-//   - the device table: up to SIMCAM_MAX_DEVICES cameras, each with its
+//   - the device table: up to VIREO_SIM_MAX_DEVICES cameras, each with its
 //     friendly name, its device path (SimCamDevicePath), plugged or not, its
 //     not-ready setting, and its own simulated driver (SimDriverState:
 //     control values, fault rules and the log of property requests that
@@ -16,7 +16,8 @@
 //   - what the filter reports back: its state transitions and final
 //     releases in order, the frames it delivered, the current format size.
 // The block lives as long as one process holds it open. The device table
-// outlives it, as a powered camera keeps its settings: each process that
+// (with each driver's refusal rules and request log) outlives it, as a
+// powered camera keeps its settings: each process that
 // lets the block go (and each change of the table) leaves it in the
 // registry (HKCU, SIMCAM_SETTINGS_KEY), and the next block to be laid out
 // takes it up.
@@ -49,11 +50,16 @@ static const GUID CLSID_SimCamFilter = {
 // "Device N" for each device N of the table, with "Name" (REG_SZ),
 // "Unplugged" (REG_DWORD 1, absent while plugged), "Values" (REG_BINARY,
 // pairs of control id and value, absent while every control is at its
-// factory value), "NotReady" (REG_DWORD, milliseconds, absent at 0) and
-// "NotReadyUntil" (REG_QWORD, system time in FILETIME units).
+// factory value), "NotReady" (REG_DWORD, milliseconds, absent at 0),
+// "NotReadyUntil" (REG_QWORD, system time in FILETIME units), "Busy"
+// (REG_DWORD 1), "Refused" (REG_DWORD, requests refused while unplugged),
+// "Refusals" (REG_BINARY, the driver's SimFault rules, absent while none is
+// active), "Log" (REG_BINARY, the SimRequest records the ring holds, oldest
+// first) and "LogCount" (REG_DWORD, the requests logged since the log was
+// cleared). Each is absent at 0 or empty. A script's refusal, busy flag and
+// not-ready time thus hold for the programs it starts afterwards, and its
+// log shows what they sent.
 #define SIMCAM_SETTINGS_KEY L"Software\\Vireo\\Simulated Camera"
-
-enum { SIMCAM_MAX_DEVICES = 8, SIMCAM_NAME_CAPACITY = 64 };
 
 // The interface classes in a device path: KSCATEGORY_CAPTURE, as the
 // moniker's DevicePath has it, and KSCATEGORY_VIDEO_CAMERA, as device
@@ -76,17 +82,6 @@ bool SimCamBagString(IPropertyBag *bag, const WCHAR *name, IErrorLog *log, std::
 // The device whose path a bag's "DevicePath" is: its index, -1 when it is
 // none of the table's; missing when the bag holds no path.
 int SimCamBagDevice(IPropertyBag *bag, IErrorLog *log, int missing);
-
-// What the camera answers while it is unplugged (property requests, and a
-// stream started on it), while another client captures from it (a stream
-// started on it) and while it is still starting (property requests). The
-// second is what Windows' capture filters were seen to give when a second
-// filter of the same device starts.
-static const HRESULT SIMCAM_E_DEVICE_GONE =
-    static_cast<HRESULT>(0x8007048F);  // ERROR_DEVICE_NOT_CONNECTED
-static const HRESULT SIMCAM_E_DEVICE_BUSY =
-    static_cast<HRESULT>(0x800705AA);  // ERROR_NO_SYSTEM_RESOURCES
-static const HRESULT SIMCAM_E_NOT_READY = static_cast<HRESULT>(0x80070015);  // ERROR_NOT_READY
 
 // What the filter records, in the order it happens.
 enum SimEventKind {
@@ -161,8 +156,9 @@ enum SimSwitch {
     SIM_SWITCH_ZERO_IMAGE_SIZE,    // offered and connected types carry biSizeImage 0
     SIM_SWITCH_NO_STREAM_CONFIG,   // the pin does not give out IAMStreamConfig
     SIM_SWITCH_REFUSE_CONNECTION,  // the pin's Connect fails with every pin
-    SIM_SWITCH_CUT_FORMAT_BLOCK    // the connection's format block ends before
+    SIM_SWITCH_CUT_FORMAT_BLOCK,   // the connection's format block ends before
                                    //   its bitmap header (cbFormat 48)
+    SIM_SWITCH_COUNT
 };
 
 // One camera of the device table.
@@ -214,19 +210,19 @@ public:
     void Load(HKEY key);
 
 private:
-    LONG m_inTable;                      // non-zero: the slot holds a device
-    ULONG m_serial;                      // new each time the slot takes a device: the
-                                         //   filters of an earlier one find it gone
-    WCHAR m_name[SIMCAM_NAME_CAPACITY];  // friendly name
-    LONG m_unplugged;                    // non-zero: the camera is gone
-    LONG m_busy;                         // non-zero: another application captures from it
+    LONG m_inTable;                         // non-zero: the slot holds a device
+    ULONG m_serial;                         // new each time the slot takes a device: the
+                                            //   filters of an earlier one find it gone
+    WCHAR m_name[VIREO_SIM_NAME_CAPACITY];  // friendly name
+    LONG m_unplugged;                       // non-zero: the camera is gone
+    LONG m_busy;                            // non-zero: another application captures from it
     LONG m_refusedRequests;  // property requests refused while unplugged, since the last Reset
     // The filter that streams from the camera (0: none), and its process.
     ULONG m_ownerFilter;
     ULONG m_ownerProcess;
     ULONG m_notReadyMs;        // each plug and power cycle starts a not-ready time this long
     LONGLONG m_notReadyUntil;  // system time (FILETIME units) until which property
-                               //   requests fail with SIMCAM_E_NOT_READY; 0: none
+                               //   requests fail with VIREO_SIM_E_NOT_READY; 0: none
     SimDriverState m_driver;
 };
 
@@ -252,8 +248,8 @@ public:
     void Reset();
 
     // The switches and the capability list.
-    bool Switch(SimSwitch which) const;
-    void SetSwitch(SimSwitch which, bool on);
+    bool Switch(SimSwitch which) const { return m_switches[which] != 0; }
+    void SetSwitch(SimSwitch which, bool on) { m_switches[which] = on ? 1 : 0; }
     // Whether SetFormat is refused, and with what result.
     bool SetFormatRefused(HRESULT *result) const;
     void RefuseSetFormat(bool refuse, HRESULT result);
@@ -275,35 +271,29 @@ public:
     void SetCreatedDevice(ULONG filterId, ULONG device);
     LONG EventCount() const { return m_eventCount; }
     const SimEvent &Event(LONG n) const { return m_events[n % SIM_EVENT_CAPACITY]; }
-    void ClearEvents() { m_eventCount = 0; }
     void FrameDelivered() { ++m_framesDelivered; }
     LONG FramesDelivered() const { return m_framesDelivered; }
-    void PublishFormat(LONG width, LONG height, bool connected);
+    void PublishFormat(LONG width, LONG height);
     bool CurrentFormat(LONG *width, LONG *height) const;
-    bool Connected() const { return m_connected != 0; }
 
 private:
     ULONG m_magic;
     ULONG m_size;  // sizeof(SimCamShared), to catch mismatched builds
     ULONG m_nextSerial;
-    SimCamDevice m_devices[SIMCAM_MAX_DEVICES];
+    SimCamDevice m_devices[VIREO_SIM_MAX_DEVICES];
 
     // Switches set by tests.
-    LONG m_refuseSetFormat;   // non-zero: IAMStreamConfig::SetFormat fails ...
-    HRESULT m_refuseResult;   // ... with this result
-    LONG m_zeroImageSize;     // SIM_SWITCH_ZERO_IMAGE_SIZE
-    LONG m_noStreamConfig;    // SIM_SWITCH_NO_STREAM_CONFIG
-    LONG m_refuseConnection;  // SIM_SWITCH_REFUSE_CONNECTION
-    LONG m_cutFormatBlock;    // SIM_SWITCH_CUT_FORMAT_BLOCK
-    LONG m_capsRecordSize;    // non-zero: GetNumberOfCapabilities reports this size
-    LONG m_capsCount;         // non-zero: the capability list is capsLayout
+    LONG m_refuseSetFormat;             // non-zero: IAMStreamConfig::SetFormat fails ...
+    HRESULT m_refuseResult;             // ... with this result
+    LONG m_switches[SIM_SWITCH_COUNT];  // non-zero: the switch is on
+    LONG m_capsRecordSize;              // non-zero: GetNumberOfCapabilities reports this size
+    LONG m_capsCount;                   // non-zero: the capability list is capsLayout
     LONG m_capsLayout[SIM_CAPS_CAPACITY];
 
     // Reports of the filter.
     LONG m_framesDelivered;  // samples handed downstream since the last Reset
     LONG m_formatWidth;      // size of the current format of the most recently
     LONG m_formatHeight;     //   changed filter (SetFormat or connection)
-    LONG m_connected;        // non-zero while that filter's pin is connected
     LONG m_filtersAlive;     // filter objects alive in all processes
     LONG m_nextFilterId;
     LONG m_eventCount;                      // events since the last Reset (may exceed capacity)

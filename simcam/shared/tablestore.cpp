@@ -2,6 +2,10 @@
 // that reads and writes it. The caller holds the block's lock.
 #include "simshared.h"
 
+#include <string.h>
+
+#include <vector>
+
 #include "handles.h"
 
 namespace {
@@ -46,7 +50,7 @@ void SaveValues(HKEY key, const SimDriverState &state)
     for (int i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
         saved[i].id = state.controls[i].id;
         saved[i].value = state.controls[i].value;
-        factory = factory && saved[i].value == SimDriver::FactoryValue(saved[i].id);
+        factory = factory && saved[i].value == CameraControlFactoryDefault(saved[i].id);
     }
     if (factory)
         RegDeleteValueW(key, L"Values");
@@ -65,6 +69,71 @@ void LoadValues(HKEY key, SimDriver driver)
         driver.SetValue(saved[v].id, saved[v].value);
 }
 
+void SetBinaryOrDelete(HKEY key, const WCHAR *name, const void *data, size_t size)
+{
+    if (size)
+        RegSetValueExW(key, name, 0, REG_BINARY, static_cast<const BYTE *>(data),
+                       static_cast<DWORD>(size));
+    else
+        RegDeleteValueW(key, name);
+}
+
+// A binary value into a buffer of its own size; empty when there is none.
+std::vector<BYTE> Binary(HKEY key, const WCHAR *name)
+{
+    DWORD size = 0;
+    if (RegGetValueW(key, NULL, name, RRF_RT_REG_BINARY, NULL, NULL, &size) != ERROR_SUCCESS)
+        return std::vector<BYTE>();
+    std::vector<BYTE> bytes(size);
+    if (RegGetValueW(key, NULL, name, RRF_RT_REG_BINARY, NULL, bytes.data(), &size) !=
+        ERROR_SUCCESS)
+        return std::vector<BYTE>();
+    bytes.resize(size);
+    return bytes;
+}
+
+// The refusal rules, none while no rule is active.
+void SaveFaults(HKEY key, const SimDriverState &state)
+{
+    bool any = false;
+    for (const SimFault &f : state.faults)
+        any = any || f.active;
+    SetBinaryOrDelete(key, L"Refusals", state.faults, any ? sizeof(state.faults) : 0);
+}
+
+void LoadFaults(HKEY key, SimDriverState *state)
+{
+    const std::vector<BYTE> saved = Binary(key, L"Refusals");
+    if (saved.size() == sizeof(state->faults))
+        memcpy(state->faults, saved.data(), saved.size());
+}
+
+// The requests the ring holds, oldest first, and how many arrived in all
+// (their numbers go on where the ring has gone round).
+void SaveLog(HKEY key, const SimDriverState &state)
+{
+    const LONG count = state.logCount;
+    const LONG first = count > VIREO_SIM_LOG_CAPACITY ? count - VIREO_SIM_LOG_CAPACITY : 0;
+    std::vector<SimRequest> held;
+    held.reserve(static_cast<size_t>(count - first));
+    for (LONG n = first; n < count; ++n)
+        held.push_back(state.log[n % VIREO_SIM_LOG_CAPACITY]);
+    SetOrDelete(key, L"LogCount", REG_DWORD, static_cast<ULONGLONG>(count));
+    SetBinaryOrDelete(key, L"Log", held.data(), held.size() * sizeof(SimRequest));
+}
+
+void LoadLog(HKEY key, SimDriverState *state)
+{
+    const std::vector<BYTE> saved = Binary(key, L"Log");
+    LONG held = static_cast<LONG>(saved.size() / sizeof(SimRequest));
+    held = held < VIREO_SIM_LOG_CAPACITY ? held : LONG(VIREO_SIM_LOG_CAPACITY);
+    const LONG count = static_cast<LONG>(Number(key, L"LogCount", RRF_RT_REG_DWORD));
+    state->logCount = count > held ? count : held;
+    const SimRequest *entries = reinterpret_cast<const SimRequest *>(saved.data());
+    for (LONG i = 0; i < held; ++i)
+        state->log[(state->logCount - held + i) % VIREO_SIM_LOG_CAPACITY] = entries[i];
+}
+
 }  // namespace
 
 void SimCamDevice::Save(HKEY key) const
@@ -74,7 +143,11 @@ void SimCamDevice::Save(HKEY key) const
     SetOrDelete(key, L"Unplugged", REG_DWORD, m_unplugged ? 1u : 0u);
     SetOrDelete(key, L"NotReady", REG_DWORD, m_notReadyMs);
     SetOrDelete(key, L"NotReadyUntil", REG_QWORD, static_cast<ULONGLONG>(m_notReadyUntil));
+    SetOrDelete(key, L"Busy", REG_DWORD, m_busy ? 1u : 0u);
+    SetOrDelete(key, L"Refused", REG_DWORD, static_cast<ULONG>(m_refusedRequests));
     SaveValues(key, m_driver);
+    SaveFaults(key, m_driver);
+    SaveLog(key, m_driver);
 }
 
 void SimCamDevice::Load(HKEY key)
@@ -85,13 +158,17 @@ void SimCamDevice::Load(HKEY key)
     m_unplugged = Number(key, L"Unplugged", RRF_RT_REG_DWORD) != 0;
     m_notReadyMs = static_cast<ULONG>(Number(key, L"NotReady", RRF_RT_REG_DWORD));
     m_notReadyUntil = static_cast<LONGLONG>(Number(key, L"NotReadyUntil", RRF_RT_REG_QWORD));
+    m_busy = Number(key, L"Busy", RRF_RT_REG_DWORD) != 0;
+    m_refusedRequests = static_cast<LONG>(Number(key, L"Refused", RRF_RT_REG_DWORD));
     LoadValues(key, Driver());
+    LoadFaults(key, &m_driver);
+    LoadLog(key, &m_driver);
 }
 
 // Leaves every device of the table, and removes the keys of free slots.
 void SimCamShared::SaveTable() const
 {
-    for (ULONG i = 0; i < SIMCAM_MAX_DEVICES; ++i) {
+    for (ULONG i = 0; i < VIREO_SIM_MAX_DEVICES; ++i) {
         WCHAR path[96];
         KeyPath(i, path);
         if (!m_devices[i].InTable()) {
@@ -109,7 +186,7 @@ void SimCamShared::SaveTable() const
 // 0 is there in any case.
 void SimCamShared::LoadTable()
 {
-    for (ULONG i = 0; i < SIMCAM_MAX_DEVICES; ++i) {
+    for (ULONG i = 0; i < VIREO_SIM_MAX_DEVICES; ++i) {
         WCHAR path[96];
         KeyPath(i, path);
         RegKey key;

@@ -491,7 +491,7 @@ TEST_F(PageTest, DefaultWritesValuesEvenWhenEverySetEnableFails)
     ASSERT_EQ(S_OK, Connect());
     ASSERT_EQ(S_OK, Activate());
     Driver().SetValue(A_GAIN, 30);
-    Driver().AddFault(VALUE20H, SIM_ANY, SIM_ANY, kAccessDenied);
+    Driver().AddFault(VALUE20H, VIREO_SIM_ANY, VIREO_SIM_ANY, kAccessDenied);
     ClearLog();
     Click(IDC_DEFAULT);
     const char *names[] = {"A_GAIN",        "A_AUTOGAIN",   "D_GAIN",       "EXPOSURE", "AEC",

@@ -20,7 +20,7 @@
 #include "page/settingpage.h"
 #include "resources/resource.h"
 #include "fakes.h"
-#include "simdriver.h"
+#include "simcontrol.h"
 #include "wintest.h"
 
 // The capture filter of the page tests: the simulated driver behind

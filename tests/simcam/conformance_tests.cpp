@@ -363,7 +363,7 @@ TEST_F(SimCamConformance, OneStreamAtATime)
     ASSERT_EQ(S_OK, first.control->Run());
     EXPECT_EQ(GetCurrentProcessId(), m_cam.OwnerProcess());
     ASSERT_EQ(S_OK, second.control->Pause());
-    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, filter->Run(0));
+    EXPECT_EQ(VIREO_SIM_E_DEVICE_BUSY, filter->Run(0));
     EXPECT_EQ(VFW_S_CANT_CUE, filter->GetState(0, &state));
     EXPECT_EQ(State_Paused, state);
     const std::wstring peer = L"\"" + wintest::BinDir() + L"simcam_peer.exe\" capture";
@@ -376,7 +376,7 @@ TEST_F(SimCamConformance, OneStreamAtATime)
 
     m_cam.SetBusy(true);
     ASSERT_EQ(S_OK, second.control->Pause());
-    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, filter->Run(0));
+    EXPECT_EQ(VIREO_SIM_E_DEVICE_BUSY, filter->Run(0));
     m_cam.SetBusy(false);
     EXPECT_EQ(S_OK, filter->Run(0));
     EXPECT_EQ(S_OK, second.control->Stop());
@@ -419,17 +419,18 @@ TEST_F(SimCamConformance, UnplugAndReturn)
     const ComPtr<IKsPropertySet> props = Query<IKsPropertySet>(g.source, IID_IKsPropertySet);
     ASSERT_TRUE(props);
     ControlRequest rq = {FLIP, SET_DATA, 1, 0};
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
+    EXPECT_EQ(VIREO_SIM_E_DEVICE_GONE,
               props->Set(CameraPropertySet, VALUE10H, NULL, 0, &rq, sizeof(rq)));
     DWORD returned = 0;
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE,
+    EXPECT_EQ(VIREO_SIM_E_DEVICE_GONE,
               props->Get(CameraPropertySet, VALUE10H, &rq, sizeof(rq), &rq, sizeof(rq), &returned));
     EXPECT_EQ(2, m_cam.RefusedRequests());
     EXPECT_TRUE(VideoInputDevices().empty());
     EXPECT_FALSE(BindSimCam());
     ComPtr<IBaseFilter> stale;
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, CoCreateInstance(CLSID_SimCamFilter, NULL, CLSCTX_INPROC_SERVER,
-                                                     IID_IBaseFilter, &stale));
+    EXPECT_EQ(
+        VIREO_SIM_E_DEVICE_GONE,
+        CoCreateInstance(CLSID_SimCamFilter, NULL, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &stale));
     EXPECT_EQ(atLoss, m_cam.FramesDelivered());
     EXPECT_EQ(1, m_cam.FiltersAlive());
 
@@ -442,7 +443,7 @@ TEST_F(SimCamConformance, UnplugAndReturn)
 
     // The filter that lost its camera streams no more; a graph built afresh does.
     ASSERT_EQ(S_OK, g.control->Pause());
-    EXPECT_EQ(SIMCAM_E_DEVICE_GONE, Query<IMediaFilter>(g.source, IID_IMediaFilter)->Run(0));
+    EXPECT_EQ(VIREO_SIM_E_DEVICE_GONE, Query<IMediaFilter>(g.source, IID_IMediaFilter)->Run(0));
     EXPECT_EQ(S_OK, g.control->Stop());
     ViewerGraph fresh;
     ASSERT_NO_FATAL_FAILURE(fresh.Build(160, 120, true));

@@ -79,7 +79,7 @@ TEST_F(SimDriverTest, AnswersAsTheCameraAndRefusesWhatItDoesNot)
 TEST_F(SimDriverTest, FaultsMatchRunOutAndLeaveTheReplyAlone)
 {
     driver.AddFault(VALUE10H, EXPOSURE, GET_DATA, E_FAIL, 2);
-    driver.AddFault(SIM_ANY, SIM_ANY, SET_ENABLE, static_cast<HRESULT>(0x8007001F));
+    driver.AddFault(VIREO_SIM_ANY, VIREO_SIM_ANY, SET_ENABLE, static_cast<HRESULT>(0x8007001F));
     EXPECT_EQ(S_OK, Get(EXPOSURE, GET_ENABLE));
     DWORD returned = 55;
     EXPECT_EQ(E_FAIL, Get(EXPOSURE, GET_DATA, &returned));

@@ -753,7 +753,7 @@ TEST_F(ViewerOnUnpluggedCamera, BusyAtStartEndsCleanlyWithQ)
     HWND window = run.WaitForViewerWindow();
     ASSERT_TRUE(window != NULL) << "exit " << run.WaitExit(0) << ", output: " << run.Output();
     ASSERT_TRUE(WaitUntil([&] { return !EventsOf(run.ProcessId(), SIM_EVENT_RUN).empty(); }));
-    EXPECT_EQ(SIMCAM_E_DEVICE_BUSY, EventsOf(run.ProcessId(), SIM_EVENT_RUN)[0].result);
+    EXPECT_EQ(VIREO_SIM_E_DEVICE_BUSY, EventsOf(run.ProcessId(), SIM_EVENT_RUN)[0].result);
     EXPECT_TRUE(run.Running());
     EXPECT_EQ(0, m_cam.FramesDelivered());
     QuitWithQ(run, window);

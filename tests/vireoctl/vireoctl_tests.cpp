@@ -372,7 +372,7 @@ TEST_F(VireoctlTest, StatusesMessagesAndWhatReachesTheDriver)
          {}},
         // Every SET_ENABLE refused: each is reported, and every value is still sent.
         {L"defaults",
-         SIM_ANY,
+         VIREO_SIM_ANY,
          SET_ENABLE,
          E_ACCESSDENIED,
          1,

@@ -1,5 +1,8 @@
 // simcontrol.h - the control path that tests and benchmarks use to watch
-// and steer the simulated camera, and its registration.
+// and steer the simulated camera: the public library's device operations
+// (SimCamTable) and, beyond them, the switches that make the filter
+// misbehave on purpose and the reports of what it did. Test equipment, not
+// part of the shipped library.
 //
 // Every process that opens the simulated camera (the filter inside simcam.ax,
 // wherever an application creates it) and every test that opens a
@@ -9,13 +12,9 @@
 // registering or unregistering simcam.ax and SimCamControl::Reset give the
 // factory values.
 //
-// Each device of the table is one instance of CLSID_SimCamFilter in the
-// video input category, its instance key holding the device path as
-// "DevicePath"; the filter learns its device from that value when the
-// moniker loads it (IPersistPropertyBag::Load), and is device 0 when created
-// without a moniker. A SimCamControl addresses one device (SimCamControl(i);
-// device 0 by default) for the driver, plugging, power and readiness; the
-// test switches and the reports below are the block's, shared by all.
+// A SimCamControl addresses one device (SimCamControl(i); device 0 by
+// default) for the driver, plugging, power and readiness; the test switches
+// and the reports below are the block's, shared by all.
 //
 // Typical use in a test:
 //
@@ -46,9 +45,10 @@
 // (SetBusy), more devices (AddDevice, RemoveDevice). simcamctl.exe does the
 // device part from the command line.
 //
-// Link the static library simcam_control (it brings the driver model along).
-#ifndef SIMCAM_SIMCONTROL_H
-#define SIMCAM_SIMCONTROL_H
+// Link the static library simcam_control (it brings the table and the
+// driver model along).
+#ifndef VIREO_TESTS_SIMCONTROL_H
+#define VIREO_TESTS_SIMCONTROL_H
 
 #include <windows.h>
 #include <dshow.h>
@@ -58,27 +58,7 @@
 
 #include <wrl/client.h>
 
-#include "simshared.h"
-
-// Registering simcam.ax (install true) and unregistering it: the device
-// table anew, device 0 alone, plugged, at its factory state, and every other
-// device's category entry gone; installing adds device 0's entry.
-HRESULT SimCamInstall(bool install);
-
-// Adds (add true) or removes the video input category entry of device index
-// (an instance of CLSID_SimCamFilter under the given friendly name, its
-// DevicePath written into it), through the filter mapper; COM is
-// initialised for the call when the thread has not done it. The class entry
-// is left as it is. S_OK also when there was nothing to remove.
-HRESULT SimCamRegisterDevice(ULONG index, const WCHAR *name, bool add);
-
-// What a device of the table is, for listings.
-struct SimCamDeviceInfo {
-    ULONG index;
-    std::wstring name;
-    std::wstring path;  // SimCamDevicePath(index)
-    bool plugged;
-};
+#include "table.h"
 
 // One device's simulated driver with the block's lock held, from LockDriver
 // until it goes: requests sent through Driver() arrive as the filter's do.
@@ -119,7 +99,7 @@ public:
     // Opens the block; an index beyond the table gives a control that is not
     // open (IsOpen false), on which nothing else may be called.
     explicit SimCamControl(ULONG device = 0);
-    bool IsOpen() const { return m_block.IsOpen(); }
+    bool IsOpen() const { return m_inRange && m_table.IsOpen(); }
     ULONG Device() const { return m_device; }
     bool Exists();  // the addressed device is in the table
 
@@ -143,9 +123,8 @@ public:
     bool GetControl(ULONG id, SimControl *out);  // false for an unknown id
     void SetPresent(ULONG id, bool present);
     void SetRange(ULONG id, LONG minValue, LONG maxValue);
-    void SetShortReply(ULONG bytes);  // gets report this many returned bytes (0: normal)
 
-    // Fault injection: requests matching (property, control id, kind; SIM_ANY
+    // Fault injection: requests matching (property, control id, kind; VIREO_SIM_ANY
     // for any) fail with result, count times (negative: always).
     void AddFault(ULONG property, ULONG controlId, ULONG kind, HRESULT result, LONG count = -1);
     void ClearFaults();
@@ -173,43 +152,16 @@ public:
     void SetCapsRecordSize(int size);
     void SetCapabilities(const std::vector<LONG> &entries);
 
-    // Unplug: the camera goes. Its category entry is removed (the device is
-    // no longer enumerated, and an old moniker no longer binds: its filter
-    // is refused with SIMCAM_E_DEVICE_GONE), its filters answer property
-    // requests with SIMCAM_E_DEVICE_GONE, a stream on it stops and the graph
-    // gets EC_DEVICE_LOST with 0, and running a connected filter fails with
-    // SIMCAM_E_DEVICE_GONE. Plug: it comes back: the category entry again,
-    // property requests answered, EC_DEVICE_LOST with 1 to a graph whose
-    // stream it lost. As on Windows, a filter whose stream lost the camera
-    // does not stream again (its runs fail with SIMCAM_E_DEVICE_GONE): the
-    // application builds its graph afresh. COM must be initialised on the
-    // calling thread.
-    //
-    // After the category changes, each sends WM_DEVICECHANGE to every
-    // top-level window (SendMessageTimeout to HWND_BROADCAST, 2 s a window):
-    // DBT_DEVICEREMOVECOMPLETE or DBT_DEVICEARRIVAL with a
-    // DEV_BROADCAST_DEVICEINTERFACE_W of class SIMCAM_CAMERA_CLASS named
-    // SimCamDevicePath(device, SIMCAM_CAMERA_CLASS). Plugging gives the
-    // factory values (the camera had no power) and starts a not-ready time
-    // when one is set. S_FALSE, doing nothing, when the device already is
-    // unplugged (plugged); E_INVALIDARG for a device not in the table.
+    // The device operations of SimCamTable on the addressed device.
     HRESULT Unplug();
     HRESULT Plug();
     bool Unplugged();
-    // The camera loses power and comes back while staying listed: factory
-    // values and a new not-ready time when one is set, no device message
-    // (what many cameras do across sleep). E_INVALIDARG for a device not in
-    // the table.
     HRESULT PowerCycle();
-    // Not ready: every property request of the device fails with
-    // SIMCAM_E_NOT_READY for ms milliseconds from now, and as long again
-    // after each later Plug and PowerCycle, until set to 0. The end is an
-    // absolute time, held across processes.
     void SetNotReady(ULONG ms);
-    bool NotReady();         // the device answers SIMCAM_E_NOT_READY now
+    bool NotReady();         // the device answers VIREO_SIM_E_NOT_READY now
     LONG RefusedRequests();  // property requests refused while unplugged, since the last Reset
     // Busy: another application captures from the camera; running a
-    // connected filter fails with SIMCAM_E_DEVICE_BUSY (as it does for every
+    // connected filter fails with VIREO_SIM_E_DEVICE_BUSY (as it does for every
     // filter but the one already streaming, in any process, until that one
     // stops). The refusal comes from Run, not Pause: the graph has paused
     // every filter by then and stops them all again.
@@ -217,15 +169,7 @@ public:
     // The process whose filter streams from the camera now (0: none).
     ULONG OwnerProcess();
 
-    // The device table. AddDevice: a camera under name (any name, also one
-    // that another device has) comes: the lowest free index, plugged, at its
-    // factory state, listed in the video input category after the devices
-    // of lower index, with the arrival message; returns its index, -1 when
-    // the table is full or the category entry failed. RemoveDevice: the
-    // addressed device leaves the table (its category entry goes, with the
-    // removal message while it was plugged; its filters answer as unplugged
-    // ones); device 0 stays (E_INVALIDARG), as for a device not in the
-    // table. Unregistering simcam.ax removes every device but 0.
+    // SimCamTable::Add and Remove (of the addressed device).
     int AddDevice(const WCHAR *name);
     HRESULT RemoveDevice();
     std::vector<SimCamDeviceInfo> Devices();  // by index
@@ -233,22 +177,25 @@ public:
     // Reports.
     std::vector<SimEvent> Events();            // oldest first
     std::vector<SimEvent> Events(ULONG kind);  // those of one kind, oldest first
-    void ClearEvents();
     LONG FramesDelivered();
     bool CurrentFormat(LONG *width, LONG *height);  // false before any filter set one
-    bool Connected();
     LONG FiltersAlive();
 
-    SimCamBlock &Block() { return m_block; }
+    SimCamBlock &Block() { return m_table.Block(); }
 
 private:
     // The addressed device's slot, for the life of lock.
     SimCamDevice &Dev(const SimCamLock &lock) { return lock->Device(m_device); }
     void SetSwitch(SimSwitch which, bool on);
-    HRESULT ChangeCategory(bool add, bool message);
-    SimCamBlock m_block;
+    SimCamTable m_table;
     const ULONG m_device;
+    const bool m_inRange;
 };
+
+// A request in a form that reads well in a test's failure: "GE 300"
+// GET_ENABLE, "GD 300" GET_DATA, "SD 300=5" SET_DATA, "SE 300=1" SET_ENABLE
+// with its default; anything else "? set=1 property=2". text holds 64.
+void SimDescribeRequest(const SimRequest &r, char *text, size_t size);
 
 // The simulated camera as the system device enumerator lists it.
 // SimCamMonikerIsOurs: the moniker's FriendlyName is the simulated camera's.
@@ -261,4 +208,4 @@ bool SimCamMonikerIsOurs(IMoniker *moniker);
 int SimCamMonikerDevice(IMoniker *moniker);
 Microsoft::WRL::ComPtr<IBaseFilter> SimCamBindFilter();
 
-#endif  // SIMCAM_SIMCONTROL_H
+#endif  // VIREO_TESTS_SIMCONTROL_H
