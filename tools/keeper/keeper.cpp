@@ -293,6 +293,7 @@ void Keeper::OnKeep(int keep)
         OnResume("keep on");  // the profiles onto the cameras, never the reverse
     else
         OnHold("keep off");
+    Changed();  // the icon shows it
 }
 
 void Keeper::OnRestoreNow(const std::wstring &id)
