@@ -16,7 +16,8 @@ namespace {
 const char kUsage[] =
     "usage: vireoctl [-d INDEX|NAME|ID] [--json] [--force] COMMAND [ARGUMENTS]\n"
     "  list                  the video input devices: index, name, whether each offers\n"
-    "                        IFace, and id (the device path without its interface class)\n"
+    "                        IFace, and id (the device path without its interface class);\n"
+    "                        of two of one name, the later by id is \"NAME (2)\"\n"
     "  info                  every control: enable flag, default, minimum, maximum and\n"
     "                        current value, in device units [and as the page shows them]\n"
     "  get NAME...           the controls' current values\n"
