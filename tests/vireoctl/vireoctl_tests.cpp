@@ -658,7 +658,9 @@ TEST_F(VireoctlTest, TwoCamerasOfOneNameAreToldApartByTheirIds)
               r.err);
 
     TempFile profile;
-    ASSERT_EQ(0, RunProgram(L"-d " + twinId + L" save \"" + profile.Path() + L"\"").status);
+    r = RunProgram(L"-d " + twinId + L" save \"" + profile.Path() + L"\"");
+    ASSERT_EQ(0, r.status);
+    EXPECT_EQ("saved " + shown[1] + " to " + vireoctl::Narrow(profile.Path()) + "\r\n", r.out);
     m_cam.ClearLog();
     r = RunProgram(L"-d 0 load \"" + profile.Path() + L"\"");
     EXPECT_EQ(2, r.status);

@@ -12,6 +12,9 @@
 // vireoprop.ax registered the camera lists "Camera Setting") and stays until
 // the user closes it.
 //
+// The frame's title and the messages name the device as a person is shown it:
+// of two cameras of one model, the later by id is "Vireo Simulated Camera (2)".
+//
 // Exit status: 0 after the frame was closed (or after --help), otherwise one
 // of the codes below, with one line of text. The program has no console of
 // its own (it starts from the Start menu): the line goes to the standard

@@ -887,7 +887,8 @@ int Save(VireoCamera *camera, const std::wstring &path, FILE *out, FILE *err)
         ReportProfile(err, path, problem);
         return STATUS_USAGE;
     }
-    fprintf(out, "saved %s to %s\n", Narrow(VireoCameraName(camera)).c_str(), Narrow(path).c_str());
+    const std::wstring shown = ShownName(VireoCameraId(camera), VireoCameraName(camera));
+    fprintf(out, "saved %s to %s\n", Narrow(shown).c_str(), Narrow(path).c_str());
     return STATUS_OK;
 }
 
