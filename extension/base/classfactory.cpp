@@ -5,7 +5,7 @@ volatile LONG CClassFactory::s_cLocks = 0;
 static const char kClassFactoryName[] = "Class factory";
 
 CClassFactory::CClassFactory(const CFactoryTemplate *pTemplate)
-    : CBaseObject(kClassFactoryName), m_cRef(0), m_pTemplate(pTemplate)
+    : CUnknown(kClassFactoryName, NULL), m_pTemplate(pTemplate)
 {
 }
 
@@ -13,32 +13,11 @@ CClassFactory::~CClassFactory()
 {
 }
 
-HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID riid, void **ppv)
+HRESULT STDMETHODCALLTYPE CClassFactory::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = NULL;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-        *ppv = static_cast<IClassFactory *>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CClassFactory::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_cRef));
-}
-
-ULONG STDMETHODCALLTYPE CClassFactory::Release()
-{
-    LONG ref = InterlockedDecrement(&m_cRef);
-    if (ref == 0) {
-        delete this;
-        return 0;
-    }
-    return static_cast<ULONG>(ref);
+    if (ppv && (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)))
+        return GetInterface(static_cast<IClassFactory *>(this), ppv);
+    return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
 HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown *pUnkOuter, REFIID riid,

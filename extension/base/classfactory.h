@@ -26,16 +26,16 @@ struct CFactoryTemplate {
     BOOL IsClassID(REFCLSID rclsid) const { return IsEqualCLSID(*m_ClsID, rclsid); }
 };
 
-// The class object of one table entry. It counts as a live object of the
-// module for as long as it exists.
-class CClassFactory : public IClassFactory, public CBaseObject {
+// The class object of one table entry: an object of the module standing
+// alone (its IUnknown is IClassFactory's), counted as live for as long as it
+// exists.
+class CClassFactory : public IClassFactory, public CUnknown {
 public:
     explicit CClassFactory(const CFactoryTemplate *pTemplate);
     ~CClassFactory() override;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    DECLARE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void **ppv) override;
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **ppv) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) override;
@@ -49,7 +49,6 @@ public:
     static LONG ServerLocks();
 
 private:
-    volatile LONG m_cRef;
     const CFactoryTemplate *const m_pTemplate;
     static volatile LONG s_cLocks;
 };

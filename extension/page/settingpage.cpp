@@ -470,13 +470,21 @@ void CameraSettingPage::ApplyCheckBox(const SettingSlot &slot, int controlId, UL
     SendValue(id, slot.value, setMessage);
 }
 
-void CameraSettingPage::ApplyAGain(bool moveControl, bool sendValue)
+void CameraSettingPage::ApplyTrackbar(const SettingSlot &slot, int textId, const char *format,
+                                      double shown, ULONG id, UINT setMessage, bool moveControl,
+                                      bool sendValue)
 {
     if (moveControl)
-        SendMessageA(m_aGain.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_aGain.value));
-    ShowValue(IDC_AGAIN_TEXT, "%.4lf", AnalogGainFactor(m_aGain.value));
+        SendMessageA(slot.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(slot.value));
+    ShowValue(textId, format, shown);
     if (sendValue)
-        SendValue(A_GAIN, m_aGain.value, MSG_SET_A_GAIN);
+        SendValue(id, slot.value, setMessage);
+}
+
+void CameraSettingPage::ApplyAGain(bool moveControl, bool sendValue)
+{
+    ApplyTrackbar(m_aGain, IDC_AGAIN_TEXT, "%.4lf", AnalogGainFactor(m_aGain.value), A_GAIN,
+                  MSG_SET_A_GAIN, moveControl, sendValue);
 }
 
 void CameraSettingPage::ApplyAAutoGain(bool moveControl, bool sendValue)
@@ -493,20 +501,15 @@ void CameraSettingPage::ApplyAAutoGain(bool moveControl, bool sendValue)
 
 void CameraSettingPage::ApplyDGain(bool moveControl, bool sendValue)
 {
-    if (moveControl)
-        SendMessageA(m_dGain.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_dGain.value));
-    ShowValue(IDC_DGAIN_TEXT, "%.2lf", DigitalGainFactor(m_dGain.value));
-    if (sendValue)
-        SendValue(D_GAIN, m_dGain.value, MSG_SET_D_GAIN);
+    ApplyTrackbar(m_dGain, IDC_DGAIN_TEXT, "%.2lf", DigitalGainFactor(m_dGain.value), D_GAIN,
+                  MSG_SET_D_GAIN, moveControl, sendValue);
 }
 
 void CameraSettingPage::ApplyExposure(bool moveControl, bool sendValue)
 {
-    if (moveControl)
-        SendMessageA(m_exposure.trackbar, TBM_SETPOS, TRUE, static_cast<LPARAM>(m_exposure.value));
-    ShowValue(IDC_EXPOSURE_TEXT, "%.1lf msec", ExposureMilliseconds(m_exposure.value));
-    if (sendValue)
-        SendValue(EXPOSURE, m_exposure.value, MSG_SET_EXPOSURE);
+    ApplyTrackbar(m_exposure, IDC_EXPOSURE_TEXT, "%.1lf msec",
+                  ExposureMilliseconds(m_exposure.value), EXPOSURE, MSG_SET_EXPOSURE, moveControl,
+                  sendValue);
 }
 
 void CameraSettingPage::ApplyAec(bool moveControl)

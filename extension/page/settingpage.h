@@ -120,6 +120,10 @@ private:
     void SendValue(ULONG id, LONG value, UINT setMessage);
     void ApplyCheckBox(const SettingSlot &slot, int controlId, ULONG id, UINT setMessage,
                        bool moveControl);
+    // A trackbar's setting: the thumb at the slot's value, the value shown in
+    // the text beside it (format of shown), and sent.
+    void ApplyTrackbar(const SettingSlot &slot, int textId, const char *format, double shown,
+                       ULONG id, UINT setMessage, bool moveControl, bool sendValue);
     void ShowValue(int controlId, const char *format, double value);
     LONG ButtonState(int controlId) const;
     void OnScroll(UINT code, HWND control);

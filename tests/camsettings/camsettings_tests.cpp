@@ -7,6 +7,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "policy_keys.h"
 #include "resource.h"
 
@@ -182,6 +184,34 @@ TEST_F(Camsettings, RefusalsEndAtOnceWithAStatusAndAMessage)
     m_registered = false;
     EXPECT_EQ(2, RunToEnd(L"", &out, &err));
     EXPECT_EQ("camsettings: no camera found: no video input device is connected\r\n", err);
+}
+
+// Two cameras of one model: a message names the one meant as a person is
+// shown it, the later by id as "Vireo Simulated Camera (2)".
+TEST_F(Camsettings, ATwinIsNamedAsItIsShown)
+{
+    ASSERT_EQ(1, m_cam.AddDevice(SIMCAM_FRIENDLY_NAME));
+    ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax", true));
+    m_extension = false;
+    std::vector<std::wstring> keys;  // the ids' keys, in the order of the ids
+    for (const ListedDevice &d : ListedDevices()) {
+        wchar_t key[VIREO_ID_CAPACITY];
+        VireoCameraIdKey(d.path.c_str(), key, VIREO_ID_CAPACITY);
+        keys.push_back(key);
+    }
+    ASSERT_EQ(2u, keys.size());
+    std::sort(keys.begin(), keys.end());
+    const struct {
+        std::wstring id;
+        std::string shown;
+    } cases[] = {{keys[0], "Vireo Simulated Camera"}, {keys[1], "Vireo Simulated Camera (2)"}};
+    for (const auto &c : cases) {
+        std::string out, err;
+        EXPECT_EQ(5, RunToEnd(L"\"" + c.id + L"\"", &out, &err));
+        EXPECT_EQ("camsettings: the device \"" + c.shown +
+                      "\" offers no \"Camera Setting\" page (is the camera kit installed?)\r\n",
+                  err);
+    }
 }
 
 struct BoxSearch {

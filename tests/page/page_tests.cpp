@@ -127,9 +127,7 @@ TEST_F(PageTest, FilterWithoutInterfaceGivesAnInertPage)
 
 TEST_F(PageTest, DisconnectWhileShownStopsTheDialog)
 {
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Activate());
-    ClearLog();
+    ASSERT_NO_FATAL_FAILURE(Show());
     EXPECT_EQ(S_OK, m_page->SetObjects(0, NULL));
     EXPECT_EQ(1, m_filter->refs);
     EXPECT_FALSE(m_setting->IsActive());
@@ -142,9 +140,7 @@ TEST_F(PageTest, DisconnectWhileShownStopsTheDialog)
 
 TEST_F(PageTest, ApplyAfterShutterChangeSendsNothing)
 {
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Activate());
-    ClearLog();
+    ASSERT_NO_FATAL_FAILURE(Show());
     EXPECT_EQ(S_FALSE, m_page->IsPageDirty());
     EXPECT_EQ(S_OK, m_page->Apply());  // unchanged page
     Click(IDC_FLIP);                   // sent at once, not dirty
@@ -441,9 +437,7 @@ TEST_F(PageTest, DefaultWritesTheFactoryDefaults)
     d.SetValue(STROBEINVERT, 1);
     d.SetValue(VGA_FPS, 0);
     d.SetValue(QVGA_FPS, 1);
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Activate());
-    ClearLog();
+    ASSERT_NO_FATAL_FAILURE(Show());
 
     Click(IDC_DEFAULT);
     // The camera library's Default sequence is the reference: every
@@ -517,9 +511,7 @@ TEST_F(PageTest, DefaultWritesValuesEvenWhenEverySetEnableFails)
 TEST_F(PageTest, ScrollCodesActedOnAndIgnored)
 {
     Driver().SetValue(AEC, 0);
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Activate());
-    ClearLog();
+    ASSERT_NO_FATAL_FAILURE(Show());
 
     const WORD acted[] = {TB_LINEUP,     TB_LINEDOWN, TB_PAGEUP, TB_PAGEDOWN,
                           TB_THUMBTRACK, TB_TOP,      TB_BOTTOM};
@@ -564,9 +556,7 @@ TEST_F(PageTest, KeyboardOnATrackbarSendsEachStep)
 {
     Driver().SetValue(A_AUTOGAIN, 0);
     Driver().SetValue(A_GAIN, 10);
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Activate());
-    ClearLog();
+    ASSERT_NO_FATAL_FAILURE(Show());
     HWND trackbar = Item(IDC_AGAIN_TRACKBAR);
     SendMessageW(trackbar, WM_KEYDOWN, VK_RIGHT, 0);
     SendMessageW(trackbar, WM_KEYUP, VK_RIGHT, 0);  // TB_ENDTRACK: nothing more
@@ -579,9 +569,7 @@ TEST_F(PageTest, KeyboardOnATrackbarSendsEachStep)
 TEST_F(PageTest, SetFailureOfAHandlerKeepsTheNewValue)
 {
     Driver().SetValue(AEC, 0);
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Activate());
-    ClearLog();
+    ASSERT_NO_FATAL_FAILURE(Show());
     Driver().AddFault(VALUE10H, EXPOSURE, SET_DATA, kGenFailure, 1);
     Scroll(IDC_EXPOSURE_TRACKBAR, 77, TB_THUMBTRACK);
     EXPECT_EQ((Log{"Failed to set data EXPOSURE to 77. Error 0x8007001F."}), BoxTexts());
@@ -665,9 +653,7 @@ TEST_F(PageTest, CheckBoxesRadioButtonsAndShutterListSendWhatTheyShow)
 {
     Driver().SetValue(AEC, 0);
     Driver().SetValue(EXPOSURE2CTRL, 1);
-    ASSERT_EQ(S_OK, Connect());
-    ASSERT_EQ(S_OK, Activate());
-    ClearLog();
+    ASSERT_NO_FATAL_FAILURE(Show());
     Log expected;
     const struct {
         int control;

@@ -121,6 +121,13 @@ HRESULT PageTest::Activate()
     return hr;
 }
 
+void PageTest::Show()
+{
+    ASSERT_EQ(S_OK, Connect());
+    ASSERT_EQ(S_OK, Activate());
+    ClearLog();
+}
+
 HRESULT PageTest::Deactivate()
 {
     HRESULT hr = m_page->Deactivate();

@@ -59,6 +59,9 @@ protected:
     HRESULT Activate();
     HRESULT Deactivate();
     void ReleasePage();
+    // Connected and shown, the load's requests cleared: where the user's
+    // actions start.
+    void Show();
 
     SimDriver &Driver() { return m_filter->Driver(); }
     // Requests received since the last call of ClearLog, described.

@@ -53,6 +53,14 @@ std::string DeviceId(unsigned index)
     return vireoctl::Utf8(id);
 }
 
+// The key of an id (the kit's case-folding), that ids are ordered by.
+std::wstring IdKey(const std::string &id)
+{
+    wchar_t key[VIREO_ID_CAPACITY];
+    VireoCameraIdKey(std::wstring(id.begin(), id.end()).c_str(), key, VIREO_ID_CAPACITY);
+    return key;
+}
+
 std::vector<std::string> g_sequence;
 SimCamControl *g_cam = NULL;
 LONG g_logged = 0;
@@ -467,7 +475,8 @@ TEST_F(VireoctlTest, JsonDocuments)
         std::string expected;  // the document; empty: parts of it are checked below
     } cases[] = {
         {L"--json list", 0,
-         R"({"devices": [{"index": 0, "name": "Vireo Simulated Camera", "id": )" +
+         R"({"devices": [{"index": 0, "name": "Vireo Simulated Camera",)"
+         R"( "shownName": "Vireo Simulated Camera", "id": )" +
              nlohmann::json(DeviceId(0)).dump() + R"(, "iface": "yes"}]})"},
         {L"get EXPOSURE FLIP --json", 0,
          R"({"device": "Vireo Simulated Camera", "controls": [
@@ -623,10 +632,19 @@ TEST_F(VireoctlTest, TwoCamerasOfOneNameAreToldApartByTheirIds)
     const std::string first = DeviceId(0), second = DeviceId(1);
     EXPECT_NE(first, second);
     EXPECT_EQ(0u, second.find("\\\\?\\usb#")) << second;
+    // Shown apart in the order of their ids: the later one is "... (2)".
+    const std::string name = "Vireo Simulated Camera", twinName = name + " (2)";
+    const bool zeroFirst = IdKey(first) < IdKey(second);
+    const std::string shown[] = {zeroFirst ? name : twinName, zeroFirst ? twinName : name};
     Result r = RunProgram(L"list");
-    EXPECT_EQ("0  Vireo Simulated Camera  IFace: yes  id: " + first +
-                  "\r\n1  Vireo Simulated Camera  IFace: yes  id: " + second + "\r\n",
+    EXPECT_EQ("0  " + shown[0] + "  IFace: yes  id: " + first + "\r\n1  " + shown[1] +
+                  "  IFace: yes  id: " + second + "\r\n",
               r.out);
+    const nlohmann::json listed = nlohmann::json::parse(RunProgram(L"--json list").out);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(name, listed["devices"][i]["name"]);
+        EXPECT_EQ(shown[i], listed["devices"][i]["shownName"]);
+    }
 
     const std::wstring twinId = std::wstring(second.begin(), second.end());  // ASCII
     r = RunProgram(L"-d " + twinId + L" set EXPOSURE 500");
@@ -640,7 +658,9 @@ TEST_F(VireoctlTest, TwoCamerasOfOneNameAreToldApartByTheirIds)
               r.err);
 
     TempFile profile;
-    ASSERT_EQ(0, RunProgram(L"-d " + twinId + L" save \"" + profile.Path() + L"\"").status);
+    r = RunProgram(L"-d " + twinId + L" save \"" + profile.Path() + L"\"");
+    ASSERT_EQ(0, r.status);
+    EXPECT_EQ("saved " + shown[1] + " to " + vireoctl::Narrow(profile.Path()) + "\r\n", r.out);
     m_cam.ClearLog();
     r = RunProgram(L"-d 0 load \"" + profile.Path() + L"\"");
     EXPECT_EQ(2, r.status);
@@ -649,6 +669,60 @@ TEST_F(VireoctlTest, TwoCamerasOfOneNameAreToldApartByTheirIds)
     EXPECT_EQ(std::vector<std::string>(), Sent());
     EXPECT_EQ(0, RunProgram(L"-d 0 --force load \"" + profile.Path() + L"\"").status);
     EXPECT_EQ(500, m_cam.Value(EXPOSURE));
+
+    // A message names the later twin as it is shown.
+    wintest::RegisterModule(L"vireoprop.ax", true);
+    const std::string &later = zeroFirst ? second : first;
+    r = RunProgram(L"-d " + std::wstring(later.begin(), later.end()) + L" info");
+    EXPECT_EQ(4, r.status);
+    EXPECT_EQ(0u, r.err.find("vireoctl: " + twinName + ": the device offers no IFace")) << r.err;
+}
+
+// A control the policy locks (in general or for the model): defaults and
+// load leave it as it is, say so and write the rest (status 0); a profile's
+// value equal to the lock is written as any other.
+TEST_F(VireoctlTest, DefaultsAndLoadSkipALockedControl)
+{
+    PolicyKeys keys;
+    const std::wstring model = L"Models\\vid_2e9a&pid_0b01\\Mandatory";
+    TempFile profile("device=Vireo Simulated Camera\nEXPOSURE=500\nFLIP=1\n");
+    TempFile atTheLock("device=Vireo Simulated Camera\nEXPOSURE=600\nFLIP=1\n");
+    const std::wstring load = L"load \"" + profile.Path() + L"\"";
+    std::vector<std::string> defaults;  // SET_ENABLE, then SET_DATA, of all but EXPOSURE
+    for (const char *kind : {"SE ", "SD "})
+        for (const VireoDefaultStep &s : VireoDefaultSequence)
+            if (s.controlId != EXPOSURE)
+                defaults.push_back(kind + std::to_string(s.controlId) + "=" +
+                                   std::to_string(CameraControlFactoryDefault(s.controlId)));
+    const std::string skipped = "EXPOSURE skipped (locked by policy)\r\n";
+    const struct {
+        std::wstring level, args;  // where EXPOSURE is locked at 600; the command
+        std::string line;          // a line of the output
+        std::vector<std::string> sent;
+    } cases[] = {
+        {L"Mandatory", L"defaults", skipped, defaults},
+        {model, L"defaults", skipped, defaults},
+        {L"Mandatory", load, skipped, {"GE 16", "SD 16=1"}},
+        {model, load, skipped, {"GE 16", "SD 16=1"}},
+        {L"Mandatory",
+         L"load \"" + atTheLock.Path() + L"\"",
+         "EXPOSURE = 600 [60.0 msec]\r\n",
+         {"GE 12", "GE 16", "SD 12=600", "SD 16=1"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(vireoctl::Narrow(c.level + L" " + c.args));
+        ASSERT_TRUE(PolicyKeys::Set(c.level, L"EXPOSURE", 600));
+        m_cam.Reset();
+        m_cam.SetValue(EXPOSURE, 600);
+        m_cam.ClearLog();
+        const Result r = RunProgram(c.args);
+        PolicyKeys::Remove(c.level, L"EXPOSURE");
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ("", r.err);
+        EXPECT_NE(std::string::npos, r.out.find(c.line)) << r.out;
+        EXPECT_EQ(c.sent, Sent());
+        EXPECT_EQ(600, m_cam.Value(EXPOSURE));
+    }
 }
 
 TEST(SimulatedCameraSettings, KeptWhilePluggedAcrossPrograms)
@@ -841,6 +915,8 @@ TEST_F(VireoctlTest, InventoryIsOneJsonDocumentShowingTheLocks)
     EXPECT_EQ(nlohmann::json::parse(R"({"EXPOSURE": 800, "FLIP": 1})"), away["locked"]);
     EXPECT_TRUE(away["profile"]["saved"].is_string()) << away;
 
+    EXPECT_TRUE(away["profile"]["lastRestore"].is_null()) << away;
+
     // Without the extension a camera is listed all the same, without values.
     wintest::RegisterModule(L"vireoprop.ax", true);
     r = RunProgram(L"--json inventory");
@@ -849,4 +925,40 @@ TEST_F(VireoctlTest, InventoryIsOneJsonDocumentShowingTheLocks)
     EXPECT_TRUE(here["values"].is_null());
     for (const wchar_t *args : {L"inventory", L"--json inventory -d 0", L"--json inventory x"})
         EXPECT_EQ(2, RunProgram(args).status) << vireoctl::Narrow(args);
+}
+
+// The last restore of a kept camera as the keeper recorded it, in "keep"
+// and in the inventory.
+TEST_F(VireoctlTest, LastRestoreIsTheKeepersOwnRecord)
+{
+    VireoProfile kept = {};
+    wcscpy(kept.device, L"Meeting Room Camera");
+    wcscpy(kept.id, L"\\\\?\\usb#vid_1111&pid_2222&mi_00#6&1&0&0000");
+    kept.present = 1;
+    wchar_t path[MAX_PATH], name[VIREO_KEEPER_NAME_CAPACITY];
+    ASSERT_TRUE(VireoKeeperCreateCameraFolder() && VireoKeeperProfilePath(kept.id, path, MAX_PATH));
+    ASSERT_EQ(S_OK, VireoProfileWrite(path, &kept, NULL));
+    VireoKeeperFileName(kept.id, name, VIREO_KEEPER_NAME_CAPACITY);
+    const struct {
+        HRESULT result;
+        const char *said;
+    } cases[] = {
+        {S_OK, "done"}, {S_FALSE, "nothing restored"}, {E_ACCESSDENIED, "failed: 0x80070005"}};
+    const std::string when = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.said);
+        ASSERT_EQ(ERROR_SUCCESS, VireoKeeperSetLastRestore(kept.id, c.result));
+        const Result listed = RunProgram(L"keep");
+        const nlohmann::json doc = nlohmann::json::parse(RunProgram(L"--json inventory").out);
+        EXPECT_TRUE(std::regex_search(listed.out,
+                                      std::regex("\n  last restore: " + when + c.said + "\r\n")))
+            << listed.out;
+        std::string restored;
+        for (const nlohmann::json &camera : doc["cameras"])
+            if (camera["name"] == "Meeting Room Camera")
+                restored = camera["profile"]["lastRestore"].get<std::string>();
+        EXPECT_TRUE(std::regex_match(restored, std::regex(when + c.said))) << restored;
+    }
+    DeleteFileW(path);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, VIREO_KEEPER_KEY L"\\" VIREO_KEEPER_RESTORES, name);
 }

@@ -12,6 +12,9 @@
 // vireoprop.ax registered the camera lists "Camera Setting") and stays until
 // the user closes it.
 //
+// The frame's title and the messages name the device as a person is shown it:
+// of two cameras of one model, the later by id is "Vireo Simulated Camera (2)".
+//
 // Exit status: 0 after the frame was closed (or after --help), otherwise one
 // of the codes below, with one line of text. The program has no console of
 // its own (it starts from the Start menu): the line goes to the standard
@@ -117,8 +120,32 @@ std::wstring Property(IMoniker *moniker, const wchar_t *property)
     return text;
 }
 
-// The device (the first, or the one wanted names or is the id of) and its
-// friendly name; a failure is the program's status, with its line written.
+// One video input device as the system device enumerator lists it.
+struct Listed {
+    ComPtr<IMoniker> moniker;
+    std::wstring name;
+    std::wstring id;  // empty when the device has no path
+};
+
+// The name a person is shown of device chosen among all: twins (two cameras
+// of one model) told apart, "Vireo Simulated Camera (2)" for the second by id.
+std::wstring ShownName(const std::vector<Listed> &all, const Listed &chosen)
+{
+    std::vector<const wchar_t *> names, ids;
+    for (const Listed &d : all) {
+        names.push_back(d.name.c_str());
+        ids.push_back(d.id.empty() ? d.name.c_str() : d.id.c_str());
+    }
+    wchar_t shown[300];
+    VireoCameraShownName(chosen.name.c_str(),
+                         chosen.id.empty() ? chosen.name.c_str() : chosen.id.c_str(), names.data(),
+                         ids.data(), static_cast<unsigned>(all.size()), shown, 300);
+    return shown;
+}
+
+// The device (the first, or the one wanted names or is the id of) and the
+// name a person is shown of it; a failure is the program's status, with its
+// line written.
 int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &name)
 {
     ComPtr<ICreateDevEnum> devices;
@@ -132,14 +159,19 @@ int FindDevice(const wchar_t *wanted, ComPtr<IMoniker> &device, std::wstring &na
     if (hr != S_OK || !monikers)
         return Fail(EXIT_NO_DEVICE, kNoDevice);
 
+    std::vector<Listed> all;
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), NULL) == S_OK) {
-        std::wstring candidate = Property(moniker.Get(), L"FriendlyName");
-        const std::wstring path = Property(moniker.Get(), L"DevicePath");
-        if (!wanted || candidate == wanted ||
-            (!path.empty() && VireoCameraSameId(path.c_str(), wanted))) {
-            device = moniker;
-            name = candidate;
+        wchar_t id[VIREO_ID_CAPACITY];
+        VireoCameraIdFromPath(Property(moniker.Get(), L"DevicePath").c_str(), id,
+                              VIREO_ID_CAPACITY);
+        all.push_back({moniker, Property(moniker.Get(), L"FriendlyName"), id});
+    }
+    for (const Listed &d : all) {
+        if (!wanted || d.name == wanted ||
+            (!d.id.empty() && VireoCameraSameId(d.id.c_str(), wanted))) {
+            device = d.moniker;
+            name = ShownName(all, d);
             return EXIT_OK;
         }
     }

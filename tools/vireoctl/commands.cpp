@@ -16,7 +16,8 @@ namespace {
 const char kUsage[] =
     "usage: vireoctl [-d INDEX|NAME|ID] [--json] [--force] COMMAND [ARGUMENTS]\n"
     "  list                  the video input devices: index, name, whether each offers\n"
-    "                        IFace, and id (the device path without its interface class)\n"
+    "                        IFace, and id (the device path without its interface class);\n"
+    "                        of two of one name, the later by id is \"NAME (2)\"\n"
     "  info                  every control: enable flag, default, minimum, maximum and\n"
     "                        current value, in device units [and as the page shows them]\n"
     "  get NAME...           the controls' current values\n"
@@ -24,13 +25,15 @@ const char kUsage[] =
     "                        after checking it against the control's range, and prints\n"
     "                        the value read back; stops at the first refusal\n"
     "  set NAME VALUE        the same for one control\n"
-    "  defaults              what the Camera Setting page's Default button sends\n"
+    "  defaults              what the Camera Setting page's Default button sends; like\n"
+    "                        the button it skips a control the organization's policy locks\n"
     "  save FILE             every control's value, the device's name and id, as a profile\n"
     "                        (written whole or not at all: the old file stays on a failure)\n"
     "  load FILE             a profile back onto the same device (by id, else by name), each\n"
     "                        value checked against its range first, then written in the\n"
-    "                        Default button's order; controls the camera reports disabled\n"
-    "                        and controls the profile leaves out are not written\n"
+    "                        Default button's order; controls the camera reports disabled,\n"
+    "                        controls the policy locks at another value and controls the\n"
+    "                        profile leaves out are not written\n"
     "  --json inventory      every camera (present or kept), its values and what the\n"
     "                        organization's policy locks or recommends, and the keeper\n"
     "  keep                  the cameras the Camera Settings Keeper (vireokeep) keeps: id,\n"
@@ -53,8 +56,9 @@ const char kUsage[] =
     "             (nothing more was written);\n"
     "             3 no video input device; 4 the device offers no IFace (vireoprop.ax\n"
     "             is not registered); 5 vireoprop.ax is registered for programs of\n"
-    "             the other width only; 6 the organization's policy locks the\n"
-    "             control at another value (--force does not override it).\n";
+    "             the other width only; 6 set: the organization's policy locks the\n"
+    "             control at another value (--force does not override it); defaults\n"
+    "             and load skip such a control and go on.\n";
 
 const ULONG kNoRequest = 0xFFFFFFFF;  // GET_ENABLE is 0
 
@@ -260,36 +264,17 @@ std::string LocalTime(const FILETIME &utc)
     return text;
 }
 
-// The keeper log's last restore line of camera id (older file first): its
-// time and whether it was done; empty when there is none.
 std::string LastRestore(const std::wstring &id)
 {
-    wchar_t log[MAX_PATH];
-    if (!VireoKeeperLogPath(log, MAX_PATH))
+    VireoKeeperRestore last;
+    if (!VireoKeeperLastRestore(id.c_str(), &last))
         return std::string();
-    std::string last;
-    const char kRestore[] = "restore \"";
-    const size_t kStamp = 24;  // "2026-12-09 14:03:05.123 "
-    for (const std::wstring &path : {std::wstring(log) + L".1", std::wstring(log)}) {
-        FILE *file = _wfopen(path.c_str(), L"rb");
-        if (!file)
-            continue;
-        char buffer[4096];
-        while (fgets(buffer, sizeof(buffer), file)) {
-            const std::string line = buffer;
-            if (line.size() <= kStamp || line.compare(kStamp, sizeof(kRestore) - 1, kRestore) != 0)
-                continue;
-            const size_t start = kStamp + sizeof(kRestore) - 1;
-            const size_t end = line.find('"', start);
-            if (end == std::string::npos ||
-                !VireoCameraSameId(Widen(line.substr(start, end - start)).c_str(), id.c_str()))
-                continue;
-            const bool done = line.find(") done:", end) != std::string::npos;
-            last = line.substr(0, kStamp - 5) + (done ? " done" : " failed");
-        }
-        fclose(file);
-    }
-    return last;
+    const std::string when = LocalTime(last.time);
+    if (last.result == S_OK)
+        return when + " done";
+    if (SUCCEEDED(last.result))
+        return when + " nothing restored";
+    return when + " failed: " + Hex(last.result);
 }
 
 namespace {
@@ -382,19 +367,71 @@ int ParseAssignment(const std::wstring &name, const std::wstring &value, Assignm
     return STATUS_OK;
 }
 
-// Checks everything the command line says before any device is touched;
-// -1 when the help or the version was asked for.
-int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
+// get's control names, or set's values: "NAME VALUE" as one pair, or every
+// word "NAME=VALUE".
+int ParseControls(CommandLine *line, FILE *err)
 {
-    std::vector<std::wstring> words;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
-        if (arg == L"-h" || arg == L"--help" || arg == L"/?") {
-            fputs(kUsage, out);
-            return -1;
+    const std::vector<std::wstring> &args = line->args;
+    if (line->command == L"get") {
+        for (const std::wstring &name : args) {
+            Assignment a = {ControlByName(Narrow(name)), 0};
+            if (!a.id)
+                return Usage(err, "unknown control " + Narrow(name));
+            line->assignments.push_back(a);
         }
-        words.push_back(arg);
+        return STATUS_OK;
     }
+    if (args.size() == 2 && args[0].find(L'=') == std::wstring::npos) {
+        Assignment a;
+        const int status = ParseAssignment(args[0], args[1], &a, err);
+        line->assignments.push_back(a);
+        return status;
+    }
+    for (const std::wstring &arg : args) {
+        const size_t equals = arg.find(L'=');
+        if (equals == std::wstring::npos)
+            return Usage(err, "set takes NAME=VALUE pairs (or a name and a value): " + Narrow(arg));
+        Assignment a;
+        const int status = ParseAssignment(arg.substr(0, equals), arg.substr(equals + 1), &a, err);
+        if (status != STATUS_OK)
+            return status;
+        line->assignments.push_back(a);
+    }
+    return STATUS_OK;
+}
+
+// Whether the command takes the options and arguments given, and what they
+// say.
+int CheckCommand(CommandLine *line, FILE *err)
+{
+    const std::wstring &c = line->command;
+    const std::vector<std::wstring> &args = line->args;
+    if (!KnownCommand(c))
+        return Usage(err, "unknown command " + Narrow(c));
+    if (c == L"keep")
+        return ParseKeep(*line, err);
+    if (c == L"inventory")
+        return ParseInventory(*line, err);
+    if (line->json && c != L"list" && c != L"info" && c != L"get")
+        return Usage(err, "--json goes with list, info and get");
+    if (line->force && c != L"set" && c != L"load")
+        return Usage(err, "--force goes with set and load");
+    if (c == L"list" && !line->device.empty())
+        return Usage(err, "list takes no device");
+    if (c == L"list" || c == L"info" || c == L"defaults")
+        return args.empty() ? STATUS_OK : Usage(err, "too many arguments");
+    if (c == L"save" || c == L"load")
+        return args.size() == 1 ? STATUS_OK : Usage(err, Narrow(c) + " takes one file name");
+    if (args.empty())
+        return Usage(err, c == L"get" ? "get takes control names"
+                                      : "set takes NAME=VALUE pairs (or a name and a value)");
+    return ParseControls(line, err);
+}
+
+// The options, the command and its arguments, in any order; -1 when the
+// version was asked for.
+int ParseWords(const std::vector<std::wstring> &words, CommandLine *line, FILE *out, FILE *err)
+{
     for (size_t i = 0; i < words.size(); ++i) {
         const std::wstring &arg = words[i];
         if (arg == L"--version") {
@@ -420,60 +457,32 @@ int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
         fputs(kUsage, err);
         return STATUS_USAGE;
     }
-    const std::wstring &c = line->command;
-    const std::vector<std::wstring> &args = line->args;
-    if (!KnownCommand(c))
-        return Usage(err, "unknown command " + Narrow(c));
-    if (c == L"keep")
-        return ParseKeep(*line, err);
-    if (c == L"inventory")
-        return ParseInventory(*line, err);
-    if (line->json && c != L"list" && c != L"info" && c != L"get")
-        return Usage(err, "--json goes with list, info and get");
-    if (line->force && c != L"set" && c != L"load")
-        return Usage(err, "--force goes with set and load");
-    if (c == L"list" && !line->device.empty())
-        return Usage(err, "list takes no device");
-    if (c == L"list" || c == L"info" || c == L"defaults")
-        return args.empty() ? STATUS_OK : Usage(err, "too many arguments");
-    if (c == L"save" || c == L"load")
-        return args.size() == 1 ? STATUS_OK : Usage(err, Narrow(c) + " takes one file name");
-    if (args.empty())
-        return Usage(err, c == L"get" ? "get takes control names"
-                                      : "set takes NAME=VALUE pairs (or a name and a value)");
-    if (c == L"get") {
-        for (const std::wstring &name : args) {
-            Assignment a = {ControlByName(Narrow(name)), 0};
-            if (!a.id)
-                return Usage(err, "unknown control " + Narrow(name));
-            line->assignments.push_back(a);
-        }
-        return STATUS_OK;
-    }
-    // set: "NAME VALUE" as one pair, or every word "NAME=VALUE".
-    if (args.size() == 2 && args[0].find(L'=') == std::wstring::npos) {
-        Assignment a;
-        const int status = ParseAssignment(args[0], args[1], &a, err);
-        line->assignments.push_back(a);
-        return status;
-    }
-    for (const std::wstring &arg : args) {
-        const size_t equals = arg.find(L'=');
-        if (equals == std::wstring::npos)
-            return Usage(err, "set takes NAME=VALUE pairs (or a name and a value): " + Narrow(arg));
-        Assignment a;
-        const int status = ParseAssignment(arg.substr(0, equals), arg.substr(equals + 1), &a, err);
-        if (status != STATUS_OK)
-            return status;
-        line->assignments.push_back(a);
-    }
     return STATUS_OK;
 }
 
-// The devices' names and ids, in the enumerator's order.
+// Checks everything the command line says before any device is touched;
+// -1 when the help or the version was asked for (anywhere on the line).
+int Parse(int argc, wchar_t **argv, CommandLine *line, FILE *out, FILE *err)
+{
+    std::vector<std::wstring> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"-h" || arg == L"--help" || arg == L"/?") {
+            fputs(kUsage, out);
+            return -1;
+        }
+        words.push_back(arg);
+    }
+    const int status = ParseWords(words, line, out, err);
+    return status != STATUS_OK ? status : CheckCommand(line, err);
+}
+
+// The devices' friendly names, the names a person is shown (twins told
+// apart: "Vireo Simulated Camera (2)") and ids, in the enumerator's order.
 struct Device {
     std::wstring name;
     std::wstring id;
+    std::wstring shown;
 };
 
 std::vector<Device> Devices()
@@ -487,14 +496,51 @@ std::vector<Device> Devices()
         if (FAILED(VireoCameraDeviceName(i, name, 256)) ||
             FAILED(VireoCameraDeviceId(i, id, VIREO_ID_CAPACITY)))
             break;  // the device went meanwhile
-        devices.push_back({name, id});
+        devices.push_back({name, id, std::wstring()});
+    }
+    std::vector<const wchar_t *> names, ids;
+    for (const Device &d : devices) {
+        names.push_back(d.name.c_str());
+        ids.push_back(d.id.c_str());
+    }
+    for (Device &d : devices) {
+        wchar_t shown[300];
+        VireoCameraShownName(d.name.c_str(), d.id.c_str(), names.data(), ids.data(),
+                             static_cast<unsigned>(devices.size()), shown, 300);
+        d.shown = shown;
     }
     return devices;
 }
 
+// The name a person is shown of the camera of this id (its friendly name
+// when it is no longer listed).
+std::wstring ShownName(const std::wstring &id, const std::wstring &name)
+{
+    for (const Device &d : Devices())
+        if (VireoCameraSameId(d.id.c_str(), id.c_str()))
+            return d.shown;
+    return name;
+}
+
+// Opens the device -d names by an id, else by a friendly name (a name that
+// two devices share opens the first, and says so).
+HRESULT OpenNamed(const std::wstring &wanted, VireoCamera **camera, FILE *err)
+{
+    size_t byId = 0, byName = 0;
+    for (const Device &d : Devices()) {
+        byId += VireoCameraSameId(d.id.c_str(), wanted.c_str()) ? 1 : 0;
+        byName += _wcsicmp(d.name.c_str(), wanted.c_str()) == 0 ? 1 : 0;
+    }
+    if (byName > 1)
+        fprintf(err, "vireoctl: %u devices are named %s; use -d ID (see vireoctl list)\n",
+                static_cast<unsigned>(byName), Narrow(wanted).c_str());
+    return byId ? VireoCameraOpenId(wanted.c_str(), camera)
+                : VireoCameraOpenName(wanted.c_str(), camera);
+}
+
 // The device -d names (an index, else an id, else a friendly name), opened;
-// the status and message of each way to fail. A name that two devices share
-// opens the first, and says so.
+// the status and message of each way to fail, the device named as a person
+// is shown it.
 int OpenCamera(const std::wstring &wanted, VireoCamera **camera, FILE *err)
 {
     HRESULT hr;
@@ -502,23 +548,13 @@ int OpenCamera(const std::wstring &wanted, VireoCamera **camera, FILE *err)
     if (wanted.empty() || IsIndex(wanted)) {
         const unsigned index = wanted.empty() ? 0u : static_cast<unsigned>(_wtoi(wanted.c_str()));
         hr = VireoCameraOpenIndex(index, camera);
-        wchar_t found[256];
-        if (SUCCEEDED(VireoCameraDeviceName(index, found, 256)))
+        wchar_t found[300];
+        if (SUCCEEDED(VireoCameraDeviceShownName(index, found, 300)))
             name = found;
     } else {
-        const std::vector<Device> devices = Devices();
-        size_t byId = 0, byName = 0;
-        for (const Device &d : devices) {
-            byId += VireoCameraSameId(d.id.c_str(), wanted.c_str()) ? 1 : 0;
-            byName += _wcsicmp(d.name.c_str(), wanted.c_str()) == 0 ? 1 : 0;
-        }
-        if (byName > 1)
-            fprintf(err, "vireoctl: %u devices are named %s; use -d ID (see vireoctl list)\n",
-                    static_cast<unsigned>(byName), Narrow(wanted).c_str());
-        hr = byId ? VireoCameraOpenId(wanted.c_str(), camera)
-                  : VireoCameraOpenName(wanted.c_str(), camera);
-        if (*camera)
-            name = VireoCameraName(*camera);
+        hr = OpenNamed(wanted, camera, err);
+        name = *camera ? ShownName(VireoCameraId(*camera), VireoCameraName(*camera))
+                       : ShownName(wanted, wanted);
     }
     if (SUCCEEDED(hr))
         return STATUS_OK;
@@ -552,11 +588,13 @@ int List(bool json, FILE *out, FILE *err)
                                                         : "no";
         const Device &d = devices[i];
         if (json)
-            fprintf(out, "%s\n  {\"index\": %u, \"name\": %s, \"id\": %s, \"iface\": \"%s\"}",
-                    i ? "," : "", i, Quoted(Utf8(d.name)).c_str(), Quoted(Utf8(d.id)).c_str(),
-                    iface);
+            fprintf(out,
+                    "%s\n  {\"index\": %u, \"name\": %s, \"shownName\": %s, \"id\": %s, "
+                    "\"iface\": \"%s\"}",
+                    i ? "," : "", i, Quoted(Utf8(d.name)).c_str(), Quoted(Utf8(d.shown)).c_str(),
+                    Quoted(Utf8(d.id)).c_str(), iface);
         else
-            fprintf(out, "%u  %s  IFace: %s  id: %s\n", i, Narrow(d.name).c_str(), iface,
+            fprintf(out, "%u  %s  IFace: %s  id: %s\n", i, Narrow(d.shown).c_str(), iface,
                     Narrow(d.id).c_str());
     }
     if (json)
@@ -677,6 +715,19 @@ int Get(VireoCamera *camera, const std::vector<Assignment> &controls, bool json,
     return status;
 }
 
+// Whether the policy locks control id at a value other than value: the
+// extension refuses such a value whichever program sends it, and defaults and
+// load leave the control as it is.
+bool LockedAgainst(const VireoPolicy &policy, ULONG id, LONG value)
+{
+    return (policy.locked & VireoPolicyBit(id)) && policy.lockedValues[IndexOf(id)] != value;
+}
+
+void ReportLocked(FILE *out, ULONG id)
+{
+    fprintf(out, "%s skipped (locked by policy)\n", CameraControlName(id));
+}
+
 // STATUS_OK when the value lies in the control's range as the camera
 // reports it; the refusal's status otherwise.
 int CheckRange(VireoCamera *camera, ULONG id, LONG value, FILE *err)
@@ -705,14 +756,12 @@ int CheckLocks(VireoCamera *camera, const std::vector<Assignment> &assignments, 
     VireoPolicy policy;
     VireoCameraPolicy(camera, &policy);
     for (const Assignment &a : assignments) {
-        const ULONG bit = VireoPolicyBit(a.id);
-        const size_t i = IndexOf(a.id);
-        if (!(policy.locked & bit) || policy.lockedValues[i] == a.value)
+        if (!LockedAgainst(policy, a.id, a.value))
             continue;
         fprintf(err,
                 "vireoctl: %s is locked at %ld by the organization's policy (%s); --force does "
                 "not override it: nothing written\n",
-                CameraControlName(a.id), static_cast<long>(policy.lockedValues[i]),
+                CameraControlName(a.id), static_cast<long>(policy.lockedValues[IndexOf(a.id)]),
                 PolicyKeyName(camera, a.id).c_str());
         return STATUS_LOCKED;
     }
@@ -749,12 +798,13 @@ int Set(VireoCamera *camera, const CommandLine &line, FILE *out, FILE *err)
     return STATUS_OK;
 }
 
-// What "defaults" and "load" print of each request: the value written, or
-// the refusal.
+// What "defaults" and "load" print of each request: the value written, the
+// control skipped, or the refusal.
 struct Watch {
     FILE *out;
     FILE *err;
     int status;
+    VireoPolicy policy;
 };
 
 void CALLBACK PrintStep(void *context, const VireoStep *step)
@@ -774,12 +824,40 @@ void CALLBACK PrintStep(void *context, const VireoStep *step)
     }
 }
 
-int Defaults(VireoCamera *camera, FILE *out, FILE *err)
+// One request of "defaults" to a control the policy leaves free, printed.
+void SendDefault(VireoCamera *camera, ULONG kind, ULONG id, Watch *watch)
 {
-    Watch watch = {out, err, STATUS_OK};
-    VireoCameraWatch(camera, PrintStep, &watch);
-    VireoCameraDefaults(camera);
-    VireoCameraWatch(camera, NULL, NULL);
+    const LONG value = CameraControlFactoryDefault(id);
+    ControlRequest32 request = {id, SET_ENABLE, 1, value, {0, 0, 0, 0}};
+    const HRESULT hr = kind == SET_ENABLE ? VireoCameraInterface(camera)->SetValue20h(&request)
+                                          : VireoCameraSet(camera, id, value);
+    const VireoStep step = {id, kind, value, hr};
+    PrintStep(watch, &step);
+}
+
+// What the page's Default button sends, and like the button it leaves a
+// control the policy locks as it is: the other controls' SET_ENABLE with the
+// factory default, then their SET_DATA of it, in the Default sequence with
+// its pauses. Every request is sent; each refusal is printed.
+int Defaults(VireoCamera *camera, VireoPauseFunction pause, FILE *out, FILE *err)
+{
+    Watch watch = {out, err, STATUS_OK, {}};
+    VireoCameraPolicy(camera, &watch.policy);
+    auto locked = [&watch](ULONG id) {
+        return LockedAgainst(watch.policy, id, CameraControlFactoryDefault(id));
+    };
+    for (const VireoDefaultStep &s : VireoDefaultSequence)
+        if (!locked(s.controlId))
+            SendDefault(camera, SET_ENABLE, s.controlId, &watch);
+    for (const VireoDefaultStep &s : VireoDefaultSequence) {
+        if (locked(s.controlId)) {
+            ReportLocked(out, s.controlId);
+            continue;
+        }
+        SendDefault(camera, SET_DATA, s.controlId, &watch);
+        if (s.pauseAfter)
+            (pause ? pause : Sleep)(VIREO_DEFAULT_PAUSE_MS);
+    }
     return watch.status;
 }
 
@@ -809,18 +887,36 @@ int Save(VireoCamera *camera, const std::wstring &path, FILE *out, FILE *err)
         ReportProfile(err, path, problem);
         return STATUS_USAGE;
     }
-    fprintf(out, "saved %s to %s\n", Narrow(VireoCameraName(camera)).c_str(), Narrow(path).c_str());
+    const std::wstring shown = ShownName(VireoCameraId(camera), VireoCameraName(camera));
+    fprintf(out, "saved %s to %s\n", Narrow(shown).c_str(), Narrow(path).c_str());
     return STATUS_OK;
+}
+
+// The profile without the values the policy locks at others: those
+// controls are neither checked nor written.
+VireoProfile WithoutLocked(const VireoProfile &profile, const VireoPolicy &policy, ULONG *skipped)
+{
+    VireoProfile allowed = profile;
+    *skipped = 0;
+    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+        if ((profile.present & (1u << i)) &&
+            LockedAgainst(policy, CameraControlIds[i], profile.values[i]))
+            *skipped |= 1u << i;
+    allowed.present &= ~*skipped;
+    return allowed;
 }
 
 int Load(VireoCamera *camera, const std::wstring &path, const VireoProfile &profile, bool force,
          FILE *out, FILE *err)
 {
-    Watch watch = {out, err, STATUS_OK};
+    Watch watch = {out, err, STATUS_OK, {}};
+    VireoCameraPolicy(camera, &watch.policy);
     VireoCameraWatch(camera, PrintStep, &watch);
+    ULONG skipped = 0;
+    const VireoProfile allowed = WithoutLocked(profile, watch.policy, &skipped);
     VireoProfileProblem problem;
     const HRESULT hr = VireoCameraLoadProfile(
-        camera, &profile, force ? VIREO_LOAD_ANY_CAMERA | VIREO_LOAD_ANY_VALUE : 0, &problem);
+        camera, &allowed, force ? VIREO_LOAD_ANY_CAMERA | VIREO_LOAD_ANY_VALUE : 0, &problem);
     VireoCameraWatch(camera, NULL, NULL);
     if (hr == VIREO_E_OTHER_CAMERA || hr == VIREO_E_OUT_OF_RANGE) {
         ReportProfile(err, path, problem,
@@ -829,6 +925,9 @@ int Load(VireoCamera *camera, const std::wstring &path, const VireoProfile &prof
                           : " (--force loads it all the same): nothing written");
         return STATUS_USAGE;
     }
+    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+        if (skipped & (1u << i))
+            ReportLocked(out, CameraControlIds[i]);
     return FAILED(hr) ? STATUS_REFUSED : watch.status;
 }
 
@@ -861,7 +960,7 @@ int Run(const CommandLine &line, VireoPauseFunction pause, FILE *out, FILE *err)
     else if (c == L"set")
         status = Set(camera, line, out, err);
     else if (c == L"defaults")
-        status = Defaults(camera, out, err);
+        status = Defaults(camera, pause, out, err);
     else if (c == L"save")
         status = Save(camera, line.args[0], out, err);
     else

@@ -22,8 +22,9 @@ enum Status {
     STATUS_NO_DEVICE = 3,    // the machine has no video input device
     STATUS_NO_IFACE = 4,     // the chosen device offers no IFace (the extension is not registered)
     STATUS_OTHER_WIDTH = 5,  // the extension is registered for the other width's programs only
-    STATUS_LOCKED = 6        // the organization's policy locks the control at another value:
-                             //   nothing (more) was written, --force or not
+    STATUS_LOCKED = 6        // set: the organization's policy locks the control at another
+                             //   value: nothing (more) was written, --force or not (defaults
+                             //   and load skip such a control)
 };
 
 // The control of that name (case-insensitive); 0 when there is none.
@@ -50,8 +51,9 @@ struct KeptCamera {
 std::vector<KeptCamera> KeptCameras();
 // A file time as local "2026-12-09 14:03:05" ("?" when it cannot be told).
 std::string LocalTime(const FILETIME &utc);
-// The keeper log's last restore of camera id: its time and "done" or
-// "failed"; empty when there is none.
+// The keeper's record of its last restore of camera id: its local time and
+// "done", "nothing restored" (no profile, or settings not kept) or
+// "failed: 0x80070005"; empty when there is none.
 std::string LastRestore(const std::wstring &id);
 
 // The registry key that locks control id of the camera, as the message of a
