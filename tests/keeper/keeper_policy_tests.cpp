@@ -92,9 +92,10 @@ TEST_F(KeeperPolicyTest, ALockedValueWinsAtEveryRestoreUntilThePolicyGoes)
         m_cam.SetValue(EXPOSURE, 300);  // as a power loss would leave it
         m_cam.SetValue(A_GAIN, 1);
         p.restore();
-        EXPECT_TRUE(wintest::WaitUntil([&] {
-            return Count("the profile's EXPOSURE=500 left to the policy") > before;
-        }, kRestoreGuardMs)) << Log();
+        EXPECT_TRUE(wintest::WaitUntil(
+            [&] { return Count("the profile's EXPOSURE=500 left to the policy") > before; },
+            kRestoreGuardMs))
+            << Log();
         EXPECT_EQ(800, m_cam.Value(EXPOSURE));
         EXPECT_EQ(20, m_cam.Value(A_GAIN));  // the profile's other values
         EXPECT_EQ(500, Saved(0, EXPOSURE));
@@ -152,7 +153,7 @@ TEST_F(KeeperPolicyTest, RecommendedValuesStartACameraUntilTheUserChooses)
     ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"D_GAIN", 1000));
     StartKeeper();
     EXPECT_TRUE(WaitLog("the recommended values")) << Log();
-    EXPECT_EQ(700, m_cam.Value(EXPOSURE));
+    EXPECT_TRUE(WaitValue(EXPOSURE, 700, kRestoreGuardMs));
     EXPECT_TRUE(WaitLog("A_GAIN=1000 outside the range")) << Log();
     EXPECT_TRUE(WaitLog("D_GAIN=1000 outside the range")) << Log();
     EXPECT_EQ(CameraControlFactoryDefault(A_GAIN), m_cam.Value(A_GAIN));

@@ -422,10 +422,12 @@ TEST(KeeperRules, ALockedControlIsNeverTheUsersChoice)
         policy.lockedValues[exposure] = 800;
         policy.lockedValues[gain] = 1;
         VireoProfile reading = {};
+        wcscpy(reading.device, L"Vireo Simulated Camera");
+        wcscpy(reading.id, L"\\\\?\\usb#vid_2e9a&pid_0b01");
         reading.present = e | g;
         reading.values[exposure] = c.reading;
         reading.values[gain] = 1;
-        VireoProfile saved = {};
+        VireoProfile saved = reading;  // of the same camera
         saved.present = c.saved == -2 ? g : e | g;
         saved.values[exposure] = c.saved;
         saved.values[gain] = 1;

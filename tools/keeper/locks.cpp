@@ -76,8 +76,7 @@ void Keeper::PolicyChanged()
     VireoPolicy policy;
     VireoPolicyRead(NULL, &policy);
     m_log->Write(L"policy changed: locked " + PolicyValues(policy.locked, policy.lockedValues) +
-                 L"; recommended " +
-                 PolicyValues(policy.recommended, policy.recommendedValues));
+                 L"; recommended " + PolicyValues(policy.recommended, policy.recommendedValues));
     Item item;
     item.work = Work::Enforce;
     item.reason = "policy";
