@@ -69,32 +69,31 @@ TEST_F(KeeperPolicyTest, ALockedValueWinsAtEveryRestoreUntilThePolicyGoes)
     Sleep(2 * keeper::kSettleMostMs);  // the reading after the keeper's own write
     EXPECT_EQ(500, Saved(0, EXPOSURE));
 
+    // Each restore point after its hold, the camera's values lost meanwhile.
     const struct {
         const char *point;
-        std::function<void()> restore;
+        std::function<void()> hold, restore;
     } points[] = {
-        {"arrival",
-         [&] {
-             ASSERT_EQ(0, Simcamctl(L"unplug"));
-             ASSERT_EQ(0, Simcamctl(L"plug"));
-         }},
-        {"resume", [&] { SendToKeeper(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC); }},
+        {"arrival", [&] { ASSERT_EQ(0, Simcamctl(L"unplug")); },
+         [&] { ASSERT_EQ(0, Simcamctl(L"plug")); }},
+        {"resume", [&] { SendToKeeper(WM_POWERBROADCAST, PBT_APMSUSPEND); },
+         [&] { SendToKeeper(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC); }},
         {"keep on",
          [&] {
              ASSERT_EQ(0, Vireoctl(L"keep off"));
              ASSERT_TRUE(WaitLog("keep off: every camera held"));
-             ASSERT_EQ(0, Vireoctl(L"keep on"));
-         }},
+         },
+         [&] { ASSERT_EQ(0, Vireoctl(L"keep on")); }},
     };
     for (const auto &p : points) {
         SCOPED_TRACE(p.point);
-        const size_t before = Count("the profile's EXPOSURE=500 left to the policy");
-        m_cam.SetValue(EXPOSURE, 300);  // as a power loss would leave it
+        const char *left = "the profile's EXPOSURE=500 left to the policy";
+        const size_t before = Count(left);
+        p.hold();
+        m_cam.SetValue(EXPOSURE, 300);
         m_cam.SetValue(A_GAIN, 1);
         p.restore();
-        EXPECT_TRUE(wintest::WaitUntil(
-            [&] { return Count("the profile's EXPOSURE=500 left to the policy") > before; },
-            kRestoreGuardMs))
+        EXPECT_TRUE(wintest::WaitUntil([&] { return Count(left) > before; }, kRestoreGuardMs))
             << Log();
         EXPECT_EQ(800, m_cam.Value(EXPOSURE));
         EXPECT_EQ(20, m_cam.Value(A_GAIN));  // the profile's other values
