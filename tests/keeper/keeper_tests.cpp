@@ -4,7 +4,9 @@
 // camera that is not ready yet; holds (suspend with the power loss, keeping
 // off around a replug, another session at the console); each of two
 // cameras of one name gets its own file, also under a long folder; what it
-// leaves alone; one keeper per session, its exit statuses.
+// leaves alone; one keeper per session, its exit statuses; the
+// organization's policy, written into the registry as the policy engine
+// writes it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,7 +16,139 @@
 #include <string>
 #include <vector>
 
-#include "keeper_fixture.h"
+#include "keeper.h"
+#include "keeperpaths.h"
+#include "policy_keys.h"
+#include "simcontrol.h"
+#include "vireocamera.h"
+#include "wintest.h"
+
+namespace {
+
+const DWORD kRestoreGuardMs = 15000;  // what a user may wait for a replugged camera
+
+std::wstring Id(ULONG device)
+{
+    wchar_t id[VIREO_ID_CAPACITY];
+    VireoCameraIdFromPath(SimCamDevicePath(device).c_str(), id, VIREO_ID_CAPACITY);
+    return id;
+}
+
+std::wstring ProfileOf(ULONG device)
+{
+    std::wstring path(VIREO_KEEPER_PATH_CAPACITY, L'\0');
+    VireoKeeperProfilePath(Id(device).c_str(), &path[0], VIREO_KEEPER_PATH_CAPACITY);
+    return path.c_str();
+}
+
+// The value of control in device's profile; -1 when there is none.
+LONG Saved(ULONG device, ULONG control)
+{
+    VireoProfile profile;
+    if (FAILED(VireoProfileRead(ProfileOf(device).c_str(), &profile, NULL)))
+        return -1;
+    for (size_t i = 0; i < CAMERA_CONTROL_COUNT; ++i)
+        if (CameraControlIds[i] == control && (profile.present >> i & 1))
+            return profile.values[i];
+    return -1;
+}
+
+int Vireoctl(const std::wstring &args)
+{
+    return wintest::RunProcess(L"\"" + wintest::BinDir() + L"vireoctl.exe\" " + args);
+}
+
+int Simcamctl(const std::wstring &args)
+{
+    return wintest::RunProcess(L"\"" + wintest::BinDir() + L"simcamctl.exe\" " + args);
+}
+
+class KeeperTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
+        ASSERT_TRUE(wintest::RegisterModule(L"simcam.ax"));
+        ASSERT_TRUE(wintest::RegisterModule(L"vireoprop.ax"));
+        m_cam.Reset();
+        Forget();
+    }
+    void TearDown() override
+    {
+        if (HWND window = Window())
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        m_keeper.WaitExit(10000);
+        Forget();
+        wintest::RegisterModule(L"vireoprop.ax", true);
+        wintest::RegisterModule(L"simcam.ax", true);
+        CoUninitialize();
+    }
+    // No settings, no profile, no log: a user who never ran the keeper.
+    void Forget()
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, VIREO_KEEPER_KEY);
+        for (ULONG device = 0; device < 3; ++device) {
+            DeleteFileW(ProfileOf(device).c_str());
+            DeleteFileW((ProfileOf(device) + VIREO_KEEPER_BAD_EXT).c_str());
+        }
+        DeleteFileW(LogPath().c_str());
+    }
+    static std::wstring LogPath()
+    {
+        wchar_t path[MAX_PATH] = L"";
+        VireoKeeperLogPath(path, MAX_PATH);
+        return path;
+    }
+    static std::string Log() { return wintest::ReadFileBytes(LogPath()); }
+    static size_t Count(const std::string &text)
+    {
+        const std::string log = Log();
+        size_t count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    }
+    static HWND Window() { return FindWindowW(VIREO_KEEPER_WINDOW_CLASS, NULL); }
+    // Started, and its first restore of that many cameras ended.
+    void StartKeeper(size_t cameras = 1)
+    {
+        ASSERT_TRUE(m_keeper.Start(L"\"" + wintest::BinDir() + L"vireokeep.exe\""));
+        ASSERT_TRUE(wintest::WaitUntil([] { return Window() != NULL; }));
+        ASSERT_TRUE(wintest::WaitUntil([&] { return Count("(start)") >= cameras; })) << Log();
+    }
+    static bool WaitLog(const char *text, DWORD guardMs = kRestoreGuardMs)
+    {
+        return wintest::WaitUntil([&] { return Log().find(text) != std::string::npos; }, guardMs);
+    }
+    static bool WaitSaved(ULONG device, ULONG control, LONG value)
+    {
+        return wintest::WaitUntil([&] { return Saved(device, control) == value; });
+    }
+    // The camera at factory values until the keeper restores value, and the
+    // profile holding value all the while.
+    static bool WaitRestored(SimCamControl &cam, ULONG device, ULONG control, LONG value)
+    {
+        bool profileKept = true;
+        const bool restored = wintest::WaitUntil(
+            [&] {
+                profileKept = profileKept && Saved(device, control) == value;
+                return cam.Value(control) == value;
+            },
+            kRestoreGuardMs);
+        EXPECT_TRUE(profileKept) << "the profile held another value meanwhile";
+        return restored && profileKept;
+    }
+    void SendToKeeper(UINT message, WPARAM wParam, LPARAM lParam = 0)
+    {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(Window(), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
+    }
+
+    SimCamControl m_cam;
+    wintest::ProgramRun m_keeper;
+};
+
+}  // namespace
 
 TEST_F(KeeperTest, AChangeThroughIFaceIsKeptAndAnIdleCameraIsAskedNothing)
 {
@@ -315,4 +449,164 @@ TEST_F(KeeperTest, OnePerSessionAndEveryEndSavesAChangeStillSettling)
     EXPECT_EQ(2, wintest::RunProcess(keeper + L" --exit"));
     DestroyWindow(window);
     UnregisterClassW(VIREO_KEEPER_WINDOW_CLASS, deaf.hInstance);
+}
+
+// A locked value reaches a running keeper's camera without a replug, wins
+// over the user's profile at every restore and is never saved as the
+// user's choice; a locked control left elsewhere is put back after the
+// change; recommended values start a camera with no profile until the user
+// chooses; removing the policy frees the control.
+namespace {
+
+const DWORD kPolicyGuardMs = 5000;  // a gpupdate's keys to the camera
+// A change signal to the locked value put back: the settle's longest and
+// as long again.
+const DWORD kPutBackGuardMs = 2 * keeper::kSettleMostMs;
+const wchar_t kModel[] = L"Models\\vid_2e9a&pid_0b01\\Mandatory";
+
+class KeeperPolicyTest : public KeeperTest {
+protected:
+    void TearDown() override
+    {
+        KeeperTest::TearDown();
+        PolicyKeys::Clear();
+    }
+    bool WaitValue(ULONG control, LONG value, DWORD guardMs)
+    {
+        return wintest::WaitUntil([&] { return m_cam.Value(control) == value; }, guardMs);
+    }
+    // A change through IFace by this program (the camera library).
+    HRESULT SetThroughIFace(ULONG control, LONG value)
+    {
+        VireoCamera *camera = NULL;
+        HRESULT hr = VireoCameraOpenId(Id(0).c_str(), &camera);
+        if (SUCCEEDED(hr))
+            hr = VireoCameraSet(camera, control, value);
+        VireoCameraClose(camera);
+        return hr;
+    }
+    void EndKeeper()
+    {
+        PostMessageW(Window(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(0, m_keeper.WaitExit(10000));
+    }
+    PolicyKeys m_keys;
+};
+
+}  // namespace
+
+TEST_F(KeeperPolicyTest, ALockedValueWinsAtEveryRestoreUntilThePolicyGoes)
+{
+    StartKeeper();
+    ASSERT_EQ(0, Vireoctl(L"set EXPOSURE 500"));
+    ASSERT_EQ(0, Vireoctl(L"set A_GAIN 20"));
+    ASSERT_TRUE(WaitSaved(0, EXPOSURE, 500));
+    ASSERT_TRUE(WaitSaved(0, A_GAIN, 20));
+
+    // Set while the keeper runs: on the camera without a replug, and not
+    // saved as the user's choice.
+    ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"EXPOSURE", 800));
+    EXPECT_TRUE(WaitValue(EXPOSURE, 800, kPolicyGuardMs));
+    EXPECT_TRUE(WaitLog("(policy): EXPOSURE=800 ok")) << Log();
+    Sleep(2 * keeper::kSettleMostMs);  // the reading after the keeper's own write
+    EXPECT_EQ(500, Saved(0, EXPOSURE));
+
+    // Each restore point after its hold, the camera's values lost meanwhile.
+    const struct {
+        const char *point;
+        std::function<void()> hold, restore;
+    } points[] = {
+        {"arrival", [&] { ASSERT_EQ(0, Simcamctl(L"unplug")); },
+         [&] { ASSERT_EQ(0, Simcamctl(L"plug")); }},
+        {"resume", [&] { SendToKeeper(WM_POWERBROADCAST, PBT_APMSUSPEND); },
+         [&] { SendToKeeper(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC); }},
+        {"keep on",
+         [&] {
+             ASSERT_EQ(0, Vireoctl(L"keep off"));
+             ASSERT_TRUE(WaitLog("keep off: every camera held"));
+         },
+         [&] { ASSERT_EQ(0, Vireoctl(L"keep on")); }},
+    };
+    for (const auto &p : points) {
+        SCOPED_TRACE(p.point);
+        const char *left = "the profile's EXPOSURE=500 left to the policy";
+        const size_t before = Count(left);
+        p.hold();
+        m_cam.SetValue(EXPOSURE, 300);
+        m_cam.SetValue(A_GAIN, 1);
+        p.restore();
+        EXPECT_TRUE(wintest::WaitUntil([&] { return Count(left) > before; }, kRestoreGuardMs))
+            << Log();
+        EXPECT_EQ(800, m_cam.Value(EXPOSURE));
+        EXPECT_EQ(20, m_cam.Value(A_GAIN));  // the profile's other values
+        EXPECT_EQ(500, Saved(0, EXPOSURE));
+    }
+    EXPECT_EQ(std::string::npos, Log().find("0x80070005")) << "a locked value was refused";
+
+    // The policy removed: the control is free, and the user's new choice kept.
+    PolicyKeys::Clear();
+    EXPECT_TRUE(WaitLog("policy changed: locked none")) << Log();
+    ASSERT_EQ(0, Vireoctl(L"set EXPOSURE 300"));
+    EXPECT_TRUE(WaitSaved(0, EXPOSURE, 300));
+    EXPECT_EQ(300, m_cam.Value(EXPOSURE));
+}
+
+TEST_F(KeeperPolicyTest, ALockedControlLeftElsewhereIsPutBack)
+{
+    const struct {
+        const char *how;
+        DWORD model;  // the camera model's own lock (0: none)
+        LONG locked;  // where the camera is held
+        std::function<void()> change;
+    } cases[] = {
+        {"a write without IFace, then a change of another control through IFace", 0, 800,
+         [&] {
+             m_cam.SetValue(EXPOSURE, 300);
+             EXPECT_EQ(S_OK, SetThroughIFace(A_GAIN, 9));
+         }},
+        {"the general lock's value through IFace, where the model's lock is another", 900, 900,
+         [&] { EXPECT_EQ(S_OK, SetThroughIFace(EXPOSURE, 800)); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"EXPOSURE", 800));
+        if (c.model) {
+            ASSERT_TRUE(PolicyKeys::Set(kModel, L"EXPOSURE", c.model));
+        }
+        StartKeeper();
+        ASSERT_TRUE(WaitValue(EXPOSURE, c.locked, kRestoreGuardMs)) << Log();
+        c.change();
+        const std::string putBack = "(change): EXPOSURE=" + std::to_string(c.locked) + " ok";
+        EXPECT_TRUE(WaitLog(putBack.c_str(), kPutBackGuardMs)) << Log();
+        EXPECT_EQ(c.locked, m_cam.Value(EXPOSURE));
+        EXPECT_EQ(-1, Saved(0, EXPOSURE)) << "a locked value saved as the user's";
+        EndKeeper();
+        PolicyKeys::Clear();
+        m_cam.Reset();
+        Forget();
+    }
+}
+
+TEST_F(KeeperPolicyTest, RecommendedValuesStartACameraUntilTheUserChooses)
+{
+    ASSERT_TRUE(PolicyKeys::Set(L"Recommended", L"EXPOSURE", 700));
+    ASSERT_TRUE(PolicyKeys::Set(L"Recommended", L"A_GAIN", 1000));  // outside the range
+    ASSERT_TRUE(PolicyKeys::Set(L"Mandatory", L"D_GAIN", 1000));
+    StartKeeper();
+    EXPECT_TRUE(WaitLog("the recommended values")) << Log();
+    EXPECT_TRUE(WaitValue(EXPOSURE, 700, kRestoreGuardMs));
+    EXPECT_TRUE(WaitLog("A_GAIN=1000 outside the range")) << Log();
+    EXPECT_TRUE(WaitLog("D_GAIN=1000 outside the range")) << Log();
+    EXPECT_EQ(CameraControlFactoryDefault(A_GAIN), m_cam.Value(A_GAIN));
+    EXPECT_EQ(CameraControlFactoryDefault(D_GAIN), m_cam.Value(D_GAIN));
+    Sleep(2 * keeper::kSettleMostMs);  // the reading after the keeper's own writes
+    EXPECT_EQ(-1, Saved(0, EXPOSURE)) << "the recommended values saved as the user's";
+
+    // The user's choice is kept from then on, over a new recommendation.
+    ASSERT_EQ(0, Vireoctl(L"set EXPOSURE 450"));
+    ASSERT_TRUE(WaitSaved(0, EXPOSURE, 450));
+    ASSERT_TRUE(PolicyKeys::Set(L"Recommended", L"EXPOSURE", 650));
+    ASSERT_EQ(0, Simcamctl(L"unplug"));
+    ASSERT_EQ(0, Simcamctl(L"plug"));
+    EXPECT_TRUE(WaitRestored(m_cam, 0, EXPOSURE, 450));
 }
