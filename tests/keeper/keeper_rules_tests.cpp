@@ -391,4 +391,57 @@ TEST(KeeperRules, TheIconTellsItsStateAndTwinsApart)
     FreeLibrary(program);
 }
 
+// A reading under a policy locking EXPOSURE at 800: what of it is the
+// user's (saved), and whether the lock must be written again.
+TEST(KeeperRules, ALockedControlIsNeverTheUsersChoice)
+{
+    const int exposure = 3, gain = 0;  // their places in the catalogue
+    ASSERT_EQ(static_cast<ULONG>(EXPOSURE), CameraControlIds[exposure]);
+    ASSERT_EQ(static_cast<ULONG>(A_GAIN), CameraControlIds[gain]);
+    const ULONG e = 1ul << exposure, g = 1ul << gain;
+    const struct {
+        const char *what;
+        ULONG locked;
+        LONG reading;    // EXPOSURE on the camera
+        int saved;       // EXPOSURE in the profile; -1 no profile, -2 a profile without it
+        int kept;        // EXPOSURE in what is compared and saved; -1 left out
+        bool elsewhere;  // to be written again
+        bool same;       // nothing to save
+    } cases[] = {
+        {"unlocked: the reading is the user's", 0, 300, 500, 300, false, false},
+        {"locked: the user's own value stays", e, 800, 500, 500, false, true},
+        {"locked, left elsewhere", e, 300, 500, 500, true, true},
+        {"locked, no profile: left out", e, 800, -1, -1, false, false},
+        {"locked, a profile without it: left out", e, 300, -2, -1, true, true},
+        {"another control locked", g, 300, 500, 300, false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        VireoPolicy policy = {};
+        policy.locked = c.locked;
+        policy.lockedValues[exposure] = 800;
+        policy.lockedValues[gain] = 1;
+        VireoProfile reading = {};
+        wcscpy(reading.device, L"Vireo Simulated Camera");
+        wcscpy(reading.id, L"\\\\?\\usb#vid_2e9a&pid_0b01");
+        reading.present = e | g;
+        reading.values[exposure] = c.reading;
+        reading.values[gain] = 1;
+        VireoProfile saved = reading;  // of the same camera
+        saved.present = c.saved == -2 ? g : e | g;
+        saved.values[exposure] = c.saved;
+        saved.values[gain] = 1;
+        EXPECT_EQ(c.elsewhere, keeper::LeftElsewhere(reading, policy));
+        keeper::KeepUsersOwn(&reading, c.saved == -1 ? NULL : &saved, policy);
+        EXPECT_EQ(c.kept >= 0, (reading.present & e) != 0);
+        if (c.kept >= 0) {
+            EXPECT_EQ(c.kept, reading.values[exposure]);
+        }
+        EXPECT_EQ(1, reading.values[gain]);
+        if (c.saved != -1) {
+            EXPECT_EQ(c.same, keeper::SameValues(saved, reading));
+        }
+    }
+}
+
 }  // namespace

@@ -387,6 +387,7 @@ void Keeper::Run()
         case Work::RestoreAll: RestoreAll(item); break;
         case Work::Remember: Remember(item); break;
         case Work::Defaults: Defaults(item); break;
+        case Work::Enforce: Enforce(item); break;
         case Work::Quit: break;
         }
     }
@@ -405,20 +406,33 @@ void Keeper::WatchSettings()
         RegNotifyChangeKeyValue(m_key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, m_settings, TRUE);
 }
 
-// The listener: change signals (each settles into one reading) and the
-// keeper's settings (vireoctl keep on|off), until Stop.
+// The listener: change signals (each settles into one reading), the
+// keeper's settings (vireoctl keep on|off) and the organization's policy,
+// until Stop. The policy's watch lives on this thread, as it must.
 void Keeper::Listen()
 {
     WatchSettings();
-    const HANDLE waits[] = {m_quit, m_changed, m_settings};
+    if (FAILED(VireoPolicyWatchOpen(&m_policyWatch)))
+        m_log->Write(L"the policy keys cannot be watched: a policy change needs a restore");
+    ListenUntilQuit();
+    VireoPolicyWatchClose(m_policyWatch);
+    m_policyWatch = NULL;
+}
+
+void Keeper::ListenUntilQuit()
+{
+    const HANDLE waits[] = {m_quit, m_changed, m_settings, VireoPolicyWatchEvent(m_policyWatch)};
+    const DWORD count = !m_changed ? 1 : waits[3] ? 4 : 3;
     for (;;) {
-        const DWORD woke = WaitForMultipleObjects(m_changed ? 3 : 1, waits, FALSE, INFINITE);
+        const DWORD woke = WaitForMultipleObjects(count, waits, FALSE, INFINITE);
         if (woke == WAIT_OBJECT_0 + 1) {
             if (!Settle())
                 return;
         } else if (woke == WAIT_OBJECT_0 + 2) {
             WatchSettings();
             OnKeep(VireoKeeperKeep());
+        } else if (woke == WAIT_OBJECT_0 + 3) {
+            PolicyChanged();
         } else {
             return;
         }
@@ -522,8 +536,9 @@ bool Keeper::RestoreReady(const Item &item, unsigned begun)
 }
 
 // Every restore (start, arrival, resume, unlock, console connect, keeping
-// turned on, the menu) writes to the camera here and nowhere else.
-HRESULT Keeper::ApplyProfile(const Item &item, const VireoProfile &profile, std::wstring *name,
+// turned on, the menu) writes to the camera here and nowhere else: what it
+// starts from, then the organization's locked values.
+HRESULT Keeper::ApplyProfile(const Item &item, From from, VireoProfile *profile, std::wstring *name,
                              bool *notYet)
 {
     VireoCamera *camera = NULL;
@@ -533,24 +548,96 @@ HRESULT Keeper::ApplyProfile(const Item &item, const VireoProfile &profile, std:
         return hr;
     *name = VireoCameraName(camera);
     m_cameras.Answered(item.id, *name, true);
+    VireoPolicy policy;
+    VireoCameraPolicy(camera, &policy);
+    // The profile's values of locked controls are not sent: the handler
+    // refuses them, and the policy's value follows.
+    const ULONG leftToPolicy = from == From::Profile ? profile->present & policy.locked : 0;
     std::vector<VireoStep> steps;
-    VireoProfileProblem problem = {};
-    VireoCameraWatch(camera, CollectStep, &steps);
-    hr = VireoCameraLoadProfile(camera, &profile, VIREO_LOAD_SKIP_OUT_OF_RANGE, &problem);
-    VireoCameraWatch(camera, NULL, NULL);
+    hr = WriteStart(camera, from, policy, profile, &steps);
     *notYet = NotYet(hr);
     for (const VireoStep &step : steps)
         *notYet = *notYet || NotYet(step.result);
-    if (!*notYet) {
-        const bool done = SUCCEEDED(hr) || hr == VIREO_E_OUT_OF_RANGE;
-        m_log->Write(L"restore " + Quoted(item.id) + L" " + *name + L" (" + Wide(item.reason) +
-                     L") " + (done ? L"done" : L"failed " + Why(hr)) + L": " + StepsText(steps));
-        const std::wstring skipped = SkippedText(camera, steps);
-        if (!skipped.empty())
-            m_log->Write(L"skip " + Quoted(item.id) + L": " + skipped);
-    }
+    if (!*notYet && from != From::LockedOnly)
+        LogRestore(camera, item, *name, hr, steps);
+    bool lockNotYet = false;
+    const unsigned locked = *notYet ? 0
+                                    : WriteLocked(camera, policy, item.id, item.reason,
+                                                  leftToPolicy, profile->values, &lockNotYet);
+    *notYet = *notYet || lockNotYet;
+    if (!*notYet && from != From::Profile && (locked || profile->present))
+        Started(camera, item.id, policy);
     VireoCameraClose(camera);
     return hr;
+}
+
+// The restore's own values: the profile's or the recommended ones, without
+// the locked controls; logged.
+HRESULT Keeper::WriteStart(VireoCamera *camera, From from, const VireoPolicy &policy,
+                           VireoProfile *profile, std::vector<VireoStep> *steps)
+{
+    VireoCameraWatch(camera, CollectStep, steps);
+    if (from == From::Recommended)
+        VireoCameraRecommended(camera, &policy, profile);
+    if (from == From::LockedOnly)
+        profile->present = 0;
+    profile->present &= ~policy.locked;
+    VireoProfileProblem problem = {};
+    const HRESULT hr =
+        profile->present
+            ? VireoCameraLoadProfile(camera, profile, VIREO_LOAD_SKIP_OUT_OF_RANGE, &problem)
+            : S_OK;
+    VireoCameraWatch(camera, NULL, NULL);
+    return hr;
+}
+
+void Keeper::LogRestore(VireoCamera *camera, const Item &item, const std::wstring &name, HRESULT hr,
+                        const std::vector<VireoStep> &steps)
+{
+    const bool done = SUCCEEDED(hr) || hr == VIREO_E_OUT_OF_RANGE;
+    m_log->Write(L"restore " + Quoted(item.id) + L" " + name + L" (" + Wide(item.reason) + L") " +
+                 (done ? L"done" : L"failed " + Why(hr)) + L": " + StepsText(steps));
+    const std::wstring skipped = SkippedText(camera, steps);
+    if (!skipped.empty())
+        m_log->Write(L"skip " + Quoted(item.id) + L": " + skipped);
+}
+
+unsigned Keeper::WriteLocked(VireoCamera *camera, const VireoPolicy &policy, const std::wstring &id,
+                             const std::string &reason, ULONG leftToPolicy,
+                             const LONG *profileValues, bool *notYet)
+{
+    *notYet = false;
+    if (!policy.locked)
+        return 0;
+    std::vector<VireoStep> steps;
+    unsigned written = 0;
+    VireoCameraWatch(camera, CollectStep, &steps);
+    const HRESULT hr = VireoCameraApplyLocked(camera, &policy, &written);
+    VireoCameraWatch(camera, NULL, NULL);
+    *notYet = NotYet(hr);
+    if (*notYet)
+        return written;
+    std::wstring line = L"locked " + Quoted(id) + L" (" + Wide(reason) + L"): " +
+                        (steps.empty() ? L"held already" : StepsText(steps));
+    if (leftToPolicy)
+        line += L"; the profile's " + PolicyValues(leftToPolicy, profileValues) +
+                L" left to the policy";
+    m_log->Write(line);
+    const std::wstring skipped = SkippedText(camera, steps);
+    if (!skipped.empty())
+        m_log->Write(L"skip " + Quoted(id) + L": " + skipped);
+    return written;
+}
+
+// What a restore left on a camera with no profile, read back: not the
+// user's choice, so not saved while the camera holds it.
+void Keeper::Started(VireoCamera *camera, const std::wstring &id, const VireoPolicy &policy)
+{
+    VireoProfile started;
+    if (FAILED(VireoCameraReadProfile(camera, &started)))
+        return;
+    KeepUsersOwn(&started, NULL, policy);
+    m_started[Cameras::Key(id)] = started;
 }
 
 void Keeper::RestoreEnded(const Item &item, unsigned begun, Event event, HRESULT result)
@@ -587,37 +674,64 @@ void Keeper::Restore(Item item)
         item.deadline = GetTickCount64() + kRetryWindowMs;
     if (!RestoreReady(item, begun))
         return;
+    m_started.erase(Cameras::Key(item.id));
     const std::wstring what = Quoted(item.id) + L" (" + Wide(item.reason) + L")";
     const std::wstring path = ProfilePath(item.id);
     VireoProfile profile;
     VireoProfileProblem problem = {};
     const HRESULT read = path.empty() ? HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)
                                       : VireoProfileRead(path.c_str(), &profile, &problem);
+    VireoPolicy policy;
+    wchar_t model[VIREO_MODEL_CAPACITY];
+    VireoCameraModel(item.id.c_str(), model, VIREO_MODEL_CAPACITY);
+    VireoPolicyRead(model, &policy);
+    From from = From::Profile;
     if (read == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
         read == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
-        m_log->Write(L"no profile of " + what + L": camera left as it is");
-        RestoreEnded(item, begun, Event::Done, S_FALSE);
-        return;
-    }
-    if (read == VIREO_E_BAD_PROFILE) {
+        const bool nothing = !policy.recommended && !policy.locked;
+        m_log->Write(L"no profile of " + what + L": " +
+                     (nothing              ? L"camera left as it is"
+                      : policy.recommended ? L"the recommended values"
+                                           : L"the locked values only"));
+        if (nothing) {
+            RestoreEnded(item, begun, Event::Done, S_FALSE);
+            return;
+        }
+        from = From::Recommended;
+    } else if (read == VIREO_E_BAD_PROFILE) {
         SetAside(path, problem, item.id);
-        RestoreEnded(item, begun, Event::Done, read);
-        return;
-    }
-    if (FAILED(read)) {  // a file error: no retry, and nothing saved over it
+        from = From::LockedOnly;
+    } else if (FAILED(read)) {  // a file error: no retry, and nothing saved over it
         m_log->Write(L"gave up restore " + what + L": the profile cannot be read: " + Why(read));
-        RestoreEnded(item, begun, Event::GiveUp, read);
+        from = From::LockedOnly;
+    }
+    if (from == From::LockedOnly && !policy.locked) {
+        RestoreEnded(item, begun, read == VIREO_E_BAD_PROFILE ? Event::Done : Event::GiveUp, read);
         return;
     }
+    if (!RestoreFrom(item, begun, from, &profile) && from == From::LockedOnly)
+        RestoreEnded(item, begun, read == VIREO_E_BAD_PROFILE ? Event::Done : Event::GiveUp, read);
+}
+
+// Writes what the restore starts from and the locked values, and ends the
+// restore (or retries it); true when it is retried. After only the locked
+// values the caller ends it, with the profile's reading.
+bool Keeper::RestoreFrom(const Item &item, unsigned begun, From from, VireoProfile *profile)
+{
     std::wstring name;
     bool notYet = false;
-    const HRESULT hr = ApplyProfile(item, profile, &name, &notYet);
-    if (notYet)
+    const HRESULT hr = ApplyProfile(item, from, profile, &name, &notYet);
+    if (notYet) {
         Retry(item, begun, hr);
-    else if (NotOurs(hr) || SUCCEEDED(hr) || hr == VIREO_E_OUT_OF_RANGE)
+        return true;
+    }
+    if (from == From::LockedOnly)
+        return false;
+    if (NotOurs(hr) || SUCCEEDED(hr) || hr == VIREO_E_OUT_OF_RANGE)
         RestoreEnded(item, begun, Event::Done, NotOurs(hr) ? S_FALSE : S_OK);
     else
         RestoreEnded(item, begun, Event::GiveUp, hr);  // its values unknown: not saved
+    return false;
 }
 
 void Keeper::RestoreAll(const Item &item)
@@ -628,24 +742,22 @@ void Keeper::RestoreAll(const Item &item)
     Changed();
 }
 
-bool Keeper::SameAsSaved(const std::wstring &path, const VireoProfile &profile,
-                         const std::wstring &id)
+// Whether the reading changed nothing the user chose: the same as the
+// saved profile (its locked controls at the user's own values), or, with
+// no profile, what the camera's restore left on it.
+bool Keeper::Unchanged(const std::wstring &path, VireoProfile *reading, const VireoPolicy &policy,
+                       const std::wstring &id)
 {
     VireoProfile saved;
     VireoProfileProblem problem = {};
     const HRESULT hr = VireoProfileRead(path.c_str(), &saved, &problem);
     if (hr == VIREO_E_BAD_PROFILE)
         SetAside(path, problem, id);
-    if (FAILED(hr) || NormalName(saved.device) != NormalName(profile.device) ||
-        !VireoCameraSameId(saved.id, profile.id))
-        return false;
-    for (unsigned i = 0; i < CAMERA_CONTROL_COUNT; ++i) {
-        const ULONG bit = 1ul << i;
-        if ((profile.present & bit) &&
-            (!(saved.present & bit) || saved.values[i] != profile.values[i]))
-            return false;
-    }
-    return true;
+    KeepUsersOwn(reading, SUCCEEDED(hr) ? &saved : NULL, policy);
+    if (SUCCEEDED(hr))
+        return SameValues(saved, *reading);
+    const auto started = m_started.find(Cameras::Key(id));
+    return started != m_started.end() && SameValues(started->second, *reading);
 }
 
 // After a change: the present cameras read once, those kept saved where
@@ -691,6 +803,11 @@ bool Keeper::RememberOne(const std::wstring &id, const Item &item)
     VireoProfile profile;
     hr = VireoCameraReadProfile(camera, &profile);
     m_cameras.Answered(id, VireoCameraName(camera), true);
+    VireoPolicy policy;
+    VireoCameraPolicy(camera, &policy);
+    bool notYet = false;
+    if (SUCCEEDED(hr) && LeftElsewhere(profile, policy))
+        WriteLocked(camera, policy, id, item.reason, 0, NULL, &notYet);  // put back
     VireoCameraClose(camera);
     // Only values read whole, while nothing happened to the camera.
     if (FAILED(hr) || !m_cameras.MaySave(id, generation))
@@ -700,7 +817,7 @@ bool Keeper::RememberOne(const std::wstring &id, const Item &item)
         SaveFailed(id, HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), "no whole profile path");
         return true;  // lasting
     }
-    if (SameAsSaved(path, profile, id))
+    if (Unchanged(path, &profile, policy, id))
         return true;
     VireoProfileProblem problem = {};
     VireoKeeperCreateCameraFolder();
@@ -713,6 +830,7 @@ bool Keeper::RememberOne(const std::wstring &id, const Item &item)
         std::lock_guard<std::mutex> hold(m_failLock);
         m_saveFailures.erase(Cameras::Key(id));
     }
+    m_started.erase(Cameras::Key(id));
     m_log->Write(L"save " + Quoted(id) + L" " + profile.device + L" (" + Wide(item.reason) + L")");
     return true;
 }

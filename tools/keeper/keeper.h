@@ -41,6 +41,7 @@ enum class Work {
     RestoreAll,  // every present camera's
     Remember,    // the present, kept cameras read once, saved where they changed
     Defaults,    // one camera's factory values (id)
+    Enforce,     // the organization's locked values onto every kept camera
     Quit         // the worker ends
 };
 
@@ -177,6 +178,18 @@ private:
     ULONGLONG m_limit;
 };
 
+// The organization's policy as the keeper follows it. A locked control is
+// never the user's choice: a reading keeps the user's own value of it from
+// the saved profile (none there: the control is left out).
+void KeepUsersOwn(VireoProfile *reading, const VireoProfile *saved, const VireoPolicy &policy);
+// Whether a reading holds a locked control at another value.
+bool LeftElsewhere(const VireoProfile &reading, const VireoPolicy &policy);
+// Whether every value of reading is in saved, the same, and both are of one
+// camera (its id, and its name in one form).
+bool SameValues(const VireoProfile &saved, const VireoProfile &reading);
+// For the log: "EXPOSURE=800, PRIVACY=1", or "none".
+std::wstring PolicyValues(ULONG mask, const LONG *values);
+
 // Whether this process's session is the console's (the one that saves).
 typedef bool (*ConsoleCheck)(DWORD *mine, DWORD *console);
 bool AtConsole(DWORD *mine, DWORD *console);
@@ -221,12 +234,29 @@ private:
     static DWORD WINAPI Listener(void *self);
     void Run();
     void Listen();
+    void ListenUntilQuit();
+    void PolicyChanged();
     void WatchSettings();
     bool Settle();
     void Restore(Item item);
     bool RestoreReady(const Item &item, unsigned begun);
-    HRESULT ApplyProfile(const Item &item, const VireoProfile &profile, std::wstring *name,
+    // What a restore starts from: the profile, or the recommended values of
+    // a camera with no profile (a profile that could not be read: nothing
+    // but the locked values).
+    enum class From { Profile, Recommended, LockedOnly };
+    bool RestoreFrom(const Item &item, unsigned begun, From from, VireoProfile *profile);
+    HRESULT ApplyProfile(const Item &item, From from, VireoProfile *profile, std::wstring *name,
                          bool *notYet);
+    HRESULT WriteStart(VireoCamera *camera, From from, const VireoPolicy &policy,
+                       VireoProfile *profile, std::vector<VireoStep> *steps);
+    void LogRestore(VireoCamera *camera, const Item &item, const std::wstring &name, HRESULT hr,
+                    const std::vector<VireoStep> &steps);
+    // The locked values onto an opened camera, logged; the SET_DATA sent.
+    unsigned WriteLocked(VireoCamera *camera, const VireoPolicy &policy, const std::wstring &id,
+                         const std::string &reason, ULONG leftToPolicy, const LONG *profileValues,
+                         bool *notYet);
+    void Started(VireoCamera *camera, const std::wstring &id, const VireoPolicy &policy);
+    void Enforce(const Item &item);
     void RestoreEnded(const Item &item, unsigned begun, Event event, HRESULT result);
     void Retry(Item item, unsigned begun, HRESULT hr);
     void RestoreAll(const Item &item);
@@ -238,7 +268,8 @@ private:
     void Changed();
     void SetAside(const std::wstring &path, const VireoProfileProblem &problem,
                   const std::wstring &id);
-    bool SameAsSaved(const std::wstring &path, const VireoProfile &profile, const std::wstring &id);
+    bool Unchanged(const std::wstring &path, VireoProfile *reading, const VireoPolicy &policy,
+                   const std::wstring &id);
 
     Log *m_log;
     ConsoleCheck m_console;
@@ -254,6 +285,11 @@ private:
     volatile LONG m_settling = 0;  // a change heard, its reading not queued yet
     std::mutex m_failLock;
     std::map<std::wstring, HRESULT> m_saveFailures;  // logged once each
+    // What a restore left on a camera with no profile (the recommended or
+    // locked values, not the user's choice): not saved until it changes.
+    // The worker's only.
+    std::map<std::wstring, VireoProfile> m_started;
+    VireoPolicyWatch *m_policyWatch = NULL;  // the listener's
     HWND m_notifyWindow = NULL;
     UINT m_notifyMessage = 0;
 };

@@ -16,7 +16,7 @@ bool Merges(const Item &pending, const Item &item)
 {
     if (pending.work != item.work)
         return false;
-    if (item.work == Work::Remember || item.work == Work::RestoreAll)
+    if (item.work == Work::Remember || item.work == Work::RestoreAll || item.work == Work::Enforce)
         return true;
     return item.work == Work::Restore && Cameras::Key(pending.id) == Cameras::Key(item.id);
 }
