@@ -47,7 +47,6 @@ for theme in light dark; do
   shot "$theme-3-refused"
   "$vireo_wine" "$bin/simcamctl.exe" reset >/dev/null 2>&1
   desk "$bin/vireokeep.exe" --exit || true
-  wait || true
 done
 convert "$shots"/light-*.png -append "$shots/light.png"
 convert "$shots"/dark-*.png -append "$shots/dark.png"
