@@ -203,6 +203,13 @@ TEST_F(KeeperTest, ReplugGivesEachCameraItsOwnValuesBack)
             wintest::WaitUntil([&] { return VireoKeeperLastRestore(Id(c.first).c_str(), &last); }));
         EXPECT_EQ(c.second, last.result) << c.first;
     }
+    // Another camera's change is saved, the new one's untouched values are
+    // not (the keeper's end finishes the reading the change began).
+    ASSERT_EQ(0, Vireoctl(L"-d " + Id(0) + L" set EXPOSURE 600"));
+    ASSERT_TRUE(WaitSaved(0, EXPOSURE, 600));
+    PostMessageW(Window(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, m_keeper.WaitExit(10000));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(ProfileOf(2).c_str()));
 }
 
 // %LOCALAPPDATA% in a folder so long that a profile's path passes MAX_PATH.

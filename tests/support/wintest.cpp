@@ -1,5 +1,7 @@
 #include "wintest.h"
 
+#include <stdio.h>
+
 #include <mutex>
 
 namespace wintest {
@@ -181,8 +183,19 @@ bool ProgramRun::Start(const std::wstring &commandLine, DWORD flags, const WCHAR
     si.hStdError = err;
     std::vector<WCHAR> line(commandLine.begin(), commandLine.end());
     line.push_back(0);
-    const BOOL started =
+    BOOL started =
         CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, flags, NULL, folder, &si, &m_pi);
+    if (!started) {
+        // Wine now and then fails a start outright; nothing of the program
+        // ran, so one more start changes nothing a test looks at. Said on
+        // the error stream, so that a report shows it.
+        fwprintf(stderr, L"wintest: starting %ls failed (error %lu); started again\n",
+                 commandLine.c_str(), GetLastError());
+        line.assign(commandLine.begin(), commandLine.end());
+        line.push_back(0);
+        started =
+            CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, flags, NULL, folder, &si, &m_pi);
+    }
     CloseHandle(out);
     CloseHandle(err);
     CloseHandle(nul);

@@ -640,6 +640,25 @@ void Keeper::Started(VireoCamera *camera, const std::wstring &id, const VireoPol
     m_started[Cameras::Key(id)] = started;
 }
 
+// A camera with nothing to restore is read once: the menu names it, and a
+// change signal (every camera's writes raise the one signal, the keeper's own
+// restores too) saves it only when its values leave these.
+void Keeper::LeaveAsItIs(const Item &item, unsigned begun)
+{
+    VireoCamera *camera = NULL;
+    const HRESULT hr = VireoCameraOpenId(item.id.c_str(), &camera);
+    if (SUCCEEDED(hr)) {
+        m_cameras.Answered(item.id, VireoCameraName(camera), true);
+        VireoPolicy policy;
+        VireoCameraPolicy(camera, &policy);
+        Started(camera, item.id, policy);
+        VireoCameraClose(camera);
+    } else if (NotOurs(hr)) {
+        m_cameras.Answered(item.id, std::wstring(), false);
+    }
+    RestoreEnded(item, begun, Event::Done, S_FALSE);
+}
+
 void Keeper::RestoreEnded(const Item &item, unsigned begun, Event event, HRESULT result)
 {
     m_cameras.Finish(item.id, event, begun);
@@ -694,7 +713,7 @@ void Keeper::Restore(Item item)
                       : policy.recommended ? L"the recommended values"
                                            : L"the locked values only"));
         if (nothing) {
-            RestoreEnded(item, begun, Event::Done, S_FALSE);
+            LeaveAsItIs(item, begun);
             return;
         }
         from = From::Recommended;
