@@ -640,17 +640,16 @@ void Keeper::Started(VireoCamera *camera, const std::wstring &id, const VireoPol
     m_started[Cameras::Key(id)] = started;
 }
 
-// A camera with nothing to restore is read once: the menu names it, and a
-// change signal (every camera's writes raise the one signal, the keeper's own
-// restores too) saves it only when its values leave these.
-void Keeper::LeaveAsItIs(const Item &item, unsigned begun)
+// A camera with nothing to restore (under policy, its model's policy as the
+// restore read it) is read once: the menu names it, and a change signal
+// (every camera's writes raise the one signal, the keeper's own restores
+// too) saves it only when its values leave these.
+void Keeper::LeaveAsItIs(const Item &item, unsigned begun, const VireoPolicy &policy)
 {
     VireoCamera *camera = NULL;
     const HRESULT hr = VireoCameraOpenId(item.id.c_str(), &camera);
     if (SUCCEEDED(hr)) {
         m_cameras.Answered(item.id, VireoCameraName(camera), true);
-        VireoPolicy policy;
-        VireoCameraPolicy(camera, &policy);
         Started(camera, item.id, policy);
         VireoCameraClose(camera);
     } else if (NotOurs(hr)) {
@@ -713,7 +712,7 @@ void Keeper::Restore(Item item)
                       : policy.recommended ? L"the recommended values"
                                            : L"the locked values only"));
         if (nothing) {
-            LeaveAsItIs(item, begun);
+            LeaveAsItIs(item, begun, policy);
             return;
         }
         from = From::Recommended;

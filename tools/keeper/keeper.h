@@ -258,7 +258,7 @@ private:
     void Started(VireoCamera *camera, const std::wstring &id, const VireoPolicy &policy);
     void Enforce(const Item &item);
     void RestoreEnded(const Item &item, unsigned begun, Event event, HRESULT result);
-    void LeaveAsItIs(const Item &item, unsigned begun);
+    void LeaveAsItIs(const Item &item, unsigned begun, const VireoPolicy &policy);
     void Retry(Item item, unsigned begun, HRESULT hr);
     void RestoreAll(const Item &item);
     void Remember(const Item &item);
